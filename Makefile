@@ -1,0 +1,58 @@
+# make test: installs what is missing, builds x86-64 and i386, runs every
+#            test of both, the 64-bit tests again under ASan+UBSan, and each
+#            fuzz target for a short fixed time.
+# make demo: builds, starts an emulated server and runs a real recovery.
+SHELL := /bin/bash
+JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 20
+B64 := build/x86_64
+B32 := build/i386
+BSAN := build/asan
+BFUZZ := build/fuzz
+CTEST := ctest --output-on-failure --no-tests=error -j$(JOBS)
+
+.PHONY: all deps build build64 build32 buildsan buildfuzz test test64 test32 testsan fuzz demo bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+build64: deps
+	cmake -S . -B $(B64) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake --build $(B64) -j$(JOBS)
+
+build32: deps
+	cmake -S . -B $(B32) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE=cmake/i386.cmake >/dev/null
+	cmake --build $(B32) -j$(JOBS)
+
+buildsan: deps
+	cmake -S . -B $(BSAN) -DCMAKE_BUILD_TYPE=Debug -DNSFMEND_SANITIZE=ON >/dev/null
+	cmake --build $(BSAN) -j$(JOBS)
+
+buildfuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(BFUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNSFMEND_FUZZ=ON >/dev/null
+	cmake --build $(BFUZZ) -j$(JOBS) --target fuzz_all
+
+build: build64 build32
+
+test64: build64
+	cd $(B64) && $(CTEST)
+test32: build32
+	cd $(B32) && $(CTEST)
+testsan: buildsan
+	cd $(BSAN) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 $(CTEST)
+fuzz: buildfuzz
+	scripts/fuzz-run $(BFUZZ) $(FUZZ_SECONDS)
+
+test: test64 test32 testsan fuzz
+	@echo "make test: all passed"
+
+demo: build64
+	scripts/demo $(B64)
+
+bench: build64
+	bench/copy $(B64)
+
+clean:
+	rm -rf build

@@ -1,0 +1,21 @@
+# nsfmend_fuzz_target(NAME SOURCES file... LIBS lib...)
+# Each reader of untrusted bytes is built twice: as a libFuzzer target in the
+# fuzz build, and as an ordinary test that replays tests/fuzz/corpus/NAME.
+function(nsfmend_fuzz_target name)
+  cmake_parse_arguments(F "" "" "SOURCES;LIBS" ${ARGN})
+  set(corpus ${PROJECT_SOURCE_DIR}/tests/fuzz/corpus/${name})
+  if(NSFMEND_FUZZ)
+    add_executable(fuzz_${name} ${F_SOURCES})
+    target_link_libraries(fuzz_${name} PRIVATE ${F_LIBS})
+    target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
+    add_dependencies(fuzz_all fuzz_${name})
+  else()
+    add_executable(fuzz_${name} ${F_SOURCES} ${PROJECT_SOURCE_DIR}/tests/fuzz/replay_main.cc)
+    target_link_libraries(fuzz_${name} PRIVATE ${F_LIBS})
+    add_test(NAME fuzz.${name}.replay COMMAND fuzz_${name} ${corpus})
+  endif()
+endfunction()
+
+if(NSFMEND_FUZZ)
+  add_custom_target(fuzz_all)
+endif()

@@ -1,0 +1,7 @@
+# The 32-bit x86 build: same sources, same compiler, -m32.
+set(CMAKE_SYSTEM_PROCESSOR i386)
+set(CMAKE_C_FLAGS_INIT "-m32")
+set(CMAKE_CXX_FLAGS_INIT "-m32")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-m32")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-m32")
+set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)

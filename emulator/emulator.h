@@ -1,0 +1,54 @@
+// Internals shared by the emulated platform library and its tool. Nothing
+// here is part of the exported C interface (that is notesapi.h).
+#ifndef NOTESEMU_EMULATOR_H
+#define NOTESEMU_EMULATOR_H
+
+#include <stdint.h>
+
+#include <string>
+#include <string_view>
+
+#include "notesapi/notesapi.h"
+#include "status.h"
+
+namespace emu {
+
+// --- runtime.cc: the started runtime and its notes.ini -----------------------
+bool Started();
+// Value of a notes.ini setting (names compared without regard to ASCII case).
+bool GetSetting(std::string_view name, std::string *value);
+std::string Setting(std::string_view name);  // "" when absent
+const std::string &DataDir();  // Directory=, else the folder of notes.ini
+const std::string &IniPath();
+// Loads a notes.ini without starting the runtime (for notesemu). 0 or a status.
+STATUS LoadIni(const std::string &iniPath);
+
+// --- fault.cc: NOTESEMU_FAIL="Call=status,Call#n=status,..." ------------------
+// True (and *status set) when the environment asks this call, or its n-th
+// call in this process, to fail.
+bool InjectedFault(const char *call, STATUS *status);
+
+// --- timedate.cc: the emulator's TIMEDATE layout -----------------------------
+// A TIMEDATE holds a moment as hundredths of a second since
+// 1970-01-01T00:00:00Z, plus the zone and daylight-saving flag it was read in
+// (see docs/emulator.md for the bit layout).
+TIMEDATE MakeTimeDate(int64_t hundredthsSinceEpoch, int zoneMinutesEast, bool dst);
+int64_t TimeDateHundredths(const TIMEDATE &td);
+// ISO 8601 UTC ("2013-11-15T12:59:00Z") to and from hundredths since the epoch.
+bool ParseIsoUtc(std::string_view text, int64_t *hundredths);
+std::string FormatIsoUtc(int64_t hundredths);
+int64_t NowHundredths();
+
+// --- lmbcs.cc ----------------------------------------------------------------
+std::string LmbcsToNative(std::string_view lmbcs);
+std::string NativeToLmbcs(std::string_view native);
+
+// --- server.cc: the server model's part of the runtime's life ----------------
+// Called by NotesInitExtended once notes.ini is read; a non-zero status fails
+// the start. Rebuilds the log control file when asked to.
+STATUS OnRuntimeStart();
+void OnRuntimeStop();
+
+}  // namespace emu
+
+#endif

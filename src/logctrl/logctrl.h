@@ -1,0 +1,10 @@
+// Reset of the transaction-log control state before a full media recovery.
+#ifndef NSFMEND_LOGCTRL_LOGCTRL_H
+#define NSFMEND_LOGCTRL_LOGCTRL_H
+
+// Makes notes.ini hold TRANSLOG_Recreate_Logctrl=1; 1 on success, 0 after a message.
+int setRecreateLogControl(const char *iniPath);
+// Deletes nlogctrl.lfh from the TRANSLOG_Path directory; 1 when gone, else 0.
+int removeLogControlFile(const char *dataDirectory);
+
+#endif

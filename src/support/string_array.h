@@ -1,0 +1,27 @@
+// StringArray: the program's append-only list of owned string copies, read
+// back by 1-based position.
+#ifndef NSFMEND_SUPPORT_STRING_ARRAY_H
+#define NSFMEND_SUPPORT_STRING_ARRAY_H
+
+typedef struct StringArrayNode {
+    char *text;
+    struct StringArrayNode *next;
+} StringArrayNode;
+
+typedef struct StringArray {
+    StringArrayNode *head;
+    StringArrayNode *tail;
+    // Where the last getArrayItem ended, so reading positions 1..n in turn
+    // stays linear instead of walking from head every time.
+    StringArrayNode *cursor;
+    int cursorPosition;
+} StringArray;
+
+void arrayInit(StringArray *list);
+void arrayAppend(StringArray *list, const char *text);
+int getArraySize(StringArray *list);
+long getArrayTotalContentByteSize(StringArray *list);
+char *getArrayItem(StringArray *list, int position);
+void clearArrayContent(StringArray *list);
+
+#endif

@@ -1,0 +1,24 @@
+// The file layer: one result convention for every file operation (0 success,
+// a positive errno, or -1 for a failure without one) and the LMBCS path
+// translations the platform API needs.
+#ifndef NSFMEND_SUPPORT_SYSFILE_H
+#define NSFMEND_SUPPORT_SYSFILE_H
+
+#include <stddef.h>
+
+#include "notesapi/notesapi.h"
+
+WORD OSTranslateTo(WORD mode, const char *in, WORD inLength, char *out, WORD outSize);
+WORD OSTranslateToLMBCS(const char *in, WORD inLength, char *out, WORD outSize);
+WORD OSTranslateFromLMBCS(const char *in, WORD inLength, char *out, WORD outSize);
+
+int SysFileOpenRead(const char *lmbcsPath, int *fd);
+int SysFileCreate(const char *lmbcsPath, int *fd);  // O_RDWR|O_CREAT|O_EXCL, 0600
+int SysFileWrite(int fd, const void *data, size_t length);
+int SysFileRead(int fd, void *buffer, size_t length);
+int SysFileSeek(int fd, long offset);
+int SysFileClose(int fd);
+int SysFileDelete(const char *lmbcsPath);
+int SysFileCreateDirectory(const char *path);  // an existing entry counts as success
+
+#endif

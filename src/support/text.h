@@ -1,0 +1,36 @@
+// Small text helpers shared by the whole program: argument matching, path
+// joining, case conversion, number formatting and failure texts.
+#ifndef NSFMEND_SUPPORT_TEXT_H
+#define NSFMEND_SUPPORT_TEXT_H
+
+#include <stddef.h>
+
+#include "notesapi/notesapi.h"
+
+// The path separator: "/" and its terminator.
+extern const char DirSlash[2];
+
+// 1 when text begins with prefix (byte for byte, case-sensitive), else 0.
+int isStartsWith(const char *prefix, const char *text);
+// Zero-fills dest[0..size) and copies what follows the first strlen(prefix)
+// bytes of text when that is 1 to size-1 bytes long; otherwise dest stays empty.
+void substring(const char *prefix, const char *text, char *dest, size_t size);
+// Appends "/" unless dest is empty or already ends with it, then component.
+// dest must have room for the result (callers use 1024-byte buffers).
+void concatPath(char *dest, const char *component);
+
+char *_strlwr(char *text);
+char *_strupr(char *text);
+char *_strdup(const char *text);  // heap copy, free() it; null when out of memory
+
+// Digits of value in radix 2..36 (anything else means 10); a sign only in radix 10.
+char *ltoa(long value, char *dest, int radix);
+char *_ltoa(long value, char *dest, int radix);
+
+// Fills the 4096-byte buffer with the API's text for status, or
+// "error_code=%d" with the whole status when the API has none.
+void get_api_error_message(STATUS status, char *buffer);
+// Fills buffer with strerror(errorNumber), or "Unknown error." for -1.
+void get_sys_error_message(int errorNumber, char *buffer);
+
+#endif
