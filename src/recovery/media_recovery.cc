@@ -1,6 +1,247 @@
-// Placeholder until the data-directory sweep lands.
+// The sweep over the data directory after a disaster restore: list every
+// database of the tree first, then recover the logged ones in list order.
 #include "recovery/media_recovery.h"
 
-int restoreAllDatabases(const char *, const char *, const char *, const char *, int, int) {
+#include <errno.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <memory>
+#include <new>
+#include <string_view>
+#include <vector>
+
+#include "notesapi/notesapi.h"
+#include "recovery/restore_single.h"
+#include "support/text.h"
+
+namespace {
+
+constexpr size_t kPathSize = 1024;
+constexpr size_t kMessageSize = 4096;
+
+// Owns the entries of one scandir listing, so every return releases them.
+class DirListing {
+public:
+    DirListing() = default;
+    DirListing(const DirListing &) = delete;
+    DirListing &operator=(const DirListing &) = delete;
+    ~DirListing() {
+        for (int i = 0; i < count_; ++i) free(entries_[i]);
+        free(entries_);
+    }
+    // scandir's result: the entry count, or -1 with errno set.
+    int read(const char *directory) {
+        count_ = scandir(directory, &entries_, file_select2, alphasort);
+        return count_;
+    }
+    int size() const { return count_; }
+    const struct dirent *at(int i) const { return entries_[i]; }
+
+private:
+    struct dirent **entries_ = nullptr;
+    int count_ = 0;
+};
+
+// An open database handle that is closed on every early return; close()
+// is the checked close of the normal path.
+class OpenDatabase {
+public:
+    OpenDatabase() = default;
+    OpenDatabase(const OpenDatabase &) = delete;
+    OpenDatabase &operator=(const OpenDatabase &) = delete;
+    ~OpenDatabase() {
+        if (open_) NSFDbClose(handle_);
+    }
+    STATUS open(const char *path) {
+        STATUS status = NSFDbOpen(path, &handle_);
+        open_ = status == NOERROR;
+        return status;
+    }
+    DBHANDLE handle() const { return handle_; }
+    STATUS close() {
+        open_ = false;
+        return NSFDbClose(handle_);
+    }
+
+private:
+    DBHANDLE handle_ = 0;
+    bool open_ = false;
+};
+
+struct ListDeleter {
+    void operator()(StringArray *list) const {
+        clearArrayContent(list);
+        delete list;
+    }
+};
+
+// A directory on the current descent path, by device and inode: meeting it
+// again below itself means a symbolic link loops back up the tree.
+struct DirId {
+    dev_t device;
+    ino_t inode;
+};
+
+// Writes a failure text into the caller's message buffer, cut to its size.
+__attribute__((format(printf, 2, 3))) void setMessage(char *message, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    vsnprintf(message, kMessageSize, format, args);
+    va_end(args);
+}
+
+int listingFailure(char *message, const char *directory, int errorNumber) {
+    char reason[kMessageSize];
+    memset(reason, 0, sizeof(reason));
+    get_sys_error_message(errorNumber, reason);
+    setMessage(message, "Fail to list directory %s, Reason=%s", directory, reason);
+    return 0;
+}
+
+bool isDatabaseName(const char *path) {
+    const char *dot = strrchr(path, '.');
+    const char *slash = strrchr(path, '/');
+    if (dot == nullptr || (slash != nullptr && dot < slash)) return false;
+    char extension[kPathSize];
+    memset(extension, 0, sizeof(extension));
+    snprintf(extension, sizeof(extension), "%s", dot);
+    _strlwr(extension);
+    const std::string_view ext = extension;
+    return ext == ".box" || ext == ".nsf";
+}
+
+int listDirectory(const char *directory, StringArray *list, const char *topDirectory,
+                  char *message, std::vector<DirId> *descent) {
+    if (strlen(directory) > kPathSize - 1) return listingFailure(message, directory, ENAMETOOLONG);
+
+    DirListing entries;
+    if (entries.read(directory) < 0) return listingFailure(message, directory, errno);
+    if (entries.size() == 0) return 1;
+
+    const size_t dirLength = strlen(directory);
+    const bool needSlash = dirLength == 0 || directory[dirLength - 1] != DirSlash[0];
+    const bool atTop = std::string_view(directory) == std::string_view(topDirectory);
+
+    for (int i = 0; i < entries.size(); ++i) {
+        const char *name = entries.at(i)->d_name;
+        // The path buffer holds 1023 characters; a deeper path is refused,
+        // never cut short.
+        if (dirLength + (needSlash ? 1 : 0) + strlen(name) > kPathSize - 1)
+            return listingFailure(message, directory, ENAMETOOLONG);
+        char path[kPathSize];
+        memset(path, 0, sizeof(path));
+        snprintf(path, sizeof(path), "%s%s%s", directory, needSlash ? DirSlash : "", name);
+
+        struct stat status;
+        if (stat(path, &status) != 0) {
+            char reason[kMessageSize];
+            memset(reason, 0, sizeof(reason));
+            get_sys_error_message(errno, reason);
+            setMessage(message, "Fail to get stat from %s, Reason=%s\n", name, reason);
+            return 0;
+        }
+
+        if (S_ISDIR(status.st_mode)) {
+            for (const DirId &seen : *descent) {
+                if (seen.device == status.st_dev && seen.inode == status.st_ino)
+                    return listingFailure(message, path, ELOOP);
+            }
+            descent->push_back(DirId{status.st_dev, status.st_ino});
+            int listed = listDirectory(path, list, topDirectory, message, descent);
+            descent->pop_back();
+            if (!listed) return 0;
+            continue;
+        }
+
+        if (atTop && std::string_view(name) == "log.nsf") continue;
+        if (isDatabaseName(path)) arrayAppend(list, path);
+    }
+    return 1;
+}
+
+}  // namespace
+
+int file_select2(const struct dirent *entry) {
+    const std::string_view name = entry->d_name;
+    return name == "." || name == ".." || name == "log.nsf" ? 0 : 1;
+}
+
+int listDatabases(const char *directory, StringArray *list, const char *topDirectory,
+                  char *message) {
+    std::vector<DirId> descent;
+    struct stat status;
+    if (stat(directory, &status) == 0) descent.push_back(DirId{status.st_dev, status.st_ino});
+    return listDirectory(directory, list, topDirectory, message, &descent);
+}
+
+int isLoggedDatabase(const char *dbPath) {
+    char reason[kMessageSize];
+    memset(reason, 0, sizeof(reason));
+
+    OpenDatabase db;
+    STATUS status = db.open(dbPath);
+    if (status != NOERROR) {
+        get_api_error_message(status, reason);
+        printf(" Fail to open database %s, Reason=%s\n", dbPath, reason);
+        return 0;
+    }
+
+    BOOL logged = FALSE;
+    UNID logId;
+    UNID instanceId;
+    DWORD extent = 0;
+    status = NSFDbGetLogInfo(db.handle(), 0, &logged, &logId, &instanceId, &extent);
+    if (status != NOERROR) {
+        get_api_error_message(status, reason);
+        printf(" Fail to get log info from database %s, Reason=%s\n", dbPath, reason);
+        return 0;  // the owner closes the handle; that close is not checked
+    }
+
+    status = db.close();
+    if (status != NOERROR) {
+        get_api_error_message(status, reason);
+        printf(" Fail to close database %s, Reason=%s\n", dbPath, reason);
+        return 0;
+    }
+    return logged;
+}
+
+int restoreAllDatabases(const char *, const char *directory, const char *topDirectory,
+                        const char *cutOffTime, int newDbiid, int newRepid) {
+    char message[kMessageSize];
+    memset(message, 0, sizeof(message));
+
+    std::unique_ptr<StringArray, ListDeleter> list(new (std::nothrow) StringArray());
+    if (!list) {
+        listingFailure(message, directory, ENOMEM);
+        puts(message);
+        return 0;
+    }
+    arrayInit(list.get());
+
+    // The whole tree is listed before anything is opened: either every
+    // database is considered, or none.
+    int listed = listDatabases(directory, list.get(), topDirectory, message);
+    if (!listed) {
+        puts(message);
+        return 0;
+    }
+
+    const int count = getArraySize(list.get());
+    for (int position = 1; position <= count; ++position) {
+        const char *path = getArrayItem(list.get(), position);
+        if (path == nullptr) continue;
+        if (isLoggedDatabase(path)) {
+            // Its own lines report a failed recovery; the sweep goes on.
+            restoreSingleDatabase("RECOVER", path, "", cutOffTime, newDbiid, newRepid);
+        } else {
+            printf(" Skip recover database %s because it is not a logged database\n", path);
+        }
+    }
     return 1;
 }
