@@ -5,6 +5,7 @@
 #define NSFMEND_SUPPORT_SYSFILE_H
 
 #include <stddef.h>
+#include <sys/types.h>
 
 #include "notesapi/notesapi.h"
 
@@ -16,7 +17,8 @@ int SysFileOpenRead(const char *lmbcsPath, int *fd);
 int SysFileCreate(const char *lmbcsPath, int *fd);  // O_RDWR|O_CREAT|O_EXCL, 0600
 int SysFileWrite(int fd, const void *data, size_t length);
 int SysFileRead(int fd, void *buffer, size_t length);
-int SysFileSeek(int fd, long offset);
+// off_t, not long: the 32-bit build must reach offsets past 2 GiB too.
+int SysFileSeek(int fd, off_t offset);
 int SysFileClose(int fd);
 int SysFileDelete(const char *lmbcsPath);
 int SysFileCreateDirectory(const char *path);  // an existing entry counts as success

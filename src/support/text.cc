@@ -1,4 +1,92 @@
-// Placeholder: replaced by the real helpers.
+// Small text helpers: argument matching, path joining, case conversion,
+// number formatting and failure texts. None keeps state or prints.
 #include "support/text.h"
 
+#include <ctype.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string_view>
+
 const char DirSlash[2] = "/";
+
+// The API is told this length for every message buffer it fills.
+static const WORD kMessageBufferSize = 4096;
+
+int isStartsWith(const char *prefix, const char *text) {
+    std::string_view p(prefix), t(text);
+    if (p.size() > t.size()) return 0;
+    return t.compare(0, p.size(), p) == 0 ? 1 : 0;
+}
+
+void substring(const char *prefix, const char *text, char *dest, size_t size) {
+    // Unsigned on purpose: a prefix longer than the text gives a huge rest,
+    // which the size test below then drops.
+    size_t rest = strlen(text) - strlen(prefix);
+    memset(dest, 0, size);
+    if (rest != 0 && rest < size) memcpy(dest, text + strlen(prefix), rest);
+}
+
+void concatPath(char *dest, const char *component) {
+    size_t len = strlen(dest);
+    if (len != 0 && dest[len - 1] != DirSlash[0]) {
+        memcpy(dest + len, DirSlash, sizeof DirSlash);
+        len += sizeof DirSlash - 1;
+    }
+    if (component[0] != '\0') memcpy(dest + len, component, strlen(component) + 1);
+}
+
+char *_strlwr(char *text) {
+    for (char *p = text; *p != '\0'; p++) *p = (char)tolower((unsigned char)*p);
+    return text;
+}
+
+char *_strupr(char *text) {
+    for (char *p = text; *p != '\0'; p++) *p = (char)toupper((unsigned char)*p);
+    return text;
+}
+
+char *_strdup(const char *text) { return strdup(text); }
+
+char *ltoa(long value, char *dest, int radix) {
+    if (radix > 36 || radix < 2) radix = 10;
+    // One byte per bit of long plus the terminator.
+    char digits[sizeof(long) * 8 + 1];
+    char *p = digits + sizeof digits - 1;
+    *p = '\0';
+    char *out = dest;
+    // Work on the unsigned magnitude: negating the most negative long would
+    // overflow, and other radixes show the two's-complement bit pattern.
+    unsigned long magnitude = (unsigned long)value;
+    if (radix == 10 && value < 0) {
+        *out++ = '-';
+        magnitude = 0UL - magnitude;
+    }
+    do {
+        unsigned long digit = magnitude % (unsigned long)radix;
+        magnitude /= (unsigned long)radix;
+        *--p = (char)(digit < 10 ? '0' + digit : 'A' + (digit - 10));
+    } while (magnitude != 0);
+    memcpy(out, p, (size_t)(digits + sizeof digits - p));
+    return dest;
+}
+
+char *_ltoa(long value, char *dest, int radix) { return ltoa(value, dest, radix); }
+
+void get_api_error_message(STATUS status, char *buffer) {
+    if (buffer == nullptr) return;
+    // A library that leaves the buffer alone for an unknown code must not
+    // let an earlier text (such as a success status string) stand.
+    buffer[0] = '\0';
+    OSLoadString(nullptr, (STATUS)(status & 0x3FFF), buffer, kMessageBufferSize);
+    if (buffer[0] == '\0') snprintf(buffer, kMessageBufferSize, "error_code=%d", (int)status);
+}
+
+void get_sys_error_message(int errorNumber, char *buffer) {
+    if (errorNumber == -1) {
+        snprintf(buffer, kMessageBufferSize, "%s", "Unknown error.");
+        return;
+    }
+    snprintf(buffer, kMessageBufferSize, "%s", strerror(errorNumber));
+}
