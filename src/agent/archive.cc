@@ -1,0 +1,212 @@
+// spoolLotusArchiveLogs, DoArchiveLogs, getCurrentTime.
+#include "agent/archive.h"
+
+#include <inttypes.h>
+#include <stdio.h>
+#include <string.h>
+#include <time.h>
+
+#include "agent/durable.h"
+#include "agent/status_ops.h"
+#include "support/copy.h"
+#include "support/sysfile.h"
+#include "support/text.h"
+
+const char kTimeStampFormat[] = "%Y-%m-%d-%H-%M-%S";
+
+void getCurrentTime(char *timeStamp, char *timeFormat) {
+    char scratch[kMessageSize];
+    memset(scratch, 0, sizeof scratch);
+    time_t now = time(nullptr);
+    struct tm local;
+    memset(&local, 0, sizeof local);
+    if (localtime_r(&now, &local) != nullptr) strftime(scratch, sizeof scratch, kTimeStampFormat, &local);
+    if (timeStamp != nullptr) snprintf(timeStamp, NSFMEND_TIMESTAMP_SIZE, "%.19s", scratch);
+    if (timeFormat != nullptr) snprintf(timeFormat, NSFMEND_TIMEFORMAT_SIZE, "%s", kTimeStampFormat);
+}
+
+bool formatArchivedName(char *name, size_t size, const char *destDir, DWORD logNumber,
+                        const char *suffix) {
+    // Unsigned: a log number past 2^31 must not come out with a minus sign.
+    int length = snprintf(name, size, "%sS%07" PRIu32 ".TXN%s", destDir, logNumber, suffix);
+    if (length < 0 || static_cast<size_t>(length) >= size) {
+        if (size > 0) name[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+bool resolveLogDirectory(char *logDir, size_t size) {
+    char value[kPathSize];
+    memset(value, 0, sizeof value);
+    BOOL found = OSGetEnvironmentString("TRANSLOG_Path", value, kPathSize - 1);
+    value[kPathSize - 1] = '\0';
+    if (!found || value[0] == '\0') return false;
+    if (value[0] != DirSlash[0]) {
+        char dataDir[kPathSize];
+        memset(dataDir, 0, sizeof dataDir);
+        OSGetDataDirectory(dataDir);
+        dataDir[kPathSize - 1] = '\0';
+        // Too long a join is not made; the value then stays relative.
+        if (strlen(dataDir) + strlen(DirSlash) + strlen(value) <= kPathSize - 2) {
+            char joined[kPathSize];
+            memset(joined, 0, sizeof joined);
+            memcpy(joined, dataDir, strlen(dataDir));
+            concatPath(joined, value);
+            snprintf(logDir, size, "%s", joined);
+            return true;
+        }
+    }
+    snprintf(logDir, size, "%s", value);
+    return true;
+}
+
+static void systemFailure(char *msg, const char *format, const char *path, int error) {
+    char reason[kMessageSize];
+    memset(reason, 0, sizeof reason);
+    get_sys_error_message(error, reason);
+    formatMessage(msg, format, path, reason);
+}
+
+extern "C" WORD DoArchiveLogs(const char *suffix, const char *destDir, char *timeStamp,
+                              char *timeFormat, char *msg) {
+    if (msg == nullptr) return 1;
+    if (suffix == nullptr) suffix = "";
+    if (destDir == nullptr || destDir[0] == '\0') {
+        setMessage(msg, "Invalid destination directory: empty");
+        return 1;
+    }
+    // The shortest name an extent can get: refused before the server is
+    // even asked, so nothing is copied and nothing is reported archived.
+    char archivedName[kPathSize];
+    if (!formatArchivedName(archivedName, sizeof archivedName, destDir, 0, suffix)) {
+        formatMessage(msg, "Archived name too long (over 1023 characters): %sS0000000.TXN%s",
+                      destDir, suffix);
+        return 1;
+    }
+
+    WORD style = 0;
+    STATUS apiStatus = NSFGetTransLogStyle(&style);
+    if (apiStatus == STATUS_LOGGING_OFF) {
+        setMessage(msg, NSFMEND_QMR_STYLE_NOT_LOGGED);
+        return 1;
+    }
+    if (apiStatus != NOERROR) {
+        get_api_error_message(apiStatus, msg);
+        return 1;
+    }
+    // Circular and linear logs are reused by the server itself; only the
+    // archive style (and styles this library does not know) hand out extents.
+    if (style == 0 || style == 2) {
+        setMessage(msg, NSFMEND_QMR_STYLE_ARCHIVE);
+        return 1;
+    }
+
+    apiStatus = NSFBeginArchivingLogs();
+    if (apiStatus != NOERROR) {
+        get_api_error_message(apiStatus, msg);
+        return 1;
+    }
+    // From here on the bracket is open: every path below reaches
+    // NSFEndArchivingLogs exactly once.
+    if (timeStamp != nullptr) getCurrentTime(timeStamp, timeFormat);
+
+    WORD status = 0;
+    bool firstTurn = true;
+    while (status == 0) {
+        UNID logId;
+        DWORD logNumber = 0;
+        char extentPath[kPathSize];
+        memset(&logId, 0, sizeof logId);
+        memset(extentPath, 0, sizeof extentPath);
+        apiStatus = firstTurn ? NSFGetFirstLogToArchive(&logId, &logNumber, extentPath)
+                              : NSFGetNextLogToArchive(&logId, &logNumber, extentPath);
+        firstTurn = false;
+        extentPath[kPathSize - 1] = '\0';
+        if (apiStatus == STATUS_NO_LOG_TO_ARCHIVE) break;
+        if (apiStatus != NOERROR) {
+            get_api_error_message(apiStatus, msg);
+            status = 1;
+            break;
+        }
+        int result = SysFileCreateDirectory(destDir);
+        if (result != 0) {
+            systemFailure(msg, "Error creating directory %s. %s", destDir, result);
+            status = 1;
+            break;
+        }
+        if (!formatArchivedName(archivedName, sizeof archivedName, destDir, logNumber, suffix)) {
+            formatMessage(msg, "Archived name too long (over 1023 characters): %sS%07" PRIu32
+                          ".TXN%s", destDir, logNumber, suffix);
+            status = 1;
+            break;
+        }
+        result = LogFileCopy(extentPath, archivedName, 1);
+        if (result != 0) {
+            char reason[kMessageSize];
+            memset(reason, 0, sizeof reason);
+            get_sys_error_message(result, reason);
+            formatMessage(msg, "Error copying file %s to %s. %s", extentPath, archivedName, reason);
+            status = 1;
+            break;
+        }
+        // Once told, the server may reuse the extent: the copy and its folder
+        // entry must be on disk first, or a power cut loses those transactions.
+        result = syncFile(archivedName);
+        if (result == 0) result = syncParentDirectory(archivedName);
+        if (result != 0) {
+            systemFailure(msg, "Error syncing archived file %s. %s", archivedName, result);
+            status = 1;
+            break;
+        }
+        apiStatus = NSFDoneArchivingLog(&logId, &logNumber);
+        if (apiStatus != NOERROR) {
+            get_api_error_message(apiStatus, msg);
+            status = 1;
+            break;
+        }
+    }
+
+    // The capture runs whatever the loop's outcome: extents still being
+    // filled are worth saving even when an earlier one could not be.
+    char logDir[kPathSize];
+    memset(logDir, 0, sizeof logDir);
+    if (!resolveLogDirectory(logDir, sizeof logDir)) {
+        setMessage(msg, "Fail to get transaction log directory");
+        status = 1;
+    } else if (archiveHalfFilledLogs(logDir, destDir, suffix, msg) == 0) {
+        status = 1;
+    }
+
+    apiStatus = NSFEndArchivingLogs();
+    if (apiStatus != NOERROR && status == 0) {
+        get_api_error_message(apiStatus, msg);
+        status = 1;
+    }
+    if (status == 0) setMessage(msg, NSFMEND_QMR_SUCCESS);
+    return status;
+}
+
+extern "C" void spoolLotusArchiveLogs(const char *destDir, const char *suffix, char *timeStamp,
+                                      char *timeFormat, char *msg) {
+    if (msg == nullptr) return;
+    if (destDir == nullptr || destDir[0] == '\0') {
+        setMessage(msg, "Invalid destination directory: empty");
+        return;
+    }
+    size_t length = strnlen(destDir, kPathSize);
+    if (length > kPathSize - 2) {
+        formatMessage(msg, "Destination directory too long (over 1022 characters): %s", destDir);
+        return;
+    }
+    char folder[kPathSize];
+    memset(folder, 0, sizeof folder);
+    memcpy(folder, destDir, length);
+    if (folder[length - 1] != DirSlash[0]) folder[length] = DirSlash[0];
+
+    // A failure here is reported by the loop, which creates it again before
+    // each extent; the message buffer is always written by DoArchiveLogs.
+    SysFileCreateDirectory(folder);
+    if (DoArchiveLogs(suffix, folder, timeStamp, timeFormat, msg) == 0)
+        setMessage(msg, NSFMEND_QMR_SUCCESS);
+}

@@ -1,0 +1,16 @@
+// Capture of the log directory's files that have no archived copy yet: the
+// extents the server is still filling.
+#ifndef NSFMEND_AGENT_HALF_FILLED_H
+#define NSFMEND_AGENT_HALF_FILLED_H
+
+#include <dirent.h>
+
+// The log control file is the server's own state, never a log to restore.
+extern const char kLogControlFileName[];
+
+// scandir filter: 0 for ".", ".." and the log control file, else 1.
+int file_select(const struct dirent *entry);
+
+// archiveHalfFilledLogs itself is declared in nsfmend/agent.h.
+
+#endif

@@ -1,0 +1,165 @@
+/*
+ * nsfmend backup-agent library (libnsfmend.so).
+ *
+ * Operations for a backup agent running on the server machine: archive the
+ * server's transaction-log extents into a directory of the agent's, restore a
+ * backup file over a live database, roll a backup file forward through the
+ * archived logs, and ask the server's logging style.
+ *
+ * The caller starts the platform runtime itself (NotesInitExtended from the
+ * platform's libnotes.so) before calling any of these, and stops it
+ * (NotesTerm) afterwards. Nothing here prints; every operation reports
+ * through the caller's message buffer. The library is single-threaded:
+ * call it from one thread at a time.
+ *
+ * Message buffer: caller-owned, at least NSFMEND_MSG_SIZE (4096) bytes,
+ * because the platform's message texts are loaded into it with that limit.
+ * Each text is written from the first byte with its terminating NUL, so a
+ * later text replaces an earlier one. What the buffer holds on return is
+ * one of:
+ *   - a status string below,
+ *   - the platform's message text for a failing status (or "error_code=%d"
+ *     with the status when the platform has none),
+ *   - the system's text for a failing errno ("Unknown error." for a failure
+ *     without one),
+ *   - one of the texts listed with each operation.
+ *
+ * Paths are native (the library translates them for the platform where it
+ * must). Every path buffer of the library holds NSFMEND_PATH_SIZE (1024)
+ * bytes, so a path or a name built from one must stay within 1023
+ * characters; longer input is refused with a text, before anything is
+ * changed.
+ */
+#ifndef NSFMEND_AGENT_H
+#define NSFMEND_AGENT_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Buffer sizes, terminating NUL included. */
+#define NSFMEND_MSG_SIZE 4096        /* message buffer, at least */
+#define NSFMEND_PATH_SIZE 1024       /* every path and archived name */
+#define NSFMEND_TIMESTAMP_SIZE 20    /* "2013-11-15-13-00-00" */
+#define NSFMEND_TIMEFORMAT_SIZE 18   /* "%Y-%m-%d-%H-%M-%S" */
+
+/* Status strings. Sizes count the terminating NUL. */
+/* 18: the operation succeeded. */
+#define NSFMEND_QMR_SUCCESS "QMR_LOTUS_SUCCESS"
+/* 36: the server does not log transactions (getTransLogStyle; archiving). */
+#define NSFMEND_QMR_STYLE_NOT_LOGGED "QMR_LOTUS_TRANSLOG_STYLE_NOT_LOGGED"
+/* 34: getTransLogStyle: circular logging (style 0). */
+#define NSFMEND_QMR_STYLE_CIRCULAR "QMR_LOTUS_TRANSLOG_STYLE_CIRCULAR"
+/* 33: getTransLogStyle: archive logging (style 1).
+ *     Archiving operations: archiving refused, the style is 0 or 2. */
+#define NSFMEND_QMR_STYLE_ARCHIVE "QMR_LOTUS_TRANSLOG_STYLE_ARCHIVE"
+/* 33: getTransLogStyle: any style other than 0 and 1. */
+#define NSFMEND_QMR_STYLE_UNKNOWN "QMR_LOTUS_TRANSLOG_STYLE_UNKNOWN"
+/* 34: part of the vocabulary; no operation leaves it on return. */
+#define NSFMEND_QMR_NO_TRANSLOGS "QMR_LOTUS_NO_TRANSLOGS_TO_ARCHIVE"
+
+/* Texts of the archiving operations, besides the status strings:
+ *   "Invalid destination directory: empty"
+ *   "Destination directory too long (over 1022 characters): %s"
+ *   "Archived name too long (over 1023 characters) for %s"
+ *   "Source path too long (over 1023 characters) for %s"
+ *   "Error creating directory %s. %s"          (directory, system text)
+ *   "Error copying file %s to %s. %s"          (extent, archived name, system text)
+ *   "Error syncing archived file %s. %s"       (archived name or folder, system text)
+ *   "Fail to get transaction log directory"    (TRANSLOG_Path missing or empty)
+ *   "No files under transaction log dir: %s\n" (nothing to capture)
+ * Texts of restoreLotusDB and recoverLotusDB, besides platform and system texts:
+ *   "Path too long (over 1023 characters): %s"
+ */
+
+/*
+ * Archives every transaction-log extent the server offers, then captures the
+ * files of the log directory that have no copy yet (the extents still being
+ * filled).
+ *
+ * destDir: destination directory, at most 1022 characters; a "/" is added
+ *   when it lacks one; it is created (one level) when missing.
+ * suffix: appended to every archived name; may be empty. Archived names are
+ *   destDir + "S" + the extent number in at least seven digits + ".TXN" +
+ *   suffix, e.g. /backup/S0000042.TXN-full; captured files keep their own
+ *   name + suffix.
+ * timeStamp: may be NULL; otherwise at least NSFMEND_TIMESTAMP_SIZE bytes,
+ *   receives the local time when archiving began ("%Y-%m-%d-%H-%M-%S").
+ * timeFormat: at least NSFMEND_TIMEFORMAT_SIZE bytes; receives that format
+ *   text. Written only when timeStamp is given.
+ * msg: message buffer. On return it holds "QMR_LOTUS_SUCCESS" when every
+ *   extent was archived and captured; otherwise the text of the failure.
+ *   QMR_LOTUS_TRANSLOG_STYLE_NOT_LOGGED: logging is off; nothing done.
+ *   QMR_LOTUS_TRANSLOG_STYLE_ARCHIVE: the style is 0 or 2; nothing done.
+ *
+ * An extent is reported archived to the server only after its copy and the
+ * destination folder's entry for it have reached the disk. A copy that would
+ * replace an existing file is refused, which stops the run; extents already
+ * reported stay reported, copies already made stay. When the capture fails,
+ * its text replaces an earlier failure's.
+ */
+void spoolLotusArchiveLogs(const char *destDir, const char *suffix, char *timeStamp,
+                           char *timeFormat, char *msg);
+
+/*
+ * The archiving run itself, as spoolLotusArchiveLogs but with the suffix
+ * first, a destination directory that must already end with "/" (it is
+ * used as given) and a result: 0 success ("QMR_LOTUS_SUCCESS"), 1 failure.
+ */
+uint16_t DoArchiveLogs(const char *suffix, const char *destDir, char *timeStamp,
+                       char *timeFormat, char *msg);
+
+/*
+ * Copies every entry of logDir except ".", ".." and "nlogctrl.lfh", in
+ * ascending byte order of the names, to destDir + name + suffix, skipping
+ * every name that exists there already (or cannot be looked up). destDir
+ * must end with "/".
+ * Result 1: everything copied or skipped; msg untouched.
+ * Result 0: msg holds the system text for a log directory that cannot be
+ *   listed, "No files under transaction log dir: %s\n", or
+ *   "Error copying file %s to %s. %s" for the first failing copy (the rest
+ *   are not tried), or a too-long or sync text above.
+ */
+int archiveHalfFilledLogs(const char *logDir, const char *destDir, const char *suffix,
+                          char *msg);
+
+/*
+ * Puts backupFile in place of the live database dbPath: takes the database
+ * offline, copies the file over it (keeping the backup's times, mode and
+ * owner), brings the database online. unused is ignored.
+ * msg: "QMR_LOTUS_SUCCESS", or the platform text when going offline fails
+ *   (any status; nothing is copied), the system text when the copy fails
+ *   (the database stays offline), the platform text when bringing it online
+ *   fails (the copy has been made).
+ */
+void restoreLotusDB(const char *backupFile, const char *dbPath, void *unused, char *msg);
+
+/*
+ * Rolls backupFile forward through the transaction logs, in place.
+ * dateTime: cut-off time in GMT+0, "MM/DD/YYYY HH:MM[:SS]" with a 24-hour
+ *   clock; NULL or empty: up to the latest logged transaction.
+ * newDbiid, newRepid, thirdOption: non-zero asks for a new database instance
+ *   ID, a new replica ID, or the third recovery option (at most one is used:
+ *   thirdOption before newRepid before newDbiid; with a cut-off time a new
+ *   instance ID is not passed on).
+ * msg: "QMR_LOTUS_SUCCESS" or the platform text for the failing status (a
+ *   cut-off text that cannot be read gives its parse status; nothing is
+ *   recovered then). On success one line is printed on standard output.
+ */
+void recoverLotusDB(const char *backupFile, const char *dateTime, int newDbiid, int newRepid,
+                    int thirdOption, char *msg);
+
+/*
+ * msg: "QMR_LOTUS_TRANSLOG_STYLE_CIRCULAR" (0), "..._ARCHIVE" (1),
+ *   "..._UNKNOWN" (any other style), "..._NOT_LOGGED" (logging off), or the
+ *   platform text for another failing status.
+ */
+void getTransLogStyle(char *msg);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+#endif /* NSFMEND_AGENT_H */

@@ -1,0 +1,107 @@
+// restoreLotusDB, recoverLotusDB, getTransLogStyle: the server-side work of
+// the program, reported as status strings in the caller's buffer.
+#include "agent/status_ops.h"
+
+#include <errno.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "recovery/recover_db.h"
+#include "recovery/restore_single.h"
+#include "support/sysfile.h"
+#include "support/text.h"
+
+void setMessage(char *msg, const char *text) {
+    snprintf(msg, kMessageSize, "%s", text);
+}
+
+void formatMessage(char *msg, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    vsnprintf(msg, kMessageSize, format, args);
+    va_end(args);
+}
+
+bool fitsPathBuffer(const char *path) {
+    return strnlen(path, kPathSize) < kPathSize;
+}
+
+// A path cut short by a buffer would name another file: refuse it whole.
+static bool refuseLongPath(const char *path, char *msg) {
+    if (fitsPathBuffer(path)) return false;
+    formatMessage(msg, "Path too long (over 1023 characters): %s", path);
+    return true;
+}
+
+extern "C" void restoreLotusDB(const char *backupFile, const char *dbPath, void * /*unused*/,
+                               char *msg) {
+    if (msg == nullptr) return;
+    setMessage(msg, NSFMEND_QMR_SUCCESS);
+    if (backupFile == nullptr || dbPath == nullptr) {
+        get_sys_error_message(EINVAL, msg);
+        return;
+    }
+    if (refuseLongPath(dbPath, msg) || refuseLongPath(backupFile, msg)) return;
+
+    // Translated into room to spare, so a path that grows past the API's
+    // 1024-byte limit in LMBCS is seen and refused instead of cut.
+    char lmbcsWide[4 * kPathSize];
+    memset(lmbcsWide, 0, sizeof lmbcsWide);
+    OSTranslateToLMBCS(dbPath, static_cast<WORD>(strlen(dbPath)), lmbcsWide,
+                       static_cast<WORD>(sizeof lmbcsWide));
+    if (!fitsPathBuffer(lmbcsWide)) {
+        formatMessage(msg, "Path too long (over 1023 characters): %s", dbPath);
+        return;
+    }
+    char lmbcsDb[kPathSize];
+    memset(lmbcsDb, 0, sizeof lmbcsDb);
+    memcpy(lmbcsDb, lmbcsWide, strlen(lmbcsWide));
+
+    // Unlike the command line, 5113 stops here too: an agent that cannot
+    // take the database offline must not copy over a file a server may hold.
+    STATUS status = TakeDbsOffline(lmbcsDb);
+    if (status != NOERROR) {
+        get_api_error_message(status, msg);
+        return;
+    }
+    int copyResult = RestoreDbs(backupFile, dbPath);
+    if (copyResult != 0) {
+        // The database stays offline: a half-written file must not go live.
+        get_sys_error_message(copyResult, msg);
+        return;
+    }
+    status = BringDbsOnline(lmbcsDb);
+    if (status != NOERROR) get_api_error_message(status, msg);
+}
+
+extern "C" void recoverLotusDB(const char *backupFile, const char *dateTime, int newDbiid,
+                               int newRepid, int thirdOption, char *msg) {
+    if (msg == nullptr) return;
+    setMessage(msg, NSFMEND_QMR_SUCCESS);
+    if (backupFile == nullptr) {
+        get_sys_error_message(EINVAL, msg);
+        return;
+    }
+    if (refuseLongPath(backupFile, msg)) return;
+    int result = RecoverDbs(backupFile, dateTime, newDbiid, newRepid, thirdOption, 0);
+    STATUS status = static_cast<STATUS>(result & 0xFFFF);
+    if (status != NOERROR) get_api_error_message(status, msg);
+}
+
+extern "C" void getTransLogStyle(char *msg) {
+    if (msg == nullptr) return;
+    WORD style = 0;
+    STATUS status = NSFGetTransLogStyle(&style);
+    if (status == STATUS_LOGGING_OFF) {
+        setMessage(msg, NSFMEND_QMR_STYLE_NOT_LOGGED);
+    } else if (status != NOERROR) {
+        get_api_error_message(status, msg);
+    } else if (style == 0) {
+        setMessage(msg, NSFMEND_QMR_STYLE_CIRCULAR);
+    } else if (style == 1) {
+        setMessage(msg, NSFMEND_QMR_STYLE_ARCHIVE);
+    } else {
+        setMessage(msg, NSFMEND_QMR_STYLE_UNKNOWN);
+    }
+}
