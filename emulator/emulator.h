@@ -7,6 +7,8 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "notesapi/notesapi.h"
 #include "status.h"
@@ -22,6 +24,8 @@ const std::string &DataDir();  // Directory=, else the folder of notes.ini
 const std::string &IniPath();
 // Loads a notes.ini without starting the runtime (for notesemu). 0 or a status.
 STATUS LoadIni(const std::string &iniPath);
+// The NAME=VALUE lines of a notes.ini text, in file order (first one wins).
+void ParseIniText(std::string_view text, std::vector<std::pair<std::string, std::string>> *out);
 
 // --- fault.cc: NOTESEMU_FAIL="Call=status,Call#n=status,..." ------------------
 // True (and *status set) when the environment asks this call, or its n-th
