@@ -1,0 +1,254 @@
+// The data-directory listing: which files are candidates, in which order,
+// and how a tree that cannot be listed whole is refused.
+#include "recovery/media_recovery.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "test_util.h"
+
+namespace {
+
+struct Listing {
+    int result = 0;
+    std::vector<std::string> paths;
+    std::string message;
+};
+
+Listing list(const std::string &directory, const std::string &top) {
+    StringArray array;
+    arrayInit(&array);
+    char message[4096];
+    memset(message, 0, sizeof(message));
+    Listing out;
+    out.result = listDatabases(directory.c_str(), &array, top.c_str(), message);
+    const int size = getArraySize(&array);
+    for (int i = 1; i <= size; ++i) out.paths.push_back(getArrayItem(&array, i));
+    clearArrayContent(&array);
+    out.message = message;
+    return out;
+}
+
+Listing list(const std::string &directory) { return list(directory, directory); }
+
+std::string strerrorText(int error) { return strerror(error); }
+
+TEST(FileSelect, LeavesOutOnlyDotEntriesAndExactLogNsf) {
+    struct dirent entry;
+    memset(&entry, 0, sizeof(entry));
+    auto accepted = [&entry](const char *name) {
+        snprintf(entry.d_name, sizeof(entry.d_name), "%s", name);
+        return file_select2(&entry);
+    };
+    EXPECT_EQ(0, accepted("."));
+    EXPECT_EQ(0, accepted(".."));
+    EXPECT_EQ(0, accepted("log.nsf"));
+    EXPECT_EQ(1, accepted("LOG.NSF"));
+    EXPECT_EQ(1, accepted("log.nsf.bak"));
+    EXPECT_EQ(1, accepted("..."));
+    EXPECT_EQ(1, accepted(".nsf"));
+}
+
+TEST(ListDatabases, FindsDatabasesDepthFirstInByteOrderWhateverTheCase) {
+    ScratchDir dir;
+    const std::string top = dir / "data";
+    ASSERT_TRUE(makeDir(top));
+    for (const char *name : {"a.nsf", "A.NSF", "B.Box", "LOG.NSF", "log.nsf", ".nsf", "a.nsf.bak",
+                             "notes.ini", "readme", "names.NsF"})
+        ASSERT_TRUE(touch(top + "/" + name));
+    ASSERT_TRUE(makeDir(top + "/mail"));
+    ASSERT_TRUE(touch(top + "/mail/log.nsf"));
+    ASSERT_TRUE(touch(top + "/mail/z.nsf"));
+    ASSERT_TRUE(makeDir(top + "/mail/sub.nsf"));
+    ASSERT_TRUE(touch(top + "/mail/sub.nsf/inner.box"));
+    ASSERT_TRUE(touch(top + "/mail/sub.nsf/plain"));
+    ASSERT_TRUE(makeDir(top + "/x.nsf"));
+
+    Listing got = list(top);
+    ASSERT_EQ(1, got.result) << got.message;
+    EXPECT_EQ((std::vector<std::string>{top + "/.nsf", top + "/A.NSF", top + "/B.Box",
+                                        top + "/LOG.NSF", top + "/a.nsf",
+                                        top + "/mail/sub.nsf/inner.box", top + "/mail/z.nsf",
+                                        top + "/names.NsF"}),
+              got.paths);
+    EXPECT_EQ("", got.message);
+}
+
+TEST(ListDatabases, EmptyTreeAndTrailingSlashes) {
+    ScratchDir dir;
+    Listing empty = list(dir.path());
+    EXPECT_EQ(1, empty.result);
+    EXPECT_TRUE(empty.paths.empty());
+
+    ASSERT_TRUE(touch(dir / "log.nsf"));
+    EXPECT_TRUE(list(dir.path()).paths.empty());
+
+    ASSERT_TRUE(touch(dir / "one.nsf"));
+    Listing slashed = list(dir.path() + "/");
+    ASSERT_EQ(1, slashed.result);
+    EXPECT_EQ(std::vector<std::string>{dir.path() + "/one.nsf"}, slashed.paths);
+}
+
+TEST(ListDatabases, FollowsSymbolicLinksToDatabasesAndFolders) {
+    ScratchDir dir;
+    const std::string top = dir / "data";
+    const std::string elsewhere = dir / "elsewhere";
+    ASSERT_TRUE(makeDir(top));
+    ASSERT_TRUE(makeDir(elsewhere));
+    ASSERT_TRUE(touch(elsewhere + "/far.nsf"));
+    ASSERT_EQ(0, symlink(elsewhere.c_str(), (top + "/linked").c_str()));
+    ASSERT_EQ(0, symlink((elsewhere + "/far.nsf").c_str(), (top + "/alias.nsf").c_str()));
+
+    Listing got = list(top);
+    ASSERT_EQ(1, got.result) << got.message;
+    EXPECT_EQ((std::vector<std::string>{top + "/alias.nsf", top + "/linked/far.nsf"}), got.paths);
+}
+
+TEST(ListDatabases, DanglingLinkStopsTheListingNamingTheEntry) {
+    ScratchDir dir;
+    ASSERT_TRUE(touch(dir / "a.nsf"));
+    ASSERT_EQ(0, symlink((dir / "gone.nsf").c_str(), (dir / "dangling.nsf").c_str()));
+
+    Listing got = list(dir.path());
+    EXPECT_EQ(0, got.result);
+    EXPECT_EQ("Fail to get stat from dangling.nsf, Reason=" + strerrorText(ENOENT) + "\n",
+              got.message);
+}
+
+TEST(ListDatabases, UnreadableOrMissingDirectoryIsAListingFailure) {
+    ScratchDir dir;
+    Listing missing = list(dir / "nowhere");
+    EXPECT_EQ(0, missing.result);
+    EXPECT_EQ("Fail to list directory " + (dir / "nowhere") + ", Reason=" + strerrorText(ENOENT),
+              missing.message);
+
+    ASSERT_TRUE(makeDir(dir / "locked"));
+    ASSERT_TRUE(touch(dir / "locked/a.nsf"));
+    ASSERT_EQ(0, chmod((dir / "locked").c_str(), 0));
+    if (access((dir / "locked").c_str(), R_OK) == 0)
+        GTEST_SKIP() << "this user reads a folder without read permission (root)";
+    Listing locked = list(dir.path());
+    EXPECT_EQ(0, locked.result);
+    EXPECT_EQ("Fail to list directory " + (dir / "locked") + ", Reason=" + strerrorText(EACCES),
+              locked.message);
+}
+
+TEST(ListDatabases, SymbolicLinkLoopIsRefusedInsteadOfFollowedForever) {
+    ScratchDir dir;
+    ASSERT_TRUE(makeDir(dir / "mail"));
+    ASSERT_TRUE(touch(dir / "mail/a.nsf"));
+    ASSERT_EQ(0, symlink("..", (dir / "mail/up").c_str()));
+
+    Listing got = list(dir.path());
+    EXPECT_EQ(0, got.result);
+    EXPECT_EQ("Fail to list directory " + (dir / "mail/up") + ", Reason=" + strerrorText(ELOOP),
+              got.message);
+
+    ScratchDir self;
+    ASSERT_EQ(0, symlink(".", (self / "again").c_str()));
+    Listing selfLoop = list(self.path());
+    EXPECT_EQ(0, selfLoop.result);
+    EXPECT_EQ("Fail to list directory " + (self / "again") + ", Reason=" + strerrorText(ELOOP),
+              selfLoop.message);
+}
+
+TEST(ListDatabases, TheSameFolderTwiceOffThePathIsNotALoop) {
+    ScratchDir dir;
+    ASSERT_TRUE(makeDir(dir / "mail"));
+    ASSERT_TRUE(touch(dir / "mail/a.nsf"));
+    ASSERT_EQ(0, symlink("mail", (dir / "mirror").c_str()));
+
+    Listing got = list(dir.path());
+    ASSERT_EQ(1, got.result) << got.message;
+    EXPECT_EQ((std::vector<std::string>{dir / "mail/a.nsf", dir / "mirror/a.nsf"}), got.paths);
+}
+
+TEST(ListDatabases, PathOf1023CharactersIsListedAndALongerOneRefused) {
+    ScratchDir dir;
+    // Nest folders until a file name can bring the path to exactly 1023.
+    std::string folder = dir.path();
+    const std::string segment(200, 'd');
+    while (folder.size() + 1 + segment.size() + 1 + 10 < 1023) {
+        folder += "/" + segment;
+        ASSERT_TRUE(makeDir(folder));
+    }
+    const size_t room = 1023 - folder.size() - 1;
+    ASSERT_LE(room, 255u);
+    const std::string fits = folder + "/" + std::string(room - 4, 'f') + ".nsf";
+    ASSERT_EQ(1023u, fits.size());
+    ASSERT_TRUE(touch(fits));
+
+    Listing got = list(dir.path());
+    ASSERT_EQ(1, got.result) << got.message;
+    EXPECT_EQ(std::vector<std::string>{fits}, got.paths);
+
+    // One character more, on a file that is not even a database.
+    ASSERT_TRUE(touch(folder + "/" + std::string(room + 1, 'g')));
+    Listing tooLong = list(dir.path());
+    EXPECT_EQ(0, tooLong.result);
+    EXPECT_EQ("Fail to list directory " + folder + ", Reason=" + strerrorText(ENAMETOOLONG),
+              tooLong.message);
+}
+
+TEST(ListDatabases, FileOverFourGibibytesIsListedInEitherBuild) {
+    ScratchDir dir;
+    int fd = open((dir / "big.nsf").c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    const off_t size = (off_t)5 << 30;  // sparse: no disk space is used
+    ASSERT_EQ(0, ftruncate(fd, size));
+    ASSERT_EQ(0, close(fd));
+    ASSERT_TRUE(touch(dir / "small.nsf"));
+
+    Listing got = list(dir.path());
+    ASSERT_EQ(1, got.result) << got.message;
+    EXPECT_EQ((std::vector<std::string>{dir / "big.nsf", dir / "small.nsf"}), got.paths);
+}
+
+TEST(ListDatabases, ManyFoldersAndFilesAreAllListed) {
+    ScratchDir dir;
+    int expected = 0;
+    for (int d = 0; d < 20; ++d) {
+        const std::string folder = dir / ("f" + std::to_string(100 + d));
+        ASSERT_TRUE(makeDir(folder));
+        for (int f = 0; f < 50; ++f) {
+            ASSERT_TRUE(touch(folder + "/db" + std::to_string(1000 + f) + (f % 2 ? ".nsf" : ".txt")));
+            expected += f % 2;
+        }
+    }
+    Listing got = list(dir.path());
+    ASSERT_EQ(1, got.result);
+    ASSERT_EQ((size_t)expected, got.paths.size());
+    EXPECT_EQ(dir / "f100/db1001.nsf", got.paths.front());
+    EXPECT_EQ(dir / "f119/db1049.nsf", got.paths.back());
+}
+
+TEST(RestoreAllDatabases, ListingFailurePrintsTheMessageAndRecoversNothing) {
+    ScratchDir dir;
+    ASSERT_EQ(0, symlink("nowhere", (dir / "broken").c_str()));
+    CapturedStdout out;
+    int result = restoreAllDatabases("RECOVER", dir.path().c_str(), dir.path().c_str(), "", 0, 0);
+    out.restore();
+    EXPECT_EQ(0, result);
+    EXPECT_EQ("Fail to get stat from broken, Reason=" + strerrorText(ENOENT) + "\n\n", out.text());
+}
+
+TEST(RestoreAllDatabases, TreeWithoutDatabasesPrintsNothing) {
+    ScratchDir dir;
+    ASSERT_TRUE(touch(dir / "log.nsf"));
+    ASSERT_TRUE(makeDir(dir / "empty.nsf"));
+    CapturedStdout out;
+    int result = restoreAllDatabases("NOTE", dir.path().c_str(), dir.path().c_str(), "", 1, 1);
+    out.restore();
+    EXPECT_EQ(1, result);
+    EXPECT_EQ("", out.text());
+}
+
+}  // namespace
