@@ -35,13 +35,19 @@ bool InjectedFault(const char *call, STATUS *status);
 // --- timedate.cc: the emulator's TIMEDATE layout -----------------------------
 // A TIMEDATE holds a moment as hundredths of a second since
 // 1970-01-01T00:00:00Z, plus the zone and daylight-saving flag it was read in
-// (see docs/emulator.md for the bit layout).
+// (see docs/emulator-runtime.md for the bit layout).
 TIMEDATE MakeTimeDate(int64_t hundredthsSinceEpoch, int zoneMinutesEast, bool dst);
 int64_t TimeDateHundredths(const TIMEDATE &td);
+int TimeDateZoneMinutes(const TIMEDATE &td);  // standard offset, minutes east
+bool TimeDateDst(const TIMEDATE &td);
 // ISO 8601 UTC ("2013-11-15T12:59:00Z") to and from hundredths since the epoch.
 bool ParseIsoUtc(std::string_view text, int64_t *hundredths);
 std::string FormatIsoUtc(int64_t hundredths);
 int64_t NowHundredths();
+
+// --- messages.cc -------------------------------------------------------------
+// The message table's text for a status ("" when it has none).
+const char *StatusText(STATUS code);
 
 // --- lmbcs.cc ----------------------------------------------------------------
 std::string LmbcsToNative(std::string_view lmbcs);

@@ -1,8 +1,49 @@
-// Placeholder: replaced by the real implementation.
-#include <stdio.h>
+// The message table: one text for every status the emulator returns.
+#include <string.h>
 
 #include "emulator.h"
 
-extern "C" {
-WORD OSLoadString(HMODULE, STATUS, char *b, WORD) { b[0] = 0; return 0; }
+namespace {
+
+struct Message {
+    STATUS code;
+    const char *text;
+};
+
+constexpr Message kMessages[] = {
+#define NOTESEMU_MESSAGE(name, code, text) {code, text},
+    NOTESEMU_STATUSES(NOTESEMU_MESSAGE)
+#undef NOTESEMU_MESSAGE
+};
+
+}  // namespace
+
+namespace emu {
+
+const char *StatusText(STATUS code) {
+    // Callers mask off the two flag bits; a full status finds the same text.
+    STATUS wanted = static_cast<STATUS>(code & 0x3FFF);
+    for (const Message &m : kMessages)
+        if (m.code == wanted) return m.text;
+    return "";
 }
+
+}  // namespace emu
+
+extern "C" {
+
+// The table is static, so texts are served whether or not the runtime runs.
+WORD OSLoadString(HMODULE, STATUS code, char *retBuffer, WORD bufferLength) {
+    if (retBuffer == nullptr || bufferLength == 0) return 0;
+    retBuffer[0] = '\0';
+    STATUS injected;
+    if (emu::InjectedFault("OSLoadString", &injected)) return 0;
+    const char *text = emu::StatusText(code);
+    size_t n = strlen(text);
+    if (n > static_cast<size_t>(bufferLength) - 1) n = static_cast<size_t>(bufferLength) - 1;
+    memcpy(retBuffer, text, n);
+    retBuffer[n] = '\0';
+    return static_cast<WORD>(n);
+}
+
+}  // extern "C"
