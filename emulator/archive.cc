@@ -1,13 +1,155 @@
-// Placeholder: replaced by the real implementation.
+// Handing full log extents to a backup agent. One archiving bracket at a
+// time per process: Begin, First/Next (each full, unarchived extent once,
+// ascending), Done per extent copied, End.
 #include <stdio.h>
+#include <stdlib.h>
 
+#include <set>
+#include <string>
+#include <vector>
+
+#include "codec.h"
 #include "emulator.h"
+#include "model.h"
+#include "server_hooks.h"
+
+namespace {
+
+struct Bracket {
+    bool open = false;
+    bool listed = false;
+    emu::LogConfig cfg;
+    UNID logId{};
+    std::vector<uint32_t> pending;
+    size_t next = 0;
+    std::set<uint32_t> handedOut;
+};
+
+Bracket g_bracket;
+
+constexpr size_t kPathBuffer = 1024;  // the callers' extent path buffer
+
+bool LoggingOn() { return emu::Setting("TRANSLOG_Status") == "1"; }
+
+long Style() { return strtol(emu::Setting("TRANSLOG_Style").c_str(), nullptr, 10); }
+
+STATUS ListPending() {
+    emu::LogControl ctl;
+    STATUS st = emu::LoadControl(g_bracket.cfg, &ctl);
+    if (st != NOERROR) return st;
+    std::vector<uint32_t> numbers;
+    int err = emu::ListExtents(g_bracket.cfg.logDir, &numbers);
+    if (err != 0) return emu::FileStatus(err);
+    g_bracket.pending.clear();
+    for (uint32_t n : numbers)
+        if (n < ctl.current && ctl.archived.count(n) == 0) g_bracket.pending.push_back(n);
+    g_bracket.logId = ctl.logId;
+    g_bracket.next = 0;
+    g_bracket.listed = true;
+    return NOERROR;
+}
+
+STATUS HandOut(UNID *logID, DWORD *logNumber, char *logPath) {
+    if (logID == nullptr || logNumber == nullptr || logPath == nullptr) return EMU_ERR_BAD_ARGUMENT;
+    if (g_bracket.next >= g_bracket.pending.size()) return EMU_NO_LOG_TO_ARCHIVE;
+    uint32_t number = g_bracket.pending[g_bracket.next];
+    std::string path = emu::ExtentPath(g_bracket.cfg, number);
+    // A cut path would make the agent copy some other file.
+    if (path.size() >= kPathBuffer) return EMU_ERR_BAD_ARGUMENT;
+    g_bracket.next++;
+    snprintf(logPath, kPathBuffer, "%s", path.c_str());
+    *logID = g_bracket.logId;
+    *logNumber = number;
+    g_bracket.handedOut.insert(number);
+    return NOERROR;
+}
+
+}  // namespace
+
+namespace emu {
+void ResetArchiving() { g_bracket = Bracket(); }
+}  // namespace emu
 
 extern "C" {
-STATUS NSFGetTransLogStyle(WORD *) { return EMU_LOGGING_OFF; }
-STATUS NSFBeginArchivingLogs(void) { return EMU_ERR_NOT_ARCHIVE_STYLE; }
-STATUS NSFEndArchivingLogs(void) { return EMU_ERR_ARCHIVE_NOT_BEGUN; }
-STATUS NSFGetFirstLogToArchive(UNID *, DWORD *, char *) { return EMU_NO_LOG_TO_ARCHIVE; }
-STATUS NSFGetNextLogToArchive(UNID *, DWORD *, char *) { return EMU_NO_LOG_TO_ARCHIVE; }
-STATUS NSFDoneArchivingLog(UNID *, DWORD *) { return EMU_ERR_ARCHIVE_UNKNOWN_EXTENT; }
+
+// Styles pass through as notes.ini gives them: 0 circular, 1 archive,
+// 2 linear, anything else as it is.
+STATUS NSFGetTransLogStyle(WORD *logType) {
+    STATUS st;
+    if (emu::InjectedFault("NSFGetTransLogStyle", &st)) return st;
+    if (!emu::Started()) return EMU_ERR_NOT_STARTED;
+    if (logType == nullptr) return EMU_ERR_BAD_ARGUMENT;
+    if (!LoggingOn()) return EMU_LOGGING_OFF;
+    *logType = static_cast<WORD>(Style());
+    return NOERROR;
 }
+
+// Circular and linear logs reuse their extents themselves, so only the
+// other styles hand extents out.
+STATUS NSFBeginArchivingLogs(void) {
+    STATUS st;
+    if (emu::InjectedFault("NSFBeginArchivingLogs", &st)) return st;
+    if (!emu::Started()) return EMU_ERR_NOT_STARTED;
+    if (!LoggingOn()) return EMU_LOGGING_OFF;
+    long style = Style();
+    if (style == 0 || style == 2) return EMU_ERR_NOT_ARCHIVE_STYLE;
+    if (g_bracket.open) return EMU_ERR_ARCHIVE_BUSY;
+    emu::LogConfig cfg;
+    st = emu::LoadLogConfig(&cfg);
+    if (st != NOERROR) return st;
+    g_bracket = Bracket();
+    g_bracket.cfg = cfg;
+    g_bracket.open = true;
+    return NOERROR;
+}
+
+STATUS NSFEndArchivingLogs(void) {
+    STATUS st;
+    if (emu::InjectedFault("NSFEndArchivingLogs", &st)) return st;
+    if (!emu::Started()) return EMU_ERR_NOT_STARTED;
+    if (!g_bracket.open) return EMU_ERR_ARCHIVE_NOT_BEGUN;
+    g_bracket = Bracket();
+    return NOERROR;
+}
+
+STATUS NSFGetFirstLogToArchive(UNID *logID, DWORD *logNumber, char *logPath) {
+    STATUS st;
+    if (emu::InjectedFault("NSFGetFirstLogToArchive", &st)) return st;
+    if (!emu::Started()) return EMU_ERR_NOT_STARTED;
+    if (!g_bracket.open) return EMU_ERR_ARCHIVE_NOT_BEGUN;
+    st = ListPending();
+    if (st != NOERROR) return st;
+    return HandOut(logID, logNumber, logPath);
+}
+
+// Without a First, Next starts the list itself.
+STATUS NSFGetNextLogToArchive(UNID *logID, DWORD *logNumber, char *logPath) {
+    STATUS st;
+    if (emu::InjectedFault("NSFGetNextLogToArchive", &st)) return st;
+    if (!emu::Started()) return EMU_ERR_NOT_STARTED;
+    if (!g_bracket.open) return EMU_ERR_ARCHIVE_NOT_BEGUN;
+    if (!g_bracket.listed) {
+        st = ListPending();
+        if (st != NOERROR) return st;
+    }
+    return HandOut(logID, logNumber, logPath);
+}
+
+STATUS NSFDoneArchivingLog(UNID *logID, DWORD *logNumber) {
+    STATUS st;
+    if (emu::InjectedFault("NSFDoneArchivingLog", &st)) return st;
+    if (!emu::Started()) return EMU_ERR_NOT_STARTED;
+    if (!g_bracket.open) return EMU_ERR_ARCHIVE_NOT_BEGUN;
+    if (logID == nullptr || logNumber == nullptr) return EMU_ERR_BAD_ARGUMENT;
+    if (g_bracket.handedOut.count(*logNumber) == 0 || !emu::UnidEqual(*logID, g_bracket.logId))
+        return EMU_ERR_ARCHIVE_UNKNOWN_EXTENT;
+    emu::DirLock lock(g_bracket.cfg.dataDir);
+    emu::LogControl ctl;
+    st = emu::LoadControl(g_bracket.cfg, &ctl);
+    if (st != NOERROR) return st;
+    if (!emu::UnidEqual(ctl.logId, g_bracket.logId)) return EMU_ERR_ARCHIVE_UNKNOWN_EXTENT;
+    ctl.archived.insert(*logNumber);
+    return emu::SaveControl(g_bracket.cfg, ctl);
+}
+
+}  // extern "C"

@@ -1,10 +1,86 @@
-// Placeholder: replaced by the real implementation.
-#include <stdio.h>
+// Opening databases: NSFDbOpen, NSFDbClose, NSFDbGetLogInfo. A handle is a
+// small integer naming a slot of the table below, valid until closed.
+#include <string.h>
+
+#include <string>
+#include <vector>
 
 #include "emulator.h"
+#include "model.h"
+#include "server_hooks.h"
+
+namespace {
+
+struct OpenDb {
+    bool used = false;
+    std::string path;
+    emu::DbFile header;  // the notes are dropped: callers only ask for log info
+};
+
+constexpr size_t kMaxOpen = 256;
+std::vector<OpenDb> g_open;
+
+}  // namespace
+
+namespace emu {
+
+void CloseAllDatabases() { g_open.clear(); }
+
+size_t OpenDatabaseCount() {
+    size_t n = 0;
+    for (const OpenDb &db : g_open) n += db.used ? 1 : 0;
+    return n;
+}
+
+}  // namespace emu
 
 extern "C" {
-STATUS NSFDbOpen(const char *, DBHANDLE *) { return EMU_ERR_FILE_NOT_FOUND; }
-STATUS NSFDbClose(DBHANDLE) { return EMU_ERR_BAD_HANDLE; }
-STATUS NSFDbGetLogInfo(DBHANDLE, DWORD, BOOL *, UNID *, UNID *, DWORD *) { return EMU_ERR_BAD_HANDLE; }
+
+STATUS NSFDbOpen(const char *pathName, DBHANDLE *rethDB) {
+    STATUS st;
+    if (emu::InjectedFault("NSFDbOpen", &st)) return st;
+    if (!emu::Started()) return EMU_ERR_NOT_STARTED;
+    if (pathName == nullptr || rethDB == nullptr) return EMU_ERR_BAD_ARGUMENT;
+    *rethDB = 0;
+    std::string path = emu::ResolveDbPath(emu::DataDir(), pathName);
+    if (emu::IsOffline(emu::DataDir(), path)) return EMU_ERR_DB_OFFLINE;
+    emu::DbFile db;
+    st = emu::ReadDb(path, &db);
+    if (st != NOERROR) return st;
+    db.notes.clear();
+    size_t slot = 0;
+    while (slot < g_open.size() && g_open[slot].used) slot++;
+    if (slot == kMaxOpen) return EMU_ERR_TOO_MANY_OPEN;
+    if (slot == g_open.size()) g_open.emplace_back();
+    g_open[slot].used = true;
+    g_open[slot].path = path;
+    g_open[slot].header = std::move(db);
+    *rethDB = static_cast<DBHANDLE>(slot + 1);
+    return NOERROR;
 }
+
+STATUS NSFDbClose(DBHANDLE hDB) {
+    STATUS st;
+    if (emu::InjectedFault("NSFDbClose", &st)) return st;
+    if (!emu::Started()) return EMU_ERR_NOT_STARTED;
+    if (hDB == 0 || hDB > g_open.size() || !g_open[hDB - 1].used) return EMU_ERR_BAD_HANDLE;
+    g_open[hDB - 1] = OpenDb();
+    return NOERROR;
+}
+
+STATUS NSFDbGetLogInfo(DBHANDLE hDB, DWORD flags, BOOL *logged, UNID *logID, UNID *dbIID,
+                       DWORD *logExtent) {
+    STATUS st;
+    if (emu::InjectedFault("NSFDbGetLogInfo", &st)) return st;
+    if (!emu::Started()) return EMU_ERR_NOT_STARTED;
+    (void)flags;  // no flag is defined; 0 is what callers pass
+    if (hDB == 0 || hDB > g_open.size() || !g_open[hDB - 1].used) return EMU_ERR_BAD_HANDLE;
+    const emu::DbFile &db = g_open[hDB - 1].header;
+    if (logged) *logged = db.logged ? TRUE : FALSE;
+    if (logID) *logID = db.logId;
+    if (dbIID) *dbIID = db.instanceId;
+    if (logExtent) *logExtent = db.lastExtent;
+    return NOERROR;
+}
+
+}  // extern "C"

@@ -1,9 +1,57 @@
-// Placeholder: replaced by the real implementation.
-#include <stdio.h>
+// Taking a database offline and bringing it back, as a running server does
+// while its file is replaced. The offline set lives in the server's state
+// file so that every process (the tool, the program) sees the same server.
+#include <string>
 
+#include "codec.h"
 #include "emulator.h"
+#include "model.h"
+
+namespace {
+
+STATUS ChangeOffline(const char *dbPath, bool takeOffline) {
+    if (!emu::Started()) return EMU_ERR_NOT_STARTED;
+    if (dbPath == nullptr || dbPath[0] == '\0') return EMU_ERR_BAD_ARGUMENT;
+    const std::string &dataDir = emu::DataDir();
+    emu::DirLock lock(dataDir);
+    emu::ServerState state;
+    STATUS st = emu::LoadServerState(dataDir, &state);
+    if (st != NOERROR) return st;
+    // No running server holds the file, so there is nothing to take offline.
+    if (!state.running) return EMU_DB_NOT_IN_USE;
+    std::string path = emu::ResolveDbPath(dataDir, emu::ApiPath(dbPath));
+    bool offline = state.offline.count(path) != 0;
+    if (takeOffline && offline) return EMU_ERR_DB_ALREADY_OFFLINE;
+    if (!takeOffline && !offline) return EMU_ERR_DB_ALREADY_ONLINE;
+    // Taking offline needs a database there; coming online needs the file
+    // that was put in its place to be a sound database, or it stays offline.
+    emu::DbFile db;
+    st = emu::ReadDb(path, &db);
+    if (st != NOERROR) return st;
+    if (takeOffline) state.offline.insert(path);
+    else state.offline.erase(path);
+    return emu::SaveServerState(dataDir, state);
+}
+
+}  // namespace
 
 extern "C" {
-STATUS NSFTakeDatabaseOffline(char *, DWORD, DWORD) { return EMU_DB_NOT_IN_USE; }
-STATUS NSFBringDatabaseOnline(char *, DWORD) { return EMU_DB_NOT_IN_USE; }
+
+// The wait time and options are accepted and not used: the model has no
+// users to wait for.
+STATUS NSFTakeDatabaseOffline(char *dbPath, DWORD waitTime, DWORD options) {
+    STATUS st;
+    if (emu::InjectedFault("NSFTakeDatabaseOffline", &st)) return st;
+    (void)waitTime;
+    (void)options;
+    return ChangeOffline(dbPath, true);
 }
+
+STATUS NSFBringDatabaseOnline(char *dbPath, DWORD options) {
+    STATUS st;
+    if (emu::InjectedFault("NSFBringDatabaseOnline", &st)) return st;
+    (void)options;
+    return ChangeOffline(dbPath, false);
+}
+
+}  // extern "C"

@@ -1,7 +1,367 @@
-// Placeholder: replaced by the real tool.
+// notesemu: builds and inspects an emulated server (data directory,
+// notes.ini, log extents, databases) for tests, the demo and administrators.
+// Errors are one line on standard error and exit status 1.
+#include <errno.h>
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-int main() {
-    fprintf(stderr, "notesemu: not built yet\n");
-    return 2;
+#include <string>
+#include <vector>
+
+#include "codec.h"
+#include "emulator.h"
+#include "model.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: notesemu [--ini PATH] COMMAND [ARGS]\n"
+    "  init DIR [--style N] [--logging on|off]\n"
+    "  create DB [--unlogged]\n"
+    "  put DB NOTEID TEXT [--user NAME] [--at TIME]\n"
+    "  delete DB NOTEID [--user NAME] [--at TIME]\n"
+    "  abort DB NOTEID TEXT [--user NAME] [--at TIME]\n"
+    "  backup DB FILE\n"
+    "  show DB\n"
+    "  server start|stop|status\n"
+    "  logs\n"
+    "  rollover\n"
+    "  reuse\n"
+    "DB is relative to the data directory unless absolute; TIME is ISO 8601 UTC\n"
+    "(2013-11-15T12:59:00Z). The server is found with --ini, else\n"
+    "$NOTES_DATA_DIR/notes.ini.\n";
+
+const char *StatusText(STATUS st) {
+    switch (st) {
+#define NOTESEMU_CASE(name, code, text) \
+    case code: return text;
+        NOTESEMU_STATUSES(NOTESEMU_CASE)
+#undef NOTESEMU_CASE
+        default: return "unknown error";
+    }
+}
+
+int Fail(const std::string &what) {
+    fprintf(stderr, "notesemu: %s\n", what.c_str());
+    return 1;
+}
+
+int FailStatus(const std::string &what, STATUS st) {
+    return Fail(what + ": " + StatusText(st) + " (status " + std::to_string(st) + ")");
+}
+
+struct Args {
+    std::string ini;
+    std::vector<std::string> positional;
+    std::string user = "admin";
+    std::string at;
+    std::string style = "1";
+    std::string logging = "on";
+    bool unlogged = false;
+    bool haveUser = false, haveAt = false, haveStyle = false, haveLogging = false;
+};
+
+// Options may stand anywhere; "--" ends them so a TEXT may begin with "--".
+bool ParseArgs(int argc, char **argv, Args *a, std::string *err) {
+    bool options = true;
+    for (int i = 1; i < argc; i++) {
+        std::string arg = argv[i];
+        if (options && arg == "--") {
+            options = false;
+            continue;
+        }
+        if (!options || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+            a->positional.push_back(arg);
+            continue;
+        }
+        if (arg == "--unlogged") {
+            a->unlogged = true;
+            continue;
+        }
+        std::string value;
+        size_t eq = arg.find('=');
+        std::string name = arg.substr(0, eq);
+        if (eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+        } else if (i + 1 < argc) {
+            value = argv[++i];
+        } else {
+            *err = "option " + name + " needs a value";
+            return false;
+        }
+        if (name == "--ini") a->ini = value;
+        else if (name == "--user") a->user = value, a->haveUser = true;
+        else if (name == "--at") a->at = value, a->haveAt = true;
+        else if (name == "--style") a->style = value, a->haveStyle = true;
+        else if (name == "--logging") a->logging = value, a->haveLogging = true;
+        else {
+            *err = "unknown option " + name;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ParseNoteId(const std::string &text, uint32_t *id) {
+    if (text.empty() || text.size() > 10) return false;
+    uint64_t v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        v = v * 10 + static_cast<uint64_t>(c - '0');
+    }
+    if (v == 0 || v > 0xFFFFFFFFu) return false;
+    *id = static_cast<uint32_t>(v);
+    return true;
+}
+
+bool ParseLong(const std::string &text, long *out) {
+    if (text.empty()) return false;
+    char *end = nullptr;
+    errno = 0;
+    long v = strtol(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0') return false;
+    *out = v;
+    return true;
+}
+
+// Tabs, newlines and backslashes would break the one-note-a-line format.
+std::string Escape(const std::string &s) {
+    std::string out;
+    for (char c : s) {
+        if (c == '\\') out += "\\\\";
+        else if (c == '\t') out += "\\t";
+        else if (c == '\n') out += "\\n";
+        else if (c == '\r') out += "\\r";
+        else out += c;
+    }
+    return out;
+}
+
+int MakeDirs(const std::string &path) {
+    if (path.empty() || path == "/" || path == ".") return 0;
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+    int err = MakeDirs(emu::DirName(path));
+    if (err != 0) return err;
+    if (mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) return errno;
+    return 0;
+}
+
+int CmdInit(const Args &a) {
+    if (a.positional.size() != 2) return Fail("init needs DIR");
+    long style;
+    if (!ParseLong(a.style, &style) || style < 0 || style > 0xFFFF)
+        return Fail("--style needs a number from 0 to 65535");
+    if (a.logging != "on" && a.logging != "off") return Fail("--logging takes on or off");
+    std::string dir = a.positional[1];
+    int err = MakeDirs(dir);
+    if (err != 0) return Fail("cannot create " + dir + ": " + strerror(err));
+    dir = emu::AbsolutePath(dir);
+    std::string ini = emu::JoinPath(dir, "notes.ini");
+    if (access(ini.c_str(), F_OK) == 0) return Fail(ini + " already exists");
+    std::string text = "Directory=" + dir + "\n" +
+                       "TRANSLOG_Status=" + (a.logging == "on" ? "1" : "0") + "\n" +
+                       "TRANSLOG_Style=" + std::to_string(style) + "\n" +
+                       "TRANSLOG_Path=logdir\n" +
+                       "NOTESEMU_Extent_Records=" + std::to_string(emu::kDefaultExtentRecords) + "\n";
+    err = emu::WriteFileAtomic(ini, text, 0644);
+    if (err != 0) return Fail("cannot write " + ini + ": " + strerror(err));
+    STATUS st = emu::LoadIni(ini);
+    if (st != NOERROR) return FailStatus("cannot read " + ini, st);
+    emu::LogConfig cfg;
+    st = emu::LoadLogConfig(&cfg);
+    if (st == NOERROR) st = emu::CreateLog(cfg, nullptr);
+    if (st != NOERROR) return FailStatus("cannot create the log in " + cfg.logDir, st);
+    st = emu::CreateDatabase(cfg, emu::JoinPath(dir, emu::kDirectoryDb), true, nullptr);
+    if (st != NOERROR) return FailStatus("cannot create names.nsf", st);
+    return 0;
+}
+
+struct Server {
+    emu::LogConfig cfg;
+};
+
+int OpenServer(const Args &a, Server *s) {
+    std::string ini = a.ini;
+    if (ini.empty()) {
+        const char *dataDir = getenv("NOTES_DATA_DIR");
+        if (dataDir == nullptr || dataDir[0] == '\0')
+            return Fail("no server: give --ini PATH or set NOTES_DATA_DIR");
+        ini = emu::JoinPath(dataDir, "notes.ini");
+    }
+    STATUS st = emu::LoadIni(ini);
+    if (st != NOERROR) return FailStatus("cannot read " + ini, st);
+    st = emu::LoadLogConfig(&s->cfg);
+    if (st != NOERROR) return FailStatus(ini, st);
+    return 0;
+}
+
+int CmdCreate(const Args &a, const Server &s) {
+    if (a.positional.size() != 2) return Fail("create needs DB");
+    std::string path = emu::ResolveDbPath(s.cfg.dataDir, a.positional[1]);
+    int err = MakeDirs(emu::DirName(path));
+    if (err != 0) return Fail("cannot create the folder of " + path + ": " + strerror(err));
+    emu::DirLock lock(s.cfg.dataDir);
+    STATUS st = emu::CreateDatabase(s.cfg, path, !a.unlogged, nullptr);
+    return st == NOERROR ? 0 : FailStatus("cannot create " + path, st);
+}
+
+int CmdChange(const Args &a, const Server &s, emu::ChangeKind kind) {
+    bool withText = kind != emu::ChangeKind::kDelete;
+    size_t want = withText ? 4 : 3;
+    if (a.positional.size() != want)
+        return Fail(a.positional[0] + (withText ? " needs DB NOTEID TEXT" : " needs DB NOTEID"));
+    uint32_t noteId;
+    if (!ParseNoteId(a.positional[2], &noteId))
+        return Fail("note ID must be a decimal number from 1 to 4294967295: " + a.positional[2]);
+    int64_t when = emu::NowHundredths();
+    if (a.haveAt && !emu::ParseIsoUtc(a.at, &when))
+        return Fail("time must be ISO 8601 UTC, like 2013-11-15T12:59:00Z: " + a.at);
+    std::string path = emu::ResolveDbPath(s.cfg.dataDir, a.positional[1]);
+    emu::DirLock lock(s.cfg.dataDir);
+    STATUS st = emu::WriteChange(s.cfg, path, kind, noteId, withText ? a.positional[3] : "",
+                                 a.user, when, nullptr);
+    return st == NOERROR ? 0 : FailStatus(a.positional[0] + " " + path, st);
+}
+
+int CmdBackup(const Args &a, const Server &s) {
+    if (a.positional.size() != 3) return Fail("backup needs DB FILE");
+    std::string path = emu::ResolveDbPath(s.cfg.dataDir, a.positional[1]);
+    emu::DirLock lock(s.cfg.dataDir);
+    emu::DbFile db;
+    STATUS st = emu::ReadDb(path, &db);
+    if (st != NOERROR) return FailStatus("cannot read " + path, st);
+    // Written from the checked contents, so the copy is never torn.
+    st = emu::WriteDb(a.positional[2], db);
+    return st == NOERROR ? 0 : FailStatus("cannot write " + a.positional[2], st);
+}
+
+int CmdShow(const Args &a, const Server &s) {
+    if (a.positional.size() != 2) return Fail("show needs DB");
+    std::string path = emu::ResolveDbPath(s.cfg.dataDir, a.positional[1]);
+    emu::DbFile db;
+    STATUS st = emu::ReadDb(path, &db);
+    if (st != NOERROR) return FailStatus("cannot read " + path, st);
+    printf("path: %s\n", path.c_str());
+    printf("instance-id: %s\n", emu::UnidHex(db.instanceId).c_str());
+    printf("replica-id: %s\n", emu::UnidHex(db.replicaId).c_str());
+    printf("log-id: %s\n", emu::UnidHex(db.logId).c_str());
+    printf("logged: %s\n", db.logged ? "yes" : "no");
+    printf("last-sequence: %llu\n", static_cast<unsigned long long>(db.lastSeq));
+    printf("last-extent: %u\n", static_cast<unsigned>(db.lastExtent));
+    printf("last-change: %s\n", db.lastTime != 0 ? emu::FormatIsoUtc(db.lastTime).c_str() : "none");
+    printf("state: %s\n", emu::IsOffline(s.cfg.dataDir, path) ? "offline" : "online");
+    printf("notes: %zu\n", emu::LiveNoteCount(db));
+    for (const auto &entry : db.notes) {
+        const emu::Note &n = entry.second;
+        if (n.deleted) continue;
+        printf("%u\t%s\t%s\t%s\n", static_cast<unsigned>(entry.first),
+               emu::FormatIsoUtc(n.modified).c_str(), Escape(n.user).c_str(),
+               Escape(n.text).c_str());
+    }
+    return fflush(stdout) == 0 ? 0 : Fail(std::string("cannot write output: ") + strerror(errno));
+}
+
+int CmdServer(const Args &a, const Server &s) {
+    if (a.positional.size() != 2) return Fail("server needs start, stop or status");
+    const std::string &what = a.positional[1];
+    emu::DirLock lock(s.cfg.dataDir);
+    emu::ServerState state;
+    STATUS st = emu::LoadServerState(s.cfg.dataDir, &state);
+    if (st != NOERROR) return FailStatus("cannot read the server state", st);
+    if (what == "status") {
+        printf("%s\n", state.running ? "running" : "stopped");
+        return 0;
+    }
+    if (what != "start" && what != "stop") return Fail("server needs start, stop or status");
+    state.running = what == "start";
+    // A stopped server holds no database, offline or otherwise.
+    if (!state.running) state.offline.clear();
+    st = emu::SaveServerState(s.cfg.dataDir, state);
+    return st == NOERROR ? 0 : FailStatus("cannot write the server state", st);
+}
+
+int CmdLogs(const Args &a, const Server &s) {
+    if (a.positional.size() != 1) return Fail("logs takes no arguments");
+    emu::LogControl ctl;
+    STATUS st = emu::LoadControl(s.cfg, &ctl);
+    if (st != NOERROR) return FailStatus("cannot read the log control file", st);
+    std::vector<uint32_t> numbers;
+    int err = emu::ListExtents(s.cfg.logDir, &numbers);
+    if (err != 0) return Fail("cannot list " + s.cfg.logDir + ": " + strerror(err));
+    for (uint32_t n : numbers) {
+        emu::Extent ext;
+        st = emu::ReadExtent(s.cfg, n, &ext);
+        if (st != NOERROR) return FailStatus("cannot read " + emu::ExtentName(n), st);
+        const char *state = n == ctl.current ? "current"
+                            : ctl.archived.count(n) ? "archived"
+                                                    : "full";
+        printf("%s\t%zu\t%s\n", emu::ExtentName(n).c_str(), ext.records.size(), state);
+    }
+    return 0;
+}
+
+int CmdRollover(const Args &a, const Server &s) {
+    if (a.positional.size() != 1) return Fail("rollover takes no arguments");
+    emu::DirLock lock(s.cfg.dataDir);
+    STATUS st = emu::RollOver(s.cfg, nullptr);
+    return st == NOERROR ? 0 : FailStatus("cannot roll the log over", st);
+}
+
+// As a server reusing its archived extents: they leave the log folder.
+int CmdReuse(const Args &a, const Server &s) {
+    if (a.positional.size() != 1) return Fail("reuse takes no arguments");
+    emu::DirLock lock(s.cfg.dataDir);
+    emu::LogControl ctl;
+    STATUS st = emu::LoadControl(s.cfg, &ctl);
+    if (st != NOERROR) return FailStatus("cannot read the log control file", st);
+    std::vector<uint32_t> numbers;
+    int err = emu::ListExtents(s.cfg.logDir, &numbers);
+    if (err != 0) return Fail("cannot list " + s.cfg.logDir + ": " + strerror(err));
+    for (uint32_t n : numbers) {
+        if (n == ctl.current || ctl.archived.count(n) == 0) continue;
+        std::string path = emu::ExtentPath(s.cfg, n);
+        if (unlink(path.c_str()) != 0) return Fail("cannot remove " + path + ": " + strerror(errno));
+        printf("%s\n", emu::ExtentName(n).c_str());
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    Args a;
+    std::string err;
+    if (!ParseArgs(argc, argv, &a, &err)) return Fail(err);
+    if (a.positional.empty()) {
+        fputs(kUsage, stderr);
+        return 1;
+    }
+    const std::string &cmd = a.positional[0];
+    if (cmd == "help" || cmd == "--help") {
+        fputs(kUsage, stdout);
+        return 0;
+    }
+    if (cmd == "init") return CmdInit(a);
+    Server s;
+    static const char *const kKnown[] = {"create", "put",  "delete",   "abort", "backup", "show",
+                                         "server", "logs", "rollover", "reuse"};
+    bool known = false;
+    for (const char *k : kKnown) known = known || cmd == k;
+    if (!known) return Fail("unknown command " + cmd + " (see notesemu help)");
+    int rc = OpenServer(a, &s);
+    if (rc != 0) return rc;
+    if (cmd == "create") return CmdCreate(a, s);
+    if (cmd == "put") return CmdChange(a, s, emu::ChangeKind::kPut);
+    if (cmd == "delete") return CmdChange(a, s, emu::ChangeKind::kDelete);
+    if (cmd == "abort") return CmdChange(a, s, emu::ChangeKind::kAbort);
+    if (cmd == "backup") return CmdBackup(a, s);
+    if (cmd == "show") return CmdShow(a, s);
+    if (cmd == "server") return CmdServer(a, s);
+    if (cmd == "logs") return CmdLogs(a, s);
+    if (cmd == "rollover") return CmdRollover(a, s);
+    return CmdReuse(a, s);
 }

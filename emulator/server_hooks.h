@@ -1,0 +1,15 @@
+// Per-process state of the exported calls that the runtime's stop resets.
+#ifndef NOTESEMU_SERVER_HOOKS_H
+#define NOTESEMU_SERVER_HOOKS_H
+
+#include <stddef.h>
+
+namespace emu {
+
+void CloseAllDatabases();    // database.cc
+size_t OpenDatabaseCount();  // database.cc
+void ResetArchiving();       // archive.cc
+
+}  // namespace emu
+
+#endif
