@@ -1,0 +1,116 @@
+#!/usr/bin/env bats
+# OPT=RECOVER: a backup file rolled forward, to the latest transaction or to
+# a cut-off time read as GMT+0, with the ID options; what is refused.
+
+load helpers
+load recovery_helpers
+
+setup() { mail_story; }
+
+@test "recover to the latest transaction replays every later change into the backup only" {
+    cp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
+    run nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE"
+    [ "$status" -eq 0 ]
+    assert_output_has $'\n\n Recovering backup file '"$BACKUP"$'...\n Recover '"$BACKUP"$' till latest transaction\n'
+    refute_output_has "Taking database"
+    [ "$(db_notes "$BACKUP")" == "$LATEST" ]
+    cmp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
+}
+
+@test "a cut-off time means GMT+0 whatever the local zone" {
+    for zone in UTC America/New_York Asia/Kolkata; do
+        cp "$BACKUP" "$BATS_TEST_TMPDIR/try.nsf"
+        TZ=$zone run nsfmend OPT=RECOVER IN="$BATS_TEST_TMPDIR/try.nsf" OUT="$LIVE" \
+            DATETIME="11/15/2013 14:00"
+        [ "$status" -eq 0 ]
+        assert_output_has " Recover $BATS_TEST_TMPDIR/try.nsf transactions till transaction in "
+        [ "$(db_notes "$BATS_TEST_TMPDIR/try.nsf")" == "$AT_1400" ] || {
+            echo "TZ=$zone recovered:"; db_notes "$BATS_TEST_TMPDIR/try.nsf"; false; }
+    done
+}
+
+@test "a cut-off before every logged change leaves the notes of the backup" {
+    run nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE" DATETIME="11/15/2013 11:45"
+    [ "$status" -eq 0 ]
+    [ "$(db_notes "$BACKUP")" == "$AT_BACKUP" ]
+}
+
+@test "a DATETIME value with a leading blank recovers to the latest transaction" {
+    run nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE" DATETIME=" 11/15/2013 14:00"
+    [ "$status" -eq 0 ]
+    assert_output_has " Recover $BACKUP till latest transaction"
+    [ "$(db_notes "$BACKUP")" == "$LATEST" ]
+}
+
+@test "a DATETIME that does not parse is a recovery failure and the backup is untouched" {
+    cp "$BACKUP" "$BATS_TEST_TMPDIR/before"
+    for text in "2013-11-15 14:00" "tomorrow-ish" "13/45/2013 25:61"; do
+        run nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE" DATETIME="$text"
+        [ "$status" -eq 1 ]
+        assert_output_has $'\n\n Recovering backup file '"$BACKUP"$'...\n Fail to recover database '"$BACKUP"', Reason='
+        refute_output_has " Recover $BACKUP"
+        cmp "$BACKUP" "$BATS_TEST_TMPDIR/before"
+    done
+}
+
+@test "NEW_DBIID gives a new instance ID and keeps the replica ID" {
+    local iid rid
+    iid=$(db_field "$BACKUP" instance-id)
+    rid=$(db_field "$BACKUP" replica-id)
+    run nsfmend OPT=RECOVER FLAG=NEW_DBIID IN="$BACKUP" OUT="$LIVE"
+    [ "$status" -eq 0 ]
+    [ "$(db_field "$BACKUP" instance-id)" != "$iid" ]
+    [ "$(db_field "$BACKUP" replica-id)" == "$rid" ]
+}
+
+@test "with both ID flags only the new replica ID is asked for" {
+    local iid rid
+    iid=$(db_field "$BACKUP" instance-id)
+    rid=$(db_field "$BACKUP" replica-id)
+    run nsfmend OPT=RECOVER FLAG=NEW_DBIID FLAG=NEW_REPID IN="$BACKUP" OUT="$LIVE"
+    [ "$status" -eq 0 ]
+    [ "$(db_field "$BACKUP" replica-id)" != "$rid" ]
+    [ "$(db_field "$BACKUP" instance-id)" == "$iid" ]
+    [ "$(db_notes "$BACKUP")" == "$LATEST" ]
+}
+
+@test "NEW_REPID with a cut-off time gives a new replica ID at that point" {
+    local rid
+    rid=$(db_field "$BACKUP" replica-id)
+    run nsfmend OPT=RECOVER FLAG=NEW_REPID IN="$BACKUP" OUT="$LIVE" DATETIME="11/15/2013 14:00"
+    [ "$status" -eq 0 ]
+    [ "$(db_field "$BACKUP" replica-id)" != "$rid" ]
+    [ "$(db_notes "$BACKUP")" == "$AT_1400" ]
+}
+
+@test "an operation other than the three does nothing and ends with 0" {
+    cp "$BACKUP" "$BATS_TEST_TMPDIR/before"
+    for op in recover RESTORE_ "NOTE " BACKUP ""; do
+        run nsfmend OPT="$op" IN="$BACKUP" OUT="$LIVE"
+        [ "$status" -eq 0 ]
+        refute_output_has "Recovering backup file"
+        assert_output_has "Terminate..."
+        cmp "$BACKUP" "$BATS_TEST_TMPDIR/before"
+    done
+}
+
+@test "a failed recovery names the API's reason and leaves the backup as it was" {
+    cp "$BACKUP" "$BATS_TEST_TMPDIR/before"
+    NOTESEMU_FAIL="NSFRecoverDatabases=4000" run nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE"
+    [ "$status" -eq 1 ]
+    assert_output_has " Fail to recover database $BACKUP, Reason=error_code=4000"
+    cmp "$BACKUP" "$BATS_TEST_TMPDIR/before"
+
+    # A missing extent: the chain of logs is broken, nothing is replayed.
+    rm -f "$SERVER"/logdir/S0000002.TXN
+    run nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE"
+    [ "$status" -eq 1 ]
+    assert_output_has " Fail to recover database $BACKUP, Reason="
+    cmp "$BACKUP" "$BATS_TEST_TMPDIR/before"
+}
+
+@test "a missing backup file is a recovery failure" {
+    run nsfmend OPT=RECOVER IN="$BATS_TEST_TMPDIR/none.nsf" OUT="$LIVE"
+    [ "$status" -eq 1 ]
+    assert_output_has " Fail to recover database $BATS_TEST_TMPDIR/none.nsf, Reason="
+}
