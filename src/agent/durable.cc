@@ -6,32 +6,17 @@
 #include <unistd.h>
 
 #include "agent/status_ops.h"
+#include "support/raii.h"
 
 namespace {
 
-// Owns a descriptor so every return path closes it.
-struct Fd {
-    int fd;
-    explicit Fd(int f) : fd(f) {}
-    ~Fd() {
-        if (fd >= 0) close(fd);
-    }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-};
-
 int syncPath(const char *path, int flags) {
-    Fd file(open(path, flags | O_CLOEXEC));
-    if (file.fd < 0) return errno;
+    UniqueFd file(open(path, flags | O_CLOEXEC));
+    if (!file.valid()) return errno;
     // EINVAL: the file system cannot sync this kind of file at all, so
     // there is nothing more that could be made durable.
-    if (fsync(file.fd) != 0 && errno != EINVAL) return errno;
-    if (close(file.fd) != 0) {
-        file.fd = -1;
-        return errno;
-    }
-    file.fd = -1;
-    return 0;
+    if (fsync(file.get()) != 0 && errno != EINVAL) return errno;
+    return file.Close();
 }
 
 }  // namespace

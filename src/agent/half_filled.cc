@@ -12,34 +12,19 @@
 #include "agent/durable.h"
 #include "agent/status_ops.h"
 #include "support/copy.h"
+#include "support/raii.h"
 #include "support/text.h"
 
 const char kLogControlFileName[] = "nlogctrl.lfh";
 
 namespace {
 
-// Owns a scandir result: the entries and the array holding them.
-struct DirList {
-    struct dirent **entries = nullptr;
-    int count = 0;
-    DirList() = default;
-    ~DirList() {
-        for (int i = 0; i < count; ++i) free(entries[i]);
-        free(entries);
-    }
-    DirList(const DirList &) = delete;
-    DirList &operator=(const DirList &) = delete;
-};
-
 // Existence test of the archived name by opening it as a folder: only ENOENT
 // means nothing of that name is there. A file (ENOTDIR), a folder (opens)
 // or a destination we cannot search (EACCES) all mean: leave it alone.
 bool nameIsFree(const char *archivedName) {
-    DIR *folder = opendir(archivedName);
-    if (folder != nullptr) {
-        closedir(folder);
-        return false;
-    }
+    UniqueDir folder(opendir(archivedName));
+    if (folder) return false;
     return errno == ENOENT;
 }
 
@@ -60,23 +45,22 @@ extern "C" int archiveHalfFilledLogs(const char *logDir, const char *destDir, co
     }
     if (suffix == nullptr) suffix = "";
 
-    DirList list;
-    list.count = scandir(logDir, &list.entries, file_select, alphasort);
-    if (list.count < 0) {
-        int error = errno;
-        list.count = 0;
-        get_sys_error_message(error, msg);
+    ScandirList list;
+    int count = scandir(logDir, list.out(), file_select, alphasort);
+    if (count < 0) {
+        get_sys_error_message(errno, msg);
         return 0;
     }
-    if (list.count == 0) {
+    list.setCount(count);
+    if (count == 0) {
         formatMessage(msg, "No files under transaction log dir: %s\n", logDir);
         return 0;
     }
 
     size_t dirLength = strlen(logDir);
     const char *separator = (dirLength > 0 && logDir[dirLength - 1] == DirSlash[0]) ? "" : DirSlash;
-    for (int i = 0; i < list.count; ++i) {
-        const char *name = list.entries[i]->d_name;
+    for (int i = 0; i < list.count(); ++i) {
+        const char *name = list[i]->d_name;
         char sourcePath[kPathSize];
         char archivedName[kPathSize];
         memset(archivedName, 0, sizeof archivedName);

@@ -63,11 +63,11 @@ extern "C" {
 /* Texts of the archiving operations, besides the status strings:
  *   "Invalid destination directory: empty"
  *   "Destination directory too long (over 1022 characters): %s"
- *   "Archived name too long (over 1023 characters) for %s"
- *   "Source path too long (over 1023 characters) for %s"
+ *   "Archived name too long (over 1023 characters): %s" (the name it would be)
+ *   "Source path too long (over 1023 characters): %s"   (the path it would be)
  *   "Error creating directory %s. %s"          (directory, system text)
  *   "Error copying file %s to %s. %s"          (extent, archived name, system text)
- *   "Error syncing archived file %s. %s"       (archived name or folder, system text)
+ *   "Error syncing archived file %s. %s"       (archived name, system text)
  *   "Fail to get transaction log directory"    (TRANSLOG_Path missing or empty)
  *   "No files under transaction log dir: %s\n" (nothing to capture)
  * Texts of restoreLotusDB and recoverLotusDB, besides platform and system texts:

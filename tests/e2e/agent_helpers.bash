@@ -1,0 +1,61 @@
+# The backup-agent tests drive libnsfmend.so through a small C program that is
+# built the way an outside agent would build it: from the installed prefix
+# only (header, pkg-config file, library) plus the platform's header and
+# libnotes.so.
+
+: "${BUILD_DIR:?set by CTest}" "${SOURCE_DIR:?set by CTest}" "${LIBNOTES_DIR:?set by CTest}"
+
+# Installs this build into a scratch prefix and compiles the client there.
+# Call from setup_file. Sets AGENT_PREFIX, AGENT_LIBDIR and AGENT_CLIENT.
+agent_build_client() {
+    [ -n "${LIBNSFMEND_DIR:-}" ] || { echo "libnsfmend.so is not built" >&2; return 1; }
+    export AGENT_PREFIX="$BATS_FILE_TMPDIR/prefix"
+    cmake --install "$BUILD_DIR" --prefix "$AGENT_PREFIX" >/dev/null || return 1
+    local pcfile
+    pcfile=$(find "$AGENT_PREFIX" -name nsfmend.pc | head -n 1)
+    [ -n "$pcfile" ] || { echo "nsfmend.pc was not installed" >&2; return 1; }
+    export PKG_CONFIG_PATH
+    PKG_CONFIG_PATH=$(dirname "$pcfile")
+    export AGENT_LIBDIR
+    AGENT_LIBDIR=$(pkg-config --variable=libdir nsfmend) || return 1
+
+    # The platform's header stands alone, apart from our source tree.
+    mkdir -p "$BATS_FILE_TMPDIR/platform"
+    cp "$SOURCE_DIR/src/notesapi/notesapi.h" "$BATS_FILE_TMPDIR/platform/"
+
+    local flags=()
+    [ "${NSFMEND_32BIT:-OFF}" = ON ] && flags+=(-m32)
+    # A sanitized library needs the sanitizer runtime first in the program.
+    grep -q '^NSFMEND_SANITIZE:BOOL=ON' "$BUILD_DIR/CMakeCache.txt" &&
+        flags+=(-fsanitize=address,undefined -fno-omit-frame-pointer)
+    export AGENT_CLIENT="$BATS_FILE_TMPDIR/agent_client"
+    # shellcheck disable=SC2046
+    cc -std=c11 -Wall -Wextra -Werror "${flags[@]}" $(pkg-config --cflags nsfmend) \
+        -I"$BATS_FILE_TMPDIR/platform" "$SOURCE_DIR/tests/agent_c/agent_client.c" \
+        -o "$AGENT_CLIENT" $(pkg-config --libs nsfmend) -L"$LIBNOTES_DIR" -lnotes
+}
+
+# Runs the client against the installed library and the emulator.
+agent() {
+    LD_LIBRARY_PATH="$AGENT_LIBDIR:$LIBNOTES_DIR" "$AGENT_CLIENT" "$@"
+}
+
+# The value of "key=" in $output (first match).
+field() {
+    printf '%s\n' "$output" | sed -n "s/^$1=//p" | head -n 1
+}
+
+# The extents of the emulated server, one "name state" a line.
+extent_states() {
+    "$NOTESEMU" logs | awk -F'\t' '{print $1, $3}'
+}
+
+# Writes N changes to a new logged database DB (name relative to the data
+# directory), enough to fill extents at the emulator's small extent size.
+write_changes() {
+    local db=$1 count=$2 i
+    "$NOTESEMU" create "$db" >/dev/null 2>&1 || true
+    for ((i = 1; i <= count; i++)); do
+        "$NOTESEMU" put "$db" "$i" "text $i" >/dev/null
+    done
+}
