@@ -1,0 +1,155 @@
+#!/usr/bin/env bats
+# Archiving the server's transaction-log extents through the agent library,
+# driven by the outside C client.
+
+load helpers
+load agent_helpers
+
+setup_file() {
+    agent_build_client
+}
+
+setup() {
+    new_server
+    BACKUP="$BATS_TEST_TMPDIR/backup"
+}
+
+@test "with no extent waiting the capture still saves the current extent and the run succeeds" {
+    run agent spool "$BACKUP" ""
+    [ "$status" -eq 0 ]
+    [ "$(field msg)" = QMR_LOTUS_SUCCESS ]
+    [[ "$(field stamp)" =~ ^[0-9]{4}(-[0-9]{2}){5}$ ]]
+    [ "$(field format)" = "%Y-%m-%d-%H-%M-%S" ]
+    [ "$(ls "$BACKUP")" = S0000001.TXN ]
+    cmp "$SERVER/logdir/S0000001.TXN" "$BACKUP/S0000001.TXN"
+    [ "$(extent_states)" = "S0000001.TXN current" ]
+}
+
+@test "several full extents are copied, reported archived, and the current one captured" {
+    write_changes mail.nsf 11
+    run agent spool "$BACKUP/" "-full"
+    [ "$(field msg)" = QMR_LOTUS_SUCCESS ]
+    [ "$(ls "$BACKUP" | tr '\n' ' ')" = "S0000001.TXN-full S0000002.TXN-full S0000003.TXN-full " ]
+    for n in 1 2 3; do cmp "$SERVER/logdir/S000000$n.TXN" "$BACKUP/S000000$n.TXN-full"; done
+    [ "$(extent_states | tr '\n' ' ')" = "S0000001.TXN archived S0000002.TXN archived S0000003.TXN current " ]
+    [ ! -e "$BACKUP/nlogctrl.lfh-full" ]
+}
+
+@test "a destination without a final slash gets one; without a stamp buffer nothing is stamped" {
+    write_changes mail.nsf 5
+    run agent spool "$BACKUP" "" nostamp
+    [ "$(field msg)" = QMR_LOTUS_SUCCESS ]
+    [ "$(field stamp)" = untouched ]
+    [ "$(field format)" = untouched ]
+    [ -f "$BACKUP/S0000001.TXN" ] && [ -f "$BACKUP/S0000002.TXN" ]
+}
+
+@test "DoArchiveLogs uses the folder exactly as given: suffix first, no slash added" {
+    write_changes mail.nsf 5
+    run agent archive x "$BATS_TEST_TMPDIR/flat"
+    [ "$(field result)" = 0 ]
+    [ "$(field msg)" = QMR_LOTUS_SUCCESS ]
+    [ -f "$BATS_TEST_TMPDIR/flatS0000001.TXNx" ]
+    [ -f "$BATS_TEST_TMPDIR/flatS0000002.TXNx" ]
+}
+
+@test "an existing archived name stops the loop and that extent is not reported archived" {
+    write_changes mail.nsf 13
+    mkdir -p "$BACKUP"
+    echo "an older copy" > "$BACKUP/S0000002.TXN"
+    run agent spool "$BACKUP" ""
+    [ "$(field msg)" = "Error copying file $SERVER/logdir/S0000002.TXN to $BACKUP/S0000002.TXN. File exists" ]
+    [ "$(extent_states | tr '\n' ' ')" = "S0000001.TXN archived S0000002.TXN full S0000003.TXN full S0000004.TXN current " ]
+    [ "$(cat "$BACKUP/S0000002.TXN")" = "an older copy" ]
+    # The capture still ran and saved what had no copy.
+    cmp "$SERVER/logdir/S0000003.TXN" "$BACKUP/S0000003.TXN"
+    cmp "$SERVER/logdir/S0000004.TXN" "$BACKUP/S0000004.TXN"
+}
+
+@test "archive style and unknown styles archive; circular, linear and no logging are refused" {
+    rm -rf "$SERVER"
+    new_server --style 3
+    write_changes mail.nsf 5
+    run agent spool "$BACKUP" ""
+    [ "$(field msg)" = QMR_LOTUS_SUCCESS ]
+    [ -f "$BACKUP/S0000001.TXN" ]
+
+    for style in 0 2; do
+        rm -rf "$SERVER" "$BACKUP"
+        new_server --style "$style"
+        write_changes mail.nsf 5
+        run agent archive "" "$BACKUP/"
+        [ "$(field result)" = 1 ]
+        [ "$(field msg)" = QMR_LOTUS_TRANSLOG_STYLE_ARCHIVE ]
+        [ "$(field stamp)" = untouched ]
+        [ ! -e "$BACKUP" ]
+    done
+
+    rm -rf "$SERVER"
+    new_server --logging off
+    run agent spool "$BACKUP" ""
+    [ "$(field msg)" = QMR_LOTUS_TRANSLOG_STYLE_NOT_LOGGED ]
+    [ -z "$(ls "$BACKUP")" ]
+}
+
+@test "names and folders too long for their buffers are refused before the server is asked" {
+    write_changes mail.nsf 5
+    long=$(printf '%01000d' 0)
+    run agent spool "/$long/$long" ""
+    [ "$(field msg)" = "Destination directory too long (over 1022 characters): /$long/$long" ]
+    run agent archive "$long" "$BACKUP/"
+    [ "$(field result)" = 1 ]
+    [ "$(field msg)" = "Archived name too long (over 1023 characters): $BACKUP/S0000000.TXN$long" ]
+    run agent spool "" ""
+    [ "$(field msg)" = "Invalid destination directory: empty" ]
+    [ ! -e "$BACKUP" ]
+    [ "$(extent_states | tr '\n' ' ')" = "S0000001.TXN full S0000002.TXN current " ]
+}
+
+@test "a destination that cannot be created stops the loop; the capture skips what it cannot look up" {
+    write_changes mail.nsf 5
+    echo file > "$BATS_TEST_TMPDIR/plain"
+    run agent archive "" "$BATS_TEST_TMPDIR/plain/sub/"
+    [ "$(field result)" = 1 ]
+    [ "$(field msg)" = "Error creating directory $BATS_TEST_TMPDIR/plain/sub/. Not a directory" ]
+    [ "$(extent_states | tr '\n' ' ')" = "S0000001.TXN full S0000002.TXN current " ]
+}
+
+@test "the capture skips names that exist and never copies the log control file" {
+    mkdir -p "$BATS_TEST_TMPDIR/logs" "$BACKUP"
+    printf one > "$BATS_TEST_TMPDIR/logs/S0000001.TXN"
+    printf two > "$BATS_TEST_TMPDIR/logs/S0000002.TXN"
+    printf ctl > "$BATS_TEST_TMPDIR/logs/nlogctrl.lfh"
+    printf old > "$BACKUP/S0000001.TXN"
+    run agent capture "$BATS_TEST_TMPDIR/logs" "$BACKUP/" ""
+    [ "$(field result)" = 1 ]
+    [ "$(field msg)" = untouched ]
+    [ "$(cat "$BACKUP/S0000001.TXN")" = old ]
+    [ "$(cat "$BACKUP/S0000002.TXN")" = two ]
+    [ ! -e "$BACKUP/nlogctrl.lfh" ]
+
+    rm "$BATS_TEST_TMPDIR/logs"/S*
+    run agent capture "$BATS_TEST_TMPDIR/logs" "$BACKUP/" ""
+    [ "$(field result)" = 0 ]
+    [ "$(field msg)" = "No files under transaction log dir: $BATS_TEST_TMPDIR/logs" ]
+    # The text ends with its own line end, then the client's.
+    agent capture "$BATS_TEST_TMPDIR/logs" "$BACKUP/" "" > "$BATS_TEST_TMPDIR/out"
+    [ "$(tail -c 2 "$BATS_TEST_TMPDIR/out" | od -An -c | tr -d ' ')" = '\n\n' ]
+}
+
+@test "every copy and its folder entry are synced before the extent is reported archived" {
+    command -v strace >/dev/null || skip "strace is not installed"
+    strace -f -o /dev/null true 2>/dev/null || skip "tracing is not permitted here"
+    write_changes mail.nsf 5
+    mkdir -p "$BACKUP"
+    run strace -f -y -e trace=fsync,rename,renameat,renameat2 -o "$BATS_TEST_TMPDIR/trace" \
+        env LD_LIBRARY_PATH="$AGENT_LIBDIR:$LIBNOTES_DIR" "$AGENT_CLIENT" spool "$BACKUP" ""
+    [ "$(field msg)" = QMR_LOTUS_SUCCESS ]
+    # The server records the extent as archived by replacing its control file.
+    done_line=$(grep -n 'rename.*nlogctrl' "$BATS_TEST_TMPDIR/trace" | head -n 1 | cut -d: -f1)
+    file_sync=$(grep -n "fsync([0-9]*<$BACKUP/S0000001.TXN>)" "$BATS_TEST_TMPDIR/trace" | tail -n 1 | cut -d: -f1)
+    dir_sync=$(grep -n "fsync([0-9]*<$BACKUP>)" "$BATS_TEST_TMPDIR/trace" | head -n 1 | cut -d: -f1)
+    [ -n "$done_line" ] && [ -n "$file_sync" ] && [ -n "$dir_sync" ]
+    [ "$file_sync" -lt "$done_line" ]
+    [ "$dir_sync" -lt "$done_line" ]
+}
