@@ -22,7 +22,7 @@ snapshot() { # DIR: the notes of every database into DIR/<name>.notes
     emu create mail/bob.nsf >/dev/null
     emu create apps/catalog.nsf >/dev/null
     emu create local.box --unlogged >/dev/null
-    local i
+    local i db
     for i in 1 2 3; do
         emu put mail/ann.nsf $i "ann note $i" --user "Ann Admin"
         emu put mail/bob.nsf $((i * 10)) "bob note $i" --user "Bob Baker"
@@ -48,6 +48,10 @@ snapshot() { # DIR: the notes of every database into DIR/<name>.notes
     emu put names.nsf 7 "Dee Delta" --user "Admin"
     emu put local.box 2 "lost with the disk" --user "Ann Admin"
     snapshot "$BATS_TEST_TMPDIR/before-loss"
+    # Every database changed after the backup, so each one has something to replay.
+    for db in "${DBS[@]}" local.box; do
+        ! cmp -s "$BATS_TEST_TMPDIR/at-backup/${db//\//_}.notes" "$BATS_TEST_TMPDIR/before-loss/${db//\//_}.notes"
+    done
     local logdir
     logdir=$(sed -n 's/^TRANSLOG_Path=//Ip' "$SERVER/notes.ini" | head -1)
     [[ $logdir == /* ]] || logdir="$SERVER/$logdir"
@@ -70,7 +74,6 @@ snapshot() { # DIR: the notes of every database into DIR/<name>.notes
 
     snapshot "$BATS_TEST_TMPDIR/after"
     # Logged databases are as they were before the loss; the unlogged one as backed up.
-    local db
     for db in "${DBS[@]}"; do
         diff -u "$BATS_TEST_TMPDIR/before-loss/${db//\//_}.notes" "$BATS_TEST_TMPDIR/after/${db//\//_}.notes"
     done
