@@ -1,0 +1,91 @@
+#!/usr/bin/env bats
+# Archiving when a platform call fails: which text the agent is left with,
+# what was archived before the failure, and that an archiving bracket once
+# opened is always closed (the server refuses a second begin while one is
+# open, so a second run in the same process shows it).
+
+load helpers
+load agent_helpers
+
+ACCESS="Unable to access the file"   # the emulator's text for status 263
+BUSY="Log archiving is already in progress"
+
+setup_file() {
+    agent_build_client
+}
+
+setup() {
+    new_server
+    write_changes mail.nsf 9   # extents 1 and 2 full, 3 current
+    BACKUP="$BATS_TEST_TMPDIR/backup"
+}
+
+states() { extent_states | tr '\n' ' '; }
+
+@test "a failing style query or begin leaves the API text and touches nothing" {
+    NOTESEMU_FAIL="NSFGetTransLogStyle=263" run agent spool "$BACKUP" ""
+    [ "$(field msg)" = "$ACCESS" ]
+    [ "$(field stamp)" = untouched ]
+    [ -z "$(ls "$BACKUP")" ]
+
+    NOTESEMU_FAIL="NSFBeginArchivingLogs#1=263" run agent --repeat 2 archive "" "$BACKUP/"
+    [ "$(printf '%s\n' "$output" | sed -n 2p)" = "msg=$ACCESS" ]
+    [ "$(printf '%s\n' "$output" | sed -n 3p)" = "stamp=untouched" ]
+    # The second run in the same process begins normally and archives.
+    [ "$(printf '%s\n' "$output" | sed -n 5,6p | tr '\n' ' ')" = "result=0 msg=QMR_LOTUS_SUCCESS " ]
+    [ "$(states)" = "S0000001.TXN archived S0000002.TXN archived S0000003.TXN current " ]
+}
+
+@test "a failing first query: its text, the capture still runs, the bracket is closed" {
+    NOTESEMU_FAIL="NSFGetFirstLogToArchive#1=263" run agent --repeat 2 spool "$BACKUP" ""
+    [ "$(printf '%s\n' "$output" | sed -n 1p)" = "msg=$ACCESS" ]
+    [ "$(ls "$BACKUP" | tr '\n' ' ')" = "S0000001.TXN S0000002.TXN S0000003.TXN " ]
+    # Run two got past begin; the capture's copy of extent 1 now holds its name.
+    second=$(printf '%s\n' "$output" | sed -n 4p)
+    [ "$second" = "msg=Error copying file $SERVER/logdir/S0000001.TXN to $BACKUP/S0000001.TXN. File exists" ]
+    [ "$(states)" = "S0000001.TXN full S0000002.TXN full S0000003.TXN current " ]
+}
+
+@test "a failing next query keeps what was archived before it" {
+    NOTESEMU_FAIL="NSFGetNextLogToArchive=263" run agent spool "$BACKUP" ""
+    [ "$(field msg)" = "$ACCESS" ]
+    [ "$(states)" = "S0000001.TXN archived S0000002.TXN full S0000003.TXN current " ]
+}
+
+@test "a failing done report: the copy stays, the extent stays unarchived" {
+    NOTESEMU_FAIL="NSFDoneArchivingLog#2=263" run agent --repeat 2 spool "$BACKUP" ""
+    [ "$(printf '%s\n' "$output" | sed -n 1p)" = "msg=$ACCESS" ]
+    [ "$(states)" = "S0000001.TXN archived S0000002.TXN full S0000003.TXN current " ]
+    cmp "$SERVER/logdir/S0000002.TXN" "$BACKUP/S0000002.TXN"
+    [[ "$(printf '%s\n' "$output" | sed -n 4p)" != *"$BUSY"* ]]
+}
+
+@test "a failing end counts only when nothing failed before it" {
+    NOTESEMU_FAIL="NSFEndArchivingLogs=263" run agent archive "" "$BACKUP/"
+    [ "$(field result)" = 1 ]
+    [ "$(field msg)" = "$ACCESS" ]
+    [ "$(states)" = "S0000001.TXN archived S0000002.TXN archived S0000003.TXN current " ]
+
+    NOTESEMU_FAIL="NSFGetFirstLogToArchive=263,NSFEndArchivingLogs=4660" \
+        run agent spool "$BATS_TEST_TMPDIR/other" ""
+    [ "$(field msg)" = "$ACCESS" ]
+}
+
+@test "a failing capture's text replaces the loop's; the bracket is still closed" {
+    mkdir "$SERVER/logdir/zz"   # a folder cannot be copied as a file
+    NOTESEMU_FAIL="NSFDoneArchivingLog#1=263" run agent --repeat 2 archive "" "$BACKUP/"
+    capture_text="msg=Error copying file $SERVER/logdir/zz to $BACKUP/zz. Is a directory"
+    [ "$(printf '%s\n' "$output" | sed -n 1,2p | tr '\n' ' ')" = "result=1 $capture_text " ]
+    # Run two: begin works again; the loop meets the copy of run one.
+    [ "$(printf '%s\n' "$output" | sed -n 5,6p | tr '\n' ' ')" = "result=1 $capture_text " ]
+    [ "$(states)" = "S0000001.TXN full S0000002.TXN full S0000003.TXN current " ]
+}
+
+@test "without TRANSLOG_Path the run fails after the loop's work, and the bracket is closed" {
+    NOTESEMU_FAIL="OSGetEnvironmentString=1" run agent --repeat 2 spool "$BACKUP" ""
+    [ "$(printf '%s\n' "$output" | sed -n 1p)" = "msg=Fail to get transaction log directory" ]
+    [ "$(printf '%s\n' "$output" | sed -n 4p)" = "msg=Fail to get transaction log directory" ]
+    [ "$(states)" = "S0000001.TXN archived S0000002.TXN archived S0000003.TXN current " ]
+    # Nothing was captured from an undefined folder.
+    [ "$(ls "$BACKUP" | tr '\n' ' ')" = "S0000001.TXN S0000002.TXN " ]
+}
