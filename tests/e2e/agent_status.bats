@@ -1,0 +1,103 @@
+#!/usr/bin/env bats
+# The status-string operations through the outside C client: the logging
+# style, restoring a backup over a live database, recovering a backup file.
+
+load helpers
+load recovery_helpers
+load agent_helpers
+
+setup_file() {
+    agent_build_client
+}
+
+@test "the style query names each style, and no logging" {
+    for pair in 0:CIRCULAR 1:ARCHIVE 2:UNKNOWN 3:UNKNOWN; do
+        rm -rf "$BATS_TEST_TMPDIR/notesdata"
+        new_server --style "${pair%%:*}"
+        run agent style
+        [ "$(field msg)" = "QMR_LOTUS_TRANSLOG_STYLE_${pair#*:}" ]
+    done
+    rm -rf "$SERVER"
+    new_server --logging off
+    run agent style
+    [ "$(field msg)" = QMR_LOTUS_TRANSLOG_STYLE_NOT_LOGGED ]
+    NOTESEMU_FAIL="NSFGetTransLogStyle=263" run agent style
+    [ "$(field msg)" = "Unable to access the file" ]
+}
+
+@test "restore puts the backup in place of the live database and brings it online" {
+    mail_story
+    emu server start >/dev/null
+    run agent restore "$BACKUP" "$LIVE"
+    [ "$(field msg)" = QMR_LOTUS_SUCCESS ]
+    cmp "$BACKUP" "$LIVE"
+    [ "$(db_field mail.nsf state)" = online ]
+    [ "$(db_notes mail.nsf)" = "$AT_BACKUP" ]
+}
+
+@test "restore of a database whose name is not ASCII copies over the native path" {
+    mail_story
+    emu server start >/dev/null
+    emu backup mail.nsf "$BATS_TEST_TMPDIR/backup/copy.nsf" >/dev/null
+    mv "$LIVE" "$SERVER/maïl ✓.nsf"
+    run agent restore "$BACKUP" "$SERVER/maïl ✓.nsf"
+    [ "$(field msg)" = QMR_LOTUS_SUCCESS ]
+    cmp "$BACKUP" "$SERVER/maïl ✓.nsf"
+    [ "$(db_field "maïl ✓.nsf" state)" = online ]
+}
+
+@test "restore stops at 5113, unlike the command line, and copies nothing" {
+    mail_story
+    emu server stop >/dev/null || true
+    cp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
+    run agent restore "$BACKUP" "$LIVE"
+    [ "$(field msg)" = "Database is not in use by a running server" ]
+    cmp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
+}
+
+@test "a failing copy leaves the system text and the database offline" {
+    mail_story
+    emu server start >/dev/null
+    cp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
+    run agent restore "$BATS_TEST_TMPDIR/no-such-backup.nsf" "$LIVE"
+    [ "$(field msg)" = "No such file or directory" ]
+    cmp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
+    [ "$(db_field mail.nsf state)" = offline ]
+}
+
+@test "a failing online step leaves its text after the copy was made" {
+    mail_story
+    emu server start >/dev/null
+    NOTESEMU_FAIL="NSFBringDatabaseOnline=263" run agent restore "$BACKUP" "$LIVE"
+    [ "$(field msg)" = "Unable to access the file" ]
+    cmp "$BACKUP" "$LIVE"
+}
+
+@test "recover with an empty or absent date rolls forward to the latest transaction" {
+    mail_story
+    cp "$BACKUP" "$BATS_TEST_TMPDIR/second.nsf"
+    run agent recover "$BACKUP" "" 0 0 0
+    [ "$(field msg)" = QMR_LOTUS_SUCCESS ]
+    [ "$(db_notes "$BACKUP")" = "$LATEST" ]
+    [[ "$output" == " Recover $BACKUP till latest transaction"* ]]
+    run agent recover "$BATS_TEST_TMPDIR/second.nsf" - 0 0 0
+    [ "$(field msg)" = QMR_LOTUS_SUCCESS ]
+    [ "$(db_notes "$BATS_TEST_TMPDIR/second.nsf")" = "$LATEST" ]
+}
+
+@test "recover to a cut-off time, with every request, never reports notes" {
+    mail_story
+    run agent recover "$BACKUP" "11/15/2013 14:00" 1 1 1
+    [ "$(field msg)" = QMR_LOTUS_SUCCESS ]
+    [ "$(db_notes "$BACKUP")" = "$AT_1400" ]
+    refute_output_has "[nsfmend.NoteCallback]"
+}
+
+@test "recover with a date that cannot be read leaves its text and recovers nothing" {
+    mail_story
+    cp "$BACKUP" "$BATS_TEST_TMPDIR/before.nsf"
+    run agent recover "$BACKUP" "the fifteenth" 0 0 0
+    [ "$(field msg)" = "Unable to interpret time or date" ]
+    cmp "$BACKUP" "$BATS_TEST_TMPDIR/before.nsf"
+    [ "$output" = "msg=Unable to interpret time or date" ]
+}
