@@ -1,0 +1,204 @@
+// The database, extent and log control formats: what is written reads back
+// the same, and no truncation or flipped byte is ever read as valid data.
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "codec.h"
+#include "dbfile.h"
+#include "status.h"
+#include "txlog.h"
+
+namespace {
+
+emu::DbFile SampleDb() {
+    emu::DbFile db;
+    db.instanceId = emu::RandomUnid();
+    db.replicaId = emu::RandomUnid();
+    db.logId = emu::RandomUnid();
+    db.logged = true;
+    db.lastSeq = 0x1122334455ull;
+    db.lastTime = 138451914000;
+    db.lastExtent = 7;
+    db.notes[1] = emu::Note{100, "CN=Ann", "first", false};
+    db.notes[0x8000FFFF] = emu::Note{200, "", std::string("bin\0ary\n", 8), false};
+    db.notes[3] = emu::Note{300, "bob", "", true};
+    return db;
+}
+
+void ExpectSameDb(const emu::DbFile &a, const emu::DbFile &b) {
+    EXPECT_TRUE(emu::UnidEqual(a.instanceId, b.instanceId));
+    EXPECT_TRUE(emu::UnidEqual(a.replicaId, b.replicaId));
+    EXPECT_TRUE(emu::UnidEqual(a.logId, b.logId));
+    EXPECT_EQ(a.logged, b.logged);
+    EXPECT_EQ(a.lastSeq, b.lastSeq);
+    EXPECT_EQ(a.lastTime, b.lastTime);
+    EXPECT_EQ(a.lastExtent, b.lastExtent);
+    ASSERT_EQ(a.notes.size(), b.notes.size());
+    for (const auto &e : a.notes) {
+        const emu::Note &n = b.notes.at(e.first);
+        EXPECT_EQ(e.second.modified, n.modified);
+        EXPECT_EQ(e.second.user, n.user);
+        EXPECT_EQ(e.second.text, n.text);
+        EXPECT_EQ(e.second.deleted, n.deleted);
+    }
+}
+
+TEST(DatabaseFormat, RoundTripKeepsHeaderAndEveryNote) {
+    emu::DbFile db = SampleDb(), back;
+    std::string bytes = emu::EncodeDb(db);
+    ASSERT_EQ(emu::DecodeDb(bytes.data(), bytes.size(), &back), NOERROR);
+    ExpectSameDb(db, back);
+    EXPECT_EQ(emu::LiveNoteCount(back), 2u);
+}
+
+TEST(DatabaseFormat, EveryTruncationIsRejected) {
+    std::string bytes = emu::EncodeDb(SampleDb());
+    for (size_t len = 0; len < bytes.size(); len++) {
+        emu::DbFile out;
+        STATUS st = emu::DecodeDb(bytes.data(), len, &out);
+        EXPECT_TRUE(st == EMU_ERR_DB_CORRUPT || st == EMU_ERR_NOT_A_DATABASE) << "length " << len;
+    }
+}
+
+TEST(DatabaseFormat, EveryFlippedByteAndTrailingGarbageIsRejected) {
+    std::string bytes = emu::EncodeDb(SampleDb());
+    for (size_t i = 0; i < bytes.size(); i++) {
+        std::string bad = bytes;
+        bad[i] ^= 0x10;
+        emu::DbFile out;
+        EXPECT_NE(emu::DecodeDb(bad.data(), bad.size(), &out), NOERROR) << "byte " << i;
+    }
+    std::string longer = bytes + "x";
+    emu::DbFile out;
+    EXPECT_EQ(emu::DecodeDb(longer.data(), longer.size(), &out), EMU_ERR_DB_CORRUPT);
+    std::string other = "#!/bin/sh\necho not a database\n";
+    EXPECT_EQ(emu::DecodeDb(other.data(), other.size(), &out), EMU_ERR_NOT_A_DATABASE);
+}
+
+TEST(DatabaseFormat, FileErrorsBecomeStatuses) {
+    emu::DbFile out;
+    EXPECT_EQ(emu::ReadDb("/nonexistent/x.nsf", &out), EMU_ERR_FILE_NOT_FOUND);
+    EXPECT_EQ(emu::ReadDb("/tmp", &out), EMU_ERR_NOT_A_DATABASE);
+    EXPECT_EQ(emu::WriteDb("/nonexistent/x.nsf", SampleDb()), EMU_ERR_FILE_NOT_FOUND);
+}
+
+emu::LogRecord Record(uint64_t seq, uint8_t action, const std::string &text) {
+    emu::LogRecord r;
+    r.seq = seq;
+    r.time = 1000 + static_cast<int64_t>(seq);
+    r.dbIid = emu::RandomUnid();
+    r.noteId = 40 + static_cast<uint32_t>(seq);
+    r.action = action;
+    r.user = "user" + std::to_string(seq);
+    r.text = text;
+    return r;
+}
+
+std::string SampleExtent(emu::LogRecord *first) {
+    UNID logId = emu::RandomUnid();
+    std::string bytes = emu::EncodeExtentHeader(logId, 9);
+    *first = Record(17, RECOVER_ACTION_ADDITION, "hello");
+    bytes += emu::EncodeRecord(*first);
+    bytes += emu::EncodeRecord(Record(18, RECOVER_ACTION_UNDO, ""));
+    bytes += emu::EncodeRecord(Record(19, RECOVER_ACTION_DELETION, ""));
+    return bytes;
+}
+
+TEST(ExtentFormat, RoundTripKeepsRecordsInOrder) {
+    emu::LogRecord first;
+    std::string bytes = SampleExtent(&first);
+    emu::Extent ext;
+    ASSERT_EQ(emu::DecodeExtent(bytes.data(), bytes.size(), &ext), NOERROR);
+    EXPECT_EQ(ext.number, 9u);
+    ASSERT_EQ(ext.records.size(), 3u);
+    EXPECT_EQ(ext.records[0].seq, 17u);
+    EXPECT_EQ(ext.records[0].time, first.time);
+    EXPECT_TRUE(emu::UnidEqual(ext.records[0].dbIid, first.dbIid));
+    EXPECT_EQ(ext.records[0].noteId, first.noteId);
+    EXPECT_EQ(ext.records[0].user, "user17");
+    EXPECT_EQ(ext.records[0].text, "hello");
+    EXPECT_EQ(ext.records[1].action, RECOVER_ACTION_UNDO);
+    EXPECT_EQ(ext.records[2].seq, 19u);
+}
+
+TEST(ExtentFormat, TornOrFlippedRecordsAreRejected) {
+    emu::LogRecord first;
+    std::string bytes = SampleExtent(&first);
+    std::string header = emu::EncodeExtentHeader(emu::RandomUnid(), 9);
+    for (size_t len = 0; len < bytes.size(); len++) {
+        emu::Extent ext;
+        STATUS st = emu::DecodeExtent(bytes.data(), len, &ext);
+        // Cutting exactly between records leaves a valid shorter extent.
+        if (st == NOERROR) EXPECT_GE(len, header.size()) << "length " << len;
+        else EXPECT_EQ(st, EMU_ERR_LOG_CORRUPT);
+    }
+    for (size_t i = 0; i < bytes.size(); i++) {
+        std::string bad = bytes;
+        bad[i] ^= 0x01;
+        emu::Extent ext;
+        EXPECT_EQ(emu::DecodeExtent(bad.data(), bad.size(), &ext), EMU_ERR_LOG_CORRUPT) << i;
+    }
+}
+
+TEST(ExtentFormat, SequenceMustAscendByOne) {
+    std::string bytes = emu::EncodeExtentHeader(emu::RandomUnid(), 1);
+    bytes += emu::EncodeRecord(Record(5, RECOVER_ACTION_UPDATE, "a"));
+    bytes += emu::EncodeRecord(Record(7, RECOVER_ACTION_UPDATE, "b"));
+    emu::Extent ext;
+    EXPECT_EQ(emu::DecodeExtent(bytes.data(), bytes.size(), &ext), EMU_ERR_LOG_CORRUPT);
+}
+
+TEST(ExtentFormat, NamesAreSevenDigitsOrMoreAndNeverZero) {
+    uint32_t n = 0;
+    EXPECT_EQ(emu::ExtentName(42), "S0000042.TXN");
+    EXPECT_EQ(emu::ExtentName(12345678), "S12345678.TXN");
+    EXPECT_TRUE(emu::ParseExtentName("S0000042.TXN", &n));
+    EXPECT_EQ(n, 42u);
+    EXPECT_TRUE(emu::ParseExtentName("S12345678.TXN", &n));
+    EXPECT_EQ(n, 12345678u);
+    for (const char *bad : {"S0000000.TXN", "S000042.TXN", "S0000042.txn", "S00000042.TXN",
+                            "S0000042.TXNx", "nlogctrl.lfh", "S00000a2.TXN", "S4294967296.TXN"})
+        EXPECT_FALSE(emu::ParseExtentName(bad, &n)) << bad;
+}
+
+TEST(LogControlFormat, RoundTripAndDamageRejected) {
+    emu::LogControl ctl;
+    ctl.logId = emu::RandomUnid();
+    ctl.current = 12;
+    ctl.nextSeq = 45;
+    ctl.archived = {1, 2, 5};
+    std::string bytes = emu::EncodeControl(ctl);
+    emu::LogControl back;
+    ASSERT_EQ(emu::DecodeControl(bytes.data(), bytes.size(), &back), NOERROR);
+    EXPECT_TRUE(emu::UnidEqual(back.logId, ctl.logId));
+    EXPECT_EQ(back.current, 12u);
+    EXPECT_EQ(back.nextSeq, 45u);
+    EXPECT_EQ(back.archived, ctl.archived);
+    for (size_t len = 0; len < bytes.size(); len++)
+        EXPECT_EQ(emu::DecodeControl(bytes.data(), len, &back), EMU_ERR_LOGCTRL_CORRUPT) << len;
+    for (size_t i = 0; i < bytes.size(); i++) {
+        std::string bad = bytes;
+        bad[i] ^= 0x80;
+        EXPECT_EQ(emu::DecodeControl(bad.data(), bad.size(), &back), EMU_ERR_LOGCTRL_CORRUPT) << i;
+    }
+}
+
+TEST(AtomicWrite, ReplacesWholeFileAndReportsFolderErrors) {
+    char tmpl[] = "/tmp/emu-atomic-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    std::string path = std::string(tmpl) + "/f";
+    ASSERT_EQ(emu::WriteFileAtomic(path, "first version, longer", 0600), 0);
+    ASSERT_EQ(emu::WriteFileAtomic(path, "second"), 0);
+    std::string got;
+    ASSERT_EQ(emu::ReadWholeFile(path, &got, 100), 0);
+    EXPECT_EQ(got, "second");
+    EXPECT_EQ(emu::ReadWholeFile(path, &got, 3), EFBIG);
+    EXPECT_EQ(emu::WriteFileAtomic("/proc/emu-no-such/f", "x"), ENOENT);
+    unlink(path.c_str());
+    rmdir(tmpl);
+}
+
+}  // namespace
