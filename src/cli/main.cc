@@ -1,7 +1,203 @@
-// Placeholder: replaced by the real driver.
+// nsfmend: rolls restored database files forward through the archived
+// transaction logs. main reads key=value arguments, confirms a full media
+// recovery, starts the API runtime with the resolved notes.ini, runs one
+// mode, stops the runtime and returns 0 or 1.
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 
-int main() {
-    printf("Media Recovery Utility for Lotus Domino 8.0 or above\n\n");
+#include <string_view>
+
+#include "cli/driver.h"
+#include "notesapi/notesapi.h"
+#include "support/text.h"
+
+namespace {
+
+const size_t kMessageSize = 4096;
+
+void line(const char *text) { printf("%s\n", text); }
+
+// Copies an environment value, cut to the buffer; empty when unset.
+void copyEnv(const char *name, char *buffer, size_t size) {
+    const char *value = getenv(name);
+    snprintf(buffer, size, "%s", value != nullptr ? value : "");
+}
+
+}  // namespace
+
+void printHelp() {
+    printf("\nUsage: nsfmend \"%s<option>\" \"%s<recover option>\" \"%s[input file]\" \"%s[restore db]\" "
+           "\"%s[datetime]\"\n",
+           "OPT=", "FLAG=", "IN=", "OUT=", "DATETIME=");
+    printf("        %s - Recover a backup file. (Input file REQUIRED)\n", "RECOVER");
+    printf("        %s - Recover a backup file and get Notes info. (Input file REQUIRED)\n", "NOTE");
+    printf("        %s - Restore a database. (Input file & restore database REQUIRED)\n", "RESTORE");
+    printf("\nrecover option: %s - assign new database instance ID to database recovered.\n", "NEW_DBIID");
+    printf("                %s - assign new replica ID to database recovered.\n", "NEW_REPID");
+    line("\ninput file: - Path to a backup file. (If REQUIRED)");
+    line("\nrestore db: - Path to the database to be restored. (If REQUIRED)\n");
+    line("\ndate time: - The date time you want to recover the database to in GMT+0. Set them according "
+         "to the date format. eg. \"11/15/2013 13:00\". (If REQUIRED)\n");
+}
+
+void printRestoreAllDatabasesGuideline() {
+    line("Please make sure that you have done the following:");
+    line("1. Reinstall Lotus Domino on this computer in the same directory");
+    line("2. Restore \"notes.ini\" to the Lotus Domino installation directory");
+    printf("   (e.g. %s)\n", "/local/notesdata");
+    line("3. Restore Domino Data directory back to the directory defined");
+    printf("   in \"notes.ini\" (e.g. %s)\n", "/local/notesdata");
+    line("4. Restore all archived transaction logs to the directory defined");
+    printf("   in \"notes.ini\" (e.g. %s)\n", "/local/notesdata/logdir");
+    printf("\n");
+    printf("Continue ? (Y) or (N) ");
+}
+
+void getDominoAppDir(char *buffer) { copyEnv("NOTES_DATA_DIR", buffer, kFieldSize); }
+
+void getDominoDataDir(char *buffer) { OSGetDataDirectory(buffer); }
+
+int initNotes(const char *iniPath) {
+    char programDir[kFieldSize] = {};
+    copyEnv("NOTES_DATA_DIR", programDir, sizeof programDir);
+    char *argv[3] = {programDir, nullptr, nullptr};
+    STATUS status;
+    if (iniPath[0] == '\0') {
+        line("Initialize...");
+        status = NotesInitExtended(1, argv);
+    } else {
+        char iniArg[kFieldSize] = {};
+        // "=" and the path must fit whole: a cut path would start another server.
+        if (strlen(iniPath) + 1 >= sizeof iniArg) {
+            printf("The notes.ini path is too long (at most %u characters): %s\n",
+                   (unsigned)(sizeof iniArg - 2), iniPath);
+            return 0;
+        }
+        snprintf(iniArg, sizeof iniArg, "=%s", iniPath);
+        argv[1] = iniArg;
+        printf("Initialize with file: %s...\n", iniPath);
+        status = NotesInitExtended(2, argv);
+    }
+    if (status != NOERROR) {
+        printf("InitNotes failed. Error Code = %lu\n", (unsigned long)status);
+        return 0;
+    }
+    line("Initialization completed successfully");
+    return 1;
+}
+
+void termNotes() {
+    line("\n\nTerminate...");
+    NotesTerm();
+    line("Termination completed successfully");
+}
+
+int testDbOpen(const char *testText) {
+    DBHANDLE db = 0;
+    STATUS status = NSFDbOpen("", &db);
+    if (status == NOERROR) {
+        line(testText);
+        NSFDbClose(db);
+        return 1;
+    }
+    char message[kMessageSize] = {};
+    get_api_error_message(status, message);
+    printf("Test fails, error=%s\n", message);
     return 0;
+}
+
+// The platform finds libnotes.so through the loader; nothing to change here.
+void prependSysPath(const char *, const char *) {}
+void resetSysPath(const char *) {}
+
+int main(int argc, char **argv) {
+    static RunSettings s;  // zero-filled: every field starts empty
+    memset(&s, 0, sizeof s);
+    copyEnv("PATH", s.savedPath, sizeof s.savedPath);
+
+    line("Media Recovery Utility for Lotus Domino 8.0 or above\n");
+    if (argc <= 0) {
+        printHelp();
+        return 0;
+    }
+
+    for (int i = 1; i < argc; i++) {
+        const char *arg = argv[i];
+        if (isStartsWith("OPT=", arg)) {
+            substring("OPT=", arg, s.operation, kFieldSize);
+        } else if (isStartsWith("FLAG=", arg)) {
+            substring("FLAG=", arg, s.flag, kFieldSize);
+            std::string_view flag(s.flag);
+            if (flag == "NEW_DBIID")
+                s.newDbiid = 1;
+            else if (flag == "NEW_REPID")
+                s.newRepid = 1;
+        } else if (isStartsWith("IN=", arg)) {
+            substring("IN=", arg, s.inputFile, kFieldSize);
+        } else if (isStartsWith("OUT=", arg)) {
+            substring("OUT=", arg, s.restoreDb, kFieldSize);
+        } else if (isStartsWith("DATETIME=", arg)) {
+            substring("DATETIME=", arg, s.cutOffTime, kFieldSize);
+            if (s.cutOffTime[0] == ' ') s.cutOffTime[0] = '\0';
+        } else if (isStartsWith("INI=", arg)) {
+            substring("INI=", arg, s.iniPath, kFieldSize);
+        } else if (isStartsWith("TEST=", arg)) {
+            substring("TEST=", arg, s.testText, kFieldSize);
+        } else {
+            printHelp();
+            return 0;
+        }
+    }
+
+    const bool mediaRecovery =
+        s.testText[0] == '\0' && (s.inputFile[0] == '\0' || s.restoreDb[0] == '\0');
+    if (mediaRecovery) {
+        printRestoreAllDatabasesGuideline();
+        // The prompt has no line end: it must be visible before we block.
+        fflush(stdout);
+        int answer = getchar();
+        printf("\n");
+        if (answer != 'Y' && answer != 'y') return 0;
+    }
+
+    // A data directory cut to fit would point at another server: refuse it.
+    const char *appDir = getenv("NOTES_DATA_DIR");
+    if (appDir != nullptr && strlen(appDir) >= kFieldSize) {
+        printf("NOTES_DATA_DIR is too long (%u characters, at most %u)\n", (unsigned)strlen(appDir),
+               (unsigned)(kFieldSize - 1));
+        return 1;
+    }
+    getDominoAppDir(s.programDir);
+    if (s.iniPath[0] == '\0') {
+        size_t dirLen = strlen(s.programDir);
+        bool slash = dirLen != 0 && s.programDir[dirLen - 1] != DirSlash[0];
+        size_t need = dirLen + (slash ? strlen(DirSlash) : 0) + strlen("notes.ini");
+        if (need >= kFieldSize) {
+            printf("The notes.ini path is too long (at most %u characters): %s%snotes.ini\n",
+                   (unsigned)(kFieldSize - 2), s.programDir, slash ? DirSlash : "");
+            return 1;
+        }
+        concatPath(s.iniPath, s.programDir);
+        concatPath(s.iniPath, "notes.ini");
+    }
+
+    prependSysPath(s.programDir, s.savedPath);
+    if (!initNotes(s.iniPath)) {
+        resetSysPath(s.savedPath);
+        return 1;
+    }
+    getDominoDataDir(s.dataDir);
+
+    int result = 0;
+    if (s.testText[0] != '\0')
+        result = testDbOpen(s.testText) == 0 ? 1 : 0;
+    else if (s.inputFile[0] != '\0' && s.restoreDb[0] != '\0')
+        result = runSingleDatabaseMode(s);
+    else
+        result = runMediaRecoveryMode(s);
+
+    termNotes();
+    resetSysPath(s.savedPath);
+    return result;
 }

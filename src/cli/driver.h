@@ -1,0 +1,42 @@
+// The command-line driver: the run's settings, the operations around main,
+// and the two mode steps it chooses between.
+#ifndef NSFMEND_CLI_DRIVER_H
+#define NSFMEND_CLI_DRIVER_H
+
+#include <stddef.h>
+
+// Paths and option values hold at most 1023 characters.
+const size_t kFieldSize = 1024;
+const size_t kSearchPathSize = 4096;
+
+// Everything one run is told on its command line and finds in its environment.
+struct RunSettings {
+    char operation[kFieldSize];    // OPT=
+    char flag[kFieldSize];         // FLAG=, only compared
+    char inputFile[kFieldSize];    // IN=: the backup file
+    char restoreDb[kFieldSize];    // OUT=: the live database
+    char cutOffTime[kFieldSize];   // DATETIME=, GMT; empty: the latest transaction
+    char iniPath[kFieldSize];      // INI=, else next to NOTES_DATA_DIR
+    char testText[kFieldSize];     // TEST=
+    char programDir[kFieldSize];   // NOTES_DATA_DIR
+    char dataDir[kFieldSize];      // as the API reports it
+    int newDbiid;
+    int newRepid;
+    char savedPath[kSearchPathSize];  // PATH at start
+};
+
+void printHelp();
+void printRestoreAllDatabasesGuideline();
+void getDominoAppDir(char *buffer);
+void getDominoDataDir(char *buffer);
+int initNotes(const char *iniPath);
+void termNotes();
+int testDbOpen(const char *testText);
+void prependSysPath(const char *programDir, const char *savedPath);
+void resetSysPath(const char *savedPath);
+
+// The mode steps; each returns the exit status (0 or 1).
+int runSingleDatabaseMode(const RunSettings &settings);
+int runMediaRecoveryMode(const RunSettings &settings);
+
+#endif
