@@ -1,0 +1,155 @@
+#!/usr/bin/env bats
+# notesemu: building and inspecting an emulated server from the command line.
+
+load helpers
+
+emu() { "$NOTESEMU" "$@"; }
+
+# `show` without the identity lines, which are random per database.
+notes_of() { emu show "$1" | grep -v -e '-id: '; }
+
+@test "init writes notes.ini, the log folder and a logged names.nsf, and never clobbers" {
+    new_server
+    run cat "$SERVER/notes.ini"
+    [ "${lines[0]}" = "Directory=$SERVER" ]
+    [[ "$output" == *$'\nTRANSLOG_Status=1\nTRANSLOG_Style=1\nTRANSLOG_Path=logdir\n'* ]]
+    [ -f "$SERVER/logdir/nlogctrl.lfh" ]
+    run emu logs
+    [ "$status" -eq 0 ]
+    [ "$output" = $'S0000001.TXN\t0\tcurrent' ]
+    run emu show ""
+    [ "$status" -eq 0 ]
+    [[ "$output" == *$'\nlogged: yes\n'* ]]
+    [[ "$output" == *$'\nstate: online\nnotes: 0' ]]
+    run emu init "$SERVER"
+    [ "$status" -eq 1 ]
+    [[ "$output" == "notesemu: "*"notes.ini already exists" ]]
+}
+
+@test "init options set the style and logging" {
+    emu init "$BATS_TEST_TMPDIR/d" --style 2 --logging off
+    grep -qx 'TRANSLOG_Style=2' "$BATS_TEST_TMPDIR/d/notes.ini"
+    grep -qx 'TRANSLOG_Status=0' "$BATS_TEST_TMPDIR/d/notes.ini"
+    run emu init "$BATS_TEST_TMPDIR/e" --logging maybe
+    [ "$status" -eq 1 ]
+    run emu init "$BATS_TEST_TMPDIR/f" --style x
+    [ "$status" -eq 1 ]
+}
+
+@test "put, delete and abort change notes; show lists live notes in ID order" {
+    new_server
+    emu create mail/a.nsf
+    emu put mail/a.nsf 20 "twenty" --at 2013-11-15T10:00:00Z
+    emu put mail/a.nsf 3 "three" --user "CN=Ann Lee/O=Acme" --at 2013-11-15T11:00:00Z
+    emu put mail/a.nsf 20 "twenty again" --at 2013-11-15T12:00:00Z
+    emu put mail/a.nsf 7 $'tab\there' --at 2013-11-15T12:30:00Z
+    emu delete mail/a.nsf 7 --at 2013-11-15T13:00:00Z
+    emu abort mail/a.nsf 3 "never" --at 2013-11-15T14:00:00Z
+    run notes_of mail/a.nsf
+    [ "$output" = "path: $SERVER/mail/a.nsf
+logged: yes
+last-sequence: 6
+last-extent: 2
+last-change: 2013-11-15T14:00:00Z
+state: online
+notes: 2
+3	2013-11-15T11:00:00Z	CN=Ann Lee/O=Acme	three
+20	2013-11-15T12:00:00Z	admin	twenty again" ]
+    run emu logs
+    [ "$output" = $'S0000001.TXN\t4\tfull\nS0000002.TXN\t2\tcurrent' ]
+}
+
+@test "bad input is one line on stderr and exit status 1" {
+    new_server
+    for args in "put names.nsf 0 x" "put names.nsf 12x x" "put names.nsf 4294967296 x" \
+                "delete names.nsf 5" "put names.nsf 1 x --at 11/15/2013" "create names.nsf" \
+                "show missing.nsf" "frobnicate" "server restart" "put names.nsf 1"; do
+        run emu $args
+        [ "$status" -eq 1 ] || { echo "args: $args"; false; }
+        [ "${#lines[@]}" -eq 1 ] || { echo "args: $args: $output"; false; }
+        [[ "$output" == "notesemu: "* ]]
+    done
+    unset NOTES_DATA_DIR
+    run emu logs
+    [ "$status" -eq 1 ]
+    [[ "$output" == *"NOTES_DATA_DIR"* ]]
+}
+
+@test "--ini finds the server without NOTES_DATA_DIR" {
+    new_server
+    unset NOTES_DATA_DIR
+    run emu --ini "$SERVER/notes.ini" server status
+    [ "$output" = "stopped" ]
+    emu --ini "$SERVER/notes.ini" server start
+    run emu server status --ini "$SERVER/notes.ini"
+    [ "$output" = "running" ]
+}
+
+@test "backup is a consistent copy that show reads anywhere" {
+    new_server
+    emu put names.nsf 1 one --at 2013-11-15T10:00:00Z
+    cd "$BATS_TEST_TMPDIR"
+    emu backup names.nsf copy.nsf
+    emu put names.nsf 2 two --at 2013-11-15T11:00:00Z
+    run emu show "$BATS_TEST_TMPDIR/copy.nsf"
+    [[ "$output" == *$'\nnotes: 1\n1\t2013-11-15T10:00:00Z\tadmin\tone' ]]
+    run emu backup names.nsf /nonexistent/dir/copy.nsf
+    [ "$status" -eq 1 ]
+}
+
+@test "a corrupt database is refused with a message, not a crash" {
+    new_server
+    head -c 60 "$SERVER/names.nsf" > "$SERVER/bad.nsf"
+    run emu show bad.nsf
+    [ "$status" -eq 1 ]
+    [[ "$output" == *"corrupt"* ]]
+    run emu put bad.nsf 1 x
+    [ "$status" -eq 1 ]
+}
+
+@test "server stop brings every offline database back" {
+    new_server
+    emu server start
+    printf 'running=1\noffline=%s\n' "$SERVER/names.nsf" > "$SERVER/.notesemu-server"
+    run emu show names.nsf
+    [[ "$output" == *$'\nstate: offline\n'* ]]
+    emu server stop
+    run emu show names.nsf
+    [[ "$output" == *$'\nstate: online\n'* ]]
+    run emu server status
+    [ "$output" = "stopped" ]
+}
+
+@test "rollover closes the current extent and reuse removes only archived ones" {
+    new_server
+    emu put names.nsf 1 x
+    emu rollover
+    run emu logs
+    [ "$output" = $'S0000001.TXN\t1\tfull\nS0000002.TXN\t0\tcurrent' ]
+    run emu reuse
+    [ "$status" -eq 0 ]
+    [ -z "$output" ]
+    [ -f "$SERVER/logdir/S0000001.TXN" ]
+}
+
+@test "a restore to a cut-off reproduces the notes at that time (emulator and tool alone)" {
+    new_server
+    emu create mail/a.nsf
+    for h in 10 11 12; do emu put mail/a.nsf $h "at $h" --at 2013-11-15T$h:00:00Z; done
+    emu backup mail/a.nsf "$BATS_TEST_TMPDIR/bk.nsf"
+    emu put mail/a.nsf 13 "at 13" --at 2013-11-15T13:00:00Z
+    emu delete mail/a.nsf 10 --at 2013-11-15T14:00:00Z
+    emu put mail/a.nsf 15 "at 15" --at 2013-11-15T15:00:00Z
+    run emu logs
+    [ "${#lines[@]}" -eq 2 ]
+    # The state the recovery must reach: the live database as of 14:30.
+    expected=$'11\t2013-11-15T11:00:00Z\tadmin\tat 11\n12\t2013-11-15T12:00:00Z\tadmin\tat 12\n13\t2013-11-15T13:00:00Z\tadmin\tat 13'
+    emu show mail/a.nsf | grep -q $'^15\t'
+    if [ -x "$NSFMEND" ]; then
+        run "$NSFMEND" OPT=RECOVER IN="$BATS_TEST_TMPDIR/bk.nsf" OUT="$SERVER/mail/a.nsf" DATETIME="11/15/2013 14:30"
+        [ "$status" -eq 0 ]
+        [[ "$output" == *"Recover $BATS_TEST_TMPDIR/bk.nsf transactions till transaction in 11/15/2013 14:00:00"* ]]
+        run bash -c "'$NOTESEMU' show '$BATS_TEST_TMPDIR/bk.nsf' | grep \$'\\t'"
+        [ "$output" = "$expected" ]
+    fi
+}
