@@ -1,0 +1,102 @@
+// NOTESEMU_FAIL: which calls fail, when, and with which status.
+#include <stdlib.h>
+#include <string.h>
+
+#include "emulator.h"
+#include "gtest/gtest.h"
+
+namespace {
+
+class FaultInjection : public ::testing::Test {
+protected:
+    void TearDown() override { unsetenv("NOTESEMU_FAIL"); }
+    static void Set(const char *spec) { setenv("NOTESEMU_FAIL", spec, 1); }
+    static STATUS Fault(const char *call) {
+        STATUS st = 0;
+        return emu::InjectedFault(call, &st) ? st : 0;
+    }
+};
+
+TEST_F(FaultInjection, ABareNameFailsEveryCallAndNthOnlyThatCall) {
+    Set("NSFTakeDatabaseOffline=5113,NSFGetNextLogToArchive#2=1234");
+    EXPECT_EQ(Fault("NSFTakeDatabaseOffline"), 5113);
+    EXPECT_EQ(Fault("NSFTakeDatabaseOffline"), 5113);
+    EXPECT_EQ(Fault("NSFGetNextLogToArchive"), 0);
+    EXPECT_EQ(Fault("NSFGetNextLogToArchive"), 1234);
+    EXPECT_EQ(Fault("NSFGetNextLogToArchive"), 0);
+    EXPECT_EQ(Fault("NSFGetFirstLogToArchive"), 0);
+    EXPECT_EQ(Fault("nsftakedatabaseoffline"), 0);  // call names are exact
+}
+
+TEST_F(FaultInjection, StatusesAreDecimalOrHexAndBlanksAreAllowed) {
+    Set(" A = 0x13F9 , B#1=0X10f,C=65535");
+    EXPECT_EQ(Fault("A"), 0x13F9);
+    EXPECT_EQ(Fault("B"), 0x010F);
+    EXPECT_EQ(Fault("C"), 65535);
+}
+
+TEST_F(FaultInjection, MalformedEntriesAreIgnoredAndTheRestStillApply) {
+    Set("=5,Bare,X=,X=abc,X=0,X=65536,X#0=7,X#=7,X#two=7,X=0x,X=12a,,Y=9");
+    EXPECT_EQ(Fault("X"), 0);
+    EXPECT_EQ(Fault("Bare"), 0);
+    EXPECT_EQ(Fault(""), 0);
+    EXPECT_EQ(Fault("Y"), 9);
+}
+
+TEST_F(FaultInjection, TheFirstMatchingEntryWins) {
+    Set("Z#2=2,Z=1");
+    EXPECT_EQ(Fault("Z"), 1);
+    EXPECT_EQ(Fault("Z"), 2);
+    EXPECT_EQ(Fault("Z"), 1);
+}
+
+TEST_F(FaultInjection, ANewValueIsReadAndStartsANewCount) {
+    Set("W#2=77");
+    EXPECT_EQ(Fault("W"), 0);
+    EXPECT_EQ(Fault("W"), 77);
+    Set("W#2=78");
+    EXPECT_EQ(Fault("W"), 0);
+    EXPECT_EQ(Fault("W"), 78);
+    unsetenv("NOTESEMU_FAIL");
+    EXPECT_EQ(Fault("W"), 0);
+    Set("");
+    EXPECT_EQ(Fault("W"), 0);
+    EXPECT_FALSE(emu::InjectedFault(nullptr, nullptr));
+}
+
+TEST_F(FaultInjection, RuntimeCallsFailTheirOwnWay) {
+    Set("NotesInitExtended=0x0103,OSGetEnvironmentString=9,OSTranslate=9,OSLoadString=9,"
+        "ConvertTextToTIMEDATE#1=0x10F,TimeGMToLocal=9,TimeLocalToGM=9,ConvertTIMEDATEToText=42");
+    char program[] = "";
+    char ini[] = "=/nonexistent/notes.ini";
+    char *argv[] = {program, ini};
+    EXPECT_EQ(NotesInitExtended(2, argv), 0x0103);
+    EXPECT_FALSE(emu::Started());
+    char buf[64] = "old";
+    EXPECT_FALSE(OSGetEnvironmentString("Directory", buf, 63));
+    EXPECT_STREQ(buf, "");
+    strcpy(buf, "old");
+    EXPECT_EQ(OSTranslate(0, "abc", 3, buf, sizeof buf), 0);
+    EXPECT_STREQ(buf, "");
+    strcpy(buf, "old");
+    EXPECT_EQ(OSLoadString(nullptr, EMU_ERR_BAD_TIME, buf, sizeof buf), 0);
+    EXPECT_STREQ(buf, "");
+
+    char text[] = "11/15/2013 13:00";
+    char *p = text;
+    TIMEDATE td;
+    EXPECT_EQ(ConvertTextToTIMEDATE(nullptr, nullptr, &p, sizeof text - 1, &td), 0x10F);
+    EXPECT_EQ(p, text);
+    EXPECT_EQ(ConvertTextToTIMEDATE(nullptr, nullptr, &p, sizeof text - 1, &td), NOERROR);
+    TIME t;
+    memset(&t, 0, sizeof t);
+    EXPECT_FALSE(TimeGMToLocal(&t));
+    EXPECT_FALSE(TimeLocalToGM(&t));
+    WORD len = 99;
+    strcpy(buf, "old");
+    EXPECT_EQ(ConvertTIMEDATEToText(nullptr, nullptr, &td, buf, sizeof buf, &len), 42);
+    EXPECT_STREQ(buf, "");
+    EXPECT_EQ(len, 0);
+}
+
+}  // namespace

@@ -1,0 +1,226 @@
+// The runtime's start and stop, notes.ini, the data directory and settings.
+#include <limits.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "emulator.h"
+#include "gtest/gtest.h"
+#include "scratch_dir.h"
+
+namespace {
+
+class Runtime : public ::testing::Test {
+protected:
+    void SetUp() override {
+        unsetenv("NOTESEMU_FAIL");
+        ASSERT_FALSE(dir.path().empty());
+    }
+    void TearDown() override { NotesTerm(); }
+
+    // Starts the way the program does: data directory value, then "=" + ini.
+    STATUS Start(const std::string &ini) {
+        std::string eq = "=" + ini;
+        char *argv[] = {const_cast<char *>(""), &eq[0]};
+        return NotesInitExtended(2, argv);
+    }
+    std::string DataDirectory() {
+        char buf[1024];
+        memset(buf, 'x', sizeof buf);
+        WORD n = OSGetDataDirectory(buf);
+        EXPECT_EQ(n, strlen(buf));
+        return buf;
+    }
+    std::string Env(const char *name, bool *found) {
+        char buf[1024];
+        *found = OSGetEnvironmentString(name, buf, 1023) != FALSE;
+        return buf;
+    }
+
+    ScratchDir dir;
+};
+
+TEST_F(Runtime, SettingsAreMatchedWithoutRegardToCaseAndTheFirstLineWins) {
+    ASSERT_TRUE(dir.Write("notes.ini",
+                          "\xEF\xBB\xBF[Notes]\r\n"
+                          "TRANSLOG_Path=logdir\r\n"
+                          "\n"
+                          "no equals sign here\n"
+                          "translog_path=second\n"
+                          " Spaced=1\n"
+                          "=orphan value\n"
+                          "Empty=\n"
+                          "Last=tail"));
+    ASSERT_EQ(Start(dir / "notes.ini"), NOERROR);
+    EXPECT_TRUE(emu::Started());
+    bool found;
+    EXPECT_EQ(Env("TRANSLOG_PATH", &found), "logdir");
+    EXPECT_TRUE(found);
+    EXPECT_EQ(Env("Translog_Path", &found), "logdir");
+    EXPECT_EQ(Env("Empty", &found), "");
+    EXPECT_TRUE(found);
+    EXPECT_EQ(Env("Last", &found), "tail");  // no line end after the last line
+    // Names are taken as written: a blank in front is part of the name.
+    Env("Spaced", &found);
+    EXPECT_FALSE(found);
+    Env("no equals sign here", &found);
+    EXPECT_FALSE(found);
+    EXPECT_EQ(Env("Missing", &found), "");
+    EXPECT_FALSE(found);
+    EXPECT_EQ(emu::Setting("translog_path"), "logdir");
+}
+
+TEST_F(Runtime, EnvironmentStringStaysWithinTheGivenLength) {
+    ASSERT_TRUE(dir.Write("notes.ini", "Name=abcdef\n"));
+    ASSERT_EQ(Start(dir / "notes.ini"), NOERROR);
+    char buf[8];
+    memset(buf, '#', sizeof buf);
+    EXPECT_TRUE(OSGetEnvironmentString("name", buf, 3));
+    EXPECT_STREQ(buf, "abc");
+    EXPECT_EQ(buf[4], '#');
+    EXPECT_TRUE(OSGetEnvironmentString("name", buf, 0));
+    EXPECT_STREQ(buf, "");
+    EXPECT_FALSE(OSGetEnvironmentString(nullptr, buf, 3));
+    EXPECT_FALSE(OSGetEnvironmentString("name", nullptr, 3));
+}
+
+TEST_F(Runtime, DataDirectoryComesFromDirectoryOrTheIniFolder) {
+    ASSERT_TRUE(dir.Write("plain.ini", "TRANSLOG_Status=1\n"));
+    ASSERT_EQ(Start(dir / "plain.ini"), NOERROR);
+    EXPECT_EQ(DataDirectory(), dir.path());
+    EXPECT_EQ(emu::DataDir(), dir.path());
+    EXPECT_EQ(emu::IniPath(), dir / "plain.ini");
+    NotesTerm();
+
+    ASSERT_TRUE(dir.Write("relative.ini", "DIRECTORY=data/./sub/\n"));
+    ASSERT_EQ(Start(dir / "relative.ini"), NOERROR);
+    EXPECT_EQ(DataDirectory(), dir / "data/sub");
+    NotesTerm();
+
+    ASSERT_TRUE(dir.Write("absolute.ini", "Directory=//srv//notesdata/\n"));
+    ASSERT_EQ(Start(dir / "absolute.ini"), NOERROR);
+    EXPECT_EQ(DataDirectory(), "/srv/notesdata");
+    NotesTerm();
+
+    ASSERT_TRUE(dir.Write("root.ini", "Directory=/\n"));
+    ASSERT_EQ(Start(dir / "root.ini"), NOERROR);
+    EXPECT_EQ(DataDirectory(), "/");
+}
+
+TEST_F(Runtime, RelativeIniPathsAreResolvedFromTheWorkingDirectory) {
+    ASSERT_TRUE(dir.Write("notes.ini", "A=1\n"));
+    char old[PATH_MAX];
+    ASSERT_NE(getcwd(old, sizeof old), nullptr);
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    char here[PATH_MAX];
+    ASSERT_NE(getcwd(here, sizeof here), nullptr);
+    STATUS relative = Start("notes.ini");
+    std::string relativeDir = DataDirectory();
+    NotesTerm();
+    // Count 1: notes.ini in the program directory, or here when it is empty.
+    char empty[] = "";
+    char *argvEmpty[] = {empty};
+    STATUS fromCwd = NotesInitExtended(1, argvEmpty);
+    std::string cwdDir = DataDirectory();
+    NotesTerm();
+    ASSERT_EQ(chdir(old), 0);
+    EXPECT_EQ(relative, NOERROR);
+    EXPECT_EQ(relativeDir, here);
+    EXPECT_EQ(fromCwd, NOERROR);
+    EXPECT_EQ(cwdDir, here);
+
+    std::string programDir = dir.path();
+    char *argvDir[] = {&programDir[0]};
+    EXPECT_EQ(NotesInitExtended(1, argvDir), NOERROR);
+    EXPECT_EQ(DataDirectory(), dir.path());
+}
+
+TEST_F(Runtime, AnUnreadableIniFailsTheStart) {
+    EXPECT_EQ(Start(dir / "absent.ini"), EMU_ERR_INI_MISSING);
+    EXPECT_FALSE(emu::Started());
+    ASSERT_EQ(mkdir((dir / "folder.ini").c_str(), 0755), 0);
+    EXPECT_EQ(Start(dir / "folder.ini"), EMU_ERR_INI_MISSING);
+    ASSERT_EQ(symlink((dir / "gone.ini").c_str(), (dir / "dangling.ini").c_str()), 0);
+    EXPECT_EQ(Start(dir / "dangling.ini"), EMU_ERR_INI_MISSING);
+    EXPECT_EQ(Start(""), EMU_ERR_INI_MISSING);
+    EXPECT_FALSE(emu::Started());
+    char buf[1024] = "stale";
+    EXPECT_EQ(OSGetDataDirectory(buf), 0);
+    EXPECT_STREQ(buf, "");
+}
+
+TEST_F(Runtime, OddArgumentVectorsAreAStatusNotACrash) {
+    ASSERT_TRUE(dir.Write("notes.ini", "A=1\n"));
+    char program[] = "";
+    char noEquals[] = "/etc/notes.ini";
+    std::string eq = "=" + (dir / "notes.ini");
+    char *nullFirst[] = {nullptr, &eq[0]};
+    char *nullSecond[] = {program, nullptr};
+    char *bare[] = {program, noEquals};
+    char *three[] = {program, &eq[0], &eq[0]};
+    EXPECT_EQ(NotesInitExtended(0, nullptr), EMU_ERR_BAD_ARGUMENT);
+    EXPECT_EQ(NotesInitExtended(1, nullptr), EMU_ERR_BAD_ARGUMENT);
+    EXPECT_EQ(NotesInitExtended(-1, bare), EMU_ERR_BAD_ARGUMENT);
+    EXPECT_EQ(NotesInitExtended(2, nullFirst), EMU_ERR_BAD_ARGUMENT);
+    EXPECT_EQ(NotesInitExtended(2, nullSecond), EMU_ERR_BAD_ARGUMENT);
+    EXPECT_EQ(NotesInitExtended(2, bare), EMU_ERR_BAD_ARGUMENT);
+    EXPECT_EQ(NotesInitExtended(3, three), EMU_ERR_BAD_ARGUMENT);
+    EXPECT_FALSE(emu::Started());
+}
+
+TEST_F(Runtime, StartsOnceAndStartsAgainAfterTerm) {
+    ASSERT_TRUE(dir.Write("one.ini", "Name=first\n"));
+    ASSERT_TRUE(dir.Write("two.ini", "Name=second\n"));
+    ASSERT_EQ(Start(dir / "one.ini"), NOERROR);
+    EXPECT_EQ(Start(dir / "two.ini"), EMU_ERR_ALREADY_STARTED);
+    EXPECT_EQ(emu::LoadIni(dir / "two.ini"), EMU_ERR_ALREADY_STARTED);
+    bool found;
+    EXPECT_EQ(Env("Name", &found), "first");
+    NotesTerm();
+    EXPECT_FALSE(emu::Started());
+    EXPECT_EQ(Env("Name", &found), "");
+    EXPECT_FALSE(found);
+    EXPECT_EQ(DataDirectory(), "");
+    NotesTerm();  // a second stop is harmless
+    ASSERT_EQ(Start(dir / "two.ini"), NOERROR);
+    EXPECT_EQ(Env("Name", &found), "second");
+}
+
+TEST_F(Runtime, LoadIniReadsSettingsWithoutStarting) {
+    ASSERT_TRUE(dir.Write("notes.ini", "Directory=data\nTRANSLOG_Style=1\n"));
+    ASSERT_EQ(emu::LoadIni(dir / "notes.ini"), NOERROR);
+    EXPECT_FALSE(emu::Started());
+    EXPECT_EQ(emu::DataDir(), dir / "data");
+    EXPECT_EQ(emu::Setting("translog_style"), "1");
+    // The exported calls still see no runtime.
+    bool found;
+    Env("TRANSLOG_Style", &found);
+    EXPECT_FALSE(found);
+    EXPECT_EQ(emu::LoadIni(dir / "absent.ini"), EMU_ERR_INI_MISSING);
+    EXPECT_EQ(emu::DataDir(), "");
+}
+
+TEST_F(Runtime, ADataDirectoryTooLongForTheCallersBufferIsRefused) {
+    std::string longDir = "/" + std::string(1022, 'd');  // 1023 bytes: fits
+    ASSERT_TRUE(dir.Write("fits.ini", "Directory=" + longDir + "\n"));
+    ASSERT_EQ(Start(dir / "fits.ini"), NOERROR);
+    EXPECT_EQ(DataDirectory(), longDir);
+    NotesTerm();
+    ASSERT_TRUE(dir.Write("long.ini", "Directory=" + longDir + "x\n"));
+    EXPECT_EQ(Start(dir / "long.ini"), EMU_ERR_BAD_ARGUMENT);
+    EXPECT_FALSE(emu::Started());
+}
+
+TEST(IniText, ParsesLinesInFileOrder) {
+    std::vector<std::pair<std::string, std::string>> kv;
+    emu::ParseIniText("a=1\r\nb==2\n\r\n\nc\nd=x=y\r", &kv);
+    ASSERT_EQ(kv.size(), 3u);
+    EXPECT_EQ(kv[0], (std::pair<std::string, std::string>("a", "1")));
+    EXPECT_EQ(kv[1], (std::pair<std::string, std::string>("b", "=2")));
+    EXPECT_EQ(kv[2], (std::pair<std::string, std::string>("d", "x=y")));
+}
+
+}  // namespace
