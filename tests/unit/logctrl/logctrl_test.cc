@@ -1,0 +1,178 @@
+#include "logctrl/logctrl.h"
+
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <string.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "notesapi/notesapi.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+const std::string kSetting = "TRANSLOG_Recreate_Logctrl=1\n";
+
+// Runs the rewrite on a notes.ini holding `before`; returns what it printed.
+struct Rewrite {
+    int result;
+    std::string after;
+    std::string output;
+};
+
+Rewrite RewriteIni(const std::string &before) {
+    TempDir dir;
+    std::string ini = dir / "notes.ini";
+    WriteFile(ini, before);
+    testing::internal::CaptureStdout();
+    int result = setRecreateLogControl(ini.c_str());
+    fflush(stdout);
+    std::string output = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(result == 1 ? "Update " + ini + " with TRANSLOG_Recreate_Logctrl=1\n" : output, output);
+    return {result, ReadFile(ini), output};
+}
+
+}  // namespace
+
+TEST(NotesIniRewrite, KeyInAnyCaseIsReplacedOthersKeepBytesAndOrder) {
+    Rewrite r = RewriteIni("Directory=/data\r\ntranslog_recreate_logctrl=0\nTRANSLOG_Path=logdir\n");
+    EXPECT_EQ(1, r.result);
+    EXPECT_EQ("Directory=/data\r\n" + kSetting + "TRANSLOG_Path=logdir\n", r.after);
+}
+
+TEST(NotesIniRewrite, NearMissesStayAndTheSettingIsAdded) {
+    const std::string before = " TRANSLOG_Recreate_Logctrl=0\nTRANSLOG_Recreate_Logctrl =0\nXTRANSLOG_Recreate_Logctrl=1\n";
+    Rewrite r = RewriteIni(before);
+    EXPECT_EQ(1, r.result);
+    EXPECT_EQ(before + kSetting, r.after);
+}
+
+TEST(NotesIniRewrite, EveryMatchingLineIsReplacedNothingAdded) {
+    Rewrite r = RewriteIni("TRANSLOG_RECREATE_LOGCTRL=0\nA=1\nTranslog_Recreate_Logctrl=\n");
+    EXPECT_EQ(kSetting + "A=1\n" + kSetting, r.after);
+}
+
+TEST(NotesIniRewrite, EmptyFileAndFileAlreadySet) {
+    EXPECT_EQ(kSetting, RewriteIni("").after);
+    const std::string set = "A=1\n" + kSetting + "B=2\n";
+    EXPECT_EQ(set, RewriteIni(set).after);
+    // The last line without a line end keeps the bytes it has.
+    EXPECT_EQ("A=1\n" + kSetting, RewriteIni("A=1\ntranslog_recreate_logctrl=0").after);
+}
+
+TEST(NotesIniRewrite, LastLineWithoutLineEndGetsOneBeforeTheSetting) {
+    EXPECT_EQ("A=1\nServerKeyFileName=server.id\n" + kSetting,
+              RewriteIni("A=1\nServerKeyFileName=server.id").after);
+}
+
+TEST(NotesIniRewrite, LongLineIsOneLineWhateverItHolds) {
+    // Over 1023 bytes, with the key where a fixed-size reader would start a
+    // new piece: it is not a line of its own and must come out unchanged.
+    std::string longLine = "Comment=" + std::string(1015, 'x') + "TRANSLOG_Recreate_Logctrl=0\n";
+    ASSERT_EQ(1023u, longLine.find("TRANSLOG"));
+    Rewrite r = RewriteIni(longLine);
+    EXPECT_EQ(longLine + kSetting, r.after);
+    // A long line that itself begins with the key is replaced whole.
+    std::string longKey = "TRANSLOG_Recreate_Logctrl=0" + std::string(3000, ' ') + "\nB=1\n";
+    EXPECT_EQ(kSetting + "B=1\n", RewriteIni(longKey).after);
+}
+
+TEST(NotesIniRewrite, NulAndHighBytesSurvive) {
+    std::string before("A=\0\xff\x80\r\n", 7);
+    EXPECT_EQ(before + kSetting, RewriteIni(before).after);
+}
+
+TEST(NotesIniRewrite, MissingFileIsNotCreated) {
+    TempDir dir;
+    std::string ini = dir / "notes.ini";
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(0, setRecreateLogControl(ini.c_str()));
+    EXPECT_EQ("Fail to open " + ini + "\n", testing::internal::GetCapturedStdout());
+    EXPECT_FALSE(Exists(ini));
+}
+
+TEST(NotesIniRewrite, UnreadableContentIsNotRewritten) {
+    TempDir dir;
+    // A directory opens as a stream but cannot be read: never truncate on that.
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(0, setRecreateLogControl(dir.path().c_str()));
+    EXPECT_EQ("Fail to open " + dir.path() + "\n", testing::internal::GetCapturedStdout());
+}
+
+// Runs the rewrite in a child under the given limits; returns its output.
+std::string RewriteInChild(const std::string &ini, bool unprivileged, rlim_t fileSizeLimit,
+                           int *result) {
+    int fds[2];
+    if (pipe(fds) != 0) return "pipe failed";
+    fflush(stdout);
+    pid_t pid = fork();
+    if (pid == 0) {
+        // A pipe, not a file: the file-size limit must hit the rewrite only.
+        if (dup2(fds[1], 1) < 0) _exit(99);
+        signal(SIGXFSZ, SIG_IGN);  // a write over the limit then fails with EFBIG
+        if (fileSizeLimit != RLIM_INFINITY) {
+            struct rlimit rl = {fileSizeLimit, fileSizeLimit};
+            if (setrlimit(RLIMIT_FSIZE, &rl) != 0) _exit(98);
+        }
+        if (unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(97);
+        int rc = setRecreateLogControl(ini.c_str());
+        fflush(stdout);
+        _exit(rc);
+    }
+    close(fds[1]);
+    std::string out;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, (size_t)n);
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    *result = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return out;
+}
+
+TEST(NotesIniRewrite, FileThatCannotBeWrittenIsLeftAlone) {
+    TempDir dir;
+    chmod(dir.path().c_str(), 0755);
+    std::string ini = dir / "notes.ini";
+    WriteFile(ini, "A=1\n");
+    chmod(ini.c_str(), 0644);
+    if (geteuid() != 0) chmod(ini.c_str(), 0444);
+    int result = -1;
+    std::string out = RewriteInChild(ini, true, RLIM_INFINITY, &result);
+    EXPECT_EQ(0, result);
+    EXPECT_EQ("Fail to edit " + ini + "\n", out);
+    EXPECT_EQ("A=1\n", ReadFile(ini));
+}
+
+TEST(NotesIniRewrite, WriteErrorIsFailToEditNeverUpdate) {
+    TempDir dir;
+    std::string ini = dir / "notes.ini";
+    WriteFile(ini, "A=1\n");
+    int result = -1;
+    // The file may grow to 10 bytes only: the rewrite's write runs out of room.
+    std::string out = RewriteInChild(ini, false, 10, &result);
+    EXPECT_EQ(0, result);
+    EXPECT_EQ("Fail to edit " + ini + "\n", out);
+}
+
+TEST(NotesIniRewrite, RewrittenInPlaceKeepingModeAndInode) {
+    TempDir dir;
+    std::string ini = dir / "notes.ini";
+    WriteFile(ini, "A=1\n");
+    chmod(ini.c_str(), 0640);
+    struct stat before, after;
+    ASSERT_EQ(0, stat(ini.c_str(), &before));
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(1, setRecreateLogControl(ini.c_str()));
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(0, stat(ini.c_str(), &after));
+    EXPECT_EQ(before.st_ino, after.st_ino);
+    EXPECT_EQ(0640u, after.st_mode & 07777);
+}
