@@ -1,0 +1,211 @@
+#!/usr/bin/env bats
+# The command-line driver: banner, usage and checklist bytes, argument
+# matching, the confirmation prompt, notes.ini resolution, runtime start and
+# stop, and the test mode.
+
+load helpers
+
+BANNER='Media Recovery Utility for Lotus Domino 8.0 or above\n\n'
+
+usage_text() {
+    printf '\nUsage: nsfmend "OPT=<option>" "FLAG=<recover option>" "IN=[input file]" "OUT=[restore db]" "DATETIME=[datetime]"\n'
+    printf '        RECOVER - Recover a backup file. (Input file REQUIRED)\n'
+    printf '        NOTE - Recover a backup file and get Notes info. (Input file REQUIRED)\n'
+    printf '        RESTORE - Restore a database. (Input file & restore database REQUIRED)\n'
+    printf '\nrecover option: NEW_DBIID - assign new database instance ID to database recovered.\n'
+    printf '                NEW_REPID - assign new replica ID to database recovered.\n'
+    printf '\ninput file: - Path to a backup file. (If REQUIRED)\n'
+    printf '\nrestore db: - Path to the database to be restored. (If REQUIRED)\n\n'
+    printf '\ndate time: - The date time you want to recover the database to in GMT+0. Set them according to the date format. eg. "11/15/2013 13:00". (If REQUIRED)\n\n'
+}
+
+checklist_text() {
+    printf 'Please make sure that you have done the following:\n'
+    printf '1. Reinstall Lotus Domino on this computer in the same directory\n'
+    printf '2. Restore "notes.ini" to the Lotus Domino installation directory\n'
+    printf '   (e.g. /local/notesdata)\n'
+    printf '3. Restore Domino Data directory back to the directory defined\n'
+    printf '   in "notes.ini" (e.g. /local/notesdata)\n'
+    printf '4. Restore all archived transaction logs to the directory defined\n'
+    printf '   in "notes.ini" (e.g. /local/notesdata/logdir)\n'
+    printf '\nContinue ? (Y) or (N) '
+}
+
+# Runs nsfmend with stdout in $OUT_FILE and the exit status in $STATUS.
+capture() {
+    OUT_FILE="$BATS_TEST_TMPDIR/out"
+    STATUS=0
+    "$NSFMEND" "$@" >"$OUT_FILE" 2>"$BATS_TEST_TMPDIR/err" || STATUS=$?
+}
+
+expect_bytes() {  # expect_bytes FILE: compares $OUT_FILE with FILE byte for byte
+    if ! cmp -s "$1" "$OUT_FILE"; then
+        diff <(od -c "$1") <(od -c "$OUT_FILE") | head -20
+        return 1
+    fi
+}
+
+@test "bad arguments print the banner and usage and start nothing" {
+    new_server
+    { printf "$BANNER"; usage_text; } >"$BATS_TEST_TMPDIR/want"
+    for args in "opt=RECOVER" "OPT" "-h" "--help" "IN=/a OUT=/b in=/c" "TEST=x -v" "Opt=NOTE"; do
+        # shellcheck disable=SC2086
+        capture $args </dev/null
+        [ "$STATUS" -eq 0 ]
+        expect_bytes "$BATS_TEST_TMPDIR/want"
+    done
+}
+
+@test "program name alone shows the checklist; end of input declines" {
+    new_server
+    cp "$SERVER/notes.ini" "$BATS_TEST_TMPDIR/ini.before"
+    { printf "$BANNER"; checklist_text; printf '\n'; } >"$BATS_TEST_TMPDIR/want"
+    capture </dev/null
+    [ "$STATUS" -eq 0 ]
+    expect_bytes "$BATS_TEST_TMPDIR/want"
+    # closed standard input reads as end of input too
+    capture <&-
+    [ "$STATUS" -eq 0 ]
+    expect_bytes "$BATS_TEST_TMPDIR/want"
+    cmp "$SERVER/notes.ini" "$BATS_TEST_TMPDIR/ini.before"
+    [ -e "$SERVER/logdir/nlogctrl.lfh" ]
+}
+
+@test "answers that do not begin with Y or y end the run before the runtime starts" {
+    new_server
+    cp "$SERVER/notes.ini" "$BATS_TEST_TMPDIR/ini.before"
+    { printf "$BANNER"; checklist_text; printf '\n'; } >"$BATS_TEST_TMPDIR/want"
+    for answer in n N "" " y" "no" "x"; do
+        capture OPT=RECOVER IN=/some/backup.nsf <<<"$answer"
+        [ "$STATUS" -eq 0 ]
+        expect_bytes "$BATS_TEST_TMPDIR/want"
+    done
+    cmp "$SERVER/notes.ini" "$BATS_TEST_TMPDIR/ini.before"
+    [ -e "$SERVER/logdir/nlogctrl.lfh" ]
+}
+
+@test "answers beginning with Y or y proceed to the media recovery" {
+    for answer in y Y yes Yes; do
+        rm -rf "$BATS_TEST_TMPDIR/notesdata"
+        new_server
+        capture <<<"$answer"
+        grep -qxF "Initialize with file: $SERVER/notes.ini..." "$OUT_FILE"
+        grep -qxF "Update $SERVER/notes.ini with TRANSLOG_Recreate_Logctrl=1" "$OUT_FILE"
+    done
+}
+
+@test "the prompt is visible before the answer is read from a pipe" {
+    new_server
+    mkfifo "$BATS_TEST_TMPDIR/answer"
+    "$NSFMEND" <"$BATS_TEST_TMPDIR/answer" >"$BATS_TEST_TMPDIR/out" &
+    pid=$!
+    exec {writer}>"$BATS_TEST_TMPDIR/answer"
+    seen=no
+    for _ in $(seq 200); do
+        if grep -qF 'Continue ? (Y) or (N) ' "$BATS_TEST_TMPDIR/out"; then seen=yes; break; fi
+        sleep 0.05
+    done
+    echo n >&"$writer"
+    exec {writer}>&-
+    wait "$pid"
+    [ "$seen" = yes ]
+}
+
+@test "test mode prints its text and stops the runtime" {
+    new_server
+    printf "${BANNER}Initialize with file: %s/notes.ini...\nInitialization completed successfully\nall good\n\n\nTerminate...\nTermination completed successfully\n" \
+        "$SERVER" >"$BATS_TEST_TMPDIR/want"
+    capture TEST=all\ good </dev/null
+    [ "$STATUS" -eq 0 ]
+    expect_bytes "$BATS_TEST_TMPDIR/want"
+}
+
+@test "test mode wins over IN= and OUT= and shows no checklist" {
+    new_server
+    capture IN=/x/backup.nsf OUT=/x/live.nsf TEST=ok </dev/null
+    [ "$STATUS" -eq 0 ]
+    grep -qx ok "$OUT_FILE"
+    ! grep -q Continue "$OUT_FILE"
+}
+
+@test "test mode failure reports the API text and exits 1 after stopping" {
+    new_server
+    rm "$SERVER/names.nsf"
+    capture TEST=ok </dev/null
+    [ "$STATUS" -eq 1 ]
+    grep -q '^Test fails, error=.\+' "$OUT_FILE"
+    ! grep -qx ok "$OUT_FILE"
+    tail -n 1 "$OUT_FILE" | grep -qx 'Termination completed successfully'
+}
+
+@test "INI= names the notes.ini; an empty INI= falls back to NOTES_DATA_DIR" {
+    new_server
+    other="$SERVER"
+    export NOTES_DATA_DIR="$BATS_TEST_TMPDIR/no-such-dir"
+    capture TEST=ok "INI=$other/notes.ini" </dev/null
+    [ "$STATUS" -eq 0 ]
+    grep -qxF "Initialize with file: $other/notes.ini..." "$OUT_FILE"
+    grep -qx ok "$OUT_FILE"
+
+    capture TEST=ok "INI=$other/notes.ini" INI= </dev/null
+    [ "$STATUS" -eq 1 ]
+    grep -qxF "Initialize with file: $NOTES_DATA_DIR/notes.ini..." "$OUT_FILE"
+}
+
+@test "default notes.ini: one slash after NOTES_DATA_DIR, or relative when unset" {
+    new_server
+    export NOTES_DATA_DIR="$SERVER/"
+    capture TEST=ok </dev/null
+    [ "$STATUS" -eq 0 ]
+    grep -qxF "Initialize with file: $SERVER/notes.ini..." "$OUT_FILE"
+
+    unset NOTES_DATA_DIR
+    cd "$SERVER"
+    capture TEST=ok </dev/null
+    [ "$STATUS" -eq 0 ]
+    grep -qxF "Initialize with file: notes.ini..." "$OUT_FILE"
+}
+
+@test "a runtime that cannot start ends the run with 1 and no stop" {
+    new_server
+    export NOTES_DATA_DIR="$BATS_TEST_TMPDIR/empty"
+    mkdir "$NOTES_DATA_DIR"
+    capture TEST=ok </dev/null
+    [ "$STATUS" -eq 1 ]
+    tail -n 1 "$OUT_FILE" | grep -qx 'InitNotes failed. Error Code = [1-9][0-9]*'
+    ! grep -q Terminate "$OUT_FILE"
+}
+
+@test "a NOTES_DATA_DIR of 1024 characters or more is refused before the runtime starts" {
+    new_server
+    long="/$(printf 'd%.0s' $(seq 1023))"
+    NOTES_DATA_DIR="$long" capture TEST=ok </dev/null
+    [ "$STATUS" -eq 1 ]
+    grep -q 'NOTES_DATA_DIR is too long' "$OUT_FILE"
+    ! grep -q Initialize "$OUT_FILE"
+    # 1023 characters fit the field, but not with /notes.ini after them
+    NOTES_DATA_DIR="${long:0:1023}" capture TEST=ok </dev/null
+    [ "$STATUS" -eq 1 ]
+    grep -q 'notes.ini path is too long' "$OUT_FILE"
+    ! grep -q Initialize "$OUT_FILE"
+}
+
+@test "a long PATH is harmless" {
+    new_server
+    PATH="$PATH:$(printf '/x%.0s' $(seq 5000))" capture TEST=ok </dev/null
+    [ "$STATUS" -eq 0 ]
+}
+
+@test "a repeated option keeps the last value; an empty one clears it" {
+    new_server
+    # IN= cleared by the second, empty IN=: the media recovery's checklist shows
+    capture OPT=RECOVER IN=/x/a.nsf OUT=/x/b.nsf IN= </dev/null
+    [ "$STATUS" -eq 0 ]
+    grep -q 'Continue ? (Y) or (N)' "$OUT_FILE"
+    # RECOVER with IN= alone is the media recovery too
+    capture OPT=RECOVER IN=/x/a.nsf </dev/null
+    grep -q 'Continue ? (Y) or (N)' "$OUT_FILE"
+    # a value too long for its field counts as empty
+    capture "IN=/$(printf 'a%.0s' $(seq 1100))" OUT=/x/b.nsf </dev/null
+    grep -q 'Continue ? (Y) or (N)' "$OUT_FILE"
+}
