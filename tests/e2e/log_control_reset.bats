@@ -1,0 +1,66 @@
+#!/usr/bin/env bats
+# The media-recovery mode's reset of the log control state, and where it
+# stops the run before any database is recovered.
+
+load helpers
+
+# Runs nsfmend with the answer Y; stdout in $OUT_FILE, status in $STATUS.
+confirm_run() {
+    OUT_FILE="$BATS_TEST_TMPDIR/out"
+    STATUS=0
+    "$@" <<<Y >"$OUT_FILE" 2>&1 || STATUS=$?
+}
+
+@test "the reset edits notes.ini, deletes the log control file, then recovers" {
+    new_server
+    printf 'translog_recreate_logctrl=0\n' >>"$SERVER/notes.ini"
+    [ -e "$SERVER/logdir/nlogctrl.lfh" ]
+    confirm_run "$NSFMEND"
+    [ "$STATUS" -eq 0 ]
+    grep -qxF "Update $SERVER/notes.ini with TRANSLOG_Recreate_Logctrl=1" "$OUT_FILE"
+    grep -qxF "Delete log control file $SERVER/logdir/nlogctrl.lfh" "$OUT_FILE"
+    grep -qxF "Running media recovery ..." "$OUT_FILE"
+    grep -qx 'TRANSLOG_Recreate_Logctrl=1' "$SERVER/notes.ini"
+    ! grep -q 'translog_recreate_logctrl=0' "$SERVER/notes.ini"
+    # the lines come in this order
+    [ "$(grep -n '^Update ' "$OUT_FILE" | cut -d: -f1)" -lt "$(grep -n '^Delete log control' "$OUT_FILE" | cut -d: -f1)" ]
+    [ "$(grep -n '^Delete log control' "$OUT_FILE" | cut -d: -f1)" -lt "$(grep -n '^Running media' "$OUT_FILE" | cut -d: -f1)" ]
+}
+
+@test "a missing TRANSLOG_Path stops the run before the recovery" {
+    new_server
+    grep -v '^TRANSLOG_Path=' "$SERVER/notes.ini" >"$BATS_TEST_TMPDIR/ini"
+    cp "$BATS_TEST_TMPDIR/ini" "$SERVER/notes.ini"
+    confirm_run "$NSFMEND"
+    [ "$STATUS" -eq 1 ]
+    grep -qxF "Fail to get transaction log directory" "$OUT_FILE"
+    ! grep -q "Running media recovery" "$OUT_FILE"
+    [ -e "$SERVER/logdir/nlogctrl.lfh" ]
+    tail -n 1 "$OUT_FILE" | grep -qx 'Termination completed successfully'
+}
+
+@test "a notes.ini that cannot be rewritten stops the run with nothing deleted" {
+    new_server
+    command -v setpriv >/dev/null || skip "setpriv is needed to drop privileges"
+    cp "$SERVER/notes.ini" "$BATS_TEST_TMPDIR/ini.before"
+    # The runtime may read notes.ini, but this user may not write it.
+    chmod 0644 "$SERVER/notes.ini"
+    chmod -R a+rwX "$SERVER/logdir" "$SERVER/names.nsf"
+    chmod a+rx "$SERVER"
+    # the other user must be able to reach the folder
+    dir="$BATS_TEST_TMPDIR"
+    while [ "$dir" != / ]; do chmod o+x "$dir"; dir=$(dirname "$dir"); done
+    if [ "$(id -u)" -eq 0 ]; then
+        run_as=(setpriv --reuid=65534 --regid=65534 --clear-groups "$NSFMEND")
+    else
+        chmod 0444 "$SERVER/notes.ini"
+        run_as=("$NSFMEND")
+    fi
+    confirm_run "${run_as[@]}"
+    [ "$STATUS" -eq 1 ]
+    grep -qxF "Fail to edit $SERVER/notes.ini" "$OUT_FILE"
+    ! grep -q "Delete log control file" "$OUT_FILE"
+    ! grep -q "Running media recovery" "$OUT_FILE"
+    cmp "$SERVER/notes.ini" "$BATS_TEST_TMPDIR/ini.before"
+    [ -e "$SERVER/logdir/nlogctrl.lfh" ]
+}
