@@ -227,3 +227,40 @@ TEST_F(ServerTest, ExtentsSpanSeveralFilesAndRollOver) {
 }
 
 }  // namespace
+
+namespace {
+
+// After a full restore of the data directory the control file is gone and
+// every logged database is rolled forward from the surviving extents.
+TEST_F(ServerTest, DisasterRestoreRecoversEveryLoggedDatabaseToTheLatestChange) {
+    Init();
+    ASSERT_EQ(Emu({"create", "mail/a.nsf"}), 0);
+    ASSERT_EQ(Emu({"create", "plain.nsf", "--unlogged"}), 0);
+    Put("mail/a.nsf", 1, "one", "2013-11-15T10:00:00Z");
+    Put("names.nsf", 1, "dir", "2013-11-15T10:30:00Z");
+    std::string saved = root_ + "/saved";
+    ASSERT_EQ(Run("mkdir " + Quote(saved) + " && cp -a " + Quote(dataDir_) + "/names.nsf " +
+                  Quote(dataDir_) + "/mail " + Quote(dataDir_) + "/plain.nsf " + Quote(saved)), 0);
+    for (int i = 2; i <= 7; i++) Put("mail/a.nsf", i, "n", "2013-11-15T11:0" + std::to_string(i) + ":00Z");
+    Put("names.nsf", 2, "dir2", "2013-11-15T12:00:00Z");
+    std::string liveMail = Notes("mail/a.nsf"), liveNames = Notes("names.nsf");
+    ASSERT_EQ(Run("cp -a " + Quote(saved) + "/. " + Quote(dataDir_)), 0);
+    ASSERT_EQ(unlink((dataDir_ + "/logdir/nlogctrl.lfh").c_str()), 0);
+    ASSERT_EQ(Start(), NOERROR);
+    for (const char *db : {"names.nsf", "mail/a.nsf", "plain.nsf"}) {
+        std::string path = dataDir_ + "/" + db;
+        DBHANDLE h;
+        ASSERT_EQ(NSFDbOpen(path.c_str(), &h), NOERROR);
+        BOOL logged = FALSE;
+        UNID logId, iid;
+        DWORD extent;
+        ASSERT_EQ(NSFDbGetLogInfo(h, 0, &logged, &logId, &iid, &extent), NOERROR);
+        ASSERT_EQ(NSFDbClose(h), NOERROR);
+        if (logged) EXPECT_EQ(NSFRecoverDatabases(&path[0], nullptr, 0, nullptr, nullptr), NOERROR) << db;
+        else EXPECT_STREQ(db, "plain.nsf");
+    }
+    EXPECT_EQ(Notes("mail/a.nsf"), liveMail);
+    EXPECT_EQ(Notes("names.nsf"), liveNames);
+}
+
+}  // namespace
