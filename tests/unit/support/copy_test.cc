@@ -163,7 +163,7 @@ TEST(FileCopy, OwnerThatCannotBeSetKeepsTheCopy) {
     }
 }
 
-TEST(FileCopy, FullDeviceFailsAndNothingIsLeft) {
+TEST(FileCopy, FullDeviceDestinationFails) {
     TempDir dir;
     WriteFile(dir / "src", std::string(3 << 20, 'x'));
     EXPECT_EQ(ENOSPC, CopyUnixFile((dir / "src").c_str(), "/dev/full", kOverwrite));
