@@ -3,12 +3,14 @@
 #include "recovery/media_recovery.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <memory>
 #include <new>
@@ -17,35 +19,13 @@
 
 #include "notesapi/notesapi.h"
 #include "recovery/restore_single.h"
+#include "support/raii.h"
 #include "support/text.h"
 
 namespace {
 
 constexpr size_t kPathSize = 1024;
 constexpr size_t kMessageSize = 4096;
-
-// Owns the entries of one scandir listing, so every return releases them.
-class DirListing {
-public:
-    DirListing() = default;
-    DirListing(const DirListing &) = delete;
-    DirListing &operator=(const DirListing &) = delete;
-    ~DirListing() {
-        for (int i = 0; i < count_; ++i) free(entries_[i]);
-        free(entries_);
-    }
-    // scandir's result: the entry count, or -1 with errno set.
-    int read(const char *directory) {
-        count_ = scandir(directory, &entries_, file_select2, alphasort);
-        return count_;
-    }
-    int size() const { return count_; }
-    const struct dirent *at(int i) const { return entries_[i]; }
-
-private:
-    struct dirent **entries_ = nullptr;
-    int count_ = 0;
-};
 
 // An open database handle that is closed on every early return; close()
 // is the checked close of the normal path.
@@ -119,16 +99,22 @@ int listDirectory(const char *directory, StringArray *list, const char *topDirec
                   char *message, std::vector<DirId> *descent) {
     if (strlen(directory) > kPathSize - 1) return listingFailure(message, directory, ENAMETOOLONG);
 
-    DirListing entries;
-    if (entries.read(directory) < 0) return listingFailure(message, directory, errno);
-    if (entries.size() == 0) return 1;
+    ScandirList entries;
+    const int count = scandir(directory, entries.out(), file_select2, alphasort);
+    if (count < 0) return listingFailure(message, directory, errno);
+    entries.setCount(count);
+    if (count == 0) return 1;
+    // Entries are looked up relative to the open folder: the same answer as a
+    // stat of the whole path, without walking that path again for every entry.
+    UniqueFd folder(open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 
     const size_t dirLength = strlen(directory);
     const bool needSlash = dirLength == 0 || directory[dirLength - 1] != DirSlash[0];
     const bool atTop = std::string_view(directory) == std::string_view(topDirectory);
+    bool searchable = false;
 
-    for (int i = 0; i < entries.size(); ++i) {
-        const char *name = entries.at(i)->d_name;
+    for (int i = 0; i < count; ++i) {
+        const char *name = entries[i]->d_name;
         // The path buffer holds 1023 characters; a deeper path is refused,
         // never cut short.
         if (dirLength + (needSlash ? 1 : 0) + strlen(name) > kPathSize - 1)
@@ -137,25 +123,33 @@ int listDirectory(const char *directory, StringArray *list, const char *topDirec
         memset(path, 0, sizeof(path));
         snprintf(path, sizeof(path), "%s%s%s", directory, needSlash ? DirSlash : "", name);
 
-        struct stat status;
-        if (stat(path, &status) != 0) {
-            char reason[kMessageSize];
-            memset(reason, 0, sizeof(reason));
-            get_sys_error_message(errno, reason);
-            setMessage(message, "Fail to get stat from %s, Reason=%s\n", name, reason);
-            return 0;
-        }
-
-        if (S_ISDIR(status.st_mode)) {
-            for (const DirId &seen : *descent) {
-                if (seen.device == status.st_dev && seen.inode == status.st_ino)
-                    return listingFailure(message, path, ELOOP);
+        // A plain file can fail its lookup only when the folder cannot be
+        // searched; once one lookup here succeeded, its directory entry says
+        // all the listing needs, which saves a system call per database.
+        if (!searchable || entries[i]->d_type != DT_REG) {
+            struct stat status;
+            const int statResult = folder.valid() ? fstatat(folder.get(), name, &status, 0)
+                                                  : stat(path, &status);
+            if (statResult != 0) {
+                char reason[kMessageSize];
+                memset(reason, 0, sizeof(reason));
+                get_sys_error_message(errno, reason);
+                setMessage(message, "Fail to get stat from %s, Reason=%s\n", name, reason);
+                return 0;
             }
-            descent->push_back(DirId{status.st_dev, status.st_ino});
-            int listed = listDirectory(path, list, topDirectory, message, descent);
-            descent->pop_back();
-            if (!listed) return 0;
-            continue;
+            searchable = true;
+
+            if (S_ISDIR(status.st_mode)) {
+                for (const DirId &seen : *descent) {
+                    if (seen.device == status.st_dev && seen.inode == status.st_ino)
+                        return listingFailure(message, path, ELOOP);
+                }
+                descent->push_back(DirId{status.st_dev, status.st_ino});
+                int listed = listDirectory(path, list, topDirectory, message, descent);
+                descent->pop_back();
+                if (!listed) return 0;
+                continue;
+            }
         }
 
         if (atTop && std::string_view(name) == "log.nsf") continue;
