@@ -1,0 +1,108 @@
+# Read by cpack: sets each package's Depends from what its binaries need.
+# dpkg-shlibdeps is not used: it stops at libnotes.so (a server's library is
+# no Debian package) and, for the -m32 build on an amd64 machine, it names
+# libc6-i386 where an i386 package must name libc6.
+#
+# In: NSFMEND_OBJDUMP, NSFMEND_GCC_MAJOR, NSFMEND_PROGRAM_FILES,
+#     NSFMEND_EMULATOR_FILES (set by the generated CPackProjectConfig.cmake).
+
+# The oldest libstdc++6 that has every GLIBCXX_/CXXABI_ node in <nodes>, from
+# the machine's libstdc++ symbols file (the same GCC versions for every
+# architecture); without one, the GCC that built us.
+function(nsfmend_libstdcxx_version out nodes)
+  file(GLOB symbols /var/lib/dpkg/info/libstdc++6*.symbols /var/lib/dpkg/info/lib32stdc++6.symbols)
+  set(oldest 0)
+  if(symbols)
+    list(GET symbols 0 symbols)
+    file(STRINGS "${symbols}" lines REGEX "^ (GLIBCXX|CXXABI)_[0-9.]+@")
+    foreach(node ${nodes})
+      set(found "")
+      foreach(line ${lines})
+        if(line MATCHES "^ ${node}@${node} ([0-9][^ ]*)")
+          set(found "${CMAKE_MATCH_1}")
+          break()
+        endif()
+      endforeach()
+      if(NOT found)
+        set(oldest "${NSFMEND_GCC_MAJOR}")
+        break()
+      endif()
+      if(found VERSION_GREATER oldest)
+        set(oldest "${found}")
+      endif()
+    endforeach()
+  endif()
+  if(oldest STREQUAL "0")
+    set(oldest "${NSFMEND_GCC_MAJOR}")
+  endif()
+  set(${out} "${oldest}" PARENT_SCOPE)
+endfunction()
+
+# Sets <out> to the Depends line for the given ELF files: libc6 at the newest
+# GLIBC_ symbol version they use, then one entry per other shared library.
+function(nsfmend_measure_depends out)
+  set(glibc 0)
+  set(others "")
+  set(cxx_nodes "")
+  foreach(file ${ARGN})
+    if(NOT EXISTS "${file}")
+      message(FATAL_ERROR "${file} is not built; build before running cpack")
+    endif()
+    execute_process(COMMAND "${NSFMEND_OBJDUMP}" -p -T "${file}"
+                    OUTPUT_VARIABLE dump RESULT_VARIABLE rc ERROR_VARIABLE err)
+    if(NOT rc EQUAL 0)
+      message(FATAL_ERROR "objdump -p -T ${file} failed: ${err}")
+    endif()
+    string(REGEX MATCHALL "GLIBC_[0-9]+(\\.[0-9]+)+" versions "${dump}")
+    foreach(v ${versions})
+      string(REPLACE "GLIBC_" "" v "${v}")
+      if(v VERSION_GREATER glibc)
+        set(glibc "${v}")
+      endif()
+    endforeach()
+    string(REGEX MATCHALL "(GLIBCXX|CXXABI)_[0-9]+(\\.[0-9]+)+" nodes "${dump}")
+    list(APPEND cxx_nodes ${nodes})
+    string(REGEX MATCHALL "NEEDED +[^ \n]+" needed "${dump}")
+    foreach(n ${needed})
+      string(REGEX REPLACE "NEEDED +" "" n "${n}")
+      if(n MATCHES "^(libc\\.so\\.6|libm\\.so\\.6|libpthread\\.so\\.0|libdl\\.so\\.2|librt\\.so\\.1|ld-linux.*)$")
+        # All part of libc6.
+      elseif(n STREQUAL "libnotes.so")
+        # The server's own library, found by the loader on the server.
+      elseif(n STREQUAL "libstdc++.so.6")
+        list(APPEND others "libstdc++6")
+      elseif(n MATCHES "^(lib[^.]+)\\.so\\.([0-9]+)$")
+        # Debian's library package naming: libgcc_s.so.1 -> libgcc-s1,
+        # libasan.so.8 -> libasan8, libfoo2.so.3 -> libfoo2-3.
+        set(stem "${CMAKE_MATCH_1}")
+        set(major "${CMAKE_MATCH_2}")
+        string(REPLACE "_" "-" stem "${stem}")
+        string(TOLOWER "${stem}" stem)
+        if(stem MATCHES "[0-9]$")
+          set(stem "${stem}-")
+        endif()
+        list(APPEND others "${stem}${major}")
+      else()
+        message(FATAL_ERROR "${file} needs ${n}, which names no Debian package")
+      endif()
+    endforeach()
+  endforeach()
+  if(glibc STREQUAL "0")
+    message(FATAL_ERROR "no GLIBC_ symbol versions found in ${ARGN}")
+  endif()
+  list(REMOVE_DUPLICATES others)
+  list(FIND others "libstdc++6" at)
+  if(at GREATER -1)
+    list(REMOVE_DUPLICATES cxx_nodes)
+    nsfmend_libstdcxx_version(stdcxx "${cxx_nodes}")
+    list(TRANSFORM others REPLACE "^libstdc\\+\\+6$" "libstdc++6 (>= ${stdcxx})")
+  endif()
+  set(depends "libc6 (>= ${glibc})" ${others})
+  string(REPLACE ";" ", " depends "${depends}")
+  set(${out} "${depends}" PARENT_SCOPE)
+endfunction()
+
+nsfmend_measure_depends(CPACK_DEBIAN_PROGRAM_PACKAGE_DEPENDS ${NSFMEND_PROGRAM_FILES})
+if(NSFMEND_EMULATOR_FILES)
+  nsfmend_measure_depends(CPACK_DEBIAN_EMULATOR_PACKAGE_DEPENDS ${NSFMEND_EMULATOR_FILES})
+endif()
