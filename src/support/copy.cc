@@ -27,9 +27,12 @@ const size_t kBufferSize = 1u << 20;
 
 int LastError() { return errno > 0 ? errno : -1; }
 
+// One test covers both names of "not supported".
+static_assert(ENOTSUP == EOPNOTSUPP, "ENOTSUP and EOPNOTSUPP differ on this system");
+
 // Errors that mean "copy_file_range cannot do this pair", not "the copy failed".
 bool KernelCopyUnsupported(int err) {
-    return err == EXDEV || err == ENOSYS || err == EINVAL || err == EOPNOTSUPP || err == ENOTSUP ||
+    return err == EXDEV || err == ENOSYS || err == EINVAL || err == EOPNOTSUPP ||
            err == EBADF || err == EPERM || err == ETXTBSY || err == EOVERFLOW;
 }
 
@@ -123,7 +126,7 @@ int CopyContent(int in, int out, bool sparseAware) {
                 if (end > pos && ftruncate(out, end) != 0) return LastError();
                 return 0;
             }
-            if (errno != EINVAL && errno != EOPNOTSUPP && errno != ENOTSUP) return LastError();
+            if (errno != EINVAL && errno != EOPNOTSUPP) return LastError();
             int rc = SeekBoth(m, pos);  // no hole support here: copy the rest plainly
             return rc != 0 ? rc : MoveBytes(m, -1, &ended);
         }
@@ -145,8 +148,8 @@ int CopyUnixFile(const char *source, const char *destination, int createNew) {
     char dst[kPathSize] = {};
     // A path cut to fit would name another file: refuse it instead.
     if (strlen(source) >= kPathSize || strlen(destination) >= kPathSize) return ENAMETOOLONG;
-    memcpy(src, source, strlen(source));
-    memcpy(dst, destination, strlen(destination));
+    memcpy(src, source, strlen(source) + 1);
+    memcpy(dst, destination, strlen(destination) + 1);
 
     struct stat st;
     int rc = stat(src, &st);

@@ -67,7 +67,9 @@ public:
         return f;
     }
     void reset(FILE *file = nullptr) {
-        if (file_ != nullptr) fclose(file_);
+        // A close that can lose written data is the writer's to check, on a
+        // released stream; dropping one here only gives up reading.
+        if (file_ != nullptr) (void)fclose(file_);
         file_ = file;
     }
 

@@ -92,7 +92,7 @@ int SysFileCreateDirectory(const char *path) {
     char local[kPathSize] = {};
     size_t len = strlen(path);
     if (len >= sizeof local) return ENAMETOOLONG;
-    memcpy(local, path, len);
+    memcpy(local, path, len + 1);
     int rc = mkdir(local, 0700);
     if (rc == -1) return errno == EEXIST ? 0 : LastError();
     return rc == 0 ? 0 : -1;

@@ -25,7 +25,7 @@ void substring(const char *prefix, const char *text, char *dest, size_t size) {
     // which the size test below then drops.
     size_t rest = strlen(text) - strlen(prefix);
     memset(dest, 0, size);
-    if (rest != 0 && rest < size) memcpy(dest, text + strlen(prefix), rest);
+    if (rest != 0 && rest < size) memcpy(dest, text + strlen(prefix), rest + 1);
 }
 
 void concatPath(char *dest, const char *component) {
@@ -80,13 +80,17 @@ void get_api_error_message(STATUS status, char *buffer) {
     // let an earlier text (such as a success status string) stand.
     buffer[0] = '\0';
     OSLoadString(nullptr, (STATUS)(status & 0x3FFF), buffer, kMessageBufferSize);
-    if (buffer[0] == '\0') snprintf(buffer, kMessageBufferSize, "error_code=%d", (int)status);
+    if (buffer[0] == '\0') (void)snprintf(buffer, kMessageBufferSize, "error_code=%d", (int)status);
 }
 
 void get_sys_error_message(int errorNumber, char *buffer) {
     if (errorNumber == -1) {
-        snprintf(buffer, kMessageBufferSize, "%s", "Unknown error.");
+        (void)snprintf(buffer, kMessageBufferSize, "%s", "Unknown error.");
         return;
     }
-    snprintf(buffer, kMessageBufferSize, "%s", strerror(errorNumber));
+    // strerror's static buffer is not safe in a caller's threads; the GNU
+    // strerror_r returns its own static text or fills ours.
+    char scratch[256];
+    const char *text = strerror_r(errorNumber, scratch, sizeof scratch);
+    (void)snprintf(buffer, kMessageBufferSize, "%s", text);
 }

@@ -19,13 +19,15 @@ void substring(const char *prefix, const char *text, char *dest, size_t size);
 // dest must have room for the result (callers use 1024-byte buffers).
 void concatPath(char *dest, const char *component);
 
-char *_strlwr(char *text);
-char *_strupr(char *text);
-char *_strdup(const char *text);  // heap copy, free() it; null when out of memory
+// The leading underscores are the names callers of this interface know.
+char *_strlwr(char *text);  // NOLINT(bugprone-reserved-identifier): established name
+char *_strupr(char *text);  // NOLINT(bugprone-reserved-identifier): established name
+// Heap copy, free() it; null when out of memory.
+char *_strdup(const char *text);  // NOLINT(bugprone-reserved-identifier): established name
 
 // Digits of value in radix 2..36 (anything else means 10); a sign only in radix 10.
 char *ltoa(long value, char *dest, int radix);
-char *_ltoa(long value, char *dest, int radix);
+char *_ltoa(long value, char *dest, int radix);  // NOLINT(bugprone-reserved-identifier): established name
 
 // Fills the 4096-byte buffer with the API's text for status, or
 // "error_code=%d" with the whole status when the API has none.
