@@ -20,9 +20,14 @@ void getCurrentTime(char *timeStamp, char *timeFormat) {
     time_t now = time(nullptr);
     struct tm local;
     memset(&local, 0, sizeof local);
-    if (localtime_r(&now, &local) != nullptr) strftime(scratch, sizeof scratch, kTimeStampFormat, &local);
-    if (timeStamp != nullptr) snprintf(timeStamp, NSFMEND_TIMESTAMP_SIZE, "%.19s", scratch);
-    if (timeFormat != nullptr) snprintf(timeFormat, NSFMEND_TIMEFORMAT_SIZE, "%s", kTimeStampFormat);
+    // strftime leaves the array undefined when the text does not fit.
+    if (localtime_r(&now, &local) == nullptr ||
+        strftime(scratch, sizeof scratch, kTimeStampFormat, &local) == 0)
+        scratch[0] = '\0';
+    // Both texts are cut to the caller's documented buffer sizes.
+    if (timeStamp != nullptr) (void)snprintf(timeStamp, NSFMEND_TIMESTAMP_SIZE, "%.19s", scratch);
+    if (timeFormat != nullptr)
+        (void)snprintf(timeFormat, NSFMEND_TIMEFORMAT_SIZE, "%s", kTimeStampFormat);
 }
 
 bool formatArchivedName(char *name, size_t size, const char *destDir, DWORD logNumber,
@@ -51,13 +56,13 @@ bool resolveLogDirectory(char *logDir, size_t size) {
         if (strlen(dataDir) + strlen(DirSlash) + strlen(value) <= kPathSize - 2) {
             char joined[kPathSize];
             memset(joined, 0, sizeof joined);
-            memcpy(joined, dataDir, strlen(dataDir));
+            memcpy(joined, dataDir, strlen(dataDir) + 1);
             concatPath(joined, value);
-            snprintf(logDir, size, "%s", joined);
+            (void)snprintf(logDir, size, "%s", joined);
             return true;
         }
     }
-    snprintf(logDir, size, "%s", value);
+    (void)snprintf(logDir, size, "%s", value);
     return true;
 }
 

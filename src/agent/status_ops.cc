@@ -13,13 +13,13 @@
 #include "support/text.h"
 
 void setMessage(char *msg, const char *text) {
-    snprintf(msg, kMessageSize, "%s", text);
+    (void)snprintf(msg, kMessageSize, "%s", text);
 }
 
 void formatMessage(char *msg, const char *format, ...) {
     va_list args;
     va_start(args, format);
-    vsnprintf(msg, kMessageSize, format, args);
+    (void)vsnprintf(msg, kMessageSize, format, args);
     va_end(args);
 }
 
@@ -56,7 +56,7 @@ extern "C" void restoreLotusDB(const char *backupFile, const char *dbPath, void 
     }
     char lmbcsDb[kPathSize];
     memset(lmbcsDb, 0, sizeof lmbcsDb);
-    memcpy(lmbcsDb, lmbcsWide, strlen(lmbcsWide));
+    memcpy(lmbcsDb, lmbcsWide, strlen(lmbcsWide) + 1);
 
     // Unlike the command line, 5113 stops here too: an agent that cannot
     // take the database offline must not copy over a file a server may hold.

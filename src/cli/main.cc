@@ -21,7 +21,7 @@ void line(const char *text) { printf("%s\n", text); }
 // Copies an environment value, cut to the buffer; empty when unset.
 void copyEnv(const char *name, char *buffer, size_t size) {
     const char *value = getenv(name);
-    snprintf(buffer, size, "%s", value != nullptr ? value : "");
+    (void)snprintf(buffer, size, "%s", value != nullptr ? value : "");
 }
 
 }  // namespace
@@ -74,7 +74,7 @@ int initNotes(const char *iniPath) {
                    (unsigned)(sizeof iniArg - 2), iniPath);
             return 0;
         }
-        snprintf(iniArg, sizeof iniArg, "=%s", iniPath);
+        (void)snprintf(iniArg, sizeof iniArg, "=%s", iniPath);
         argv[1] = iniArg;
         printf("Initialize with file: %s...\n", iniPath);
         status = NotesInitExtended(2, argv);
@@ -155,7 +155,7 @@ int main(int argc, char **argv) {
     if (mediaRecovery) {
         printRestoreAllDatabasesGuideline();
         // The prompt has no line end: it must be visible before we block.
-        fflush(stdout);
+        (void)fflush(stdout);
         int answer = getchar();
         printf("\n");
         if (answer != 'Y' && answer != 'y') return 0;

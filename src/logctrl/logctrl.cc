@@ -129,7 +129,7 @@ int removeLogControlFile(const char *dataDirectory) {
         return 0;
     }
     char filePath[kPathSize] = {};
-    memcpy(filePath, path.data(), path.size());
+    memcpy(filePath, path.c_str(), path.size() + 1);
 
     int rc = SysFileDelete(filePath);
     if (rc == 0 || rc == ENOENT) {

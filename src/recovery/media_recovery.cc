@@ -71,7 +71,7 @@ struct DirId {
 __attribute__((format(printf, 2, 3))) void setMessage(char *message, const char *format, ...) {
     va_list args;
     va_start(args, format);
-    vsnprintf(message, kMessageSize, format, args);
+    (void)vsnprintf(message, kMessageSize, format, args);
     va_end(args);
 }
 
@@ -89,7 +89,7 @@ bool isDatabaseName(const char *path) {
     if (dot == nullptr || (slash != nullptr && dot < slash)) return false;
     char extension[kPathSize];
     memset(extension, 0, sizeof(extension));
-    snprintf(extension, sizeof(extension), "%s", dot);
+    (void)snprintf(extension, sizeof(extension), "%s", dot);
     _strlwr(extension);
     const std::string_view ext = extension;
     return ext == ".box" || ext == ".nsf";
@@ -121,7 +121,7 @@ int listDirectory(const char *directory, StringArray *list, const char *topDirec
             return listingFailure(message, directory, ENAMETOOLONG);
         char path[kPathSize];
         memset(path, 0, sizeof(path));
-        snprintf(path, sizeof(path), "%s%s%s", directory, needSlash ? DirSlash : "", name);
+        (void)snprintf(path, sizeof(path), "%s%s%s", directory, needSlash ? DirSlash : "", name);
 
         // A plain file can fail its lookup only when the folder cannot be
         // searched; once one lookup here succeeded, its directory entry says

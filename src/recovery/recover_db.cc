@@ -86,7 +86,7 @@ int RecoverDbs(const char *backupPath, const char *cutOffTime, int newDbiid, int
         WORD length = 0;
         ConvertTIMEDATEToText(nullptr, nullptr, &cutOff, when, sizeof(when), &length);
         when[sizeof(when) - 1] = '\0';
-        if (when[0] == '\0') snprintf(when, sizeof(when), "unknown");
+        if (when[0] == '\0') (void)snprintf(when, sizeof(when), "unknown");
         printf(" Recover %s transactions till transaction in %s\n", backupPath, when);
     } else {
         printf(" Recover %s till latest transaction\n", backupPath);
@@ -119,17 +119,17 @@ extern "C" STATUS NoteCallback(DWORD action, void *, NOTE_RECOVERY_INFO *info) {
 
     char action_name[25];
     memset(action_name, 0, sizeof(action_name));
-    snprintf(action_name, sizeof(action_name), "%s", actionName(action));
+    (void)snprintf(action_name, sizeof(action_name), "%s", actionName(action));
 
     // Names come from the log; snprintf cuts an over-long report to the buffer.
     char report[4096];
-    snprintf(report, sizeof(report),
-             "\n\tNote information for backup file %s\n\t\tStarted at: %s\n\t\tInfoSize: %d"
-             "\n\t\tNoteID: %lX\n\t\tNoteHandle: %d\n\t\tUser Name: %s\n\t\tAction: %s"
-             "\n\t\tFinished at",
-             note.BackupFileName ? note.BackupFileName : "", started, (int)note.InfoSize,
-             (unsigned long)note.NoteID, (int)note.NoteHandle,
-             note.UserName ? note.UserName : "", action_name);
+    (void)snprintf(report, sizeof(report),
+                   "\n\tNote information for backup file %s\n\t\tStarted at: %s\n\t\tInfoSize: %d"
+                   "\n\t\tNoteID: %lX\n\t\tNoteHandle: %d\n\t\tUser Name: %s\n\t\tAction: %s"
+                   "\n\t\tFinished at",
+                   note.BackupFileName ? note.BackupFileName : "", started, (int)note.InfoSize,
+                   (unsigned long)note.NoteID, (int)note.NoteHandle,
+                   note.UserName ? note.UserName : "", action_name);
     printf("[nsfmend.NoteCallback] %s\n", report);
     return NOERROR;
 }
