@@ -57,7 +57,7 @@ STATUS HandOut(UNID *logID, DWORD *logNumber, char *logPath) {
     // A cut path would make the agent copy some other file.
     if (path.size() >= kPathBuffer) return EMU_ERR_BAD_ARGUMENT;
     g_bracket.next++;
-    snprintf(logPath, kPathBuffer, "%s", path.c_str());
+    (void)snprintf(logPath, kPathBuffer, "%s", path.c_str());
     *logID = g_bracket.logId;
     *logNumber = number;
     g_bracket.handedOut.insert(number);

@@ -204,9 +204,9 @@ bool UnidEqual(const UNID &a, const UNID &b) {
 
 std::string UnidHex(const UNID &u) {
     char buf[40];
-    snprintf(buf, sizeof buf, "%08X%08X%08X%08X", static_cast<unsigned>(u.Words[0]),
-             static_cast<unsigned>(u.Words[1]), static_cast<unsigned>(u.Words[2]),
-             static_cast<unsigned>(u.Words[3]));
+    (void)snprintf(buf, sizeof buf, "%08X%08X%08X%08X", static_cast<unsigned>(u.Words[0]),
+                   static_cast<unsigned>(u.Words[1]), static_cast<unsigned>(u.Words[2]),
+                   static_cast<unsigned>(u.Words[3]));
     return buf;
 }
 

@@ -63,13 +63,15 @@ STATUS RecoverFile(const LogConfig &cfg, const std::string &path, DWORD flags,
     if (st != NOERROR) return st;
     if (!db.logged) return EMU_ERR_NOT_LOGGED;
     bool toTime = (flags & RECOVER_TO_TIME) != 0;
-    if (toTime && recoveryTime == nullptr) return EMU_ERR_BAD_ARGUMENT;
-    int64_t cutoff = toTime ? TimeDateHundredths(*recoveryTime) : 0;
+    int64_t cutoff = 0;
+    if (toTime) {
+        if (recoveryTime == nullptr) return EMU_ERR_BAD_ARGUMENT;
+        cutoff = TimeDateHundredths(*recoveryTime);
+    }
     std::vector<ReplayStep> steps;
     st = CollectReplay(cfg, db, toTime, cutoff, &steps);
     if (st != NOERROR) return st;
 
-    std::string nativePath = path;
     for (const ReplayStep &step : steps) {
         if (noteCallback != nullptr) {
             NOTE_RECOVERY_INFO info;
@@ -81,7 +83,7 @@ STATUS RecoverFile(const LogConfig &cfg, const std::string &path, DWORD flags,
             info.NoteHandle = static_cast<DWORD>(step.rec.seq);
             info.StartTime = MakeTimeDate(step.rec.time, 0, false);
             info.UserName = step.rec.user.c_str();
-            info.BackupFileName = nativePath.c_str();
+            info.BackupFileName = path.c_str();
             STATUS cb = noteCallback(step.rec.action, context, &info);
             if (cb != NOERROR) return cb;  // nothing written yet: the file is untouched
         }

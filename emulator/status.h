@@ -40,7 +40,7 @@
     X(EMU_LOGGING_OFF, 5119, "Transaction logging is not enabled on this server")
 
 enum EmuStatus : unsigned short {
-#define NOTESEMU_ENUM(name, code, text) name = code,
+#define NOTESEMU_ENUM(name, code, text) name = (code),
     NOTESEMU_STATUSES(NOTESEMU_ENUM)
 #undef NOTESEMU_ENUM
 };

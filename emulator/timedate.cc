@@ -278,7 +278,7 @@ bool ParseIsoUtc(std::string_view text, int64_t *hundredths) {
     }
     if (i + 1 != text.size() || text[i] != 'Z') return false;
     if (!ValidCalendar(y, mo, d, h, mi, s, hund)) return false;
-    int64_t secs = DaysFromCivil(y, mo, d) * 86400 + h * 3600 + mi * 60 + s;
+    int64_t secs = DaysFromCivil(y, mo, d) * 86400 + int64_t{h} * 3600 + int64_t{mi} * 60 + s;
     *hundredths = secs * 100 + hund;
     return true;
 }
@@ -296,7 +296,7 @@ std::string FormatIsoUtc(int64_t hundredths) {
                      d, static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
                      static_cast<int>(rest % 60));
     if (hund != 0 && n > 0 && static_cast<size_t>(n) < sizeof buf)
-        snprintf(buf + n, sizeof buf - static_cast<size_t>(n), ".%02d", hund);
+        (void)snprintf(buf + n, sizeof buf - static_cast<size_t>(n), ".%02d", hund);
     return std::string(buf) + "Z";
 }
 
@@ -387,9 +387,9 @@ STATUS ConvertTIMEDATEToText(const INTLFORMAT *intl, const TFMT *fmt, const TIME
         if (!f.fourDigitYear) year %= 100;
         const char *numFmt = f.leadingZero ? "%02d" : "%d";
         char y[16], m[16], d[16];
-        snprintf(y, sizeof y, f.fourDigitYear ? "%04d" : "%02d", year);
-        snprintf(m, sizeof m, numFmt, tm.tm_mon + 1);
-        snprintf(d, sizeof d, numFmt, tm.tm_mday);
+        (void)snprintf(y, sizeof y, f.fourDigitYear ? "%04d" : "%02d", year);
+        (void)snprintf(m, sizeof m, numFmt, tm.tm_mon + 1);
+        (void)snprintf(d, sizeof d, numFmt, tm.tm_mday);
         const char *first = f.order == Order::YMD ? y : (f.order == Order::DMY ? d : m);
         const char *second = f.order == Order::MDY ? d : m;
         const char *third = f.order == Order::YMD ? d : y;
@@ -399,15 +399,15 @@ STATUS ConvertTIMEDATEToText(const INTLFORMAT *intl, const TFMT *fmt, const TIME
         if (showDate) out += ' ';
         int hour = tm.tm_hour;
         if (!f.hour24) hour = hour % 12 == 0 ? 12 : hour % 12;
-        snprintf(part, sizeof part, f.leadingZero || f.hour24 ? "%02d" : "%d", hour);
+        (void)snprintf(part, sizeof part, f.leadingZero || f.hour24 ? "%02d" : "%d", hour);
         out.append(part).append(f.timeSep);
-        snprintf(part, sizeof part, "%02d", tm.tm_min);
+        (void)snprintf(part, sizeof part, "%02d", tm.tm_min);
         out.append(part);
         if (timeFormat != 1) {
-            snprintf(part, sizeof part, "%02d", tm.tm_sec);
+            (void)snprintf(part, sizeof part, "%02d", tm.tm_sec);
             out.append(f.timeSep).append(part);
             if (timeFormat == 2) {
-                snprintf(part, sizeof part, "%02d", hund);
+                (void)snprintf(part, sizeof part, "%02d", hund);
                 out.append(f.decimalSep).append(part);
             }
         }
@@ -454,7 +454,8 @@ BOOL TimeLocalToGM(TIME *t) {
         return FALSE;
     int offset = t->zone + (t->dst ? 60 : 0);
     int64_t days = DaysFromCivil(t->year, t->month, t->day);
-    int64_t secs = days * 86400 + t->hour * 3600 + t->minute * 60 + t->second - offset * 60;
+    int64_t secs = days * 86400 + int64_t{t->hour} * 3600 + int64_t{t->minute} * 60 + t->second -
+                   int64_t{offset} * 60;
     t->GM = emu::MakeTimeDate(secs * 100 + t->hundredth, t->zone, t->dst != 0);
     int64_t sinceSunday = days + 4;  // 1970-01-01 was a Thursday
     t->weekday = static_cast<int>(sinceSunday - FloorDiv(sinceSunday, 7) * 7) + 1;

@@ -55,7 +55,7 @@ STATUS LoadLogConfig(LogConfig *cfg) {
 
 std::string ExtentName(uint32_t number) {
     char buf[32];
-    snprintf(buf, sizeof buf, "S%07u.TXN", static_cast<unsigned>(number));
+    (void)snprintf(buf, sizeof buf, "S%07u.TXN", static_cast<unsigned>(number));
     return buf;
 }
 

@@ -45,7 +45,7 @@ const char *StatusText(STATUS st) {
 }
 
 int Fail(const std::string &what) {
-    fprintf(stderr, "notesemu: %s\n", what.c_str());
+    (void)fprintf(stderr, "notesemu: %s\n", what.c_str());
     return 1;
 }
 
@@ -337,12 +337,12 @@ int main(int argc, char **argv) {
     std::string err;
     if (!ParseArgs(argc, argv, &a, &err)) return Fail(err);
     if (a.positional.empty()) {
-        fputs(kUsage, stderr);
+        (void)fputs(kUsage, stderr);
         return 1;
     }
     const std::string &cmd = a.positional[0];
     if (cmd == "help" || cmd == "--help") {
-        fputs(kUsage, stdout);
+        (void)fputs(kUsage, stdout);
         return 0;
     }
     if (cmd == "init") return CmdInit(a);
