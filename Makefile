@@ -1,7 +1,9 @@
 # make test: installs what is missing, builds x86-64 and i386, runs every
 #            test of both, the 64-bit tests again under ASan+UBSan, and each
-#            fuzz target for a short fixed time.
+#            fuzz target for a short fixed time, then the static analysis.
 # make demo: builds, starts an emulated server and runs a real recovery.
+# make package: builds both architectures and puts their .deb packages
+#            (nsfmend, nsfmend-emulator) in build/packages.
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 20
@@ -9,9 +11,10 @@ B64 := build/x86_64
 B32 := build/i386
 BSAN := build/asan
 BFUZZ := build/fuzz
+PKGDIR := build/packages
 CTEST := ctest --output-on-failure --no-tests=error -j$(JOBS)
 
-.PHONY: all deps build build64 build32 buildsan buildfuzz test test64 test32 testsan fuzz demo bench clean
+.PHONY: all deps build build64 build32 buildsan buildfuzz test test64 test32 testsan fuzz analyze demo bench clean
 
 all: build
 
@@ -45,7 +48,11 @@ testsan: buildsan
 fuzz: buildfuzz
 	scripts/fuzz-run $(BFUZZ) $(FUZZ_SECONDS)
 
-test: test64 test32 testsan fuzz
+# clang-tidy and cppcheck over src/ and emulator/; any finding fails.
+analyze: build64
+	scripts/analyze $(B64)
+
+test: test64 test32 testsan fuzz analyze
 	@echo "make test: all passed"
 
 demo: build64
@@ -53,6 +60,15 @@ demo: build64
 
 bench: build64
 	bench/copy $(B64)
+
+package: build64 build32
+	rm -rf $(PKGDIR)
+	for b in $(B64) $(B32); do \
+	  cpack -G DEB --config $$b/CPackConfig.cmake -B $(PKGDIR)/.work/$${b##*/} >/dev/null || exit 1; \
+	done
+	mv $(PKGDIR)/.work/*/*.deb $(PKGDIR)/
+	rm -rf $(PKGDIR)/.work
+	@ls -1 $(PKGDIR)/*.deb
 
 clean:
 	rm -rf build
