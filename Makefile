@@ -14,7 +14,7 @@ BFUZZ := build/fuzz
 PKGDIR := build/packages
 CTEST := ctest --output-on-failure --no-tests=error -j$(JOBS)
 
-.PHONY: all deps build build64 build32 buildsan buildfuzz test test64 test32 testsan fuzz analyze demo bench clean
+.PHONY: all deps build build64 build32 buildsan buildfuzz test test64 test32 testsan fuzz analyze demo bench package clean
 
 all: build
 
