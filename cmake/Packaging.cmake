@@ -15,9 +15,10 @@ if(NOT NOTES_LIBDIR)
 endif()
 
 # Off by default: measured on a glibc 2.36 build machine, the shared runtime
-# asks for glibc 2.34 and GCC 11's libstdc++, while a linked-in libstdc++.a
-# (built against 2.36: arc4random, _dl_find_object) raises the floor to 2.36.
-# It pays off when building with a newer compiler on the oldest target system.
+# asks for glibc 2.34 (and GCC 5.2's libstdc++ in a release build), while a
+# linked-in libstdc++.a, built against 2.36 (arc4random, _dl_find_object),
+# raises the floor to 2.36. It pays off only when a newer compiler builds on
+# a system as old as the oldest server.
 option(NSFMEND_STATIC_CXX_RUNTIME "Link libstdc++ and libgcc into the shipped binaries" OFF)
 if(NSFMEND_STATIC_CXX_RUNTIME)
   if(NSFMEND_SANITIZE OR NSFMEND_FUZZ)
