@@ -1,7 +1,9 @@
 # make test: installs what is missing, builds x86-64 and i386, runs every
 #            test of both, the 64-bit tests again under ASan+UBSan, and each
 #            fuzz target for a short fixed time, then the static analysis.
-# make demo: builds, starts an emulated server and runs a real recovery.
+# make demo: builds, restores a damaged database to a cut-off time on an
+#            emulated server, then recovers a whole data directory after a
+#            disaster; each act checks its result.
 # make package: builds both architectures and puts their .deb packages
 #            (nsfmend, nsfmend-emulator) in build/packages.
 SHELL := /bin/bash
