@@ -5,6 +5,25 @@
 
 : "${BUILD_DIR:?set by CTest}" "${SOURCE_DIR:?set by CTest}" "${LIBNOTES_DIR:?set by CTest}"
 
+# Compiles the C client to OUT against the nsfmend that PKG_CONFIG_PATH finds,
+# the platform's header alone (apart from our source tree) and the
+# libnotes.so in LIBNOTES_FOLDER, for this build's architecture.
+agent_compile_client() {
+    local out=$1 libnotes_folder=$2 platform
+    platform="$(dirname "$out")/platform"
+    mkdir -p "$platform"
+    cp "$SOURCE_DIR/src/notesapi/notesapi.h" "$platform/"
+    local flags=()
+    [ "${NSFMEND_32BIT:-OFF}" = ON ] && flags+=(-m32)
+    # A sanitized library needs the sanitizer runtime first in the program.
+    grep -q '^NSFMEND_SANITIZE:BOOL=ON' "$BUILD_DIR/CMakeCache.txt" &&
+        flags+=(-fsanitize=address,undefined -fno-omit-frame-pointer)
+    # shellcheck disable=SC2046
+    cc -std=c11 -Wall -Wextra -Werror "${flags[@]}" $(pkg-config --cflags nsfmend) \
+        -I"$platform" "$SOURCE_DIR/tests/agent_c/agent_client.c" \
+        -o "$out" $(pkg-config --libs nsfmend) -L"$libnotes_folder" -lnotes
+}
+
 # Installs this build into a scratch prefix and compiles the client there.
 # Call from setup_file. Sets AGENT_PREFIX, AGENT_LIBDIR and AGENT_CLIENT.
 agent_build_client() {
@@ -19,20 +38,8 @@ agent_build_client() {
     export AGENT_LIBDIR
     AGENT_LIBDIR=$(pkg-config --variable=libdir nsfmend) || return 1
 
-    # The platform's header stands alone, apart from our source tree.
-    mkdir -p "$BATS_FILE_TMPDIR/platform"
-    cp "$SOURCE_DIR/src/notesapi/notesapi.h" "$BATS_FILE_TMPDIR/platform/"
-
-    local flags=()
-    [ "${NSFMEND_32BIT:-OFF}" = ON ] && flags+=(-m32)
-    # A sanitized library needs the sanitizer runtime first in the program.
-    grep -q '^NSFMEND_SANITIZE:BOOL=ON' "$BUILD_DIR/CMakeCache.txt" &&
-        flags+=(-fsanitize=address,undefined -fno-omit-frame-pointer)
     export AGENT_CLIENT="$BATS_FILE_TMPDIR/agent_client"
-    # shellcheck disable=SC2046
-    cc -std=c11 -Wall -Wextra -Werror "${flags[@]}" $(pkg-config --cflags nsfmend) \
-        -I"$BATS_FILE_TMPDIR/platform" "$SOURCE_DIR/tests/agent_c/agent_client.c" \
-        -o "$AGENT_CLIENT" $(pkg-config --libs nsfmend) -L"$LIBNOTES_DIR" -lnotes
+    agent_compile_client "$AGENT_CLIENT" "$LIBNOTES_DIR"
 }
 
 # Runs the client against the installed library and the emulator.

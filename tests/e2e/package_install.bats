@@ -7,6 +7,7 @@ bats_require_minimum_version 1.5.0
 
 load helpers
 load recovery_helpers
+load agent_helpers
 
 setup_file() {
     cache() { sed -n "s/^$1:[A-Z]*=//p" "$BUILD_DIR/CMakeCache.txt"; }
@@ -138,16 +139,7 @@ usr/share/doc/nsfmend-emulator/emulator.md" ]
 @test "an agent builds from the unpacked package alone and reaches the emulator" {
     export PKG_CONFIG_PATH="$PROGRAM_ROOT/usr/$LIBDIR/pkgconfig"
     [ "$(realpath "$(pkg-config --variable=includedir nsfmend)")" = "$(realpath "$PROGRAM_ROOT/usr/include")" ]
-    mkdir -p "$BATS_TEST_TMPDIR/platform"
-    cp "$SOURCE_DIR/src/notesapi/notesapi.h" "$BATS_TEST_TMPDIR/platform/"
-    local flags=()
-    [ "${NSFMEND_32BIT:-OFF}" = ON ] && flags+=(-m32)
-    grep -q '^NSFMEND_SANITIZE:BOOL=ON' "$BUILD_DIR/CMakeCache.txt" &&
-        flags+=(-fsanitize=address,undefined -fno-omit-frame-pointer)
-    # shellcheck disable=SC2046
-    cc -std=c11 -Wall -Wextra -Werror "${flags[@]}" $(pkg-config --cflags nsfmend) \
-        -I"$BATS_TEST_TMPDIR/platform" "$SOURCE_DIR/tests/agent_c/agent_client.c" \
-        -o "$BATS_TEST_TMPDIR/agent_client" $(pkg-config --libs nsfmend) -L"$EMULATOR_LIBDIR" -lnotes
+    agent_compile_client "$BATS_TEST_TMPDIR/agent_client" "$EMULATOR_LIBDIR"
     export NOTESEMU="$EMULATOR_ROOT/usr/bin/notesemu"
     new_server
     run env LD_LIBRARY_PATH="$(pkg-config --variable=libdir nsfmend):$EMULATOR_LIBDIR" \
