@@ -65,7 +65,7 @@ function(nsfmend_measure_depends out)
     string(REGEX MATCHALL "NEEDED +[^ \n]+" needed "${dump}")
     foreach(n ${needed})
       string(REGEX REPLACE "NEEDED +" "" n "${n}")
-      if(n MATCHES "^(libc\\.so\\.6|libm\\.so\\.6|libpthread\\.so\\.0|libdl\\.so\\.2|librt\\.so\\.1|ld-linux.*)$")
+      if(n MATCHES "^(lib(c|m)\\.so\\.6|libpthread\\.so\\.0|libdl\\.so\\.2|librt\\.so\\.1|ld-linux.*)$")
         # All part of libc6.
       elseif(n STREQUAL "libnotes.so")
         # The server's own library, found by the loader on the server.

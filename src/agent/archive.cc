@@ -1,4 +1,4 @@
-// spoolLotusArchiveLogs, DoArchiveLogs, getCurrentTime.
+// spoolNsfArchiveLogs, DoArchiveLogs, getCurrentTime.
 #include "agent/archive.h"
 
 #include <inttypes.h>
@@ -192,7 +192,7 @@ extern "C" WORD DoArchiveLogs(const char *suffix, const char *destDir, char *tim
     return status;
 }
 
-extern "C" void spoolLotusArchiveLogs(const char *destDir, const char *suffix, char *timeStamp,
+extern "C" void spoolNsfArchiveLogs(const char *destDir, const char *suffix, char *timeStamp,
                                       char *timeFormat, char *msg) {
     if (msg == nullptr) return;
     if (destDir == nullptr || destDir[0] == '\0') {

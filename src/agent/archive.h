@@ -25,6 +25,6 @@ bool formatArchivedName(char *name, size_t size, const char *destDir, DWORD logN
 // the setting is missing or empty.
 bool resolveLogDirectory(char *logDir, size_t size);
 
-// spoolLotusArchiveLogs and DoArchiveLogs are declared in nsfmend/agent.h.
+// spoolNsfArchiveLogs and DoArchiveLogs are declared in nsfmend/agent.h.
 
 #endif

@@ -1,4 +1,4 @@
-// restoreLotusDB, recoverLotusDB, getTransLogStyle: the server-side work of
+// restoreNsfDB, recoverNsfDB, getTransLogStyle: the server-side work of
 // the program, reported as status strings in the caller's buffer.
 #include "agent/status_ops.h"
 
@@ -34,7 +34,7 @@ static bool refuseLongPath(const char *path, char *msg) {
     return true;
 }
 
-extern "C" void restoreLotusDB(const char *backupFile, const char *dbPath, void * /*unused*/,
+extern "C" void restoreNsfDB(const char *backupFile, const char *dbPath, void * /*unused*/,
                                char *msg) {
     if (msg == nullptr) return;
     setMessage(msg, NSFMEND_QMR_SUCCESS);
@@ -75,7 +75,7 @@ extern "C" void restoreLotusDB(const char *backupFile, const char *dbPath, void 
     if (status != NOERROR) get_api_error_message(status, msg);
 }
 
-extern "C" void recoverLotusDB(const char *backupFile, const char *dateTime, int newDbiid,
+extern "C" void recoverNsfDB(const char *backupFile, const char *dateTime, int newDbiid,
                                int newRepid, int thirdOption, char *msg) {
     if (msg == nullptr) return;
     setMessage(msg, NSFMEND_QMR_SUCCESS);

@@ -27,8 +27,8 @@ struct RunSettings {
 
 void printHelp();
 void printRestoreAllDatabasesGuideline();
-void getDominoAppDir(char *buffer);
-void getDominoDataDir(char *buffer);
+void getServerAppDir(char *buffer);
+void getServerDataDir(char *buffer);
 int initNotes(const char *iniPath);
 void termNotes();
 int testDbOpen(const char *testText);

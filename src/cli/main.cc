@@ -31,7 +31,7 @@ void printHelp() {
            "\"%s[datetime]\"\n",
            "OPT=", "FLAG=", "IN=", "OUT=", "DATETIME=");
     printf("        %s - Recover a backup file. (Input file REQUIRED)\n", "RECOVER");
-    printf("        %s - Recover a backup file and get Notes info. (Input file REQUIRED)\n", "NOTE");
+    printf("        %s - Recover a backup file and get note info. (Input file REQUIRED)\n", "NOTE");
     printf("        %s - Restore a database. (Input file & restore database REQUIRED)\n", "RESTORE");
     printf("\nrecover option: %s - assign new database instance ID to database recovered.\n", "NEW_DBIID");
     printf("                %s - assign new replica ID to database recovered.\n", "NEW_REPID");
@@ -43,10 +43,10 @@ void printHelp() {
 
 void printRestoreAllDatabasesGuideline() {
     line("Please make sure that you have done the following:");
-    line("1. Reinstall Lotus Domino on this computer in the same directory");
-    line("2. Restore \"notes.ini\" to the Lotus Domino installation directory");
+    line("1. Reinstall the server on this computer in the same directory");
+    line("2. Restore \"notes.ini\" to the server installation directory");
     printf("   (e.g. %s)\n", "/local/notesdata");
-    line("3. Restore Domino Data directory back to the directory defined");
+    line("3. Restore the server data directory back to the directory defined");
     printf("   in \"notes.ini\" (e.g. %s)\n", "/local/notesdata");
     line("4. Restore all archived transaction logs to the directory defined");
     printf("   in \"notes.ini\" (e.g. %s)\n", "/local/notesdata/logdir");
@@ -54,9 +54,9 @@ void printRestoreAllDatabasesGuideline() {
     printf("Continue ? (Y) or (N) ");
 }
 
-void getDominoAppDir(char *buffer) { copyEnv("NOTES_DATA_DIR", buffer, kFieldSize); }
+void getServerAppDir(char *buffer) { copyEnv("NOTES_DATA_DIR", buffer, kFieldSize); }
 
-void getDominoDataDir(char *buffer) { OSGetDataDirectory(buffer); }
+void getServerDataDir(char *buffer) { OSGetDataDirectory(buffer); }
 
 int initNotes(const char *iniPath) {
     char programDir[kFieldSize] = {};
@@ -116,7 +116,7 @@ int main(int argc, char **argv) {
     memset(&s, 0, sizeof s);
     copyEnv("PATH", s.savedPath, sizeof s.savedPath);
 
-    line("Media Recovery Utility for Lotus Domino 8.0 or above\n");
+    line("Media Recovery Utility for NSF servers 8.0 or above\n");
     if (argc <= 0) {
         printHelp();
         return 0;
@@ -168,7 +168,7 @@ int main(int argc, char **argv) {
                (unsigned)(kFieldSize - 1));
         return 1;
     }
-    getDominoAppDir(s.programDir);
+    getServerAppDir(s.programDir);
     if (s.iniPath[0] == '\0') {
         size_t dirLen = strlen(s.programDir);
         bool slash = dirLen != 0 && s.programDir[dirLen - 1] != DirSlash[0];
@@ -187,7 +187,7 @@ int main(int argc, char **argv) {
         resetSysPath(s.savedPath);
         return 1;
     }
-    getDominoDataDir(s.dataDir);
+    getServerDataDir(s.dataDir);
 
     int result = 0;
     if (s.testText[0] != '\0')

@@ -5,11 +5,11 @@
  * came back so the end-to-end tests can check it.
  *
  *   agent_client [--repeat N] OPERATION ARGS...
- *     spool DEST SUFFIX [nostamp]          spoolLotusArchiveLogs
+ *     spool DEST SUFFIX [nostamp]          spoolNsfArchiveLogs
  *     archive SUFFIX DEST [nostamp]        DoArchiveLogs
  *     capture LOGDIR DEST SUFFIX           archiveHalfFilledLogs
- *     restore BACKUP DB                    restoreLotusDB
- *     recover BACKUP DATE DBIID REPID OPT  recoverLotusDB (DATE "-" = NULL)
+ *     restore BACKUP DB                    restoreNsfDB
+ *     recover BACKUP DATE DBIID REPID OPT  recoverNsfDB (DATE "-" = NULL)
  *     style                                getTransLogStyle
  *
  * Output: "result=..." where the operation has one, then "msg=<text>",
@@ -59,7 +59,7 @@ static int runOnce(int argc, char **argv) {
 
     if (strcmp(op, "spool") == 0 && (argc == 3 || argc == 4)) {
         int withStamp = argc == 3;
-        spoolLotusArchiveLogs(argv[1], argv[2], withStamp ? stamp : NULL, format, msg);
+        spoolNsfArchiveLogs(argv[1], argv[2], withStamp ? stamp : NULL, format, msg);
         printf("msg=%s\n", msg);
         printStamp(stamp, format);
     } else if (strcmp(op, "archive") == 0 && (argc == 3 || argc == 4)) {
@@ -73,11 +73,11 @@ static int runOnce(int argc, char **argv) {
         printf("result=%d\n", result);
         printf("msg=%s\n", msg);
     } else if (strcmp(op, "restore") == 0 && argc == 3) {
-        restoreLotusDB(argv[1], argv[2], NULL, msg);
+        restoreNsfDB(argv[1], argv[2], NULL, msg);
         printf("msg=%s\n", msg);
     } else if (strcmp(op, "recover") == 0 && argc == 6) {
         const char *date = strcmp(argv[2], "-") == 0 ? NULL : argv[2];
-        recoverLotusDB(argv[1], date, atoi(argv[3]), atoi(argv[4]), atoi(argv[5]), msg);
+        recoverNsfDB(argv[1], date, atoi(argv[3]), atoi(argv[4]), atoi(argv[5]), msg);
         printf("msg=%s\n", msg);
     } else if (strcmp(op, "style") == 0 && argc == 1) {
         getTransLogStyle(msg);

@@ -17,7 +17,7 @@ setup() {
 @test "with no extent waiting the capture still saves the current extent and the run succeeds" {
     run agent spool "$BACKUP" ""
     [ "$status" -eq 0 ]
-    [ "$(field msg)" = QMR_LOTUS_SUCCESS ]
+    [ "$(field msg)" = QMR_NSF_SUCCESS ]
     [[ "$(field stamp)" =~ ^[0-9]{4}(-[0-9]{2}){5}$ ]]
     [ "$(field format)" = "%Y-%m-%d-%H-%M-%S" ]
     [ "$(ls "$BACKUP")" = S0000001.TXN ]
@@ -28,7 +28,7 @@ setup() {
 @test "several full extents are copied, reported archived, and the current one captured" {
     write_changes mail.nsf 11
     run agent spool "$BACKUP/" "-full"
-    [ "$(field msg)" = QMR_LOTUS_SUCCESS ]
+    [ "$(field msg)" = QMR_NSF_SUCCESS ]
     [ "$(ls "$BACKUP" | tr '\n' ' ')" = "S0000001.TXN-full S0000002.TXN-full S0000003.TXN-full " ]
     for n in 1 2 3; do cmp "$SERVER/logdir/S000000$n.TXN" "$BACKUP/S000000$n.TXN-full"; done
     [ "$(extent_states | tr '\n' ' ')" = "S0000001.TXN archived S0000002.TXN archived S0000003.TXN current " ]
@@ -38,7 +38,7 @@ setup() {
 @test "a destination without a final slash gets one; without a stamp buffer nothing is stamped" {
     write_changes mail.nsf 5
     run agent spool "$BACKUP" "" nostamp
-    [ "$(field msg)" = QMR_LOTUS_SUCCESS ]
+    [ "$(field msg)" = QMR_NSF_SUCCESS ]
     [ "$(field stamp)" = untouched ]
     [ "$(field format)" = untouched ]
     [ -f "$BACKUP/S0000001.TXN" ] && [ -f "$BACKUP/S0000002.TXN" ]
@@ -48,7 +48,7 @@ setup() {
     write_changes mail.nsf 5
     run agent archive x "$BATS_TEST_TMPDIR/flat"
     [ "$(field result)" = 0 ]
-    [ "$(field msg)" = QMR_LOTUS_SUCCESS ]
+    [ "$(field msg)" = QMR_NSF_SUCCESS ]
     [ -f "$BATS_TEST_TMPDIR/flatS0000001.TXNx" ]
     [ -f "$BATS_TEST_TMPDIR/flatS0000002.TXNx" ]
 }
@@ -71,7 +71,7 @@ setup() {
     new_server --style 3
     write_changes mail.nsf 5
     run agent spool "$BACKUP" ""
-    [ "$(field msg)" = QMR_LOTUS_SUCCESS ]
+    [ "$(field msg)" = QMR_NSF_SUCCESS ]
     [ -f "$BACKUP/S0000001.TXN" ]
 
     for style in 0 2; do
@@ -80,7 +80,7 @@ setup() {
         write_changes mail.nsf 5
         run agent archive "" "$BACKUP/"
         [ "$(field result)" = 1 ]
-        [ "$(field msg)" = QMR_LOTUS_TRANSLOG_STYLE_ARCHIVE ]
+        [ "$(field msg)" = QMR_NSF_TRANSLOG_STYLE_ARCHIVE ]
         [ "$(field stamp)" = untouched ]
         [ ! -e "$BACKUP" ]
     done
@@ -88,7 +88,7 @@ setup() {
     rm -rf "$SERVER"
     new_server --logging off
     run agent spool "$BACKUP" ""
-    [ "$(field msg)" = QMR_LOTUS_TRANSLOG_STYLE_NOT_LOGGED ]
+    [ "$(field msg)" = QMR_NSF_TRANSLOG_STYLE_NOT_LOGGED ]
     [ -z "$(ls "$BACKUP")" ]
 }
 
@@ -144,7 +144,7 @@ setup() {
     mkdir -p "$BACKUP"
     run strace -f -y -e trace=fsync,rename,renameat,renameat2 -o "$BATS_TEST_TMPDIR/trace" \
         env LD_LIBRARY_PATH="$AGENT_LIBDIR:$LIBNOTES_DIR" "$AGENT_CLIENT" spool "$BACKUP" ""
-    [ "$(field msg)" = QMR_LOTUS_SUCCESS ]
+    [ "$(field msg)" = QMR_NSF_SUCCESS ]
     # The server records the extent as archived by replacing its control file.
     done_line=$(grep -n 'rename.*nlogctrl' "$BATS_TEST_TMPDIR/trace" | head -n 1 | cut -d: -f1)
     file_sync=$(grep -n "fsync([0-9]*<$BACKUP/S0000001.TXN>)" "$BATS_TEST_TMPDIR/trace" | tail -n 1 | cut -d: -f1)

@@ -32,7 +32,7 @@ states() { extent_states | tr '\n' ' '; }
     [ "$(printf '%s\n' "$output" | sed -n 2p)" = "msg=$ACCESS" ]
     [ "$(printf '%s\n' "$output" | sed -n 3p)" = "stamp=untouched" ]
     # The second run in the same process begins normally and archives.
-    [ "$(printf '%s\n' "$output" | sed -n 5,6p | tr '\n' ' ')" = "result=0 msg=QMR_LOTUS_SUCCESS " ]
+    [ "$(printf '%s\n' "$output" | sed -n 5,6p | tr '\n' ' ')" = "result=0 msg=QMR_NSF_SUCCESS " ]
     [ "$(states)" = "S0000001.TXN archived S0000002.TXN archived S0000003.TXN current " ]
 }
 

@@ -30,9 +30,9 @@ arch_flags() {
     [ "$output" = "DoArchiveLogs
 archiveHalfFilledLogs
 getTransLogStyle
-recoverLotusDB
-restoreLotusDB
-spoolLotusArchiveLogs" ]
+recoverNsfDB
+restoreNsfDB
+spoolNsfArchiveLogs" ]
     readelf -d "$AGENT_LIBDIR/libnsfmend.so" | grep -q 'NEEDED.*\[libnotes\.so\]'
 }
 
@@ -42,11 +42,14 @@ spoolLotusArchiveLogs" ]
     readelf -h "$AGENT_CLIENT" | grep -q "Class:.*$class"
 }
 
-@test "the header stands alone in C and C++ and its sizes match the status strings" {
+@test "the header stands alone in C and C++ and names the six status strings with their sizes" {
     cat > "$BATS_TEST_TMPDIR/sizes.c" <<'C'
 #include <nsfmend/agent.h>
 #include <stdio.h>
 int main(void) {
+    printf("%s\n%s\n%s\n%s\n%s\n%s\n", NSFMEND_QMR_SUCCESS, NSFMEND_QMR_STYLE_NOT_LOGGED,
+           NSFMEND_QMR_STYLE_CIRCULAR, NSFMEND_QMR_STYLE_ARCHIVE, NSFMEND_QMR_STYLE_UNKNOWN,
+           NSFMEND_QMR_NO_TRANSLOGS);
     printf("%u %u %u %u %u %u %u %u %u\n", (unsigned)sizeof NSFMEND_QMR_SUCCESS,
            (unsigned)sizeof NSFMEND_QMR_STYLE_NOT_LOGGED, (unsigned)sizeof NSFMEND_QMR_STYLE_CIRCULAR,
            (unsigned)sizeof NSFMEND_QMR_STYLE_ARCHIVE, (unsigned)sizeof NSFMEND_QMR_STYLE_UNKNOWN,
@@ -59,7 +62,13 @@ C
     cc -std=c99 -pedantic -Wall -Wextra -Werror $(arch_flags) $(pkg-config --cflags nsfmend) \
         "$BATS_TEST_TMPDIR/sizes.c" -o "$BATS_TEST_TMPDIR/sizes"
     run "$BATS_TEST_TMPDIR/sizes"
-    [ "$output" = "18 36 34 33 33 34 20 20 18" ]
+    [ "$output" = "QMR_NSF_SUCCESS
+QMR_NSF_TRANSLOG_STYLE_NOT_LOGGED
+QMR_NSF_TRANSLOG_STYLE_CIRCULAR
+QMR_NSF_TRANSLOG_STYLE_ARCHIVE
+QMR_NSF_TRANSLOG_STYLE_UNKNOWN
+QMR_NSF_NO_TRANSLOGS_TO_ARCHIVE
+16 34 32 31 31 32 20 20 18" ]
     echo '#include <nsfmend/agent.h>' |
         c++ -std=c++11 -Wall -Wextra -Werror $(arch_flags) $(pkg-config --cflags nsfmend) -x c++ -fsyntax-only -
 }
@@ -68,5 +77,5 @@ C
     new_server
     run agent style
     [ "$status" -eq 0 ]
-    [ "$output" = "msg=QMR_LOTUS_TRANSLOG_STYLE_ARCHIVE" ]
+    [ "$output" = "msg=QMR_NSF_TRANSLOG_STYLE_ARCHIVE" ]
 }

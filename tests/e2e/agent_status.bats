@@ -15,12 +15,12 @@ setup_file() {
         rm -rf "$BATS_TEST_TMPDIR/notesdata"
         new_server --style "${pair%%:*}"
         run agent style
-        [ "$(field msg)" = "QMR_LOTUS_TRANSLOG_STYLE_${pair#*:}" ]
+        [ "$(field msg)" = "QMR_NSF_TRANSLOG_STYLE_${pair#*:}" ]
     done
     rm -rf "$SERVER"
     new_server --logging off
     run agent style
-    [ "$(field msg)" = QMR_LOTUS_TRANSLOG_STYLE_NOT_LOGGED ]
+    [ "$(field msg)" = QMR_NSF_TRANSLOG_STYLE_NOT_LOGGED ]
     NOTESEMU_FAIL="NSFGetTransLogStyle=263" run agent style
     [ "$(field msg)" = "Unable to access the file" ]
 }
@@ -29,7 +29,7 @@ setup_file() {
     mail_story
     emu server start >/dev/null
     run agent restore "$BACKUP" "$LIVE"
-    [ "$(field msg)" = QMR_LOTUS_SUCCESS ]
+    [ "$(field msg)" = QMR_NSF_SUCCESS ]
     cmp "$BACKUP" "$LIVE"
     [ "$(db_field mail.nsf state)" = online ]
     [ "$(db_notes mail.nsf)" = "$AT_BACKUP" ]
@@ -41,7 +41,7 @@ setup_file() {
     emu backup mail.nsf "$BATS_TEST_TMPDIR/backup/copy.nsf" >/dev/null
     mv "$LIVE" "$SERVER/maïl ✓.nsf"
     run agent restore "$BACKUP" "$SERVER/maïl ✓.nsf"
-    [ "$(field msg)" = QMR_LOTUS_SUCCESS ]
+    [ "$(field msg)" = QMR_NSF_SUCCESS ]
     cmp "$BACKUP" "$SERVER/maïl ✓.nsf"
     [ "$(db_field "maïl ✓.nsf" state)" = online ]
 }
@@ -77,18 +77,18 @@ setup_file() {
     mail_story
     cp "$BACKUP" "$BATS_TEST_TMPDIR/second.nsf"
     run agent recover "$BACKUP" "" 0 0 0
-    [ "$(field msg)" = QMR_LOTUS_SUCCESS ]
+    [ "$(field msg)" = QMR_NSF_SUCCESS ]
     [ "$(db_notes "$BACKUP")" = "$LATEST" ]
     [[ "$output" == " Recover $BACKUP till latest transaction"* ]]
     run agent recover "$BATS_TEST_TMPDIR/second.nsf" - 0 0 0
-    [ "$(field msg)" = QMR_LOTUS_SUCCESS ]
+    [ "$(field msg)" = QMR_NSF_SUCCESS ]
     [ "$(db_notes "$BATS_TEST_TMPDIR/second.nsf")" = "$LATEST" ]
 }
 
 @test "recover to a cut-off time, with every request, never reports notes" {
     mail_story
     run agent recover "$BACKUP" "11/15/2013 14:00" 1 1 1
-    [ "$(field msg)" = QMR_LOTUS_SUCCESS ]
+    [ "$(field msg)" = QMR_NSF_SUCCESS ]
     [ "$(db_notes "$BACKUP")" = "$AT_1400" ]
     refute_output_has "[nsfmend.NoteCallback]"
 }

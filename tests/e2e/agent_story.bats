@@ -15,14 +15,14 @@ setup_file() {
     ARCHIVE="$BATS_TEST_TMPDIR/archive"
 
     run agent spool "$ARCHIVE" ".run1"
-    [ "$(field msg)" = QMR_LOTUS_SUCCESS ]
+    [ "$(field msg)" = QMR_NSF_SUCCESS ]
     [ "$(ls "$ARCHIVE" | tr '\n' ' ')" = "S0000001.TXN.run1 S0000002.TXN.run1 S0000003.TXN.run1 " ]
 
     # The server goes on; the extent that was half filled fills up.
     emu put mail.nsf 5 "late" --user "Di Dean" --at 2013-11-15T17:00:00Z
     emu rollover >/dev/null
     run agent spool "$ARCHIVE" ".run2"
-    [ "$(field msg)" = QMR_LOTUS_SUCCESS ]
+    [ "$(field msg)" = QMR_NSF_SUCCESS ]
     [ -f "$ARCHIVE/S0000003.TXN.run2" ] && [ -f "$ARCHIVE/S0000004.TXN.run2" ]
     # What the first run captured is the start of what the second archived.
     cmp -n "$(stat -c %s "$ARCHIVE/S0000003.TXN.run1")" \

@@ -5,12 +5,12 @@
 
 load helpers
 
-BANNER='Media Recovery Utility for Lotus Domino 8.0 or above\n\n'
+BANNER='Media Recovery Utility for NSF servers 8.0 or above\n\n'
 
 usage_text() {
     printf '\nUsage: nsfmend "OPT=<option>" "FLAG=<recover option>" "IN=[input file]" "OUT=[restore db]" "DATETIME=[datetime]"\n'
     printf '        RECOVER - Recover a backup file. (Input file REQUIRED)\n'
-    printf '        NOTE - Recover a backup file and get Notes info. (Input file REQUIRED)\n'
+    printf '        NOTE - Recover a backup file and get note info. (Input file REQUIRED)\n'
     printf '        RESTORE - Restore a database. (Input file & restore database REQUIRED)\n'
     printf '\nrecover option: NEW_DBIID - assign new database instance ID to database recovered.\n'
     printf '                NEW_REPID - assign new replica ID to database recovered.\n'
@@ -21,10 +21,10 @@ usage_text() {
 
 checklist_text() {
     printf 'Please make sure that you have done the following:\n'
-    printf '1. Reinstall Lotus Domino on this computer in the same directory\n'
-    printf '2. Restore "notes.ini" to the Lotus Domino installation directory\n'
+    printf '1. Reinstall the server on this computer in the same directory\n'
+    printf '2. Restore "notes.ini" to the server installation directory\n'
     printf '   (e.g. /local/notesdata)\n'
-    printf '3. Restore Domino Data directory back to the directory defined\n'
+    printf '3. Restore the server data directory back to the directory defined\n'
     printf '   in "notes.ini" (e.g. /local/notesdata)\n'
     printf '4. Restore all archived transaction logs to the directory defined\n'
     printf '   in "notes.ini" (e.g. /local/notesdata/logdir)\n'

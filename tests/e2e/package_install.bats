@@ -136,6 +136,16 @@ usr/share/doc/nsfmend-emulator/emulator.md" ]
     cmp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
 }
 
+@test "the packaged agent library exports exactly the six operations" {
+    run bash -c "nm -D --defined-only '$PROGRAM_ROOT/usr/$LIBDIR/libnsfmend.so' | awk '{print \$NF}' | sort"
+    [ "$output" = "DoArchiveLogs
+archiveHalfFilledLogs
+getTransLogStyle
+recoverNsfDB
+restoreNsfDB
+spoolNsfArchiveLogs" ]
+}
+
 @test "an agent builds from the unpacked package alone and reaches the emulator" {
     export PKG_CONFIG_PATH="$PROGRAM_ROOT/usr/$LIBDIR/pkgconfig"
     [ "$(realpath "$(pkg-config --variable=includedir nsfmend)")" = "$(realpath "$PROGRAM_ROOT/usr/include")" ]
@@ -145,7 +155,7 @@ usr/share/doc/nsfmend-emulator/emulator.md" ]
     run env LD_LIBRARY_PATH="$(pkg-config --variable=libdir nsfmend):$EMULATOR_LIBDIR" \
         "$BATS_TEST_TMPDIR/agent_client" style
     [ "$status" -eq 0 ]
-    [ "$output" = "msg=QMR_LOTUS_TRANSLOG_STYLE_ARCHIVE" ]
+    [ "$output" = "msg=QMR_NSF_TRANSLOG_STYLE_ARCHIVE" ]
 }
 
 @test "the installed man page formats cleanly with man -l and groff -ww" {

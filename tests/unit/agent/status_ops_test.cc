@@ -11,21 +11,21 @@ namespace {
 TEST(StatusOps, PathsLongerThanTheirBuffersAreRefusedWhole) {
     const std::string longPath = "/" + std::string(1023, 'p');
     MessageBuffer restoreMsg;
-    restoreLotusDB("/backup.nsf", longPath.c_str(), nullptr, restoreMsg.get());
+    restoreNsfDB("/backup.nsf", longPath.c_str(), nullptr, restoreMsg.get());
     EXPECT_EQ("Path too long (over 1023 characters): " + longPath, restoreMsg.text());
 
     MessageBuffer backupMsg;
-    restoreLotusDB(longPath.c_str(), "/db.nsf", nullptr, backupMsg.get());
+    restoreNsfDB(longPath.c_str(), "/db.nsf", nullptr, backupMsg.get());
     EXPECT_EQ("Path too long (over 1023 characters): " + longPath, backupMsg.text());
 
     MessageBuffer recoverMsg;
-    recoverLotusDB(longPath.c_str(), "", 0, 0, 0, recoverMsg.get());
+    recoverNsfDB(longPath.c_str(), "", 0, 0, 0, recoverMsg.get());
     EXPECT_EQ("Path too long (over 1023 characters): " + longPath, recoverMsg.text());
 }
 
 TEST(StatusOps, ArchivingRefusesAnEmptyOrOverlongDestination) {
     MessageBuffer empty;
-    spoolLotusArchiveLogs("", "", nullptr, nullptr, empty.get());
+    spoolNsfArchiveLogs("", "", nullptr, nullptr, empty.get());
     EXPECT_EQ("Invalid destination directory: empty", empty.text());
 
     MessageBuffer direct;
@@ -34,7 +34,7 @@ TEST(StatusOps, ArchivingRefusesAnEmptyOrOverlongDestination) {
 
     const std::string tooLong = "/" + std::string(1022, 'd');
     MessageBuffer spool;
-    spoolLotusArchiveLogs(tooLong.c_str(), "", nullptr, nullptr, spool.get());
+    spoolNsfArchiveLogs(tooLong.c_str(), "", nullptr, nullptr, spool.get());
     EXPECT_EQ("Destination directory too long (over 1022 characters): " + tooLong, spool.text());
 
     const std::string dir = "/" + std::string(1000, 'd') + "/";

@@ -32,10 +32,10 @@ TEST(MessageTable, EveryEmulatorStatusHasItsText) {
 
 TEST(MessageTable, UnknownCodesGiveAnEmptyTextOverAnyOldContents) {
     char buf[4096];
-    strcpy(buf, "QMR_LOTUS_SUCCESS");
+    strcpy(buf, "QMR_NSF_SUCCESS");
     EXPECT_EQ(OSLoadString(nullptr, 0x3FFF, buf, sizeof buf), 0);
     EXPECT_STREQ(buf, "");
-    strcpy(buf, "QMR_LOTUS_SUCCESS");
+    strcpy(buf, "QMR_NSF_SUCCESS");
     EXPECT_EQ(OSLoadString(nullptr, 0, buf, sizeof buf), 0);
     EXPECT_STREQ(buf, "");
 }

@@ -102,9 +102,9 @@ TEST(FailureTexts, ApiStatusWithoutTextShowsWholeNumber) {
     char buf[4096];
     // A text left in the buffer by an earlier step must not survive a lookup
     // that finds nothing.
-    strcpy(buf, "QMR_LOTUS_SUCCESS");
+    strcpy(buf, "QMR_NSF_SUCCESS");
     get_api_error_message(0xC000 | 0x3FFE, buf);
-    EXPECT_NE(std::string("QMR_LOTUS_SUCCESS"), buf);
+    EXPECT_NE(std::string("QMR_NSF_SUCCESS"), buf);
     if (strncmp(buf, "error_code=", 11) == 0) {
         EXPECT_STREQ("error_code=65534", buf);
     }

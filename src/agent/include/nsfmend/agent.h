@@ -46,19 +46,19 @@ extern "C" {
 #define NSFMEND_TIMEFORMAT_SIZE 18   /* "%Y-%m-%d-%H-%M-%S" */
 
 /* Status strings. Sizes count the terminating NUL. */
-/* 18: the operation succeeded. */
-#define NSFMEND_QMR_SUCCESS "QMR_LOTUS_SUCCESS"
-/* 36: the server does not log transactions (getTransLogStyle; archiving). */
-#define NSFMEND_QMR_STYLE_NOT_LOGGED "QMR_LOTUS_TRANSLOG_STYLE_NOT_LOGGED"
-/* 34: getTransLogStyle: circular logging (style 0). */
-#define NSFMEND_QMR_STYLE_CIRCULAR "QMR_LOTUS_TRANSLOG_STYLE_CIRCULAR"
-/* 33: getTransLogStyle: archive logging (style 1).
+/* 16: the operation succeeded. */
+#define NSFMEND_QMR_SUCCESS "QMR_NSF_SUCCESS"
+/* 34: the server does not log transactions (getTransLogStyle; archiving). */
+#define NSFMEND_QMR_STYLE_NOT_LOGGED "QMR_NSF_TRANSLOG_STYLE_NOT_LOGGED"
+/* 32: getTransLogStyle: circular logging (style 0). */
+#define NSFMEND_QMR_STYLE_CIRCULAR "QMR_NSF_TRANSLOG_STYLE_CIRCULAR"
+/* 31: getTransLogStyle: archive logging (style 1).
  *     Archiving operations: archiving refused, the style is 0 or 2. */
-#define NSFMEND_QMR_STYLE_ARCHIVE "QMR_LOTUS_TRANSLOG_STYLE_ARCHIVE"
-/* 33: getTransLogStyle: any style other than 0 and 1. */
-#define NSFMEND_QMR_STYLE_UNKNOWN "QMR_LOTUS_TRANSLOG_STYLE_UNKNOWN"
-/* 34: part of the vocabulary; no operation leaves it on return. */
-#define NSFMEND_QMR_NO_TRANSLOGS "QMR_LOTUS_NO_TRANSLOGS_TO_ARCHIVE"
+#define NSFMEND_QMR_STYLE_ARCHIVE "QMR_NSF_TRANSLOG_STYLE_ARCHIVE"
+/* 31: getTransLogStyle: any style other than 0 and 1. */
+#define NSFMEND_QMR_STYLE_UNKNOWN "QMR_NSF_TRANSLOG_STYLE_UNKNOWN"
+/* 32: part of the vocabulary; no operation leaves it on return. */
+#define NSFMEND_QMR_NO_TRANSLOGS "QMR_NSF_NO_TRANSLOGS_TO_ARCHIVE"
 
 /* Texts of the archiving operations, besides the status strings:
  *   "Invalid destination directory: empty"
@@ -70,7 +70,7 @@ extern "C" {
  *   "Error syncing archived file %s. %s"       (archived name, system text)
  *   "Fail to get transaction log directory"    (TRANSLOG_Path missing or empty)
  *   "No files under transaction log dir: %s\n" (nothing to capture)
- * Texts of restoreLotusDB and recoverLotusDB, besides platform and system texts:
+ * Texts of restoreNsfDB and recoverNsfDB, besides platform and system texts:
  *   "Path too long (over 1023 characters): %s"
  */
 
@@ -89,10 +89,10 @@ extern "C" {
  *   receives the local time when archiving began ("%Y-%m-%d-%H-%M-%S").
  * timeFormat: at least NSFMEND_TIMEFORMAT_SIZE bytes; receives that format
  *   text. Written only when timeStamp is given.
- * msg: message buffer. On return it holds "QMR_LOTUS_SUCCESS" when every
+ * msg: message buffer. On return it holds "QMR_NSF_SUCCESS" when every
  *   extent was archived and captured; otherwise the text of the failure.
- *   QMR_LOTUS_TRANSLOG_STYLE_NOT_LOGGED: logging is off; nothing done.
- *   QMR_LOTUS_TRANSLOG_STYLE_ARCHIVE: the style is 0 or 2; nothing done.
+ *   QMR_NSF_TRANSLOG_STYLE_NOT_LOGGED: logging is off; nothing done.
+ *   QMR_NSF_TRANSLOG_STYLE_ARCHIVE: the style is 0 or 2; nothing done.
  *
  * An extent is reported archived to the server only after its copy and the
  * destination folder's entry for it have reached the disk. A copy that would
@@ -100,13 +100,13 @@ extern "C" {
  * reported stay reported, copies already made stay. When the capture fails,
  * its text replaces an earlier failure's.
  */
-void spoolLotusArchiveLogs(const char *destDir, const char *suffix, char *timeStamp,
+void spoolNsfArchiveLogs(const char *destDir, const char *suffix, char *timeStamp,
                            char *timeFormat, char *msg);
 
 /*
- * The archiving run itself, as spoolLotusArchiveLogs but with the suffix
+ * The archiving run itself, as spoolNsfArchiveLogs but with the suffix
  * first, a destination directory that must already end with "/" (it is
- * used as given) and a result: 0 success ("QMR_LOTUS_SUCCESS"), 1 failure.
+ * used as given) and a result: 0 success ("QMR_NSF_SUCCESS"), 1 failure.
  */
 uint16_t DoArchiveLogs(const char *suffix, const char *destDir, char *timeStamp,
                        char *timeFormat, char *msg);
@@ -129,12 +129,12 @@ int archiveHalfFilledLogs(const char *logDir, const char *destDir, const char *s
  * Puts backupFile in place of the live database dbPath: takes the database
  * offline, copies the file over it (keeping the backup's times, mode and
  * owner), brings the database online. unused is ignored.
- * msg: "QMR_LOTUS_SUCCESS", or the platform text when going offline fails
+ * msg: "QMR_NSF_SUCCESS", or the platform text when going offline fails
  *   (any status; nothing is copied), the system text when the copy fails
  *   (the database stays offline), the platform text when bringing it online
  *   fails (the copy has been made).
  */
-void restoreLotusDB(const char *backupFile, const char *dbPath, void *unused, char *msg);
+void restoreNsfDB(const char *backupFile, const char *dbPath, void *unused, char *msg);
 
 /*
  * Rolls backupFile forward through the transaction logs, in place.
@@ -144,15 +144,15 @@ void restoreLotusDB(const char *backupFile, const char *dbPath, void *unused, ch
  *   ID, a new replica ID, or the third recovery option (at most one is used:
  *   thirdOption before newRepid before newDbiid; with a cut-off time a new
  *   instance ID is not passed on).
- * msg: "QMR_LOTUS_SUCCESS" or the platform text for the failing status (a
+ * msg: "QMR_NSF_SUCCESS" or the platform text for the failing status (a
  *   cut-off text that cannot be read gives its parse status; nothing is
  *   recovered then). On success one line is printed on standard output.
  */
-void recoverLotusDB(const char *backupFile, const char *dateTime, int newDbiid, int newRepid,
+void recoverNsfDB(const char *backupFile, const char *dateTime, int newDbiid, int newRepid,
                     int thirdOption, char *msg);
 
 /*
- * msg: "QMR_LOTUS_TRANSLOG_STYLE_CIRCULAR" (0), "..._ARCHIVE" (1),
+ * msg: "QMR_NSF_TRANSLOG_STYLE_CIRCULAR" (0), "..._ARCHIVE" (1),
  *   "..._UNKNOWN" (any other style), "..._NOT_LOGGED" (logging off), or the
  *   platform text for another failing status.
  */
