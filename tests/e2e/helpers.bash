@@ -15,3 +15,21 @@ new_server() {
 nsfmend() {
     "$NSFMEND" "$@"
 }
+
+# The fault shim (tests/faultshim) stops or fails the k-th file-system call
+# of a run, set by FAULTSHIM_* variables in the caller's environment. The
+# sanitizer runtime must be the first library of a process, so the tests
+# that preload the shim run in the plain builds only.
+require_faultshim() {
+    [ "${NSFMEND_SANITIZE:-OFF}" != ON ] || skip "the fault shim is preloaded in the plain builds only"
+    [ -n "${FAULTSHIM:-}" ] || skip "the fault shim is not built"
+}
+with_faults() {
+    LD_PRELOAD="$FAULTSHIM" "$@"
+}
+
+# The hidden files the program's writes leave beside their targets while
+# they run (temporary copies, the restore's offline mark), in folder $1.
+leftovers() {
+    find "$1" -maxdepth 1 -name '.*.nsfmend-*' -printf '%f\n' | sort
+}
