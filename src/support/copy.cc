@@ -1,4 +1,6 @@
-// File copy with the source's times, mode and owner.
+// File copy with the source's times, mode and owner, made through the
+// durable-write layer: the destination changes only by a rename of the
+// finished, synced copy.
 //
 // The data moves in fixed-size pieces (the kernel's copy_file_range where it
 // can, a 1 MiB buffer otherwise), so memory does not grow with the file; the
@@ -15,8 +17,8 @@
 #include <memory>
 #include <new>
 
+#include "support/durable.h"
 #include "support/raii.h"
-#include "support/sysfile.h"
 
 namespace {
 
@@ -44,20 +46,6 @@ struct Mover {
     bool kernelMovedAny = false;
     std::unique_ptr<char[]> buffer;
 };
-
-int WriteAll(int fd, const char *data, size_t length) {
-    while (length > 0) {
-        ssize_t n = write(fd, data, length);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return LastError();
-        }
-        if (n == 0) return EIO;  // a device that takes nothing would spin forever
-        data += n;
-        length -= (size_t)n;
-    }
-    return 0;
-}
 
 // Moves `length` bytes (negative: up to the end of the source) between the
 // two descriptors' current offsets. *ended tells that the source ran out.
@@ -96,7 +84,7 @@ int MoveBytes(Mover &m, int64_t length, bool *ended) {
             *ended = true;
             return 0;
         }
-        int rc = WriteAll(m.out, m.buffer.get(), (size_t)n);
+        int rc = writeAll(m.out, m.buffer.get(), (size_t)n);
         if (rc != 0) return rc;
         if (length > 0) length -= n;
     }
@@ -109,13 +97,12 @@ int SeekBoth(Mover &m, off_t offset) {
     return 0;
 }
 
-// Copies the content. Between two regular files only the data regions are
-// moved and the holes are skipped (the destination starts empty, so a skipped
-// range reads back as zeros); anything else is copied straight to its end.
-int CopyContent(int in, int out, bool sparseAware) {
+// Copies a regular file's content into the new, empty temporary file. Only
+// the data regions are moved and the holes skipped (a skipped range reads
+// back as zeros), so a sparse database stays sparse.
+int CopyContent(int in, int out) {
     Mover m(in, out);
     bool ended = false;
-    if (!sparseAware) return MoveBytes(m, -1, &ended);
     off_t pos = 0;
     for (;;) {
         off_t data = lseek(in, pos, SEEK_DATA);
@@ -140,6 +127,20 @@ int CopyContent(int in, int out, bool sparseAware) {
     }
 }
 
+// Only a regular file has content to copy: a FIFO would block, a device
+// might never end, a folder has none.
+int NotRegular(mode_t mode) { return S_ISDIR(mode) ? EISDIR : EINVAL; }
+
+// What an existing destination allows: create-new mode never touches one;
+// overwrite mode replaces a regular file only, never writing through a link.
+int CheckDestination(const char *dst, bool create) {
+    struct stat st;
+    if (lstat(dst, &st) != 0) return errno == ENOENT ? 0 : LastError();
+    if (create) return EEXIST;
+    if (S_ISLNK(st.st_mode)) return ELOOP;
+    return S_ISREG(st.st_mode) ? 0 : NotRegular(st.st_mode);
+}
+
 }  // namespace
 
 int CopyUnixFile(const char *source, const char *destination, int createNew) {
@@ -155,61 +156,27 @@ int CopyUnixFile(const char *source, const char *destination, int createNew) {
     int rc = stat(src, &st);
     if (rc == -1) return LastError();
     if (rc != 0) return -1;
+    if (!S_ISREG(st.st_mode)) return NotRegular(st.st_mode);
+    rc = CheckDestination(dst, create);
+    if (rc != 0) return rc;
 
-    UniqueFd out;
-    if (create) {
-        // We write through the descriptor of our own exclusive create and
-        // never reopen the name: nobody can swap a link in between.
-        int fd = -1;
-        rc = SysFileCreate(dst, &fd);
-        if (rc != 0) return rc;
-        out.reset(fd);
-    }
-    // Create-new mode owns the destination from here on and removes it again
-    // when the copy fails; overwrite mode leaves what it has written.
-    auto fail = [&](int error) {
-        if (create) {
-            out.reset();
-            SysFileDelete(dst);
-        }
-        return error;
-    };
+    // Without blocking, and checked again once open: the name may have been
+    // swapped for a FIFO since the look above.
+    UniqueFd in(open(src, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!in.valid()) return LastError();
+    if (fstat(in.get(), &st) != 0) return LastError();
+    if (!S_ISREG(st.st_mode)) return NotRegular(st.st_mode);
 
-    UniqueFd in(open(src, O_RDONLY | O_CLOEXEC));
-    if (!in.valid()) return fail(LastError());
-    struct stat inSt;
-    if (fstat(in.get(), &inSt) != 0) return fail(LastError());
-
-    if (!create) {
-        // Opening the source itself for writing would truncate it to nothing.
-        struct stat dstSt;
-        if (stat(dst, &dstSt) == 0 && dstSt.st_dev == inSt.st_dev && dstSt.st_ino == inSt.st_ino)
-            return EINVAL;
-        out.reset(open(dst, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-        if (!out.valid()) return LastError();
-    }
-    struct stat outSt;
-    if (fstat(out.get(), &outSt) != 0) return fail(LastError());
-    const bool regularOut = S_ISREG(outSt.st_mode);
-
-    rc = CopyContent(in.get(), out.get(), S_ISREG(inSt.st_mode) && regularOut);
-    if (rc != 0) return fail(rc);
-
-    const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    if (futimens(out.get(), times) != 0) return fail(LastError());
-    if (fchmod(out.get(), st.st_mode & 07777) != 0) return fail(LastError());
-    // Not being allowed to give the copy the source's owner is no failure:
-    // the data is complete, and archiving counts a copied extent as archived.
-    (void)fchown(out.get(), st.st_uid, st.st_gid);
-
-    // Only then is the copy done: a restore reported as finished must
-    // survive a power cut.
-    if (regularOut && fsync(out.get()) != 0) return fail(LastError());
-    rc = out.Close();
-    if (rc != 0) return fail(rc);
-    rc = in.Close();
-    if (rc != 0) return fail(rc);
-    return 0;
+    // The copy is made whole beside the destination and only then takes its
+    // name; until then the destination is as it was, and a failure removes
+    // the temporary file.
+    TempFile out;
+    rc = out.create(dst);
+    if (rc == 0) rc = CopyContent(in.get(), out.fd());
+    if (rc == 0) rc = out.giveAttributes(st, true);
+    if (rc == 0) rc = out.place(create ? Placing::kNoReplace : Placing::kReplace);
+    // The source was only read: closing it cannot lose anything.
+    return rc;
 }
 
 int SysFileCopy(const char *source, const char *destination, int createNew) {

@@ -1,6 +1,10 @@
-// File copy with the source's times, mode and owner. createNew == 1: the
-// destination must not exist and is removed again if the copy fails;
-// anything else: an existing destination is truncated and overwritten.
+// File copy with the source's times, mode and owner. The copy is written to
+// a hidden temporary file beside the destination, synced, and renamed into
+// place, so the destination is only ever the old file or the whole copy.
+// createNew == 1: the destination must not exist (EEXIST, left untouched);
+// anything else: an existing regular file is replaced whole, while a
+// symbolic link (ELOOP), folder (EISDIR) or special file (EINVAL) is
+// refused. Only a regular source is copied (EISDIR, EINVAL otherwise).
 // Result: 0, a positive errno, or -1.
 #ifndef NSFMEND_SUPPORT_COPY_H
 #define NSFMEND_SUPPORT_COPY_H

@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "support/durable.h"
+
 // Every path buffer of the program holds 1023 characters and the terminator.
 static const size_t kPathSize = 1024;
 
@@ -85,7 +87,10 @@ int SysFileDelete(const char *lmbcsPath) {
     if (!NativePath(lmbcsPath, native)) return ENAMETOOLONG;
     int rc = remove(native);
     if (rc == -1) return LastError();
-    return rc == 0 ? 0 : -1;
+    if (rc != 0) return -1;
+    // A removal the folder has not recorded on disk can come back after a
+    // power cut.
+    return syncFolderOf(native);
 }
 
 int SysFileCreateDirectory(const char *path) {
@@ -95,5 +100,8 @@ int SysFileCreateDirectory(const char *path) {
     memcpy(local, path, len + 1);
     int rc = mkdir(local, 0700);
     if (rc == -1) return errno == EEXIST ? 0 : LastError();
-    return rc == 0 ? 0 : -1;
+    if (rc != 0) return -1;
+    // A new folder is only there for good once its parent is synced; the
+    // files later made durable in it would otherwise go with it.
+    return syncFolderOf(local);
 }

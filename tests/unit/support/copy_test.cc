@@ -8,9 +8,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
 #include <functional>
+#include <set>
 #include <string>
 
+#include "faultshim.h"
 #include "temp_dir.h"
 
 namespace {
@@ -43,6 +47,18 @@ int AsUnprivileged(const std::function<int()> &fn) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 251;
 }
 
+std::set<std::string> Names(const std::string &dir) {
+    std::set<std::string> names;
+    DIR *d = opendir(dir.c_str());
+    if (d == nullptr) return names;
+    while (struct dirent *e = readdir(d)) {
+        std::string n = e->d_name;
+        if (n != "." && n != "..") names.insert(n);
+    }
+    closedir(d);
+    return names;
+}
+
 }  // namespace
 
 TEST(FileCopy, MissingSourceCreatesNothingInEitherMode) {
@@ -72,7 +88,7 @@ TEST(FileCopy, UnreadableSourceLeavesNothingBehind) {
     EXPECT_EQ(EACCES, AsUnprivileged([&] {
                   return CopyUnixFile((dir / "src").c_str(), (dir / "dst").c_str(), kCreateNew);
               }));
-    EXPECT_FALSE(Exists(dir / "dst"));
+    EXPECT_EQ(std::set<std::string>{"src"}, Names(dir.path()));
 }
 
 TEST(FileCopy, MissingDestinationDirectory) {
@@ -163,18 +179,20 @@ TEST(FileCopy, OwnerThatCannotBeSetKeepsTheCopy) {
     }
 }
 
-TEST(FileCopy, FullDeviceDestinationFails) {
+TEST(FileCopy, OnlyARegularFileIsReplacedNeverALinkFolderOrDevice) {
     TempDir dir;
     WriteFile(dir / "src", std::string(3 << 20, 'x'));
-    EXPECT_EQ(ENOSPC, CopyUnixFile((dir / "src").c_str(), "/dev/full", kOverwrite));
-}
-
-TEST(FileCopy, CopyOntoItselfKeepsTheData) {
-    TempDir dir;
     WriteFile(dir / "db.nsf", "precious");
     ASSERT_EQ(0, symlink((dir / "db.nsf").c_str(), (dir / "alias.nsf").c_str()));
-    EXPECT_EQ(EINVAL, CopyUnixFile((dir / "db.nsf").c_str(), (dir / "alias.nsf").c_str(), kOverwrite));
+    ASSERT_EQ(0, mkfifo((dir / "fifo.nsf").c_str(), 0600));
+    ASSERT_EQ(0, mkdir((dir / "folder.nsf").c_str(), 0700));
+    EXPECT_EQ(ELOOP, CopyUnixFile((dir / "src").c_str(), (dir / "alias.nsf").c_str(), kOverwrite));
+    EXPECT_EQ(EINVAL, CopyUnixFile((dir / "src").c_str(), (dir / "fifo.nsf").c_str(), kOverwrite));
+    EXPECT_EQ(EISDIR, CopyUnixFile((dir / "src").c_str(), (dir / "folder.nsf").c_str(), kOverwrite));
+    EXPECT_EQ(EINVAL, CopyUnixFile((dir / "src").c_str(), "/dev/full", kOverwrite));
     EXPECT_EQ("precious", ReadFile(dir / "db.nsf"));
+    EXPECT_EQ((std::set<std::string>{"alias.nsf", "db.nsf", "fifo.nsf", "folder.nsf", "src"}),
+              Names(dir.path()));
 }
 
 TEST(FileCopy, CreateNewDoesNotFollowPlantedLink) {
@@ -186,12 +204,149 @@ TEST(FileCopy, CreateNewDoesNotFollowPlantedLink) {
     EXPECT_EQ("keep me", ReadFile(dir / "victim"));
 }
 
-TEST(FileCopy, ReadErrorMidCopyIsReportedAndCleanedUp) {
+TEST(FileCopy, SpecialSourcesAreNeverOpenedToWaitOrReadWithoutEnd) {
     TempDir dir;
-    // A directory opens for reading but every read fails with EISDIR.
+    ASSERT_EQ(0, mkfifo((dir / "fifo").c_str(), 0600));  // no writer: opening it would block
+    ASSERT_EQ(0, symlink("/dev/zero", (dir / "zero").c_str()));
     ASSERT_EQ(0, mkdir((dir / "folder").c_str(), 0700));
-    EXPECT_EQ(EISDIR, CopyUnixFile((dir / "folder").c_str(), (dir / "dst").c_str(), kCreateNew));
-    EXPECT_FALSE(Exists(dir / "dst"));
+    for (int mode : {kCreateNew, kOverwrite}) {
+        EXPECT_EQ(EINVAL, CopyUnixFile((dir / "fifo").c_str(), (dir / "a").c_str(), mode));
+        EXPECT_EQ(EINVAL, CopyUnixFile((dir / "zero").c_str(), (dir / "a").c_str(), mode));
+        EXPECT_EQ(EISDIR, CopyUnixFile((dir / "folder").c_str(), (dir / "a").c_str(), mode));
+    }
+    EXPECT_FALSE(Exists(dir / "a"));
+}
+
+// Fails the copy at each of its file-system calls in turn until it gets
+// through: a failure leaves the destination as it was (or, failing the last
+// folder sync, wholly new) with no temporary file, and a success is always
+// the whole copy.
+TEST(FileCopy, AFailureAtAnyStepLeavesTheDestinationWholeAndNoTemporaryFile) {
+    TempDir dir;
+    std::string data(300000, 'n');
+    data[1234] = 'x';
+    WriteFile(dir / "src", data);
+    for (int mode : {kOverwrite, kCreateNew}) {
+        const std::string dst = dir / (mode == kOverwrite ? "db.nsf" : "S0000001.TXN");
+        if (mode == kOverwrite) WriteFile(dst, "old database");
+        for (const char *error : {"eio", "enospc"}) {
+            long k = 1;
+            for (;; ++k) {
+                FaultArmed fault("", k, error);
+                int rc = CopyUnixFile((dir / "src").c_str(), dst.c_str(), mode);
+                if (faultshim_count() < k) {
+                    ASSERT_EQ(0, rc);
+                    break;
+                }
+                // A success is a whole copy: only a failure that cannot harm
+                // it (giving the owner away, closing the source) is let pass.
+                if (rc == 0) {
+                    EXPECT_EQ(data, ReadFile(dst)) << k;
+                }
+                // Old or wholly new: only the folder's sync comes after the rename.
+                if (Exists(dst)) {
+                    std::string now = ReadFile(dst);
+                    EXPECT_TRUE(now == data || (mode == kOverwrite && now == "old database")) << k;
+                } else {
+                    EXPECT_EQ(kCreateNew, mode) << k;
+                }
+                std::set<std::string> names = Names(dir.path());
+                for (const char *known : {"src", "db.nsf", "S0000001.TXN"}) names.erase(known);
+                EXPECT_TRUE(names.empty()) << k << ": " << (names.empty() ? "" : *names.begin());
+                if (mode == kCreateNew) unlink(dst.c_str());
+            }
+            EXPECT_GT(k, 8) << "the copy makes more calls than that";
+            EXPECT_EQ(data, ReadFile(dst));
+            if (mode == kCreateNew) ASSERT_EQ(0, unlink(dst.c_str()));
+            else WriteFile(dst, "old database");
+        }
+    }
+}
+
+TEST(FileCopy, WithoutTheKernelsCopyTheBufferedCopyTakesOver) {
+    TempDir dir;
+    std::string data;
+    for (int i = 0; i < 3 << 20; i++) data += (char)(i * 7);
+    WriteFile(dir / "src", data);
+    for (const char *why : {"enosys", "exdev", "einval", "eperm"}) {
+        FaultArmed noKernelCopy("copy_file_range", 1, why);
+        std::string dst = dir / (std::string("dst-") + why);
+        ASSERT_EQ(0, CopyUnixFile((dir / "src").c_str(), dst.c_str(), kCreateNew)) << why;
+        EXPECT_EQ(data, ReadFile(dst)) << why;
+    }
+}
+
+TEST(FileCopy, ShortWritesAndShortKernelCopiesAreCarriedOn) {
+    TempDir dir;
+    std::string data(5 << 20, 'q');
+    data.back() = 'z';
+    WriteFile(dir / "src", data);
+    {
+        FaultArmed shortKernelCopy("copy_file_range", 1, "short");
+        ASSERT_EQ(0, CopyUnixFile((dir / "src").c_str(), (dir / "a").c_str(), kCreateNew));
+    }
+    {
+        FaultArmed noKernelCopy("copy_file_range", 1, "enosys");
+        faultshim_add("write", 1, "short");
+        faultshim_add("write", 3, "short");
+        ASSERT_EQ(0, CopyUnixFile((dir / "src").c_str(), (dir / "b").c_str(), kCreateNew));
+    }
+    EXPECT_EQ(data, ReadFile(dir / "a"));
+    EXPECT_EQ(data, ReadFile(dir / "b"));
+}
+
+TEST(FileCopy, AReadErrorIsReportedAndTheDestinationKept) {
+    TempDir dir;
+    WriteFile(dir / "src", std::string(4 << 20, 'r'));
+    WriteFile(dir / "db.nsf", "old");
+    FaultArmed noKernelCopy("copy_file_range", 1, "enosys");
+    faultshim_add("read", 2, "eio");
+    EXPECT_EQ(EIO, CopyUnixFile((dir / "src").c_str(), (dir / "db.nsf").c_str(), kOverwrite));
+    EXPECT_EQ("old", ReadFile(dir / "db.nsf"));
+    EXPECT_EQ((std::set<std::string>{"db.nsf", "src"}), Names(dir.path()));
+}
+
+TEST(FileCopy, ASparseFileEndingInAHoleKeepsItsSizeWithOrWithoutHoleSupport) {
+    TempDir dir;
+    std::string src = dir / "sparse.nsf";
+    int fd = open(src.c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(4, pwrite(fd, "head", 4, 0));
+    ASSERT_EQ(4, pwrite(fd, "body", 4, 1 << 20));
+    ASSERT_EQ(0, ftruncate(fd, 8 << 20));  // ends in a hole of 7 MiB
+    close(fd);
+    std::string want(8 << 20, '\0');
+    want.replace(0, 4, "head");
+    want.replace(1 << 20, 4, "body");
+
+    ASSERT_EQ(0, CopyUnixFile(src.c_str(), (dir / "a").c_str(), kCreateNew));
+    EXPECT_EQ(want, ReadFile(dir / "a"));
+    {
+        // A file system that knows no holes answers SEEK_DATA with EINVAL.
+        FaultArmed noHoles("lseek", 1, "einval");
+        ASSERT_EQ(0, CopyUnixFile(src.c_str(), (dir / "b").c_str(), kCreateNew));
+    }
+    EXPECT_EQ(want, ReadFile(dir / "b"));
+}
+
+TEST(FileCopy, PathsOf1023CharactersAreCopiedAndLongerOnesRefused) {
+    TempDir dir;
+    std::string folder = dir.path();
+    while (folder.size() + 201 + 1 + 20 < 1023) {
+        folder += "/" + std::string(200, 'd');
+        ASSERT_EQ(0, mkdir(folder.c_str(), 0700));
+    }
+    const std::string src = folder + "/" + std::string(1023 - folder.size() - 1, 's');
+    const std::string dst = folder + "/" + std::string(1023 - folder.size() - 1, 't');
+    ASSERT_EQ(1023u, src.size());
+    WriteFile(src, "at the limit");
+    EXPECT_EQ(0, CopyUnixFile(src.c_str(), dst.c_str(), kCreateNew));
+    EXPECT_EQ("at the limit", ReadFile(dst));
+    EXPECT_EQ(0, CopyUnixFile(src.c_str(), dst.c_str(), kOverwrite));
+    EXPECT_EQ(ENAMETOOLONG, CopyUnixFile((src + "x").c_str(), (dir / "a").c_str(), kCreateNew));
+    EXPECT_EQ(ENAMETOOLONG, CopyUnixFile(src.c_str(), (dst + "x").c_str(), kOverwrite));
+    EXPECT_EQ((std::set<std::string>{src.substr(folder.size() + 1), dst.substr(folder.size() + 1)}),
+              Names(folder));
 }
 
 TEST(FileCopy, SparseFileBeyondFourGiB) {

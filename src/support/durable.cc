@@ -1,0 +1,269 @@
+// The one writer of the server's files: temporary file, sync, attributes,
+// rename into place, folder sync.
+#include "support/durable.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+// The tag of every temporary name: "nsfmend-" and eight hex digits.
+const char kTempTag[] = "nsfmend-";
+const size_t kTempDigits = 8;
+// A name's own limit on Linux file systems.
+const size_t kNameMax = 255;
+
+int LastError() { return errno > 0 ? errno : -1; }
+
+bool isHexDigits(std::string_view text) {
+    if (text.size() != kTempDigits) return false;
+    for (char c : text)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    return true;
+}
+
+// Eight hex digits that differ between processes and calls; uniqueness is
+// finally the exclusive create's, this only keeps retries rare.
+std::string randomDigits() {
+    static unsigned counter = 0;
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    unsigned long long mix = (unsigned long long)now.tv_nsec * 0x9E3779B97F4A7C15ull;
+    mix ^= ((unsigned long long)getpid() << 32) ^ (unsigned long long)now.tv_sec ^ ++counter;
+    mix ^= mix >> 29;
+    char digits[kTempDigits + 1];
+    (void)snprintf(digits, sizeof digits, "%08x", (unsigned)(mix & 0xFFFFFFFFu));
+    return digits;
+}
+
+// The folder part and the name part of a path.
+void splitPath(const char *path, std::string *folder, std::string *name) {
+    const char *slash = strrchr(path, '/');
+    if (slash == nullptr) {
+        *folder = ".";
+        *name = path;
+    } else {
+        *folder = slash == path ? std::string("/") : std::string(path, (size_t)(slash - path));
+        *name = slash + 1;
+    }
+}
+
+int openFolder(const std::string &folder, UniqueFd *fd) {
+    fd->reset(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return fd->valid() ? 0 : LastError();
+}
+
+}  // namespace
+
+std::string hiddenSiblingName(std::string_view finalName, std::string_view tag) {
+    const size_t room = kNameMax - 2 - tag.size();
+    std::string name = ".";
+    name.append(finalName.substr(0, room));
+    name += '.';
+    name.append(tag);
+    return name;
+}
+
+bool isTemporaryName(std::string_view name, std::string_view finalName) {
+    const size_t tagLength = sizeof kTempTag - 1 + kTempDigits;
+    if (name.size() < 2 + tagLength || name[0] != '.') return false;
+    std::string_view tail = name.substr(name.size() - tagLength);
+    if (tail.substr(0, sizeof kTempTag - 1) != kTempTag) return false;
+    if (!isHexDigits(tail.substr(sizeof kTempTag - 1))) return false;
+    if (name[name.size() - tagLength - 1] != '.') return false;
+    if (finalName.empty()) return true;
+    return name == hiddenSiblingName(finalName, tail);
+}
+
+int syncDescriptor(int fd) {
+    if (fsync(fd) == 0) return 0;
+    return errno == EINVAL ? 0 : LastError();
+}
+
+int syncFile(const char *path) {
+    UniqueFd file(open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!file.valid()) return LastError();
+    int rc = syncDescriptor(file.get());
+    return rc != 0 ? rc : file.Close();
+}
+
+int syncFolderOf(const char *path) {
+    // "a/b/" is held by "a", as "a/b" is.
+    std::string trimmed = path;
+    while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+    std::string folder, name;
+    splitPath(trimmed.c_str(), &folder, &name);
+    UniqueFd fd;
+    int rc = openFolder(folder, &fd);
+    if (rc == 0) rc = syncDescriptor(fd.get());
+    return rc != 0 ? rc : fd.Close();
+}
+
+int renameIntoPlace(int folderFd, const char *from, const char *to, Placing how) {
+    if (how == Placing::kReplace)
+        return renameat(folderFd, from, folderFd, to) == 0 ? 0 : LastError();
+
+    if (renameat2(folderFd, from, folderFd, to, RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return LastError();
+    // No no-replace rename here: a hard link cannot replace anything either.
+    if (linkat(folderFd, from, folderFd, to, 0) == 0) {
+        // The file is in place; a temporary name left over here is only a
+        // second name for it, which the next run removes.
+        (void)unlinkat(folderFd, from, 0);
+        return 0;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) return LastError();
+    // No hard links either (FAT-like file systems): look, then rename. Only
+    // another run could slip in between, and the run lock keeps it out.
+    struct stat st;
+    if (fstatat(folderFd, to, &st, AT_SYMLINK_NOFOLLOW) == 0) return EEXIST;
+    if (errno != ENOENT) return LastError();
+    return renameat(folderFd, from, folderFd, to) == 0 ? 0 : LastError();
+}
+
+int removeLeftovers(int folderFd, std::string_view finalName) {
+    int listFd = dup(folderFd);
+    if (listFd < 0) return LastError();
+    DIR *dir = fdopendir(listFd);
+    if (dir == nullptr) {
+        int error = LastError();
+        close(listFd);
+        return error;
+    }
+    UniqueDir owner(dir);
+    rewinddir(dir);
+    int result = 0;
+    errno = 0;
+    while (struct dirent *entry = readdir(dir)) {
+        if (!isTemporaryName(entry->d_name, finalName)) continue;
+        if (unlinkat(folderFd, entry->d_name, 0) != 0 && errno != ENOENT && result == 0)
+            result = LastError();
+        errno = 0;
+    }
+    if (errno != 0 && result == 0) result = LastError();
+    return result;
+}
+
+TempFile::~TempFile() {
+    file_.reset();
+    // Unplaced: the partial or unwanted copy goes. Its result cannot change
+    // the outcome already reported, and a left file is the next run's.
+    if (created_) (void)unlinkat(folder_.get(), tempName_.c_str(), 0);
+}
+
+int TempFile::create(const char *finalPath) {
+    std::string folder;
+    splitPath(finalPath, &folder, &finalName_);
+    if (finalName_.empty()) return EISDIR;
+    int rc = openFolder(folder, &folder_);
+    if (rc != 0) return rc;
+    rc = removeLeftovers(folder_.get(), finalName_);
+    if (rc != 0) return rc;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        tempName_ = hiddenSiblingName(finalName_, std::string(kTempTag) + randomDigits());
+        int fd = openat(folder_.get(), tempName_.c_str(),
+                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            file_.reset(fd);
+            created_ = true;
+            return 0;
+        }
+        if (errno != EEXIST) return LastError();
+    }
+    return EEXIST;
+}
+
+int writeAll(int fd, const void *data, size_t size) {
+    const char *p = static_cast<const char *>(data);
+    while (size > 0) {
+        ssize_t n = ::write(fd, p, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return LastError();
+        }
+        if (n == 0) return EIO;  // a file that takes nothing would spin forever
+        p += n;
+        size -= (size_t)n;
+    }
+    return 0;
+}
+
+int TempFile::write(const void *data, size_t size) { return writeAll(file_.get(), data, size); }
+
+int TempFile::giveAttributes(const struct stat &like, bool withTimes) {
+    if (withTimes) {
+        const struct timespec times[2] = {like.st_atim, like.st_mtim};
+        if (futimens(file_.get(), times) != 0) return LastError();
+    }
+    // Owner before mode: a change of owner may clear the set-id bits.
+    (void)fchown(file_.get(), like.st_uid, like.st_gid);
+    if (fchmod(file_.get(), like.st_mode & 07777) != 0) return LastError();
+    return 0;
+}
+
+int TempFile::place(Placing how) {
+    int rc = syncDescriptor(file_.get());
+    if (rc == 0) rc = file_.Close();
+    if (rc == 0) rc = renameIntoPlace(folder_.get(), tempName_.c_str(), finalName_.c_str(), how);
+    if (rc != 0) return rc;
+    created_ = false;
+    return syncDescriptor(folder_.get());
+}
+
+int readWholeFile(const char *path, std::string *content) {
+    content->clear();
+    UniqueFd fd(open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid()) return LastError();
+    struct stat st;
+    if (fstat(fd.get(), &st) != 0) return LastError();
+    if (S_ISDIR(st.st_mode)) return EISDIR;
+    if (!S_ISREG(st.st_mode)) return EINVAL;
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = read(fd.get(), buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return LastError();
+        }
+        if (n == 0) return fd.Close();
+        content->append(buffer, (size_t)n);
+    }
+}
+
+int writeWholeFile(const char *path, std::string_view content, const struct stat *keep,
+                   Placing how) {
+    TempFile temp;
+    int rc = temp.create(path);
+    if (rc == 0) rc = temp.write(content.data(), content.size());
+    if (rc == 0 && keep != nullptr) rc = temp.giveAttributes(*keep, false);
+    if (rc == 0) rc = temp.place(how);
+    return rc;
+}
+
+int replaceFileContent(const char *path, std::string_view content) {
+    struct stat st;
+    if (lstat(path, &st) != 0) return LastError();
+    std::string target = path;
+    if (S_ISLNK(st.st_mode)) {
+        // The link is the administrator's; the file it names is what changes.
+        char resolved[PATH_MAX];
+        if (realpath(path, resolved) == nullptr) return LastError();
+        target = resolved;
+        if (stat(target.c_str(), &st) != 0) return LastError();
+    }
+    if (!S_ISREG(st.st_mode)) return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return LastError();
+    return writeWholeFile(target.c_str(), content, &st, Placing::kReplace);
+}
+
+int removeFile(const char *path) {
+    if (unlink(path) != 0) return LastError();
+    return syncFolderOf(path);
+}

@@ -1,0 +1,281 @@
+// The durable-write layer: temporary names, the placing of a finished file,
+// leftovers of interrupted runs, and replacing a file whole.
+#include "support/durable.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+#include <set>
+#include <string>
+
+#include "faultshim.h"
+#include "temp_dir.h"
+
+namespace {
+
+std::set<std::string> Names(const std::string &dir) {
+    std::set<std::string> names;
+    DIR *d = opendir(dir.c_str());
+    if (d == nullptr) return names;
+    while (struct dirent *e = readdir(d)) {
+        std::string n = e->d_name;
+        if (n != "." && n != "..") names.insert(n);
+    }
+    closedir(d);
+    return names;
+}
+
+struct stat StatOf(const std::string &path) {
+    struct stat st = {};
+    EXPECT_EQ(0, lstat(path.c_str(), &st)) << path;
+    return st;
+}
+
+// Runs fn in a child as nobody when we are root (whose writes no mode stops).
+int AsUnprivileged(const std::function<int()> &fn) {
+    if (geteuid() != 0) return fn();
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(250);
+        _exit(fn() & 0xFF);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 251;
+}
+
+int OpenDir(const std::string &dir) { return open(dir.c_str(), O_RDONLY | O_DIRECTORY); }
+
+}  // namespace
+
+TEST(TemporaryName, HiddenNeverAnExtentOrADatabaseAndWithinOneName) {
+    for (const std::string final : {"S0000001.TXN", "S0000001.TXN-full", "mail.nsf", "a.box"}) {
+        std::string name = hiddenSiblingName(final, "nsfmend-0123abcd");
+        EXPECT_EQ('.', name[0]);
+        EXPECT_NE(0, fnmatch("S*.TXN*", name.c_str(), 0)) << name;
+        EXPECT_NE(0, fnmatch("*.nsf", name.c_str(), FNM_CASEFOLD)) << name;
+        EXPECT_NE(0, fnmatch("*.box", name.c_str(), FNM_CASEFOLD)) << name;
+        EXPECT_TRUE(isTemporaryName(name, final)) << name;
+        EXPECT_TRUE(isTemporaryName(name, ""));
+    }
+    std::string longest(255, 'n');
+    EXPECT_EQ(255u, hiddenSiblingName(longest, "nsfmend-0123abcd").size());
+    EXPECT_TRUE(isTemporaryName(hiddenSiblingName(longest, "nsfmend-0123abcd"), longest));
+}
+
+TEST(TemporaryName, OnlyTheLayersOwnNamesAreTakenForLeftovers) {
+    EXPECT_FALSE(isTemporaryName(".mail.nsf.nsfmend-0123abcd", "other.nsf"));
+    for (const char *name : {"mail.nsf.nsfmend-0123abcd", ".mail.nsf.nsfmend-0123abc",
+                             ".mail.nsf.nsfmend-0123ABCD", ".mail.nsf.nsfmend-offline",
+                             ".mail.nsf-nsfmend-0123abcd", ".nsfmend.lock", ".notesemu-server"})
+        EXPECT_FALSE(isTemporaryName(name, "")) << name;
+}
+
+TEST(FolderSync, SyncsTheFolderThatHoldsTheName) {
+    TempDir dir;
+    EXPECT_EQ(0, syncFolderOf((dir / "some-file").c_str()));
+    EXPECT_EQ(0, syncFolderOf((dir.path() + "/").c_str()));
+    EXPECT_EQ(0, syncFolderOf("/at-the-root"));
+    EXPECT_EQ(0, syncFolderOf("relative-name"));
+    EXPECT_EQ(ENOENT, syncFolderOf("/no/such/folder/file"));
+    EXPECT_EQ(ENOENT, syncFile("/no/such/file"));
+    WriteFile(dir / "f", "x");
+    EXPECT_EQ(0, syncFile((dir / "f").c_str()));
+    // A FIFO is opened without waiting for a writer.
+    ASSERT_EQ(0, mkfifo((dir / "fifo").c_str(), 0600));
+    EXPECT_EQ(0, syncFile((dir / "fifo").c_str()));
+}
+
+TEST(TempFile, AnUnplacedFileLeavesNothingBehind) {
+    TempDir dir;
+    {
+        TempFile temp;
+        ASSERT_EQ(0, temp.create((dir / "db.nsf").c_str()));
+        ASSERT_EQ(0, temp.write("partial", 7));
+        ASSERT_EQ(1u, Names(dir.path()).size());
+        EXPECT_TRUE(isTemporaryName(*Names(dir.path()).begin(), "db.nsf"));
+    }
+    EXPECT_TRUE(Names(dir.path()).empty());
+}
+
+TEST(TempFile, PlacedFileIsWholeWithItsModeAndTheTemporaryNameGone) {
+    TempDir dir;
+    WriteFile(dir / "db.nsf", "old content, longer than the new");
+    struct stat like = StatOf(dir / "db.nsf");
+    like.st_mode = S_IFREG | 0640;
+    TempFile temp;
+    ASSERT_EQ(0, temp.create((dir / "db.nsf").c_str()));
+    ASSERT_EQ(0, temp.write("new", 3));
+    ASSERT_EQ(0, temp.giveAttributes(like, false));
+    ASSERT_EQ(0, temp.place(Placing::kReplace));
+    EXPECT_EQ("new", ReadFile(dir / "db.nsf"));
+    EXPECT_EQ(0640u, StatOf(dir / "db.nsf").st_mode & 07777);
+    EXPECT_EQ(std::set<std::string>{"db.nsf"}, Names(dir.path()));
+}
+
+TEST(TempFile, NoReplaceLeavesAnExistingNameAndRemovesTheCopy) {
+    TempDir dir;
+    WriteFile(dir / "S0000001.TXN", "archived earlier");
+    {
+        TempFile temp;
+        ASSERT_EQ(0, temp.create((dir / "S0000001.TXN").c_str()));
+        ASSERT_EQ(0, temp.write("other", 5));
+        EXPECT_EQ(EEXIST, temp.place(Placing::kNoReplace));
+    }
+    EXPECT_EQ("archived earlier", ReadFile(dir / "S0000001.TXN"));
+    EXPECT_EQ(std::set<std::string>{"S0000001.TXN"}, Names(dir.path()));
+}
+
+TEST(TempFile, CreatingRemovesThatNamesLeftoversOnly) {
+    TempDir dir;
+    const std::string mine = hiddenSiblingName("db.nsf", "nsfmend-00000001");
+    const std::string other = hiddenSiblingName("other.nsf", "nsfmend-00000002");
+    WriteFile(dir / mine, "stopped run");
+    WriteFile(dir / other, "stopped run");
+    WriteFile(dir / ".db.nsf.nsfmend-offline", "a mark, not a leftover");
+    TempFile temp;
+    ASSERT_EQ(0, temp.create((dir / "db.nsf").c_str()));
+    EXPECT_FALSE(Exists(dir / mine));
+    EXPECT_TRUE(Exists(dir / other));
+    EXPECT_TRUE(Exists(dir / ".db.nsf.nsfmend-offline"));
+}
+
+TEST(Leftovers, EveryTemporaryFileOfTheFolderGoesAndNothingElse) {
+    TempDir dir;
+    WriteFile(dir / hiddenSiblingName("S0000001.TXN", "nsfmend-0000abcd"), "x");
+    WriteFile(dir / hiddenSiblingName("S0000002.TXN-x", "nsfmend-ffff0000"), "x");
+    WriteFile(dir / "S0000001.TXN", "kept");
+    WriteFile(dir / ".hidden", "kept");
+    int fd = OpenDir(dir.path());
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(0, removeLeftovers(fd, ""));
+    close(fd);
+    EXPECT_EQ((std::set<std::string>{".hidden", "S0000001.TXN"}), Names(dir.path()));
+}
+
+TEST(RenameIntoPlace, WithoutTheKernelsNoReplaceRenameAHardLinkDoesIt) {
+    TempDir dir;
+    WriteFile(dir / ".t1", "new");
+    WriteFile(dir / ".t2", "new");
+    WriteFile(dir / "taken", "old");
+    int fd = OpenDir(dir.path());
+    ASSERT_GE(fd, 0);
+    {
+        FaultArmed noRenameat2("renameat2", 1, "einval");
+        EXPECT_EQ(0, renameIntoPlace(fd, ".t1", "free", Placing::kNoReplace));
+    }
+    {
+        FaultArmed noRenameat2("renameat2", 1, "enosys");
+        EXPECT_EQ(EEXIST, renameIntoPlace(fd, ".t2", "taken", Placing::kNoReplace));
+    }
+    close(fd);
+    EXPECT_EQ("new", ReadFile(dir / "free"));
+    EXPECT_FALSE(Exists(dir / ".t1"));
+    EXPECT_EQ("old", ReadFile(dir / "taken"));
+}
+
+TEST(RenameIntoPlace, WithoutHardLinksALookThenARenameDoesIt) {
+    TempDir dir;
+    WriteFile(dir / ".t1", "new");
+    WriteFile(dir / ".t2", "new");
+    WriteFile(dir / "taken", "old");
+    int fd = OpenDir(dir.path());
+    ASSERT_GE(fd, 0);
+    for (const char *to : {"free", "taken"}) {
+        FaultArmed noRenameat2("renameat2", 1, "einval");
+        faultshim_add("linkat", 1, "eperm");
+        EXPECT_EQ(std::string(to) == "free" ? 0 : EEXIST,
+                  renameIntoPlace(fd, std::string(to) == "free" ? ".t1" : ".t2", to,
+                                  Placing::kNoReplace));
+    }
+    close(fd);
+    EXPECT_EQ("new", ReadFile(dir / "free"));
+    EXPECT_EQ("old", ReadFile(dir / "taken"));
+}
+
+TEST(ReadWholeFile, SpecialFilesAreRefusedWithoutBlocking) {
+    TempDir dir;
+    ASSERT_EQ(0, mkfifo((dir / "fifo").c_str(), 0600));
+    std::string content = "stale";
+    EXPECT_EQ(EINVAL, readWholeFile((dir / "fifo").c_str(), &content));
+    EXPECT_EQ("", content);
+    EXPECT_EQ(EISDIR, readWholeFile(dir.path().c_str(), &content));
+    EXPECT_EQ(ENOENT, readWholeFile((dir / "none").c_str(), &content));
+    WriteFile(dir / "f", std::string("a\0b", 3));
+    EXPECT_EQ(0, readWholeFile((dir / "f").c_str(), &content));
+    EXPECT_EQ(std::string("a\0b", 3), content);
+}
+
+TEST(ReplaceFileContent, NewInodeSameModeAndOwnerNothingElseInTheFolder) {
+    TempDir dir;
+    std::string ini = dir / "notes.ini";
+    WriteFile(ini, "A=1\n");
+    ASSERT_EQ(0, chmod(ini.c_str(), 0640));
+    if (geteuid() == 0) {
+        ASSERT_EQ(0, chown(ini.c_str(), 4321, 4322));
+    }
+    struct stat before = StatOf(ini);
+    ASSERT_EQ(0, replaceFileContent(ini.c_str(), "A=1\nB=2\n"));
+    struct stat after = StatOf(ini);
+    EXPECT_EQ("A=1\nB=2\n", ReadFile(ini));
+    EXPECT_NE(before.st_ino, after.st_ino);  // a new file took the name; none was truncated
+    EXPECT_EQ(0640u, after.st_mode & 07777);
+    EXPECT_EQ(before.st_uid, after.st_uid);
+    EXPECT_EQ(before.st_gid, after.st_gid);
+    EXPECT_EQ(std::set<std::string>{"notes.ini"}, Names(dir.path()));
+}
+
+TEST(ReplaceFileContent, ALinkStaysAndTheFileItNamesIsReplacedInItsOwnFolder) {
+    TempDir dir;
+    ASSERT_EQ(0, mkdir((dir / "etc").c_str(), 0755));
+    ASSERT_EQ(0, mkdir((dir / "data").c_str(), 0755));
+    WriteFile(dir / "etc/notes.ini", "A=1\n");
+    ASSERT_EQ(0, symlink("../etc/notes.ini", (dir / "data/notes.ini").c_str()));
+    ASSERT_EQ(0, replaceFileContent((dir / "data/notes.ini").c_str(), "A=2\n"));
+    EXPECT_TRUE(S_ISLNK(StatOf(dir / "data/notes.ini").st_mode));
+    EXPECT_EQ("A=2\n", ReadFile(dir / "etc/notes.ini"));
+    EXPECT_EQ(std::set<std::string>{"notes.ini"}, Names(dir / "etc"));
+    EXPECT_EQ(std::set<std::string>{"notes.ini"}, Names(dir / "data"));
+
+    ASSERT_EQ(0, symlink("gone.ini", (dir / "data/dangling.ini").c_str()));
+    EXPECT_EQ(ENOENT, replaceFileContent((dir / "data/dangling.ini").c_str(), "x"));
+    EXPECT_FALSE(Exists(dir / "data/gone.ini"));
+}
+
+TEST(ReplaceFileContent, AFileThisUserMayNotWriteIsLeftAlone) {
+    TempDir dir;
+    ASSERT_EQ(0, chmod(dir.path().c_str(), 0777));  // the folder is writable to all
+    std::string ini = dir / "notes.ini";
+    WriteFile(ini, "A=1\n");
+    ASSERT_EQ(0, chmod(ini.c_str(), 0444));
+    EXPECT_EQ(EACCES, AsUnprivileged([&] { return replaceFileContent(ini.c_str(), "B=2\n"); }));
+    EXPECT_EQ("A=1\n", ReadFile(ini));
+    EXPECT_EQ(std::set<std::string>{"notes.ini"}, Names(dir.path()));
+}
+
+TEST(ReplaceFileContent, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
+    TempDir dir;
+    std::string ini = dir / "notes.ini";
+    WriteFile(ini, "A=1\n");
+    for (const char *step : {"write", "fsync", "renameat", "fchmod"}) {
+        FaultArmed full(step, 1, "enospc");
+        EXPECT_EQ(ENOSPC, replaceFileContent(ini.c_str(), "A=1\nB=2\n")) << step;
+        EXPECT_EQ("A=1\n", ReadFile(ini)) << step;
+        EXPECT_EQ(std::set<std::string>{"notes.ini"}, Names(dir.path())) << step;
+    }
+}
+
+TEST(RemoveFile, RemovesAndTellsAMissingFile) {
+    TempDir dir;
+    WriteFile(dir / "nlogctrl.lfh", "x");
+    EXPECT_EQ(0, removeFile((dir / "nlogctrl.lfh").c_str()));
+    EXPECT_FALSE(Exists(dir / "nlogctrl.lfh"));
+    EXPECT_EQ(ENOENT, removeFile((dir / "nlogctrl.lfh").c_str()));
+}
