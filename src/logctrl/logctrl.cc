@@ -5,13 +5,11 @@
 
 #include <ctype.h>
 #include <errno.h>
-#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
-#include <unistd.h>
 
 #include "notesapi/notesapi.h"
-#include "support/raii.h"
+#include "support/durable.h"
 #include "support/sysfile.h"
 #include "support/text.h"
 
@@ -30,36 +28,6 @@ bool setsKey(std::string_view line) {
     for (size_t i = 0; i < keyLen; i++)
         if (toupper((unsigned char)line[i]) != kKey[i]) return false;
     return true;
-}
-
-// The whole file as bytes (NUL bytes included); false on any read error, so
-// that a file we could not read completely is never rewritten.
-bool readAll(const char *path, std::string *content, bool *opened) {
-    UniqueFile file(fopen(path, "r"));
-    *opened = static_cast<bool>(file);
-    if (!file) return false;
-    char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, file.get())) > 0) content->append(buf, n);
-    return ferror(file.get()) == 0;
-}
-
-// Replaces the file's content in place, so it keeps its owner and mode;
-// every step is checked and the data is on disk before we say so.
-bool writeInPlace(const char *path, const std::string &content) {
-    UniqueFd fd(open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (!fd.valid()) return false;
-    const char *p = content.data();
-    size_t left = content.size();
-    while (left > 0) {
-        ssize_t n = write(fd.get(), p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        left -= (size_t)n;
-    }
-    if (fsync(fd.get()) != 0) return false;
-    return fd.Close() == 0;
 }
 
 }  // namespace
@@ -92,15 +60,17 @@ std::string withRecreateLogControl(std::string_view content) {
 }
 
 int setRecreateLogControl(const char *iniPath) {
+    // The whole file (NUL bytes included), or nothing: a file we could not
+    // read completely is never rewritten.
     std::string content;
-    bool opened = false;
-    if (!readAll(iniPath, &content, &opened)) {
+    if (readWholeFile(iniPath, &content) != 0) {
         printf("Fail to open %s\n", iniPath);
         return 0;
     }
-    // Truncating the file is the point of no return; a failure after it is
-    // reported, never hidden behind the success line.
-    if (!writeInPlace(iniPath, withRecreateLogControl(content))) {
+    // notes.ini is replaced whole by a synced new file, never truncated: a
+    // server that cannot start on a torn notes.ini is worse than no reset,
+    // and "Fail to edit" always means the file is as it was.
+    if (replaceFileContent(iniPath, withRecreateLogControl(content)) != 0) {
         printf("Fail to edit %s\n", iniPath);
         return 0;
     }

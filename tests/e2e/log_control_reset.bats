@@ -43,10 +43,12 @@ confirm_run() {
     new_server
     command -v setpriv >/dev/null || skip "setpriv is needed to drop privileges"
     cp "$SERVER/notes.ini" "$BATS_TEST_TMPDIR/ini.before"
-    # The runtime may read notes.ini, but this user may not write it.
+    # The runtime may read notes.ini, but this user may not write it; the
+    # folder is writable (the run lock lives there), which must not let a
+    # new file take notes.ini's place behind its owner's back.
     chmod 0644 "$SERVER/notes.ini"
     chmod -R a+rwX "$SERVER/logdir" "$SERVER/names.nsf"
-    chmod a+rx "$SERVER"
+    chmod a+rwx "$SERVER"
     # the other user must be able to reach the folder
     dir="$BATS_TEST_TMPDIR"
     while [ "$dir" != / ]; do chmod o+x "$dir"; dir=$(dirname "$dir"); done
@@ -62,5 +64,7 @@ confirm_run() {
     ! grep -q "Delete log control file" "$OUT_FILE"
     ! grep -q "Running media recovery" "$OUT_FILE"
     cmp "$SERVER/notes.ini" "$BATS_TEST_TMPDIR/ini.before"
+    [ "$(stat -c %U "$SERVER/notes.ini")" == "$(id -un)" ]
+    [ -z "$(leftovers "$SERVER")" ]
     [ -e "$SERVER/logdir/nlogctrl.lfh" ]
 }

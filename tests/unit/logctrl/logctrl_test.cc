@@ -10,7 +10,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "notesapi/notesapi.h"
 #include "support/temp_dir.h"
@@ -36,6 +40,18 @@ Rewrite RewriteIni(const std::string &before) {
     std::string output = testing::internal::GetCapturedStdout();
     EXPECT_EQ(result == 1 ? "Update " + ini + " with TRANSLOG_Recreate_Logctrl=1\n" : output, output);
     return {result, ReadFile(ini), output};
+}
+
+// The names in a folder, sorted: no temporary file may be left.
+std::vector<std::string> Entries(const std::string &folder) {
+    std::vector<std::string> names;
+    DIR *d = opendir(folder.c_str());
+    if (d == nullptr) return names;
+    while (struct dirent *e = readdir(d))
+        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
+    closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 }  // namespace
@@ -151,7 +167,7 @@ TEST(NotesIniRewrite, FileThatCannotBeWrittenIsLeftAlone) {
     EXPECT_EQ("A=1\n", ReadFile(ini));
 }
 
-TEST(NotesIniRewrite, WriteErrorIsFailToEditNeverUpdate) {
+TEST(NotesIniRewrite, WriteErrorIsFailToEditAndTheFileIsAsItWas) {
     TempDir dir;
     std::string ini = dir / "notes.ini";
     WriteFile(ini, "A=1\n");
@@ -160,19 +176,57 @@ TEST(NotesIniRewrite, WriteErrorIsFailToEditNeverUpdate) {
     std::string out = RewriteInChild(ini, false, 10, &result);
     EXPECT_EQ(0, result);
     EXPECT_EQ("Fail to edit " + ini + "\n", out);
+    EXPECT_EQ("A=1\n", ReadFile(ini));
+    EXPECT_EQ(std::vector<std::string>{"notes.ini"}, Entries(dir.path()));
 }
 
-TEST(NotesIniRewrite, RewrittenInPlaceKeepingModeAndInode) {
+TEST(NotesIniRewrite, ReplacedWholeKeepingModeAndOwner) {
     TempDir dir;
     std::string ini = dir / "notes.ini";
     WriteFile(ini, "A=1\n");
     chmod(ini.c_str(), 0640);
+    if (geteuid() == 0) {
+        ASSERT_EQ(0, chown(ini.c_str(), 4321, 4322));
+    }
     struct stat before, after;
     ASSERT_EQ(0, stat(ini.c_str(), &before));
     testing::internal::CaptureStdout();
     EXPECT_EQ(1, setRecreateLogControl(ini.c_str()));
     testing::internal::GetCapturedStdout();
     ASSERT_EQ(0, stat(ini.c_str(), &after));
-    EXPECT_EQ(before.st_ino, after.st_ino);
+    // A new file took the name: the old one was never truncated.
+    EXPECT_NE(before.st_ino, after.st_ino);
     EXPECT_EQ(0640u, after.st_mode & 07777);
+    EXPECT_EQ(before.st_uid, after.st_uid);
+    EXPECT_EQ(before.st_gid, after.st_gid);
+    EXPECT_EQ("A=1\n" + kSetting, ReadFile(ini));
+    EXPECT_EQ(std::vector<std::string>{"notes.ini"}, Entries(dir.path()));
+}
+
+TEST(NotesIniRewrite, ALinkedNotesIniKeepsTheLinkAndItsFileIsReplaced) {
+    TempDir dir;
+    ASSERT_EQ(0, mkdir((dir / "etc").c_str(), 0755));
+    WriteFile(dir / "etc/notes.ini", "A=1\n");
+    ASSERT_EQ(0, symlink("etc/notes.ini", (dir / "notes.ini").c_str()));
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(1, setRecreateLogControl((dir / "notes.ini").c_str()));
+    EXPECT_EQ("Update " + (dir / "notes.ini") + " with TRANSLOG_Recreate_Logctrl=1\n",
+              testing::internal::GetCapturedStdout());
+    struct stat st;
+    ASSERT_EQ(0, lstat((dir / "notes.ini").c_str(), &st));
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ("A=1\n" + kSetting, ReadFile(dir / "etc/notes.ini"));
+    EXPECT_EQ(std::vector<std::string>{"notes.ini"}, Entries(dir / "etc"));
+}
+
+TEST(NotesIniRewrite, AFifoIsNotWaitedOnAndNotReplaced) {
+    TempDir dir;
+    std::string ini = dir / "notes.ini";
+    ASSERT_EQ(0, mkfifo(ini.c_str(), 0600));
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(0, setRecreateLogControl(ini.c_str()));
+    EXPECT_EQ("Fail to open " + ini + "\n", testing::internal::GetCapturedStdout());
+    struct stat st;
+    ASSERT_EQ(0, lstat(ini.c_str(), &st));
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
