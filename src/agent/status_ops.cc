@@ -9,6 +9,7 @@
 
 #include "recovery/recover_db.h"
 #include "recovery/restore_single.h"
+#include "support/run_lock.h"
 #include "support/sysfile.h"
 #include "support/text.h"
 
@@ -25,6 +26,17 @@ void formatMessage(char *msg, const char *format, ...) {
 
 bool fitsPathBuffer(const char *path) {
     return strnlen(path, kPathSize) < kPathSize;
+}
+
+bool lockRun(RunLock *lock, char *msg) {
+    char dataDir[kPathSize];
+    memset(dataDir, 0, sizeof dataDir);
+    OSGetDataDirectory(dataDir);
+    dataDir[kPathSize - 1] = '\0';
+    int error = lock->acquire(dataDir);
+    if (error == 0) return true;
+    describeRunLockFailure(error, dataDir, msg, kMessageSize);
+    return false;
 }
 
 // A path cut short by a buffer would name another file: refuse it whole.
@@ -58,21 +70,37 @@ extern "C" void restoreNsfDB(const char *backupFile, const char *dbPath, void * 
     memset(lmbcsDb, 0, sizeof lmbcsDb);
     memcpy(lmbcsDb, lmbcsWide, strlen(lmbcsWide) + 1);
 
+    // Another run changing the server's files would race this one.
+    RunLock lock;
+    if (!lockRun(&lock, msg)) return;
+    if (!isReplaceableDatabase(dbPath)) {
+        formatMessage(msg, "%s: %s", kNotRegularDatabase, dbPath);
+        return;
+    }
+    OfflineMark mark;
+    int result = mark.set(dbPath);
+    if (result != 0) {
+        get_sys_error_message(result, msg);
+        return;
+    }
     // Unlike the command line, 5113 stops here too: an agent that cannot
     // take the database offline must not copy over a file a server may hold.
-    STATUS status = TakeDbsOffline(lmbcsDb);
+    bool resumed = false;
+    STATUS status = takeOfflineForRestore(lmbcsDb, mark, &resumed);
     if (status != NOERROR) {
+        mark.clearIfOwn();
         get_api_error_message(status, msg);
         return;
     }
-    int copyResult = RestoreDbs(backupFile, dbPath);
-    if (copyResult != 0) {
-        // The database stays offline: a half-written file must not go live.
-        get_sys_error_message(copyResult, msg);
-        return;
-    }
+    result = RestoreDbs(backupFile, dbPath);
+    // A failed copy changed nothing of the live file: it goes back online as
+    // it was, and the copy's failure is what the caller hears.
     status = BringDbsOnline(lmbcsDb);
-    if (status != NOERROR) get_api_error_message(status, msg);
+    if (status == NOERROR) mark.clear();
+    if (result != 0)
+        get_sys_error_message(result, msg);
+    else if (status != NOERROR)
+        get_api_error_message(status, msg);
 }
 
 extern "C" void recoverNsfDB(const char *backupFile, const char *dateTime, int newDbiid,

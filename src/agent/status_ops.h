@@ -7,6 +7,7 @@
 
 #include "agent/include/nsfmend/agent.h"
 #include "notesapi/notesapi.h"
+#include "support/run_lock.h"
 
 // The caller's message buffer holds at least this much.
 constexpr size_t kMessageSize = NSFMEND_MSG_SIZE;
@@ -19,5 +20,8 @@ void setMessage(char *msg, const char *text);
 void formatMessage(char *msg, const char *format, ...) __attribute__((format(printf, 2, 3)));
 // True when path and its terminator fit a kPathSize buffer.
 bool fitsPathBuffer(const char *path);
+// Takes the run lock of the server's data directory; false, with the reason
+// in the message buffer, when another run holds it or it cannot be taken.
+bool lockRun(RunLock *lock, char *msg);
 
 #endif

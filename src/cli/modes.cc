@@ -1,19 +1,42 @@
 // The two work modes of the driver. Everything they call prints its own
 // lines; a mode only turns the 1/0 outcome into the exit status.
 #include <stdio.h>
+#include <string.h>
 
 #include "cli/driver.h"
 #include "logctrl/logctrl.h"
 #include "recovery/media_recovery.h"
 #include "recovery/restore_single.h"
+#include "support/run_lock.h"
+
+namespace {
+
+// A run that changes the server's files holds the data directory's run
+// lock; a second one stops here, before it has changed anything.
+bool lockRun(const RunSettings &s, RunLock *lock) {
+    int error = lock->acquire(s.dataDir);
+    if (error == 0) return true;
+    char text[4096];
+    describeRunLockFailure(error, s.dataDir, text, sizeof text);
+    printf("%s\n", text);
+    return false;
+}
+
+}  // namespace
 
 int runSingleDatabaseMode(const RunSettings &s) {
+    // Recovering a backup file changes only that file; a restore replaces a
+    // live database.
+    RunLock lock;
+    if (strcmp(s.operation, "RESTORE") == 0 && !lockRun(s, &lock)) return 1;
     int ok = restoreSingleDatabase(s.operation, s.inputFile, s.restoreDb, s.cutOffTime, s.newDbiid,
                                    s.newRepid);
     return ok == 1 ? 0 : 1;
 }
 
 int runMediaRecoveryMode(const RunSettings &s) {
+    RunLock lock;
+    if (!lockRun(s, &lock)) return 1;
     // The log control state is reset before the sweep, so that the runtime
     // rebuilds it from the archived extents; a failed step stops the run.
     if (setRecreateLogControl(s.iniPath) != 1) return 1;

@@ -2,14 +2,20 @@
 // database (offline, copy over, online).
 #include "recovery/restore_single.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <string_view>
 
 #include "recovery/recover_db.h"
 #include "support/copy.h"
+#include "support/durable.h"
 #include "support/text.h"
+
+const char kNotRegularDatabase[] =
+    "Not a regular file (a symbolic link or special file is never replaced)";
 
 STATUS TakeDbsOffline(const char *dbPath) {
     // The API takes the path as char * but does not write to it.
@@ -24,6 +30,51 @@ STATUS BringDbsOnline(const char *dbPath) {
     return NSFBringDatabaseOnline(const_cast<char *>(dbPath), 0);
 }
 
+bool isReplaceableDatabase(const char *dbPath) {
+    struct stat st;
+    if (lstat(dbPath, &st) != 0) return true;  // nothing there, or the copy says why
+    return S_ISREG(st.st_mode);
+}
+
+int OfflineMark::set(const char *dbPath) {
+    const char *slash = strrchr(dbPath, '/');
+    std::string folder = slash == nullptr ? std::string() : std::string(dbPath, slash + 1);
+    path_ = folder + hiddenSiblingName(slash == nullptr ? dbPath : slash + 1, "nsfmend-offline");
+    struct stat st;
+    leftBefore_ = lstat(path_.c_str(), &st) == 0;
+    return writeWholeFile(path_.c_str(), std::string(dbPath) + "\n", nullptr, Placing::kReplace);
+}
+
+void OfflineMark::clear() {
+    if (!path_.empty()) (void)removeFile(path_.c_str());
+}
+
+STATUS takeOfflineForRestore(const char *apiPath, const OfflineMark &mark, bool *resumed) {
+    *resumed = false;
+    STATUS status = TakeDbsOffline(apiPath);
+    if (status == NOERROR || status == STATUS_DB_NOT_IN_USE || !mark.leftByEarlierRestore())
+        return status;
+    if (BringDbsOnline(apiPath) != NOERROR) return status;
+    *resumed = true;
+    return TakeDbsOffline(apiPath);
+}
+
+namespace {
+
+// The bringing-online step with its lines; 1 when the database is online.
+// After a failed copy it runs too: nothing of the live file has changed, so
+// the database goes back online as it was.
+int bringBackOnline(const char *dbPath, char *reason) {
+    printf(" Bringing database %s online ...\n", dbPath);
+    STATUS status = BringDbsOnline(dbPath);
+    if (status == NOERROR) return 1;
+    get_api_error_message(status, reason);
+    printf(" Fail to bring database %s online, Reason=%s\n", dbPath, reason);
+    return 0;
+}
+
+}  // namespace
+
 int restoreSingleDatabase(const char *operation, const char *backupPath, const char *dbPath,
                           const char *cutOffTime, int newDbiid, int newRepid) {
     char reason[4096];
@@ -33,6 +84,13 @@ int restoreSingleDatabase(const char *operation, const char *backupPath, const c
     const std::string_view op = operation ? operation : "";
     if (op != "RECOVER" && op != "RESTORE" && op != "NOTE") return 1;
     if (backupPath == nullptr) backupPath = "";
+    const bool restore = op == "RESTORE" && dbPath != nullptr && dbPath[0] != '\0';
+
+    // Refused before anything, the backup file included, is changed.
+    if (restore && !isReplaceableDatabase(dbPath)) {
+        printf(" Fail to restore database %s, Reason=%s\n", dbPath, kNotRegularDatabase);
+        return 0;
+    }
 
     printf("\n\n Recovering backup file %s...\n", backupPath);
     STATUS status = (STATUS)RecoverDbs(backupPath, cutOffTime, newDbiid, newRepid, 0,
@@ -43,16 +101,30 @@ int restoreSingleDatabase(const char *operation, const char *backupPath, const c
         return 0;
     }
 
-    if (op != "RESTORE" || dbPath == nullptr || dbPath[0] == '\0') return 1;
+    if (!restore) return 1;
 
     printf(" Taking database %s offline ...\n", dbPath);
-    status = TakeDbsOffline(dbPath);
+    OfflineMark mark;
+    int marked = mark.set(dbPath);
+    if (marked != 0) {
+        get_sys_error_message(marked, reason);
+        printf(" Fail to restore database %s, Reason=%s\n", dbPath, reason);
+        return 0;
+    }
+    bool resumed = false;
+    status = takeOfflineForRestore(dbPath, mark, &resumed);
+    if (resumed)
+        printf(" Database %s was left offline by an interrupted restore: brought online and "
+               "taken offline again\n", dbPath);
     if (status != NOERROR) {
         get_api_error_message(status, reason);
         printf(" Fail to take database %s offline, Reason=%s\n", dbPath, reason);
         // No running server holds the file: it can be replaced as it is, and
         // there is nothing to bring back online.
-        if (status != STATUS_DB_NOT_IN_USE) return 0;
+        if (status != STATUS_DB_NOT_IN_USE) {
+            mark.clearIfOwn();
+            return 0;
+        }
         bringOnline = 0;
     }
 
@@ -60,19 +132,19 @@ int restoreSingleDatabase(const char *operation, const char *backupPath, const c
     int copied = RestoreDbs(backupPath, dbPath);
     if (copied != 0) {
         get_sys_error_message(copied, reason);
-        // The database stays offline: a half-written file must not be served.
         printf(" Fail to restore database %s, Reason=%s\n", dbPath, reason);
+        if (!bringOnline)
+            mark.clearIfOwn();
+        else if (bringBackOnline(dbPath, reason))
+            mark.clear();
         return 0;
     }
 
-    if (!bringOnline) return 1;
-
-    printf(" Bringing database %s online ...\n", dbPath);
-    status = BringDbsOnline(dbPath);
-    if (status != NOERROR) {
-        get_api_error_message(status, reason);
-        printf(" Fail to bring database %s online, Reason=%s\n", dbPath, reason);
-        return 0;
+    if (!bringOnline) {
+        mark.clearIfOwn();
+        return 1;
     }
+    if (!bringBackOnline(dbPath, reason)) return 0;
+    mark.clear();
     return 1;
 }

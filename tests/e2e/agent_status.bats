@@ -55,14 +55,29 @@ setup_file() {
     cmp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
 }
 
-@test "a failing copy leaves the system text and the database offline" {
+@test "a failing copy leaves the system text and the database online as it was" {
     mail_story
     emu server start >/dev/null
     cp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
     run agent restore "$BATS_TEST_TMPDIR/no-such-backup.nsf" "$LIVE"
     [ "$(field msg)" = "No such file or directory" ]
     cmp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
-    [ "$(db_field mail.nsf state)" = offline ]
+    [ "$(db_field mail.nsf state)" = online ]
+    [ -z "$(leftovers "$SERVER")" ]
+}
+
+@test "a link or special file in place of the live database is refused, nothing followed" {
+    mail_story
+    emu server start >/dev/null
+    echo "root's own file" > "$BATS_TEST_TMPDIR/target"
+    ln -s "$BATS_TEST_TMPDIR/target" "$SERVER/link.nsf"
+    mkfifo "$SERVER/fifo.nsf"
+    for db in link fifo; do
+        run agent restore "$BACKUP" "$SERVER/$db.nsf"
+        [ "$(field msg)" = "Not a regular file (a symbolic link or special file is never replaced): $SERVER/$db.nsf" ]
+    done
+    [ "$(cat "$BATS_TEST_TMPDIR/target")" = "root's own file" ]
+    [ -L "$SERVER/link.nsf" ] && [ -p "$SERVER/fifo.nsf" ]
 }
 
 @test "a failing online step leaves its text after the copy was made" {

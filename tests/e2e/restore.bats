@@ -59,14 +59,95 @@ setup() { mail_story; }
     cmp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
 }
 
-@test "a copy that fails leaves the database offline and does not bring it online" {
+@test "a copy that fails leaves the live database as it was and brings it back online" {
+    require_faultshim
     emu server start >/dev/null
-    # The destination is a folder: the copy cannot open it for writing.
-    mkdir "$SERVER/folder.nsf"
-    NOTESEMU_FAIL="NSFTakeDatabaseOffline=5113" run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$SERVER/folder.nsf"
+    cp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
+    # The disk fills up at the copy's first write.
+    FAULTSHIM_CALLS=copy_file_range FAULTSHIM_AT=1 FAULTSHIM_ACTION=enospc \
+        run with_faults nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
     [ "$status" -eq 1 ]
-    assert_output_has " Fail to restore database $SERVER/folder.nsf, Reason=Is a directory"
-    refute_output_has "Bringing database"
+    assert_output_has " Restoring database $LIVE 
+  from recovered backup file $BACKUP ...
+ Fail to restore database $LIVE, Reason=No space left on device
+ Bringing database $LIVE online ...
+"
+    refute_output_has "Fail to bring"
+    cmp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
+    [ "$(db_field "$LIVE" state)" == online ]
+    [ -z "$(leftovers "$SERVER")" ]
+}
+
+@test "a link, folder or FIFO at OUT= is refused before anything is changed" {
+    emu server start >/dev/null
+    cp "$BACKUP" "$BATS_TEST_TMPDIR/backup-before"
+    echo "root's own file" >"$BATS_TEST_TMPDIR/target"
+    ln -s "$BATS_TEST_TMPDIR/target" "$SERVER/link.nsf"
+    ln -s "$LIVE" "$SERVER/alias.nsf"
+    mkdir "$SERVER/folder.nsf"
+    mkfifo "$SERVER/fifo.nsf"
+    for out in link alias folder fifo; do
+        run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$SERVER/$out.nsf"
+        [ "$status" -eq 1 ]
+        assert_output_has " Fail to restore database $SERVER/$out.nsf, Reason=Not a regular file (a symbolic link or special file is never replaced)"
+        refute_output_has "Recovering backup file"
+    done
+    cmp "$BACKUP" "$BATS_TEST_TMPDIR/backup-before"
+    [ "$(cat "$BATS_TEST_TMPDIR/target")" == "root's own file" ]
+    [ -L "$SERVER/link.nsf" ] && [ -L "$SERVER/alias.nsf" ] && [ -p "$SERVER/fifo.nsf" ]
+    [ "$(db_field "$LIVE" state)" == online ]
+}
+
+@test "the recovered file takes the live database's name whole, by rename" {
+    emu server start >/dev/null
+    inode_before=$(stat -c %i "$LIVE")
+    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
+    [ "$status" -eq 0 ]
+    [ "$(stat -c %i "$LIVE")" != "$inode_before" ]
+    cmp "$BACKUP" "$LIVE"
+    [ -z "$(leftovers "$SERVER")" ]
+}
+
+@test "a restore stopped while the database is offline is taken over by the next one" {
+    require_faultshim
+    emu server start >/dev/null
+    cp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
+    # Stopped at the copy's rename (the first placed the offline mark): the
+    # database is offline, its file still the old one.
+    FAULTSHIM_CALLS=renameat FAULTSHIM_AT=2 run with_faults nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
+    [ "$status" -eq 137 ]
+    [ "$(db_field "$LIVE" state)" == offline ]
+    cmp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
+    [ "$(leftovers "$SERVER" | wc -l)" -eq 2 ]   # the copy and the offline mark
+
+    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
+    [ "$status" -eq 0 ]
+    assert_output_has " Taking database $LIVE offline ...
+ Database $LIVE was left offline by an interrupted restore: brought online and taken offline again
+ Restoring database $LIVE "
+    refute_output_has "Fail to"
+    cmp "$BACKUP" "$LIVE"
+    [ "$(db_field "$LIVE" state)" == online ]
+    [ -z "$(leftovers "$SERVER")" ]
+}
+
+@test "a database some other tool took offline is not taken over" {
+    require_faultshim
+    emu server start >/dev/null
+    cp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
+    # Offline without a restore's mark: as another tool would leave it.
+    FAULTSHIM_CALLS=renameat FAULTSHIM_AT=2 run with_faults nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
+    [ "$status" -eq 137 ]
+    rm "$SERVER/.mail.nsf.nsfmend-offline"
+    [ "$(db_field "$LIVE" state)" == offline ]
+    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
+    [ "$status" -eq 1 ]
+    assert_output_has " Fail to take database $LIVE offline, Reason=Database is already offline"
+    refute_output_has "Restoring database"
+    cmp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
+    [ "$(db_field "$LIVE" state)" == offline ]
+    # It set no mark of its own (the stopped run's copy waits for the next copy).
+    [ ! -e "$SERVER/.mail.nsf.nsfmend-offline" ]
 }
 
 @test "bringing the database online fails: the failure line and exit status 1" {

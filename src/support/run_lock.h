@@ -1,0 +1,34 @@
+// One run at a time per data directory. Media recovery, a restore and the
+// log archiving all change the server's files; two of them at once could
+// interleave a notes.ini rewrite, or clean up each other's temporary files.
+//
+// The lock is an advisory lock on a hidden file in the data directory, not
+// on the directory itself: the platform library locks the directory while
+// it writes, and a run holding that lock would wait for itself.
+#ifndef NSFMEND_SUPPORT_RUN_LOCK_H
+#define NSFMEND_SUPPORT_RUN_LOCK_H
+
+#include <stddef.h>
+
+#include "support/raii.h"
+
+// The lock file's name: hidden, and no database suffix.
+extern const char kRunLockName[];
+
+class RunLock {
+public:
+    // Takes the lock of dataDir without waiting. 0: held until destruction.
+    // EWOULDBLOCK: another run holds it. Anything else: the errno of
+    // creating, opening or locking the lock file.
+    int acquire(const char *dataDir);
+
+private:
+    UniqueFd fd_;
+};
+
+// The one line that tells why a run did not start, for the result of
+// acquire: "Another nsfmend run is working on <dataDir>; nothing was
+// changed" when busy, else "Fail to lock <lock file>, Reason=<text>".
+void describeRunLockFailure(int error, const char *dataDir, char *text, size_t size);
+
+#endif
