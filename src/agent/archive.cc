@@ -6,9 +6,9 @@
 #include <string.h>
 #include <time.h>
 
-#include "agent/durable.h"
+#include "agent/archived_copy.h"
+#include "agent/half_filled.h"
 #include "agent/status_ops.h"
-#include "support/copy.h"
 #include "support/sysfile.h"
 #include "support/text.h"
 
@@ -73,23 +73,27 @@ static void systemFailure(char *msg, const char *format, const char *path, int e
     formatMessage(msg, format, path, reason);
 }
 
-extern "C" WORD DoArchiveLogs(const char *suffix, const char *destDir, char *timeStamp,
-                              char *timeFormat, char *msg) {
-    if (msg == nullptr) return 1;
-    if (suffix == nullptr) suffix = "";
+// Arguments the run can never work with, refused before the run lock is
+// taken or the server asked, so nothing is copied or reported archived.
+static bool acceptableArguments(const char *suffix, const char *destDir, char *msg) {
     if (destDir == nullptr || destDir[0] == '\0') {
         setMessage(msg, "Invalid destination directory: empty");
-        return 1;
+        return false;
     }
-    // The shortest name an extent can get: refused before the server is
-    // even asked, so nothing is copied and nothing is reported archived.
+    // The shortest name an extent can get.
     char archivedName[kPathSize];
     if (!formatArchivedName(archivedName, sizeof archivedName, destDir, 0, suffix)) {
         formatMessage(msg, "Archived name too long (over 1023 characters): %sS0000000.TXN%s",
                       destDir, suffix);
-        return 1;
+        return false;
     }
+    return true;
+}
 
+// The archiving run; the caller holds the run lock.
+static WORD archiveLogs(const char *suffix, const char *destDir, char *timeStamp,
+                        char *timeFormat, char *msg) {
+    char archivedName[kPathSize] = {};
     WORD style = 0;
     STATUS apiStatus = NSFGetTransLogStyle(&style);
     if (apiStatus == STATUS_LOGGING_OFF) {
@@ -114,6 +118,7 @@ extern "C" WORD DoArchiveLogs(const char *suffix, const char *destDir, char *tim
     }
     // From here on the bracket is open: every path below reaches
     // NSFEndArchivingLogs exactly once.
+    removeArchiveLeftovers(destDir);
     if (timeStamp != nullptr) getCurrentTime(timeStamp, timeFormat);
 
     WORD status = 0;
@@ -146,21 +151,15 @@ extern "C" WORD DoArchiveLogs(const char *suffix, const char *destDir, char *tim
             status = 1;
             break;
         }
-        result = LogFileCopy(extentPath, archivedName, 1);
+        // Once told, the server may reuse the extent: the copy and its folder
+        // entry are on disk before NSFDoneArchivingLog, and a copy an earlier
+        // run already made counts as made.
+        result = archiveFile(extentPath, archivedName);
         if (result != 0) {
             char reason[kMessageSize];
             memset(reason, 0, sizeof reason);
             get_sys_error_message(result, reason);
             formatMessage(msg, "Error copying file %s to %s. %s", extentPath, archivedName, reason);
-            status = 1;
-            break;
-        }
-        // Once told, the server may reuse the extent: the copy and its folder
-        // entry must be on disk first, or a power cut loses those transactions.
-        result = syncFile(archivedName);
-        if (result == 0) result = syncParentDirectory(archivedName);
-        if (result != 0) {
-            systemFailure(msg, "Error syncing archived file %s. %s", archivedName, result);
             status = 1;
             break;
         }
@@ -179,7 +178,7 @@ extern "C" WORD DoArchiveLogs(const char *suffix, const char *destDir, char *tim
     if (!resolveLogDirectory(logDir, sizeof logDir)) {
         setMessage(msg, "Fail to get transaction log directory");
         status = 1;
-    } else if (archiveHalfFilledLogs(logDir, destDir, suffix, msg) == 0) {
+    } else if (captureHalfFilledLogs(logDir, destDir, suffix, msg) == 0) {
         status = 1;
     }
 
@@ -190,6 +189,16 @@ extern "C" WORD DoArchiveLogs(const char *suffix, const char *destDir, char *tim
     }
     if (status == 0) setMessage(msg, NSFMEND_QMR_SUCCESS);
     return status;
+}
+
+extern "C" WORD DoArchiveLogs(const char *suffix, const char *destDir, char *timeStamp,
+                              char *timeFormat, char *msg) {
+    if (msg == nullptr) return 1;
+    if (suffix == nullptr) suffix = "";
+    if (!acceptableArguments(suffix, destDir, msg)) return 1;
+    RunLock lock;
+    if (!lockRun(&lock, msg)) return 1;
+    return archiveLogs(suffix, destDir, timeStamp, timeFormat, msg);
 }
 
 extern "C" void spoolNsfArchiveLogs(const char *destDir, const char *suffix, char *timeStamp,
@@ -209,9 +218,14 @@ extern "C" void spoolNsfArchiveLogs(const char *destDir, const char *suffix, cha
     memcpy(folder, destDir, length);
     if (folder[length - 1] != DirSlash[0]) folder[length] = DirSlash[0];
 
+    if (suffix == nullptr) suffix = "";
+    if (!acceptableArguments(suffix, folder, msg)) return;
+    // Held from before the folder is made to after the bracket is closed.
+    RunLock lock;
+    if (!lockRun(&lock, msg)) return;
     // A failure here is reported by the loop, which creates it again before
-    // each extent; the message buffer is always written by DoArchiveLogs.
+    // each extent; the message buffer is always written by the run.
     SysFileCreateDirectory(folder);
-    if (DoArchiveLogs(suffix, folder, timeStamp, timeFormat, msg) == 0)
+    if (archiveLogs(suffix, folder, timeStamp, timeFormat, msg) == 0)
         setMessage(msg, NSFMEND_QMR_SUCCESS);
 }

@@ -3,15 +3,16 @@
 #include "agent/half_filled.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <string_view>
 
-#include "agent/durable.h"
+#include "agent/archived_copy.h"
 #include "agent/status_ops.h"
-#include "support/copy.h"
 #include "support/raii.h"
 #include "support/text.h"
 
@@ -19,13 +20,13 @@ const char kLogControlFileName[] = "nlogctrl.lfh";
 
 namespace {
 
-// Existence test of the archived name by opening it as a folder: only ENOENT
-// means nothing of that name is there. A file (ENOTDIR), a folder (opens)
-// or a destination we cannot search (EACCES) all mean: leave it alone.
-bool nameIsFree(const char *archivedName) {
-    UniqueDir folder(opendir(archivedName));
-    if (folder) return false;
-    return errno == ENOENT;
+// Only regular files (or links to one) are extents: a FIFO would block the
+// copy, a device never end, a folder holds no log. A name that cannot be
+// looked up is left to the copy, which reports why.
+bool isSpecialFile(int folderFd, const char *name) {
+    struct stat st;
+    if (folderFd < 0 || fstatat(folderFd, name, &st, 0) != 0) return false;
+    return !S_ISREG(st.st_mode);
 }
 
 }  // namespace
@@ -36,9 +37,7 @@ int file_select(const struct dirent *entry) {
     return 1;
 }
 
-extern "C" int archiveHalfFilledLogs(const char *logDir, const char *destDir, const char *suffix,
-                                     char *msg) {
-    if (msg == nullptr) return 0;
+int captureHalfFilledLogs(const char *logDir, const char *destDir, const char *suffix, char *msg) {
     if (logDir == nullptr || destDir == nullptr) {
         get_sys_error_message(EINVAL, msg);
         return 0;
@@ -52,15 +51,15 @@ extern "C" int archiveHalfFilledLogs(const char *logDir, const char *destDir, co
         return 0;
     }
     list.setCount(count);
-    if (count == 0) {
-        formatMessage(msg, "No files under transaction log dir: %s\n", logDir);
-        return 0;
-    }
+    UniqueFd folder(open(logDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 
     size_t dirLength = strlen(logDir);
     const char *separator = (dirLength > 0 && logDir[dirLength - 1] == DirSlash[0]) ? "" : DirSlash;
+    int files = 0;
     for (int i = 0; i < list.count(); ++i) {
         const char *name = list[i]->d_name;
+        if (isSpecialFile(folder.get(), name)) continue;
+        ++files;
         char sourcePath[kPathSize];
         char archivedName[kPathSize];
         memset(archivedName, 0, sizeof archivedName);
@@ -76,23 +75,28 @@ extern "C" int archiveHalfFilledLogs(const char *logDir, const char *destDir, co
                           name, suffix);
             return 0;
         }
-        if (!nameIsFree(archivedName)) continue;
-
-        int result = LogFileCopy(sourcePath, archivedName, 1);
+        // The same rules as the archive loop: an identical copy is kept, an
+        // earlier capture of the same extent is completed, anything else of
+        // that name is a failure rather than a silent skip.
+        int result = archiveFile(sourcePath, archivedName);
         if (result != 0) {
             char reason[kMessageSize];
             get_sys_error_message(result, reason);
             formatMessage(msg, "Error copying file %s to %s. %s", sourcePath, archivedName, reason);
             return 0;
         }
-        result = syncFile(archivedName);
-        if (result == 0) result = syncParentDirectory(archivedName);
-        if (result != 0) {
-            char reason[kMessageSize];
-            get_sys_error_message(result, reason);
-            formatMessage(msg, "Error syncing archived file %s. %s", archivedName, reason);
-            return 0;
-        }
+    }
+    if (files == 0) {
+        formatMessage(msg, "No files under transaction log dir: %s\n", logDir);
+        return 0;
     }
     return 1;
+}
+
+extern "C" int archiveHalfFilledLogs(const char *logDir, const char *destDir, const char *suffix,
+                                     char *msg) {
+    if (msg == nullptr) return 0;
+    RunLock lock;
+    if (!lockRun(&lock, msg)) return 0;
+    return captureHalfFilledLogs(logDir, destDir, suffix, msg);
 }

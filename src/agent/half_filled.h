@@ -11,6 +11,9 @@ extern const char kLogControlFileName[];
 // scandir filter: 0 for ".", ".." and the log control file, else 1.
 int file_select(const struct dirent *entry);
 
-// archiveHalfFilledLogs itself is declared in nsfmend/agent.h.
+// The capture itself, for a caller that holds the run lock (the archiving
+// run); archiveHalfFilledLogs, declared in nsfmend/agent.h, takes the lock
+// and calls it.
+int captureHalfFilledLogs(const char *logDir, const char *destDir, const char *suffix, char *msg);
 
 #endif

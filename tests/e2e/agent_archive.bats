@@ -53,17 +53,53 @@ setup() {
     [ -f "$BATS_TEST_TMPDIR/flatS0000002.TXNx" ]
 }
 
-@test "an existing archived name stops the loop and that extent is not reported archived" {
+@test "an archived name holding something else stops the loop, the capture too, and stays as it was" {
     write_changes mail.nsf 13
     mkdir -p "$BACKUP"
     echo "an older copy" > "$BACKUP/S0000002.TXN"
     run agent spool "$BACKUP" ""
+    # The capture meets the same name and stops there; its text is the last.
     [ "$(field msg)" = "Error copying file $SERVER/logdir/S0000002.TXN to $BACKUP/S0000002.TXN. File exists" ]
     [ "$(extent_states | tr '\n' ' ')" = "S0000001.TXN archived S0000002.TXN full S0000003.TXN full S0000004.TXN current " ]
     [ "$(cat "$BACKUP/S0000002.TXN")" = "an older copy" ]
-    # The capture still ran and saved what had no copy.
-    cmp "$SERVER/logdir/S0000003.TXN" "$BACKUP/S0000003.TXN"
+    cmp "$SERVER/logdir/S0000001.TXN" "$BACKUP/S0000001.TXN"
+    [ ! -e "$BACKUP/S0000003.TXN" ]
+    [ -z "$(leftovers "$BACKUP")" ]
+}
+
+@test "a rerun takes identical copies as archived and completes an earlier capture" {
+    write_changes mail.nsf 13
+    mkdir -p "$BACKUP"
+    cp "$SERVER/logdir/S0000001.TXN" "$BACKUP/S0000001.TXN"
+    head -c 40 "$SERVER/logdir/S0000002.TXN" > "$BACKUP/S0000002.TXN"
+    inode=$(stat -c %i "$BACKUP/S0000001.TXN")
+    run agent spool "$BACKUP" ""
+    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    [ "$(stat -c %i "$BACKUP/S0000001.TXN")" = "$inode" ]
+    for n in 1 2 3 4; do cmp "$SERVER/logdir/S000000$n.TXN" "$BACKUP/S000000$n.TXN"; done
+    [ "$(extent_states | tr '\n' ' ')" = "S0000001.TXN archived S0000002.TXN archived S0000003.TXN archived S0000004.TXN current " ]
+
+    # The extent being filled grows; with the same suffix the next run
+    # replaces its earlier capture with the longer copy.
+    "$NOTESEMU" put mail.nsf 99 "more" >/dev/null
+    ! cmp -s "$SERVER/logdir/S0000004.TXN" "$BACKUP/S0000004.TXN"
+    run agent spool "$BACKUP" ""
+    [ "$(field msg)" = QMR_NSF_SUCCESS ]
     cmp "$SERVER/logdir/S0000004.TXN" "$BACKUP/S0000004.TXN"
+    [ -z "$(leftovers "$BACKUP")" ]
+}
+
+@test "leftovers of a stopped run are removed; special files in the log folder are not copied" {
+    write_changes mail.nsf 5
+    mkdir -p "$BACKUP"
+    printf partial > "$BACKUP/.S0000001.TXN.nsfmend-0badc0de"
+    printf partial > "$BACKUP/.S0000009.TXN-x.nsfmend-12345678"
+    mkfifo "$SERVER/logdir/S0000090.TXN"
+    ln -s /dev/zero "$SERVER/logdir/S0000091.TXN"
+    run timeout 20 env LD_LIBRARY_PATH="$AGENT_LIBDIR:$LIBNOTES_DIR" "$AGENT_CLIENT" spool "$BACKUP" ""
+    [ "$status" -eq 0 ]
+    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    [ "$(ls -A "$BACKUP" | tr '\n' ' ')" = "S0000001.TXN S0000002.TXN " ]
 }
 
 @test "archive style and unknown styles archive; circular, linear and no logging are refused" {
@@ -106,25 +142,26 @@ setup() {
     [ "$(extent_states | tr '\n' ' ')" = "S0000001.TXN full S0000002.TXN current " ]
 }
 
-@test "a destination that cannot be created stops the loop; the capture skips what it cannot look up" {
+@test "a destination that cannot be created stops the loop; the capture reports what it cannot look up" {
     write_changes mail.nsf 5
     echo file > "$BATS_TEST_TMPDIR/plain"
     run agent archive "" "$BATS_TEST_TMPDIR/plain/sub/"
     [ "$(field result)" = 1 ]
-    [ "$(field msg)" = "Error creating directory $BATS_TEST_TMPDIR/plain/sub/. Not a directory" ]
+    [ "$(field msg)" = "Error copying file $SERVER/logdir/S0000001.TXN to $BATS_TEST_TMPDIR/plain/sub/S0000001.TXN. Not a directory" ]
     [ "$(extent_states | tr '\n' ' ')" = "S0000001.TXN full S0000002.TXN current " ]
 }
 
-@test "the capture skips names that exist and never copies the log control file" {
+@test "the capture keeps identical copies, completes earlier ones and never copies the log control file" {
     mkdir -p "$BATS_TEST_TMPDIR/logs" "$BACKUP"
     printf one > "$BATS_TEST_TMPDIR/logs/S0000001.TXN"
     printf two > "$BATS_TEST_TMPDIR/logs/S0000002.TXN"
     printf ctl > "$BATS_TEST_TMPDIR/logs/nlogctrl.lfh"
-    printf old > "$BACKUP/S0000001.TXN"
+    printf one > "$BACKUP/S0000001.TXN"
+    printf t > "$BACKUP/S0000002.TXN"
     run agent capture "$BATS_TEST_TMPDIR/logs" "$BACKUP/" ""
     [ "$(field result)" = 1 ]
     [ "$(field msg)" = untouched ]
-    [ "$(cat "$BACKUP/S0000001.TXN")" = old ]
+    [ "$(cat "$BACKUP/S0000001.TXN")" = one ]
     [ "$(cat "$BACKUP/S0000002.TXN")" = two ]
     [ ! -e "$BACKUP/nlogctrl.lfh" ]
 
@@ -147,9 +184,12 @@ setup() {
     [ "$(field msg)" = QMR_NSF_SUCCESS ]
     # The server records the extent as archived by replacing its control file.
     done_line=$(grep -n 'rename.*nlogctrl' "$BATS_TEST_TMPDIR/trace" | head -n 1 | cut -d: -f1)
-    file_sync=$(grep -n "fsync([0-9]*<$BACKUP/S0000001.TXN>)" "$BATS_TEST_TMPDIR/trace" | tail -n 1 | cut -d: -f1)
-    dir_sync=$(grep -n "fsync([0-9]*<$BACKUP>)" "$BATS_TEST_TMPDIR/trace" | head -n 1 | cut -d: -f1)
-    [ -n "$done_line" ] && [ -n "$file_sync" ] && [ -n "$dir_sync" ]
-    [ "$file_sync" -lt "$done_line" ]
+    # The copy is synced under its hidden name, renamed, then the folder synced.
+    file_sync=$(grep -n "fsync([0-9]*<$BACKUP/\.S0000001\.TXN\.nsfmend-[0-9a-f]*>)" "$BATS_TEST_TMPDIR/trace" | tail -n 1 | cut -d: -f1)
+    placed=$(grep -n "renameat2(.*\"\.S0000001\.TXN\.nsfmend-[0-9a-f]*\", .*\"S0000001\.TXN\", RENAME_NOREPLACE) = 0" "$BATS_TEST_TMPDIR/trace" | head -n 1 | cut -d: -f1)
+    dir_sync=$(awk -v from="$placed" 'NR > from && index($0, "fsync") && index($0, "<'"$BACKUP"'>)") { print NR; exit }' "$BATS_TEST_TMPDIR/trace")
+    [ -n "$done_line" ] && [ -n "$file_sync" ] && [ -n "$placed" ] && [ -n "$dir_sync" ]
+    [ "$file_sync" -lt "$placed" ]
+    [ "$placed" -lt "$dir_sync" ]
     [ "$dir_sync" -lt "$done_line" ]
 }

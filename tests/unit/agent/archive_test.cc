@@ -1,4 +1,4 @@
-// Archived names, the time stamp, the log folder and the folder sync.
+// Archived names, the time stamp and the log folder.
 #include "agent/archive.h"
 
 #include <errno.h>
@@ -7,7 +7,6 @@
 
 #include <string>
 
-#include "agent/durable.h"
 #include "agent/include/nsfmend/agent.h"
 #include "agent_fixture.h"
 
@@ -50,15 +49,6 @@ TEST(TimeStamp, IsTheLocalTimeInTheFormatHandedBack) {
     ASSERT_EQ(0, regcomp(&pattern, "^[0-9]{4}(-[0-9]{2}){5}$", REG_EXTENDED | REG_NOSUB));
     EXPECT_EQ(0, regexec(&pattern, stamp, 0, nullptr, 0)) << stamp;
     regfree(&pattern);
-}
-
-TEST(FolderSync, SyncsTheFolderThatHoldsTheName) {
-    EXPECT_EQ(0, syncParentDirectory("/tmp/some-file"));
-    EXPECT_EQ(0, syncParentDirectory("/at-the-root"));
-    EXPECT_EQ(0, syncParentDirectory("relative-name"));
-    EXPECT_EQ(ENOENT, syncParentDirectory("/no/such/folder/file"));
-    EXPECT_EQ(ENOENT, syncFile("/no/such/file"));
-    EXPECT_EQ(0, syncFile("/etc/hostname"));
 }
 
 class LogFolder : public AgentTest {

@@ -1,9 +1,12 @@
 // The half-filled capture: which files of the log folder are copied, which
-// are skipped, and what a failure leaves in the message buffer.
+// existing copies count as made, and what a failure leaves in the message
+// buffer.
 #include "agent/half_filled.h"
 
 #include <errno.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -43,29 +46,78 @@ protected:
     std::string logs_, dest_;
 };
 
-TEST_F(Capture, CopiesWhatHasNoCopyAndSkipsTheRest) {
+TEST_F(Capture, CopiesWhatHasNoCopyAndKeepsAnIdenticalOne) {
     ASSERT_TRUE(writeFile(logs_ + "/S0000001.TXN", "one"));
     ASSERT_TRUE(writeFile(logs_ + "/S0000002.TXN", std::string("two\0\r\n\xff", 8)));
     ASSERT_TRUE(writeFile(logs_ + "/nlogctrl.lfh", "control"));
-    ASSERT_TRUE(writeFile(dest_ + "S0000001.TXN", "archived earlier"));
+    ASSERT_TRUE(writeFile(dest_ + "S0000001.TXN", "one"));
+    struct stat before;
+    ASSERT_EQ(0, stat((dest_ + "S0000001.TXN").c_str(), &before));
     MessageBuffer msg;
 
     EXPECT_EQ(1, archiveHalfFilledLogs(logs_.c_str(), dest_.c_str(), "", msg.get()));
     EXPECT_EQ("untouched", msg.text());
-    EXPECT_EQ("archived earlier", readFile(dest_ + "S0000001.TXN"));
+    struct stat after;
+    ASSERT_EQ(0, stat((dest_ + "S0000001.TXN").c_str(), &after));
+    EXPECT_EQ(before.st_ino, after.st_ino);  // already archived: not copied again
     EXPECT_EQ(std::string("two\0\r\n\xff", 8), readFile(dest_ + "S0000002.TXN"));
     EXPECT_FALSE(exists(dest_ + "nlogctrl.lfh"));
 }
 
-TEST_F(Capture, NamesCopiesWithTheSuffixAndSkipsAFolderOfThatName) {
+TEST_F(Capture, AnEarlierCaptureOfTheSameExtentIsCompleted) {
+    ASSERT_TRUE(writeFile(logs_ + "/S0000003.TXN", "records 1 2 3 4"));
+    ASSERT_TRUE(writeFile(dest_ + "S0000003.TXN-x", "records 1 2"));
+    MessageBuffer msg;
+    EXPECT_EQ(1, archiveHalfFilledLogs(logs_.c_str(), dest_.c_str(), "-x", msg.get()));
+    EXPECT_EQ("records 1 2 3 4", readFile(dest_ + "S0000003.TXN-x"));
+}
+
+TEST_F(Capture, AnythingElseOfThatNameIsAFailureAndStaysAsItWas) {
     ASSERT_TRUE(writeFile(logs_ + "/S0000001.TXN", "one"));
     ASSERT_TRUE(writeFile(logs_ + "/S0000002.TXN", "two"));
-    ASSERT_TRUE(makeDir(dest_ + "S0000001.TXN-x"));
+    ASSERT_TRUE(writeFile(logs_ + "/S0000003.TXN", "three"));
+    ASSERT_TRUE(writeFile(dest_ + "S0000002.TXN", "another server's extent"));
+    ASSERT_TRUE(makeDir(dest_ + "S0000003.TXN"));
     MessageBuffer msg;
 
-    EXPECT_EQ(1, archiveHalfFilledLogs(logs_.c_str(), dest_.c_str(), "-x", msg.get()));
-    EXPECT_EQ("two", readFile(dest_ + "S0000002.TXN-x"));
-    EXPECT_FALSE(exists(dest_ + "S0000002.TXN"));
+    EXPECT_EQ(0, archiveHalfFilledLogs(logs_.c_str(), dest_.c_str(), "", msg.get()));
+    EXPECT_EQ("Error copying file " + logs_ + "/S0000002.TXN to " + dest_ + "S0000002.TXN. " +
+                  strerror(EEXIST),
+              msg.text());
+    EXPECT_EQ("one", readFile(dest_ + "S0000001.TXN"));
+    EXPECT_EQ("another server's extent", readFile(dest_ + "S0000002.TXN"));
+
+    // A folder of that name is no copy either; the first failure in byte
+    // order is the one reported, and nothing after it is tried.
+    ASSERT_EQ(0, unlink((dest_ + "S0000002.TXN").c_str()));
+    ASSERT_TRUE(writeFile(logs_ + "/S0000004.TXN", "four"));
+    MessageBuffer folder;
+    EXPECT_EQ(0, archiveHalfFilledLogs(logs_.c_str(), dest_.c_str(), "", folder.get()));
+    EXPECT_EQ("Error copying file " + logs_ + "/S0000003.TXN to " + dest_ + "S0000003.TXN. " +
+                  strerror(EEXIST),
+              folder.text());
+    EXPECT_EQ("two", readFile(dest_ + "S0000002.TXN"));
+    EXPECT_FALSE(exists(dest_ + "S0000004.TXN"));
+}
+
+TEST_F(Capture, SpecialFilesAreNeitherCopiedNorWaitedOn) {
+    ASSERT_TRUE(writeFile(logs_ + "/S0000001.TXN", "one"));
+    ASSERT_EQ(0, mkfifo((logs_ + "/S0000002.TXN").c_str(), 0600));
+    ASSERT_EQ(0, symlink("/dev/zero", (logs_ + "/S0000003.TXN").c_str()));
+    ASSERT_TRUE(makeDir(logs_ + "/S0000004.TXN"));
+    ASSERT_EQ(0, symlink(logs_.c_str(), (logs_ + "/S0000005.TXN").c_str()));
+    MessageBuffer msg;
+    EXPECT_EQ(1, archiveHalfFilledLogs(logs_.c_str(), dest_.c_str(), "", msg.get()));
+    EXPECT_EQ("untouched", msg.text());
+    EXPECT_EQ("one", readFile(dest_ + "S0000001.TXN"));
+    for (const char *n : {"S0000002.TXN", "S0000003.TXN", "S0000004.TXN", "S0000005.TXN"})
+        EXPECT_FALSE(exists(dest_ + n)) << n;
+
+    // Only special files beside the log control file: nothing to capture.
+    ASSERT_EQ(0, unlink((logs_ + "/S0000001.TXN").c_str()));
+    MessageBuffer none;
+    EXPECT_EQ(0, archiveHalfFilledLogs(logs_.c_str(), dest_.c_str(), "", none.get()));
+    EXPECT_EQ("No files under transaction log dir: " + logs_ + "\n", none.text());
 }
 
 TEST_F(Capture, LogFolderWithOrWithoutSlashGivesTheSameSourcePaths) {
@@ -92,20 +144,6 @@ TEST_F(Capture, AFolderHoldingOnlyTheLogControlFileIsAFailure) {
     MessageBuffer msg;
     EXPECT_EQ(0, archiveHalfFilledLogs(logs_.c_str(), dest_.c_str(), "", msg.get()));
     EXPECT_EQ("No files under transaction log dir: " + logs_ + "\n", msg.text());
-}
-
-TEST_F(Capture, StopsAtTheFirstFailingCopyInByteOrder) {
-    // Entries are not told apart by type: a folder fails its copy.
-    ASSERT_TRUE(makeDir(logs_ + "/b"));
-    ASSERT_TRUE(makeDir(logs_ + "/a"));
-    ASSERT_TRUE(writeFile(logs_ + "/c", "never reached"));
-    MessageBuffer msg;
-
-    EXPECT_EQ(0, archiveHalfFilledLogs(logs_.c_str(), dest_.c_str(), "", msg.get()));
-    EXPECT_EQ(0u, msg.text().find("Error copying file " + logs_ + "/a to " + dest_ + "a. "))
-        << msg.text();
-    EXPECT_FALSE(exists(dest_ + "a"));
-    EXPECT_FALSE(exists(dest_ + "c"));
 }
 
 TEST_F(Capture, RefusesANameThatWouldNotFitBeforeCopyingAnything) {

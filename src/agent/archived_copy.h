@@ -1,0 +1,22 @@
+// One file into the archive, under the rules that make an archiving run safe
+// to repeat after it was stopped at any point, or after a capture of an
+// extent the server was still filling.
+#ifndef NSFMEND_AGENT_ARCHIVED_COPY_H
+#define NSFMEND_AGENT_ARCHIVED_COPY_H
+
+// Copies source to archivedName, which must not be replaced by anything
+// else: a missing name gets a new copy; a byte-identical file is already the
+// archived copy (it is synced, nothing is copied); a file whose bytes are
+// the start of the source's (an earlier capture of a half-filled extent) is
+// replaced whole by the full copy. Anything else there is left untouched
+// and gives EEXIST. 0 once archivedName holds the source's bytes on disk;
+// otherwise the errno of the failing step, or -1.
+int archiveFile(const char *source, const char *archivedName);
+
+// Removes the temporary files that interrupted runs left in the folder the
+// archived names are made in (destDir is their common start). Leftovers are
+// hidden and never taken for an extent, so a folder that cannot be cleaned
+// does not stop the archiving.
+void removeArchiveLeftovers(const char *destDir);
+
+#endif
