@@ -150,6 +150,9 @@ int listDirectory(const char *directory, StringArray *list, const char *topDirec
                 if (!listed) return 0;
                 continue;
             }
+            // A FIFO, socket or device is no database, whatever its name: the
+            // library would wait forever on a FIFO or read a device without end.
+            if (!S_ISREG(status.st_mode)) continue;
         }
 
         if (atTop && std::string_view(name) == "log.nsf") continue;

@@ -6,6 +6,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -110,6 +111,19 @@ TEST(ListDatabases, FollowsSymbolicLinksToDatabasesAndFolders) {
     Listing got = list(top);
     ASSERT_EQ(1, got.result) << got.message;
     EXPECT_EQ((std::vector<std::string>{top + "/alias.nsf", top + "/linked/far.nsf"}), got.paths);
+}
+
+TEST(ListDatabases, SpecialFilesAreNoDatabasesWhateverTheirName) {
+    ScratchDir dir;
+    ASSERT_TRUE(touch(dir / "a.nsf"));
+    ASSERT_EQ(0, mkfifo((dir / "fifo.nsf").c_str(), 0600));
+    ASSERT_EQ(0, symlink("/dev/zero", (dir / "zero.nsf").c_str()));
+    ASSERT_EQ(0, symlink("/dev/null", (dir / "null.box").c_str()));
+    ASSERT_TRUE(touch(dir / "z.box"));
+
+    Listing got = list(dir.path());
+    ASSERT_EQ(1, got.result) << got.message;
+    EXPECT_EQ((std::vector<std::string>{dir / "a.nsf", dir / "z.box"}), got.paths);
 }
 
 TEST(ListDatabases, DanglingLinkStopsTheListingNamingTheEntry) {
