@@ -1,8 +1,14 @@
 // Handing full log extents to a backup agent. One archiving bracket at a
-// time per process: Begin, First/Next (each full, unarchived extent once,
-// ascending), Done per extent copied, End.
+// time per server, as a real server has: Begin, First/Next (each full,
+// unarchived extent once, ascending), Done per extent copied, End. Across
+// processes the bracket is an advisory lock on a hidden file of the data
+// folder, held from Begin to End; a process that dies lets it go.
+#include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <set>
 #include <string>
@@ -26,6 +32,31 @@ struct Bracket {
 };
 
 Bracket g_bracket;
+// The bracket's lock, kept apart from g_bracket, which is reset by value.
+int g_bracketLock = -1;
+
+constexpr const char *kBracketLockName = ".notesemu-archiving";
+
+void ReleaseBracketLock() {
+    if (g_bracketLock >= 0) close(g_bracketLock);
+    g_bracketLock = -1;
+}
+
+// EMU_ERR_ARCHIVE_BUSY while another process has a bracket open.
+STATUS TakeBracketLock(const std::string &dataDir) {
+    int fd = open(emu::JoinPath(dataDir, kBracketLockName).c_str(),
+                  O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) return emu::FileStatus(errno);
+    while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EINTR) continue;
+        int err = errno;
+        close(fd);
+        if (err == EWOULDBLOCK) return EMU_ERR_ARCHIVE_BUSY;
+        return emu::FileStatus(err);
+    }
+    g_bracketLock = fd;
+    return NOERROR;
+}
 
 constexpr size_t kPathBuffer = 1024;  // the callers' extent path buffer
 
@@ -67,7 +98,10 @@ STATUS HandOut(UNID *logID, DWORD *logNumber, char *logPath) {
 }  // namespace
 
 namespace emu {
-void ResetArchiving() { g_bracket = Bracket(); }
+void ResetArchiving() {
+    g_bracket = Bracket();
+    ReleaseBracketLock();
+}
 }  // namespace emu
 
 extern "C" {
@@ -97,6 +131,8 @@ STATUS NSFBeginArchivingLogs(void) {
     emu::LogConfig cfg;
     st = emu::LoadLogConfig(&cfg);
     if (st != NOERROR) return st;
+    st = TakeBracketLock(cfg.dataDir);
+    if (st != NOERROR) return st;
     g_bracket = Bracket();
     g_bracket.cfg = cfg;
     g_bracket.open = true;
@@ -108,7 +144,7 @@ STATUS NSFEndArchivingLogs(void) {
     if (emu::InjectedFault("NSFEndArchivingLogs", &st)) return st;
     if (!emu::Started()) return EMU_ERR_NOT_STARTED;
     if (!g_bracket.open) return EMU_ERR_ARCHIVE_NOT_BEGUN;
-    g_bracket = Bracket();
+    emu::ResetArchiving();
     return NOERROR;
 }
 

@@ -1,8 +1,10 @@
 // Opening databases, offline/online, the archiving bracket and the log
 // control rebuild, through the exported calls against a real data folder.
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <fstream>
+#include <functional>
 
 #include "server_fixture.h"
 #include "txlog.h"
@@ -139,6 +141,41 @@ TEST_F(ArchiveTest, BracketRulesAndFullExtentsInOrder) {
     ASSERT_EQ(NSFBeginArchivingLogs(), NOERROR);
     EXPECT_EQ(Offered(&end), (std::vector<DWORD>{2}));
     ASSERT_EQ(NSFEndArchivingLogs(), NOERROR);
+}
+
+// Runs fn in a child process, after `before` ran here; fn's result is the
+// child's exit status.
+static int InChild(const std::function<void()> &before, const std::function<int()> &fn) {
+    int go[2];
+    if (pipe(go) != 0) return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        char c;
+        close(go[1]);
+        _exit(read(go[0], &c, 1) == 1 ? fn() : 99);
+    }
+    close(go[0]);
+    before();
+    if (write(go[1], "g", 1) != 1) return -1;
+    close(go[1]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(ArchiveTest, OneBracketPerServerAcrossProcesses) {
+    Init();
+    Fill(9);
+    ASSERT_EQ(Start(), NOERROR);
+    auto begin = [] { return NSFBeginArchivingLogs() == EMU_ERR_ARCHIVE_BUSY ? 1 : 0; };
+    // Another process with a bracket open on this server is refused.
+    EXPECT_EQ(1, InChild([] { ASSERT_EQ(NSFBeginArchivingLogs(), NOERROR); }, begin));
+    ASSERT_EQ(NSFEndArchivingLogs(), NOERROR);
+    EXPECT_EQ(0, InChild([] {}, begin));
+    // A process that dies with its bracket open does not block the next.
+    EXPECT_EQ(0, InChild([] {}, [] { return NSFBeginArchivingLogs() == NOERROR ? 0 : 1; }));
+    EXPECT_EQ(NSFBeginArchivingLogs(), NOERROR);
+    EXPECT_EQ(NSFEndArchivingLogs(), NOERROR);
 }
 
 TEST_F(ArchiveTest, OnlyArchiveStylesArchive) {
