@@ -1,6 +1,7 @@
 # make test: installs what is missing, builds x86-64 and i386, runs every
-#            test of both, the 64-bit tests again under ASan+UBSan, and each
-#            fuzz target for a short fixed time, then the static analysis.
+#            test of both (with the interruption sweep, whose counts it
+#            prints), the 64-bit tests again under ASan+UBSan, and each fuzz
+#            target for a short fixed time, then the static analysis.
 # make demo: builds, restores a damaged database to a cut-off time on an
 #            emulated server, then recovers a whole data directory after a
 #            disaster; each act checks its result.
@@ -41,10 +42,17 @@ buildfuzz: deps
 
 build: build64 build32
 
+# After the tests of a build: how many interruption points the sweep covered.
+SWEEP_SUMMARY = @for f in $(1)/interruption-sweep/*.txt; do [ -e "$$f" ] && echo "$(notdir $(1)): $$(cat "$$f")"; done; true
+
 test64: build64
+	rm -rf $(B64)/interruption-sweep
 	cd $(B64) && $(CTEST)
+	$(call SWEEP_SUMMARY,$(B64))
 test32: build32
+	rm -rf $(B32)/interruption-sweep
 	cd $(B32) && $(CTEST)
+	$(call SWEEP_SUMMARY,$(B32))
 testsan: buildsan
 	cd $(BSAN) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 $(CTEST)
 fuzz: buildfuzz

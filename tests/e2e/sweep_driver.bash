@@ -1,0 +1,262 @@
+#!/bin/bash
+# The interruption sweep's driver, run by interruption_sweep.bats once per
+# operation: restore, media-recovery or archive. A plain script rather than
+# bats code: its loop runs thousands of commands, which bats' per-command
+# hooks would slow down tenfold.
+#
+# Needs the variables CTest gives the end-to-end tests, and AGENT_CLIENT and
+# AGENT_LIBDIR for the archive. Prints one summary line and exits 0, or
+# prints the failed check with its context and exits 1.
+set -eEuo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=helpers.bash
+. "$here/helpers.bash"
+# shellcheck source=recovery_helpers.bash
+. "$here/recovery_helpers.bash"
+# shellcheck source=agent_helpers.bash
+. "$here/agent_helpers.bash"
+
+operation=${1:?usage: sweep_driver.bash restore|media-recovery|archive}
+
+# Hundreds of runs, each syncing its files: in memory when the machine has a
+# tmpfs, where a sync costs nothing and the order of calls is the same as on
+# a disk.
+if [ -d /dev/shm ] && [ -w /dev/shm ]; then
+    BATS_TEST_TMPDIR=$(mktemp -d /dev/shm/nsfmend-sweep.XXXXXX)
+else
+    BATS_TEST_TMPDIR=$(mktemp -d "${TMPDIR:-/tmp}/nsfmend-sweep.XXXXXX")
+fi
+trap 'rm -rf "$BATS_TEST_TMPDIR"' EXIT
+TEMPLATE="$BATS_TEST_TMPDIR/template"
+REPORT="$BATS_TEST_TMPDIR/shim-report"
+K=0 ACTION=none RUN_STATUS=0 RUN_OUT= STEP="setting up"
+
+# A failed check names itself, the point of the sweep and what the run said.
+trap 'printf "check failed (line %s): %s\n%s: call %s (%s), exit %s\n%s\n" "$LINENO" "$BASH_COMMAND" "$STEP" "$K" "$ACTION" "$RUN_STATUS" "$RUN_OUT"; exit 1' ERR
+
+# Every call that opens, reads, writes, syncs, renames, links, removes or
+# closes; lseek only moves an offset, so stopping there is the same as
+# stopping at the next call.
+export FAULTSHIM_CALLS=open,open64,openat,openat64,creat,creat64,read,write,pread,pread64,pwrite,pwrite64,copy_file_range,fsync,fdatasync,close,rename,renameat,renameat2,link,linkat,unlink,unlinkat,remove,rmdir,mkdir,mkdirat,ftruncate,ftruncate64,fchmod,fchown,futimens,flock
+
+# Saves the named folders of the test as they are now (a missing one stays
+# missing); restore_state puts them back exactly (the server's state file holds absolute paths, so the
+# folders keep their places).
+save_state() {
+    SAVED=("$@")
+    rm -rf "$TEMPLATE"
+    mkdir -p "$TEMPLATE"
+    local folder
+    for folder in "${SAVED[@]}"; do
+        [ ! -e "$BATS_TEST_TMPDIR/$folder" ] || cp -a "$BATS_TEST_TMPDIR/$folder" "$TEMPLATE/"
+    done
+}
+restore_state() {
+    local folder
+    for folder in "${SAVED[@]}"; do
+        rm -rf "${BATS_TEST_TMPDIR:?}/$folder"
+        [ ! -e "$TEMPLATE/$folder" ] || cp -a "$TEMPLATE/$folder" "$BATS_TEST_TMPDIR/"
+    done
+}
+
+# Runs the operation $OP with the shim acting at call $1 with action $2.
+# Sets RUN_STATUS, RUN_OUT and HIT ("N NAME" of the call acted on; empty
+# when the run made fewer calls and got through untouched).
+run_faulted() {
+    rm -f "$REPORT"
+    RUN_STATUS=0
+    RUN_OUT=$(FAULTSHIM_AT=$1 FAULTSHIM_ACTION=$2 FAULTSHIM_REPORT="$REPORT" \
+        LD_PRELOAD="$FAULTSHIM" "$OP" 2>&1) || RUN_STATUS=$?
+    HIT=$(sed -n 's/^hit //p' "$REPORT" 2>/dev/null || true)
+}
+run_plain() {
+    RUN_STATUS=0
+    RUN_OUT=$("$OP" 2>&1) || RUN_STATUS=$?
+}
+
+# Sweeps $OP: for each point restore_state, run_faulted, then the
+# operation's checks: check_interrupted, a rerun and check_done, a second
+# rerun and check_unchanged. Writes the summary line for $1.
+sweep() {
+    local what=$1 mode points=0
+    K=0
+    for mode in kill fail; do
+        for ((K = 1; ; K++)); do
+            restore_state
+            ACTION=$mode
+            [ "$mode" = kill ] || { ((K % 2)) && ACTION=eio || ACTION=enospc; }
+            run_faulted "$K" "$ACTION"
+            if [ -z "$HIT" ]; then
+                STEP="uninterrupted run"
+                [ "$RUN_STATUS" -eq 0 ]
+                check_done
+                break
+            fi
+            STEP="interrupted at $HIT"
+            if [ "$mode" = kill ]; then [ "$RUN_STATUS" -eq 137 ]; fi
+            check_interrupted
+            run_plain
+            STEP="first rerun after $HIT"
+            [ "$RUN_STATUS" -eq 0 ]
+            check_done
+            snapshot_result
+            run_plain
+            STEP="second rerun after $HIT"
+            [ "$RUN_STATUS" -eq 0 ]
+            check_done
+            check_unchanged
+            points=$((points + 1))
+        done
+    done
+    printf 'interruption sweep: %s: %d calls each stopped and failed (%d interruptions, each rerun twice)\n' \
+        "$what" $((points / 2)) "$points"
+}
+
+# --- A restore over a live database ------------------------------------
+
+op_restore() {
+    "$NSFMEND" OPT=RESTORE IN="$BACKUP" OUT="$LIVE" </dev/null
+}
+
+sweep_restore() {
+    mail_story
+    emu server start >/dev/null
+    save_state notesdata backup
+    OLD_LIVE="$BATS_TEST_TMPDIR/old-live"
+    NEW_LIVE="$BATS_TEST_TMPDIR/new-live"
+    cp "$LIVE" "$OLD_LIVE"
+    OP=op_restore
+    run_plain
+    [ "$RUN_STATUS" -eq 0 ]
+    cp "$LIVE" "$NEW_LIVE"
+    ! cmp -s "$OLD_LIVE" "$NEW_LIVE"
+
+    check_interrupted() {
+        cmp -s "$LIVE" "$OLD_LIVE" || cmp -s "$LIVE" "$NEW_LIVE"
+        if [ "$RUN_STATUS" -eq 0 ]; then
+            cmp "$LIVE" "$NEW_LIVE"
+            [ "$(db_field "$LIVE" state)" = online ]
+        fi
+    }
+    check_done() {
+        cmp "$LIVE" "$NEW_LIVE"
+        [ "$(db_field "$LIVE" state)" = online ]
+        [[ $RUN_OUT != *"Fail to"* ]]
+        [ -z "$(leftovers "$SERVER")" ]
+    }
+    snapshot_result() { :; }
+    check_unchanged() {
+        [[ $RUN_OUT != *"left offline by an interrupted restore"* ]]
+    }
+    sweep "restore over a live database"
+}
+
+# --- The notes.ini reset and media recovery ----------------------------
+
+op_media_recovery() {
+    "$NSFMEND" <<<Y
+}
+
+# Every database of the data folder with its bytes, and notes.ini's.
+media_state() {
+    (cd "$SERVER" && sha256sum notes.ini mail/*.nsf names.nsf local.box)
+}
+
+sweep_media_recovery() {
+    new_server
+    mkdir -p "$SERVER/mail"
+    emu create mail/ann.nsf >/dev/null
+    emu create local.box --unlogged >/dev/null
+    emu put mail/ann.nsf 1 "one" --at 2013-11-15T11:00:00Z
+    emu put local.box 1 "kept" --at 2013-11-15T11:00:00Z
+    emu rollover >/dev/null
+    cp -a "$SERVER" "$BATS_TEST_TMPDIR/nightly"
+    emu put mail/ann.nsf 2 "two" --at 2013-11-15T12:00:00Z
+    emu put names.nsf 3 "three" --at 2013-11-15T12:30:00Z
+    emu rollover >/dev/null
+    emu put mail/ann.nsf 1 "one, edited" --at 2013-11-15T13:00:00Z
+    # The data folder is lost and comes back from the backup, with the
+    # extents written since.
+    cp -a "$SERVER/logdir" "$BATS_TEST_TMPDIR/logs"
+    rm -rf "$SERVER"
+    mv "$BATS_TEST_TMPDIR/nightly" "$SERVER"
+    cp "$BATS_TEST_TMPDIR"/logs/*.TXN "$SERVER/logdir/"
+    save_state notesdata
+    OLD_STATE=$(media_state)
+
+    OP=op_media_recovery
+    run_plain
+    [ "$RUN_STATUS" -eq 0 ]
+    NEW_STATE=$(media_state)
+    [ "$NEW_STATE" != "$OLD_STATE" ]
+    db_notes mail/ann.nsf | grep -q 'one, edited'
+
+    # Each file on its own old or new: notes.ini and every database.
+    check_interrupted() {
+        local line
+        while read -r line; do
+            grep -qxF "$line" <<<"$OLD_STATE" || grep -qxF "$line" <<<"$NEW_STATE"
+        done <<<"$(media_state)"
+        if [ "$RUN_STATUS" -eq 0 ]; then [ "$(media_state)" = "$NEW_STATE" ]; fi
+    }
+    check_done() {
+        [ "$(media_state)" = "$NEW_STATE" ]
+        [[ $RUN_OUT != *"Fail to"* ]]
+        [ -z "$(leftovers "$SERVER")" ]
+    }
+    snapshot_result() { :; }
+    check_unchanged() { [ "$(media_state)" = "$NEW_STATE" ]; }
+    sweep "notes.ini reset and media recovery"
+}
+
+# --- Archiving: full extents and the one being filled ------------------
+
+op_archive() {
+    LD_LIBRARY_PATH="$AGENT_LIBDIR:$LIBNOTES_DIR" "$AGENT_CLIENT" spool "$BACKUP" ""
+}
+
+archive_listing() { (cd "$BACKUP" 2>/dev/null && ls -iA --full-time); }
+# The checksums of the archived copies (names beginning with S), or of the
+# log folder's extents, one "SUM  NAME" a line.
+copy_sums() { (cd "$1" 2>/dev/null && sha256sum S* 2>/dev/null || true); }
+
+sweep_archive() {
+    new_server
+    write_changes mail.nsf 13   # extents 1 to 3 full, 4 being filled
+    BACKUP="$BATS_TEST_TMPDIR/backup"
+    save_state notesdata backup
+    EXTENT_SUMS=$(copy_sums "$SERVER/logdir")
+    ARCHIVED=$'S0000001.TXN archived\nS0000002.TXN archived\nS0000003.TXN archived\nS0000004.TXN current'
+
+    # Nothing under a final name is anything but the whole extent, and what
+    # the server was told is archived has its copy.
+    check_interrupted() {
+        local line name
+        while read -r line; do
+            [ -z "$line" ] || grep -qxF "$line" <<<"$EXTENT_SUMS"
+        done <<<"$(copy_sums "$BACKUP")"
+        for name in $(extent_states | while read -r n state; do
+            [ "$state" != archived ] || echo "$n"; done); do
+            [ -e "$BACKUP/$name" ]
+        done
+        if [[ $RUN_OUT == *msg=QMR_NSF_SUCCESS* ]]; then check_done; fi
+    }
+    check_done() {
+        [[ $RUN_OUT == *msg=QMR_NSF_SUCCESS* ]]
+        [ "$(extent_states)" = "$ARCHIVED" ]
+        [ "$(copy_sums "$BACKUP")" = "$EXTENT_SUMS" ]
+        [ "$(ls -A "$BACKUP")" = $'S0000001.TXN\nS0000002.TXN\nS0000003.TXN\nS0000004.TXN' ]
+    }
+    snapshot_result() { LISTING=$(archive_listing); }
+    check_unchanged() { [ "$(archive_listing)" = "$LISTING" ]; }
+    OP=op_archive
+    sweep "archive run (3 full extents, 1 half-filled)"
+}
+
+case $operation in
+    restore) sweep_restore ;;
+    media-recovery) sweep_media_recovery ;;
+    archive) sweep_archive ;;
+    *) echo "unknown operation: $operation" >&2; exit 2 ;;
+esac
