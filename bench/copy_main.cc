@@ -1,7 +1,8 @@
-// bench/copy's driver: one overwrite-mode copy, as a restore makes it.
+// bench/copy's driver: the restore's copy, RestoreDbs, as a restore makes it
+// over a live database (temporary file beside it, sync, rename, folder sync).
 #include <stdio.h>
 
-#include "support/copy.h"
+#include "recovery/restore_single.h"
 #include "support/text.h"
 
 int main(int argc, char **argv) {
@@ -9,7 +10,7 @@ int main(int argc, char **argv) {
         fprintf(stderr, "usage: copy_main SOURCE DESTINATION\n");
         return 2;
     }
-    int rc = SysFileCopy(argv[1], argv[2], 0);
+    int rc = RestoreDbs(argv[1], argv[2]);
     if (rc != 0) {
         char message[4096];
         get_sys_error_message(rc, message);

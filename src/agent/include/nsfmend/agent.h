@@ -67,11 +67,27 @@ extern "C" {
  *   "Source path too long (over 1023 characters): %s"   (the path it would be)
  *   "Error creating directory %s. %s"          (directory, system text)
  *   "Error copying file %s to %s. %s"          (extent, archived name, system text)
- *   "Error syncing archived file %s. %s"       (archived name, system text)
  *   "Fail to get transaction log directory"    (TRANSLOG_Path missing or empty)
  *   "No files under transaction log dir: %s\n" (nothing to capture)
  * Texts of restoreNsfDB and recoverNsfDB, besides platform and system texts:
  *   "Path too long (over 1023 characters): %s"
+ *   "Not a regular file (a symbolic link or special file is never replaced): %s"
+ * Texts of the operations that take the run lock (archiving, restoreNsfDB):
+ *   "Another nsfmend run is working on %s; nothing was changed" (data directory)
+ *   "Fail to lock %s, Reason=%s"               (lock file, system text)
+ *
+ * One run at a time: the archiving operations and restoreNsfDB hold an
+ * advisory lock on the file .nsfmend.lock in the server's data directory
+ * (OSGetDataDirectory) while they work, as nsfmend's restore and media
+ * recovery do. An operation that finds it held changes nothing and leaves
+ * the text above.
+ *
+ * Every file these operations write (an archived copy, a restored database)
+ * is written to a hidden temporary file in the destination's folder,
+ * ".<name>.nsfmend-<8 hex digits>", synced and renamed into place, and the
+ * folder synced: a file is always wholly old or wholly new, whenever the
+ * process is stopped. A backup agent picking up S*.TXN* never takes such a
+ * file; the next run removes those a stopped run left.
  */
 
 /*
@@ -95,10 +111,16 @@ extern "C" {
  *   QMR_NSF_TRANSLOG_STYLE_ARCHIVE: the style is 0 or 2; nothing done.
  *
  * An extent is reported archived to the server only after its copy and the
- * destination folder's entry for it have reached the disk. A copy that would
- * replace an existing file is refused, which stops the run; extents already
- * reported stay reported, copies already made stay. When the capture fails,
- * its text replaces an earlier failure's.
+ * destination folder's entry for it have reached the disk. When the archived
+ * name exists already: a byte-identical file is the extent's copy (it is
+ * reported archived, nothing is copied); a file whose bytes are the start of
+ * the extent's (an earlier capture of an extent then being filled) is
+ * replaced whole by the new copy; anything else stops the run with
+ * "Error copying file %s to %s. %s" and the system text for EEXIST, and is
+ * left as it was. Extents already reported stay reported, copies already
+ * made stay, and a rerun after any failure or interruption goes on where the
+ * last one stopped. When the capture fails, its text replaces an earlier
+ * failure's.
  */
 void spoolNsfArchiveLogs(const char *destDir, const char *suffix, char *timeStamp,
                            char *timeFormat, char *msg);
@@ -112,27 +134,36 @@ uint16_t DoArchiveLogs(const char *suffix, const char *destDir, char *timeStamp,
                        char *timeFormat, char *msg);
 
 /*
- * Copies every entry of logDir except ".", ".." and "nlogctrl.lfh", in
- * ascending byte order of the names, to destDir + name + suffix, skipping
- * every name that exists there already (or cannot be looked up). destDir
- * must end with "/".
- * Result 1: everything copied or skipped; msg untouched.
+ * Copies every regular file of logDir (or link to one) except
+ * "nlogctrl.lfh", in ascending byte order of the names, to destDir + name +
+ * suffix, under the rules of the archive loop above: an identical copy is
+ * kept, an earlier capture of the same file completed, anything else of that
+ * name is a failure. FIFOs, sockets, devices and folders are skipped, never
+ * opened. destDir must end with "/".
+ * Result 1: every file has its copy; msg untouched.
  * Result 0: msg holds the system text for a log directory that cannot be
- *   listed, "No files under transaction log dir: %s\n", or
- *   "Error copying file %s to %s. %s" for the first failing copy (the rest
- *   are not tried), or a too-long or sync text above.
+ *   listed, "No files under transaction log dir: %s\n" (no regular file to
+ *   capture), "Error copying file %s to %s. %s" for the first failing copy
+ *   (the rest are not tried; a name that cannot be looked up fails too), or
+ *   a too-long or run-lock text above.
  */
 int archiveHalfFilledLogs(const char *logDir, const char *destDir, const char *suffix,
                           char *msg);
 
 /*
  * Puts backupFile in place of the live database dbPath: takes the database
- * offline, copies the file over it (keeping the backup's times, mode and
- * owner), brings the database online. unused is ignored.
+ * offline, copies the file beside it and renames the copy over it (keeping
+ * the backup's times, mode and owner), brings the database online. unused
+ * is ignored. dbPath must be a regular file, or not exist yet: a symbolic
+ * link, FIFO, device or folder there is refused and nothing is followed.
+ * While the database is offline a hidden mark ".<name>.nsfmend-offline"
+ * lies beside it; when an interrupted restore left one, going offline is
+ * retried once after bringing the database online, so a rerun gets through.
  * msg: "QMR_NSF_SUCCESS", or the platform text when going offline fails
  *   (any status; nothing is copied), the system text when the copy fails
- *   (the database stays offline), the platform text when bringing it online
- *   fails (the copy has been made).
+ *   (the live file is as it was and the database is brought back online),
+ *   the platform text when bringing it online fails (the copy has been
+ *   made), or a text above.
  */
 void restoreNsfDB(const char *backupFile, const char *dbPath, void *unused, char *msg);
 
