@@ -108,16 +108,21 @@ setup() { mail_story; }
     [ -z "$(leftovers "$SERVER")" ]
 }
 
-@test "a restore stopped while the database is offline is taken over by the next one" {
-    require_faultshim
+# With the server running, a restore killed at its copy's rename (the first
+# rename placed the offline mark): the database is offline, its file still
+# the old one, kept in live-before.
+stop_restore_while_offline() {
     emu server start >/dev/null
     cp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
-    # Stopped at the copy's rename (the first placed the offline mark): the
-    # database is offline, its file still the old one.
     FAULTSHIM_CALLS=renameat FAULTSHIM_AT=2 run with_faults nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
     [ "$status" -eq 137 ]
     [ "$(db_field "$LIVE" state)" == offline ]
     cmp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
+}
+
+@test "a restore stopped while the database is offline is taken over by the next one" {
+    require_faultshim
+    stop_restore_while_offline
     [ "$(leftovers "$SERVER" | wc -l)" -eq 2 ]   # the copy and the offline mark
 
     run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
@@ -133,13 +138,9 @@ setup() { mail_story; }
 
 @test "a database some other tool took offline is not taken over" {
     require_faultshim
-    emu server start >/dev/null
-    cp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
+    stop_restore_while_offline
     # Offline without a restore's mark: as another tool would leave it.
-    FAULTSHIM_CALLS=renameat FAULTSHIM_AT=2 run with_faults nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 137 ]
     rm "$SERVER/.mail.nsf.nsfmend-offline"
-    [ "$(db_field "$LIVE" state)" == offline ]
     run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
     [ "$status" -eq 1 ]
     assert_output_has " Fail to take database $LIVE offline, Reason=Database is already offline"

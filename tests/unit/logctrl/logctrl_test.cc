@@ -10,11 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <dirent.h>
-
-#include <algorithm>
+#include <set>
 #include <string>
-#include <vector>
 
 #include "notesapi/notesapi.h"
 #include "support/temp_dir.h"
@@ -40,18 +37,6 @@ Rewrite RewriteIni(const std::string &before) {
     std::string output = testing::internal::GetCapturedStdout();
     EXPECT_EQ(result == 1 ? "Update " + ini + " with TRANSLOG_Recreate_Logctrl=1\n" : output, output);
     return {result, ReadFile(ini), output};
-}
-
-// The names in a folder, sorted: no temporary file may be left.
-std::vector<std::string> Entries(const std::string &folder) {
-    std::vector<std::string> names;
-    DIR *d = opendir(folder.c_str());
-    if (d == nullptr) return names;
-    while (struct dirent *e = readdir(d))
-        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
-    closedir(d);
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 }  // namespace
@@ -177,7 +162,7 @@ TEST(NotesIniRewrite, WriteErrorIsFailToEditAndTheFileIsAsItWas) {
     EXPECT_EQ(0, result);
     EXPECT_EQ("Fail to edit " + ini + "\n", out);
     EXPECT_EQ("A=1\n", ReadFile(ini));
-    EXPECT_EQ(std::vector<std::string>{"notes.ini"}, Entries(dir.path()));
+    EXPECT_EQ(std::set<std::string>{"notes.ini"}, FolderNames(dir.path()));
 }
 
 TEST(NotesIniRewrite, ReplacedWholeKeepingModeAndOwner) {
@@ -200,7 +185,7 @@ TEST(NotesIniRewrite, ReplacedWholeKeepingModeAndOwner) {
     EXPECT_EQ(before.st_uid, after.st_uid);
     EXPECT_EQ(before.st_gid, after.st_gid);
     EXPECT_EQ("A=1\n" + kSetting, ReadFile(ini));
-    EXPECT_EQ(std::vector<std::string>{"notes.ini"}, Entries(dir.path()));
+    EXPECT_EQ(std::set<std::string>{"notes.ini"}, FolderNames(dir.path()));
 }
 
 TEST(NotesIniRewrite, ALinkedNotesIniKeepsTheLinkAndItsFileIsReplaced) {
@@ -216,7 +201,7 @@ TEST(NotesIniRewrite, ALinkedNotesIniKeepsTheLinkAndItsFileIsReplaced) {
     ASSERT_EQ(0, lstat((dir / "notes.ini").c_str(), &st));
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     EXPECT_EQ("A=1\n" + kSetting, ReadFile(dir / "etc/notes.ini"));
-    EXPECT_EQ(std::vector<std::string>{"notes.ini"}, Entries(dir / "etc"));
+    EXPECT_EQ(std::set<std::string>{"notes.ini"}, FolderNames(dir / "etc"));
 }
 
 TEST(NotesIniRewrite, AFifoIsNotWaitedOnAndNotReplaced) {

@@ -8,8 +8,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <dirent.h>
-
 #include <functional>
 #include <set>
 #include <string>
@@ -33,31 +31,6 @@ struct stat StatOf(const std::string &path) {
     return st;
 }
 
-// Runs fn as an unprivileged user (in a child when we are root, where the
-// permission faults below would not happen) and returns its result.
-int AsUnprivileged(const std::function<int()> &fn) {
-    if (geteuid() != 0) return fn();
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(250);
-        _exit(fn() & 0xFF);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 251;
-}
-
-std::set<std::string> Names(const std::string &dir) {
-    std::set<std::string> names;
-    DIR *d = opendir(dir.c_str());
-    if (d == nullptr) return names;
-    while (struct dirent *e = readdir(d)) {
-        std::string n = e->d_name;
-        if (n != "." && n != "..") names.insert(n);
-    }
-    closedir(d);
-    return names;
-}
 
 }  // namespace
 
@@ -88,7 +61,7 @@ TEST(FileCopy, UnreadableSourceLeavesNothingBehind) {
     EXPECT_EQ(EACCES, AsUnprivileged([&] {
                   return CopyUnixFile((dir / "src").c_str(), (dir / "dst").c_str(), kCreateNew);
               }));
-    EXPECT_EQ(std::set<std::string>{"src"}, Names(dir.path()));
+    EXPECT_EQ(std::set<std::string>{"src"}, FolderNames(dir.path()));
 }
 
 TEST(FileCopy, MissingDestinationDirectory) {
@@ -192,7 +165,7 @@ TEST(FileCopy, OnlyARegularFileIsReplacedNeverALinkFolderOrDevice) {
     EXPECT_EQ(EINVAL, CopyUnixFile((dir / "src").c_str(), "/dev/full", kOverwrite));
     EXPECT_EQ("precious", ReadFile(dir / "db.nsf"));
     EXPECT_EQ((std::set<std::string>{"alias.nsf", "db.nsf", "fifo.nsf", "folder.nsf", "src"}),
-              Names(dir.path()));
+              FolderNames(dir.path()));
 }
 
 TEST(FileCopy, CreateNewDoesNotFollowPlantedLink) {
@@ -250,7 +223,7 @@ TEST(FileCopy, AFailureAtAnyStepLeavesTheDestinationWholeAndNoTemporaryFile) {
                 } else {
                     EXPECT_EQ(kCreateNew, mode) << k;
                 }
-                std::set<std::string> names = Names(dir.path());
+                std::set<std::string> names = FolderNames(dir.path());
                 for (const char *known : {"src", "db.nsf", "S0000001.TXN"}) names.erase(known);
                 EXPECT_TRUE(names.empty()) << k << ": " << (names.empty() ? "" : *names.begin());
                 if (mode == kCreateNew) unlink(dst.c_str());
@@ -303,7 +276,7 @@ TEST(FileCopy, AReadErrorIsReportedAndTheDestinationKept) {
     faultshim_add("read", 2, "eio");
     EXPECT_EQ(EIO, CopyUnixFile((dir / "src").c_str(), (dir / "db.nsf").c_str(), kOverwrite));
     EXPECT_EQ("old", ReadFile(dir / "db.nsf"));
-    EXPECT_EQ((std::set<std::string>{"db.nsf", "src"}), Names(dir.path()));
+    EXPECT_EQ((std::set<std::string>{"db.nsf", "src"}), FolderNames(dir.path()));
 }
 
 TEST(FileCopy, ASparseFileEndingInAHoleKeepsItsSizeWithOrWithoutHoleSupport) {
@@ -346,7 +319,7 @@ TEST(FileCopy, PathsOf1023CharactersAreCopiedAndLongerOnesRefused) {
     EXPECT_EQ(ENAMETOOLONG, CopyUnixFile((src + "x").c_str(), (dir / "a").c_str(), kCreateNew));
     EXPECT_EQ(ENAMETOOLONG, CopyUnixFile(src.c_str(), (dst + "x").c_str(), kOverwrite));
     EXPECT_EQ((std::set<std::string>{src.substr(folder.size() + 1), dst.substr(folder.size() + 1)}),
-              Names(folder));
+              FolderNames(folder));
 }
 
 TEST(FileCopy, SparseFileBeyondFourGiB) {

@@ -2,7 +2,6 @@
 // leftovers of interrupted runs, and replacing a file whole.
 #include "support/durable.h"
 
-#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <fnmatch.h>
@@ -11,44 +10,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <functional>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "faultshim.h"
 #include "temp_dir.h"
 
 namespace {
 
-std::set<std::string> Names(const std::string &dir) {
-    std::set<std::string> names;
-    DIR *d = opendir(dir.c_str());
-    if (d == nullptr) return names;
-    while (struct dirent *e = readdir(d)) {
-        std::string n = e->d_name;
-        if (n != "." && n != "..") names.insert(n);
-    }
-    closedir(d);
-    return names;
-}
-
 struct stat StatOf(const std::string &path) {
     struct stat st = {};
     EXPECT_EQ(0, lstat(path.c_str(), &st)) << path;
     return st;
-}
-
-// Runs fn in a child as nobody when we are root (whose writes no mode stops).
-int AsUnprivileged(const std::function<int()> &fn) {
-    if (geteuid() != 0) return fn();
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(250);
-        _exit(fn() & 0xFF);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 251;
 }
 
 int OpenDir(const std::string &dir) { return open(dir.c_str(), O_RDONLY | O_DIRECTORY); }
@@ -99,10 +73,10 @@ TEST(TempFile, AnUnplacedFileLeavesNothingBehind) {
         TempFile temp;
         ASSERT_EQ(0, temp.create((dir / "db.nsf").c_str()));
         ASSERT_EQ(0, temp.write("partial", 7));
-        ASSERT_EQ(1u, Names(dir.path()).size());
-        EXPECT_TRUE(isTemporaryName(*Names(dir.path()).begin(), "db.nsf"));
+        ASSERT_EQ(1u, FolderNames(dir.path()).size());
+        EXPECT_TRUE(isTemporaryName(*FolderNames(dir.path()).begin(), "db.nsf"));
     }
-    EXPECT_TRUE(Names(dir.path()).empty());
+    EXPECT_TRUE(FolderNames(dir.path()).empty());
 }
 
 TEST(TempFile, PlacedFileIsWholeWithItsModeAndTheTemporaryNameGone) {
@@ -117,7 +91,7 @@ TEST(TempFile, PlacedFileIsWholeWithItsModeAndTheTemporaryNameGone) {
     ASSERT_EQ(0, temp.place(Placing::kReplace));
     EXPECT_EQ("new", ReadFile(dir / "db.nsf"));
     EXPECT_EQ(0640u, StatOf(dir / "db.nsf").st_mode & 07777);
-    EXPECT_EQ(std::set<std::string>{"db.nsf"}, Names(dir.path()));
+    EXPECT_EQ(std::set<std::string>{"db.nsf"}, FolderNames(dir.path()));
 }
 
 TEST(TempFile, NoReplaceLeavesAnExistingNameAndRemovesTheCopy) {
@@ -130,7 +104,7 @@ TEST(TempFile, NoReplaceLeavesAnExistingNameAndRemovesTheCopy) {
         EXPECT_EQ(EEXIST, temp.place(Placing::kNoReplace));
     }
     EXPECT_EQ("archived earlier", ReadFile(dir / "S0000001.TXN"));
-    EXPECT_EQ(std::set<std::string>{"S0000001.TXN"}, Names(dir.path()));
+    EXPECT_EQ(std::set<std::string>{"S0000001.TXN"}, FolderNames(dir.path()));
 }
 
 TEST(TempFile, CreatingRemovesThatNamesLeftoversOnly) {
@@ -157,47 +131,35 @@ TEST(Leftovers, EveryTemporaryFileOfTheFolderGoesAndNothingElse) {
     ASSERT_GE(fd, 0);
     EXPECT_EQ(0, removeLeftovers(fd, ""));
     close(fd);
-    EXPECT_EQ((std::set<std::string>{".hidden", "S0000001.TXN"}), Names(dir.path()));
+    EXPECT_EQ((std::set<std::string>{".hidden", "S0000001.TXN"}), FolderNames(dir.path()));
 }
 
-TEST(RenameIntoPlace, WithoutTheKernelsNoReplaceRenameAHardLinkDoesIt) {
-    TempDir dir;
-    WriteFile(dir / ".t1", "new");
-    WriteFile(dir / ".t2", "new");
-    WriteFile(dir / "taken", "old");
-    int fd = OpenDir(dir.path());
-    ASSERT_GE(fd, 0);
-    {
-        FaultArmed noRenameat2("renameat2", 1, "einval");
-        EXPECT_EQ(0, renameIntoPlace(fd, ".t1", "free", Placing::kNoReplace));
+// Without the kernel's no-replace rename (EINVAL, ENOSYS), and then without
+// hard links either (EPERM): a free name is taken, a taken one never replaced.
+TEST(RenameIntoPlace, NoReplaceHoldsOnEveryFallback) {
+    const std::pair<const char *, const char *> fallbacks[] = {
+        {"einval", nullptr}, {"enosys", nullptr}, {"einval", "eperm"}};
+    for (const auto &[renameat2Fails, linkatFails] : fallbacks) {
+        TempDir dir;
+        WriteFile(dir / ".t1", "new");
+        WriteFile(dir / ".t2", "new");
+        WriteFile(dir / "taken", "old");
+        int fd = OpenDir(dir.path());
+        ASSERT_GE(fd, 0);
+        for (const std::string to : {"free", "taken"}) {
+            FaultArmed noRenameat2("renameat2", 1, renameat2Fails);
+            if (linkatFails != nullptr) faultshim_add("linkat", 1, linkatFails);
+            EXPECT_EQ(to == "free" ? 0 : EEXIST,
+                      renameIntoPlace(fd, to == "free" ? ".t1" : ".t2", to.c_str(),
+                                      Placing::kNoReplace))
+                << renameat2Fails << " " << to;
+        }
+        close(fd);
+        EXPECT_EQ("new", ReadFile(dir / "free"));
+        EXPECT_EQ("old", ReadFile(dir / "taken"));
+        // The refused temporary file is its writer's to remove.
+        EXPECT_EQ((std::set<std::string>{".t2", "free", "taken"}), FolderNames(dir.path()));
     }
-    {
-        FaultArmed noRenameat2("renameat2", 1, "enosys");
-        EXPECT_EQ(EEXIST, renameIntoPlace(fd, ".t2", "taken", Placing::kNoReplace));
-    }
-    close(fd);
-    EXPECT_EQ("new", ReadFile(dir / "free"));
-    EXPECT_FALSE(Exists(dir / ".t1"));
-    EXPECT_EQ("old", ReadFile(dir / "taken"));
-}
-
-TEST(RenameIntoPlace, WithoutHardLinksALookThenARenameDoesIt) {
-    TempDir dir;
-    WriteFile(dir / ".t1", "new");
-    WriteFile(dir / ".t2", "new");
-    WriteFile(dir / "taken", "old");
-    int fd = OpenDir(dir.path());
-    ASSERT_GE(fd, 0);
-    for (const char *to : {"free", "taken"}) {
-        FaultArmed noRenameat2("renameat2", 1, "einval");
-        faultshim_add("linkat", 1, "eperm");
-        EXPECT_EQ(std::string(to) == "free" ? 0 : EEXIST,
-                  renameIntoPlace(fd, std::string(to) == "free" ? ".t1" : ".t2", to,
-                                  Placing::kNoReplace));
-    }
-    close(fd);
-    EXPECT_EQ("new", ReadFile(dir / "free"));
-    EXPECT_EQ("old", ReadFile(dir / "taken"));
 }
 
 TEST(ReadWholeFile, SpecialFilesAreRefusedWithoutBlocking) {
@@ -229,7 +191,7 @@ TEST(ReplaceFileContent, NewInodeSameModeAndOwnerNothingElseInTheFolder) {
     EXPECT_EQ(0640u, after.st_mode & 07777);
     EXPECT_EQ(before.st_uid, after.st_uid);
     EXPECT_EQ(before.st_gid, after.st_gid);
-    EXPECT_EQ(std::set<std::string>{"notes.ini"}, Names(dir.path()));
+    EXPECT_EQ(std::set<std::string>{"notes.ini"}, FolderNames(dir.path()));
 }
 
 TEST(ReplaceFileContent, ALinkStaysAndTheFileItNamesIsReplacedInItsOwnFolder) {
@@ -241,8 +203,8 @@ TEST(ReplaceFileContent, ALinkStaysAndTheFileItNamesIsReplacedInItsOwnFolder) {
     ASSERT_EQ(0, replaceFileContent((dir / "data/notes.ini").c_str(), "A=2\n"));
     EXPECT_TRUE(S_ISLNK(StatOf(dir / "data/notes.ini").st_mode));
     EXPECT_EQ("A=2\n", ReadFile(dir / "etc/notes.ini"));
-    EXPECT_EQ(std::set<std::string>{"notes.ini"}, Names(dir / "etc"));
-    EXPECT_EQ(std::set<std::string>{"notes.ini"}, Names(dir / "data"));
+    EXPECT_EQ(std::set<std::string>{"notes.ini"}, FolderNames(dir / "etc"));
+    EXPECT_EQ(std::set<std::string>{"notes.ini"}, FolderNames(dir / "data"));
 
     ASSERT_EQ(0, symlink("gone.ini", (dir / "data/dangling.ini").c_str()));
     EXPECT_EQ(ENOENT, replaceFileContent((dir / "data/dangling.ini").c_str(), "x"));
@@ -257,7 +219,7 @@ TEST(ReplaceFileContent, AFileThisUserMayNotWriteIsLeftAlone) {
     ASSERT_EQ(0, chmod(ini.c_str(), 0444));
     EXPECT_EQ(EACCES, AsUnprivileged([&] { return replaceFileContent(ini.c_str(), "B=2\n"); }));
     EXPECT_EQ("A=1\n", ReadFile(ini));
-    EXPECT_EQ(std::set<std::string>{"notes.ini"}, Names(dir.path()));
+    EXPECT_EQ(std::set<std::string>{"notes.ini"}, FolderNames(dir.path()));
 }
 
 TEST(ReplaceFileContent, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
@@ -268,7 +230,7 @@ TEST(ReplaceFileContent, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
         FaultArmed full(step, 1, "enospc");
         EXPECT_EQ(ENOSPC, replaceFileContent(ini.c_str(), "A=1\nB=2\n")) << step;
         EXPECT_EQ("A=1\n", ReadFile(ini)) << step;
-        EXPECT_EQ(std::set<std::string>{"notes.ini"}, Names(dir.path())) << step;
+        EXPECT_EQ(std::set<std::string>{"notes.ini"}, FolderNames(dir.path())) << step;
     }
 }
 

@@ -2,12 +2,16 @@
 #ifndef NSFMEND_TESTS_SUPPORT_TEMP_DIR_H
 #define NSFMEND_TESTS_SUPPORT_TEMP_DIR_H
 
+#include <dirent.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <set>
 #include <string>
 
 class TempDir {
@@ -46,6 +50,34 @@ inline std::string ReadFile(const std::string &path) {
 inline bool Exists(const std::string &path) {
     struct stat st;
     return lstat(path.c_str(), &st) == 0;
+}
+
+// The names in a folder, "." and ".." left out: what a test expects to find
+// there, temporary files included.
+inline std::set<std::string> FolderNames(const std::string &folder) {
+    std::set<std::string> names;
+    DIR *d = opendir(folder.c_str());
+    if (d == nullptr) return names;
+    while (struct dirent *e = readdir(d)) {
+        std::string n = e->d_name;
+        if (n != "." && n != "..") names.insert(n);
+    }
+    closedir(d);
+    return names;
+}
+
+// Runs fn as an unprivileged user (in a child when we are root, whose writes
+// no permission stops) and returns its result.
+inline int AsUnprivileged(const std::function<int()> &fn) {
+    if (geteuid() != 0) return fn();
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(250);
+        _exit(fn() & 0xFF);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 251;
 }
 
 #endif
