@@ -54,6 +54,7 @@ struct rule {
 static struct {
     int ready;
     int rules;
+    long acted;       /* calls acted on since the last arm */
     struct rule rule[MAX_RULES];
     char skip[512];
     char report[1024];
@@ -135,6 +136,7 @@ void faultshim_arm(const char *calls, long at, const char *action) {
     cfg.skip[0] = '\0';
     setRule(&cfg.rule[0], calls, at, action);
     cfg.rules = 1;
+    cfg.acted = 0;
 }
 
 /* One more rule beside the armed ones. */
@@ -145,6 +147,8 @@ void faultshim_add(const char *calls, long at, const char *action) {
 }
 
 long faultshim_count(void) { return cfg.rule[0].count; }
+
+long faultshim_acted(void) { return cfg.acted; }
 
 static int skippedCaller(const void *caller) {
     if (cfg.skip[0] == '\0') return 0;
@@ -191,6 +195,7 @@ static int decide(const char *name, const void *caller) {
         }
     }
     if (hit == NULL) return 0;
+    cfg.acted++;
     char line[128];
     snprintf(line, sizeof line, "hit %ld %s\n", n, name);
     inShim = 1;

@@ -12,8 +12,10 @@ extern "C" {
 void faultshim_arm(const char *calls, long at, const char *action);
 // One more fault beside the armed ones (up to four in all).
 void faultshim_add(const char *calls, long at, const char *action);
-// Calls counted since the last arm.
+// Calls of the armed functions counted since the last arm.
 long faultshim_count(void);
+// Calls acted on (failed, shortened, ...) since the last arm, by any rule.
+long faultshim_acted(void);
 
 #ifdef __cplusplus
 }

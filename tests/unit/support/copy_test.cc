@@ -245,6 +245,7 @@ TEST(FileCopy, WithoutTheKernelsCopyTheBufferedCopyTakesOver) {
         FaultArmed noKernelCopy("copy_file_range", 1, why);
         std::string dst = dir / (std::string("dst-") + why);
         ASSERT_EQ(0, CopyUnixFile((dir / "src").c_str(), dst.c_str(), kCreateNew)) << why;
+        EXPECT_EQ(1, faultshim_acted()) << why;
         EXPECT_EQ(data, ReadFile(dst)) << why;
     }
 }
@@ -257,12 +258,14 @@ TEST(FileCopy, ShortWritesAndShortKernelCopiesAreCarriedOn) {
     {
         FaultArmed shortKernelCopy("copy_file_range", 1, "short");
         ASSERT_EQ(0, CopyUnixFile((dir / "src").c_str(), (dir / "a").c_str(), kCreateNew));
+        EXPECT_EQ(1, faultshim_acted());
     }
     {
         FaultArmed noKernelCopy("copy_file_range", 1, "enosys");
         faultshim_add("write", 1, "short");
         faultshim_add("write", 3, "short");
         ASSERT_EQ(0, CopyUnixFile((dir / "src").c_str(), (dir / "b").c_str(), kCreateNew));
+        EXPECT_EQ(3, faultshim_acted());
     }
     EXPECT_EQ(data, ReadFile(dir / "a"));
     EXPECT_EQ(data, ReadFile(dir / "b"));
@@ -296,8 +299,9 @@ TEST(FileCopy, ASparseFileEndingInAHoleKeepsItsSizeWithOrWithoutHoleSupport) {
     EXPECT_EQ(want, ReadFile(dir / "a"));
     {
         // A file system that knows no holes answers SEEK_DATA with EINVAL.
-        FaultArmed noHoles("lseek", 1, "einval");
+        FaultArmed noHoles("lseek,lseek64", 1, "einval");
         ASSERT_EQ(0, CopyUnixFile(src.c_str(), (dir / "b").c_str(), kCreateNew));
+        EXPECT_EQ(1, faultshim_acted());
     }
     EXPECT_EQ(want, ReadFile(dir / "b"));
 }

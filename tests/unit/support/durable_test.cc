@@ -153,6 +153,7 @@ TEST(RenameIntoPlace, NoReplaceHoldsOnEveryFallback) {
                       renameIntoPlace(fd, to == "free" ? ".t1" : ".t2", to.c_str(),
                                       Placing::kNoReplace))
                 << renameat2Fails << " " << to;
+            EXPECT_EQ(linkatFails != nullptr ? 2 : 1, faultshim_acted());
         }
         close(fd);
         EXPECT_EQ("new", ReadFile(dir / "free"));
@@ -229,6 +230,7 @@ TEST(ReplaceFileContent, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
     for (const char *step : {"write", "fsync", "renameat", "fchmod"}) {
         FaultArmed full(step, 1, "enospc");
         EXPECT_EQ(ENOSPC, replaceFileContent(ini.c_str(), "A=1\nB=2\n")) << step;
+        EXPECT_EQ(1, faultshim_acted()) << step;
         EXPECT_EQ("A=1\n", ReadFile(ini)) << step;
         EXPECT_EQ(std::set<std::string>{"notes.ini"}, FolderNames(dir.path())) << step;
     }
