@@ -141,6 +141,7 @@ int removeLeftovers(int folderFd, std::string_view finalName) {
     rewinddir(dir);
     int result = 0;
     errno = 0;
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): our own stream; readdir is safe per stream
     while (struct dirent *entry = readdir(dir)) {
         if (!isTemporaryName(entry->d_name, finalName)) continue;
         if (unlinkat(folderFd, entry->d_name, 0) != 0 && errno != ENOENT && result == 0)
