@@ -165,8 +165,9 @@ int TempFile::create(const char *finalPath) {
     if (finalName_.empty()) return EISDIR;
     int rc = openFolder(folder, &folder_);
     if (rc != 0) return rc;
-    rc = removeLeftovers(folder_.get(), finalName_);
-    if (rc != 0) return rc;
+    // Leftovers are hidden and never taken for the file itself: a folder
+    // that cannot be listed must not stop the write.
+    (void)removeLeftovers(folder_.get(), finalName_);
     for (int attempt = 0; attempt < 16; ++attempt) {
         tempName_ = hiddenSiblingName(finalName_, std::string(kTempTag) + randomDigits());
         int fd = openat(folder_.get(), tempName_.c_str(),

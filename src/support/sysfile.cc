@@ -102,6 +102,10 @@ int SysFileCreateDirectory(const char *path) {
     if (rc == -1) return errno == EEXIST ? 0 : LastError();
     if (rc != 0) return -1;
     // A new folder is only there for good once its parent is synced; the
-    // files later made durable in it would otherwise go with it.
-    return syncFolderOf(local);
+    // files later made durable in it would otherwise go with it. One that
+    // cannot be made durable is taken away again, so that the next attempt
+    // creates and syncs it anew instead of finding it there.
+    rc = syncFolderOf(local);
+    if (rc != 0) (void)rmdir(local);
+    return rc;
 }

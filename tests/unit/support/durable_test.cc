@@ -121,6 +121,20 @@ TEST(TempFile, CreatingRemovesThatNamesLeftoversOnly) {
     EXPECT_TRUE(Exists(dir / ".db.nsf.nsfmend-offline"));
 }
 
+TEST(TempFile, ALeftoverThatCannotBeRemovedDoesNotStopTheWrite) {
+    TempDir dir;
+    const std::string leftover = hiddenSiblingName("S0000001.TXN", "nsfmend-00c0ffee");
+    WriteFile(dir / leftover, "stopped run");
+    {
+        FaultArmed stuck("unlinkat", 1, "eperm");
+        EXPECT_EQ(0, writeWholeFile((dir / "S0000001.TXN").c_str(), "extent", nullptr,
+                                    Placing::kNoReplace));
+        EXPECT_EQ(1, faultshim_acted());
+    }
+    EXPECT_EQ("extent", ReadFile(dir / "S0000001.TXN"));
+    EXPECT_EQ((std::set<std::string>{leftover, "S0000001.TXN"}), FolderNames(dir.path()));
+}
+
 TEST(Leftovers, EveryTemporaryFileOfTheFolderGoesAndNothingElse) {
     TempDir dir;
     WriteFile(dir / hiddenSiblingName("S0000001.TXN", "nsfmend-0000abcd"), "x");

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "faultshim.h"
 #include "temp_dir.h"
 
 TEST(FileLayer, CreateIsExclusiveAndPrivate) {
@@ -109,6 +110,28 @@ TEST(FileLayer, CreateDirectoryRules) {
     EXPECT_EQ(ENOENT, SysFileCreateDirectory((dir / "no/such").c_str()));
     std::string tooLong = dir.path() + "/" + std::string(1100, 'd');
     EXPECT_EQ(ENAMETOOLONG, SysFileCreateDirectory(tooLong.c_str()));
+}
+
+// A new folder and a removal only count once the parent folder is synced.
+TEST(FileLayer, CreateAndDeleteSyncTheParentFolder) {
+    TempDir dir;
+    {
+        FaultArmed syncFails("fsync", 1, "eio");
+        EXPECT_EQ(EIO, SysFileCreateDirectory((dir / "logs").c_str()));
+        EXPECT_EQ(1, faultshim_acted());
+    }
+    // Taken away again, so the next attempt makes and syncs it anew.
+    EXPECT_FALSE(Exists(dir / "logs"));
+    {
+        FaultArmed counting("fsync", 0, "eio");
+        EXPECT_EQ(0, SysFileCreateDirectory((dir / "logs/").c_str()));
+        EXPECT_EQ(1, faultshim_count());
+        EXPECT_EQ(0, SysFileCreateDirectory((dir / "logs").c_str()));
+        EXPECT_EQ(1, faultshim_count());  // nothing new to sync
+    }
+    WriteFile(dir / "nlogctrl.lfh", "x");
+    FaultArmed syncFails("fsync", 1, "eio");
+    EXPECT_EQ(EIO, SysFileDelete((dir / "nlogctrl.lfh").c_str()));
 }
 
 TEST(FileLayer, OverlongPathIsRefusedNotCut) {
