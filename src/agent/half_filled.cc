@@ -1,5 +1,6 @@
-// archiveHalfFilledLogs: every file of the log directory that has no copy in
-// the destination yet is copied there, named as the archive loop names it.
+// archiveHalfFilledLogs: every regular file of the log directory gets its
+// copy in the destination, named as the archive loop names it and under the
+// loop's rules, which takes in the extents the server is still filling.
 #include "agent/half_filled.h"
 
 #include <errno.h>

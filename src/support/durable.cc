@@ -35,11 +35,13 @@ std::string randomDigits() {
     static unsigned counter = 0;
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
-    unsigned long long mix = (unsigned long long)now.tv_nsec * 0x9E3779B97F4A7C15ull;
-    mix ^= ((unsigned long long)getpid() << 32) ^ (unsigned long long)now.tv_sec ^ ++counter;
-    mix ^= mix >> 29;
+    unsigned long long seed = (unsigned long long)now.tv_sec * 1000000007ull ^
+                              (unsigned long long)now.tv_nsec ^
+                              ((unsigned long long)getpid() << 30) ^ ++counter;
+    // Fibonacci hashing: the high half of the product mixes every input bit.
+    unsigned long long mix = seed * 0x9E3779B97F4A7C15ull;
     char digits[kTempDigits + 1];
-    (void)snprintf(digits, sizeof digits, "%08x", (unsigned)(mix & 0xFFFFFFFFu));
+    (void)snprintf(digits, sizeof digits, "%08x", (unsigned)(mix >> 32));
     return digits;
 }
 
