@@ -111,7 +111,26 @@ int testDbOpen(const char *testText) {
 void prependSysPath(const char *, const char *) {}
 void resetSysPath(const char *) {}
 
-int main(int argc, char **argv) {
+namespace {
+
+struct Option {
+    const char *key;  // nullptr: the argument matches no key
+    char *value;
+};
+
+// The keys in the order they are tested; the first that matches takes the
+// argument.
+Option matchOption(RunSettings &s, const char *arg) {
+    const Option table[] = {{"OPT=", s.operation},       {"FLAG=", s.flag},
+                            {"IN=", s.inputFile},        {"OUT=", s.restoreDb},
+                            {"DATETIME=", s.cutOffTime}, {"INI=", s.iniPath},
+                            {"TEST=", s.testText}};
+    for (const Option &option : table)
+        if (isStartsWith(option.key, arg)) return option;
+    return Option{nullptr, nullptr};
+}
+
+int run(int argc, char **argv) {
     static RunSettings s;  // zero-filled: every field starts empty
     memset(&s, 0, sizeof s);
     copyEnv("PATH", s.savedPath, sizeof s.savedPath);
@@ -124,29 +143,27 @@ int main(int argc, char **argv) {
 
     for (int i = 1; i < argc; i++) {
         const char *arg = argv[i];
-        if (isStartsWith("OPT=", arg)) {
-            substring("OPT=", arg, s.operation, kFieldSize);
-        } else if (isStartsWith("FLAG=", arg)) {
-            substring("FLAG=", arg, s.flag, kFieldSize);
+        const Option option = matchOption(s, arg);
+        if (option.key == nullptr) {
+            printHelp();
+            return 0;
+        }
+        // A value cut or dropped would silently change what the run does (an
+        // empty OUT= turns a restore into a full media recovery): refuse it.
+        if (strlen(arg) - strlen(option.key) >= kFieldSize) {
+            printf("The value of %s is too long (at most %u characters)\n", option.key,
+                   (unsigned)(kFieldSize - 1));
+            return 1;
+        }
+        substring(option.key, arg, option.value, kFieldSize);
+        if (option.value == s.flag) {
             std::string_view flag(s.flag);
             if (flag == "NEW_DBIID")
                 s.newDbiid = 1;
             else if (flag == "NEW_REPID")
                 s.newRepid = 1;
-        } else if (isStartsWith("IN=", arg)) {
-            substring("IN=", arg, s.inputFile, kFieldSize);
-        } else if (isStartsWith("OUT=", arg)) {
-            substring("OUT=", arg, s.restoreDb, kFieldSize);
-        } else if (isStartsWith("DATETIME=", arg)) {
-            substring("DATETIME=", arg, s.cutOffTime, kFieldSize);
-            if (s.cutOffTime[0] == ' ') s.cutOffTime[0] = '\0';
-        } else if (isStartsWith("INI=", arg)) {
-            substring("INI=", arg, s.iniPath, kFieldSize);
-        } else if (isStartsWith("TEST=", arg)) {
-            substring("TEST=", arg, s.testText, kFieldSize);
-        } else {
-            printHelp();
-            return 0;
+        } else if (option.value == s.cutOffTime && s.cutOffTime[0] == ' ') {
+            s.cutOffTime[0] = '\0';
         }
     }
 
@@ -201,3 +218,7 @@ int main(int argc, char **argv) {
     resetSysPath(s.savedPath);
     return result;
 }
+
+}  // namespace
+
+int main(int argc, char **argv) { return run(argc, argv); }

@@ -205,7 +205,22 @@ expect_bytes() {  # expect_bytes FILE: compares $OUT_FILE with FILE byte for byt
     # RECOVER with IN= alone is the media recovery too
     capture OPT=RECOVER IN=/x/a.nsf </dev/null
     grep -q 'Continue ? (Y) or (N)' "$OUT_FILE"
-    # a value too long for its field counts as empty
-    capture "IN=/$(printf 'a%.0s' $(seq 1100))" OUT=/x/b.nsf </dev/null
-    grep -q 'Continue ? (Y) or (N)' "$OUT_FILE"
+}
+
+@test "a value of 1024 characters or more is refused before anything happens" {
+    new_server
+    local value
+    value=/$(printf 'a%.0s' $(seq 1023))
+    for key in OPT FLAG IN OUT DATETIME INI TEST; do
+        # An over-long OUT= must not turn a restore into a media recovery.
+        capture OPT=RESTORE IN=/x/a.nsf OUT=/x/b.nsf "$key=$value" </dev/null
+        [ "$STATUS" -eq 1 ]
+        { printf "$BANNER"; printf 'The value of %s= is too long (at most 1023 characters)\n' "$key"; } \
+            >"$BATS_TEST_TMPDIR/want"
+        cmp "$BATS_TEST_TMPDIR/want" "$OUT_FILE"
+    done
+    # 1023 characters still fit.
+    capture TEST="${value:1}" </dev/null
+    [ "$STATUS" -eq 0 ]
+    grep -qx "${value:1}" "$OUT_FILE"
 }
