@@ -19,6 +19,7 @@
 
 #include "notesapi/notesapi.h"
 #include "recovery/restore_single.h"
+#include "support/progress.h"
 #include "support/raii.h"
 #include "support/text.h"
 
@@ -185,7 +186,7 @@ int isLoggedDatabase(const char *dbPath) {
     if (status != NOERROR) {
         get_api_error_message(status, reason);
         printf(" Fail to open database %s, Reason=%s\n", dbPath, reason);
-        return 0;
+        return -1;
     }
 
     BOOL logged = FALSE;
@@ -196,16 +197,16 @@ int isLoggedDatabase(const char *dbPath) {
     if (status != NOERROR) {
         get_api_error_message(status, reason);
         printf(" Fail to get log info from database %s, Reason=%s\n", dbPath, reason);
-        return 0;  // the owner closes the handle; that close is not checked
+        return -1;  // the owner closes the handle; that close is not checked
     }
 
     status = db.close();
     if (status != NOERROR) {
         get_api_error_message(status, reason);
         printf(" Fail to close database %s, Reason=%s\n", dbPath, reason);
-        return 0;
+        return -1;
     }
-    return logged;
+    return logged ? 1 : 0;
 }
 
 int restoreAllDatabases(const char *, const char *directory, const char *topDirectory,
@@ -230,15 +231,33 @@ int restoreAllDatabases(const char *, const char *directory, const char *topDire
     }
 
     const int count = getArraySize(list.get());
+    int recovered = 0;
+    int skipped = 0;
+    std::vector<const char *> failed;  // owned by the list, which outlives this
+    Progress progress;
     for (int position = 1; position <= count; ++position) {
         const char *path = getArrayItem(list.get(), position);
         if (path == nullptr) continue;
-        if (isLoggedDatabase(path)) {
+        progress.item(position, count, path);
+        const int logged = isLoggedDatabase(path);
+        if (logged == 1) {
             // Its own lines report a failed recovery; the sweep goes on.
-            restoreSingleDatabase("RECOVER", path, "", cutOffTime, newDbiid, newRepid);
-        } else {
+            if (restoreSingleDatabase("RECOVER", path, "", cutOffTime, newDbiid, newRepid) == 1)
+                recovered++;
+            else
+                failed.push_back(path);
+        } else if (logged == 0) {
             printf(" Skip recover database %s because it is not a logged database\n", path);
+            skipped++;
+        } else {
+            failed.push_back(path);  // its failure line is printed already
         }
     }
-    return 1;
+    progress.clear();
+    if (count == 0) return 1;
+    // One line a script can check, then every database that needs a look.
+    printf("Media recovery: %d recovered, %d skipped as not logged, %d failed\n", recovered,
+           skipped, (int)failed.size());
+    for (const char *path : failed) printf(" Failed: %s\n", path);
+    return failed.empty() ? 1 : 0;
 }

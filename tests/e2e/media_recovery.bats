@@ -34,6 +34,13 @@ build_tree() {
     fi
 }
 
+expected_tree_sweep_without_broken() {
+    expect_sweep rec:"$SERVER/Mail.NSF" skip:"$SERVER/archive.box" \
+        rec:"$SERVER/link-to-db.nsf" rec:"$SERVER/linked/carol.box" \
+        rec:"$SERVER/mail/LOG.NSF" rec:"$SERVER/mail/bob.nsf" rec:"$SERVER/mail/deep/carol.box" \
+        "$NAMES" skip:"$SERVER/x.nsf/inner.nsf"
+}
+
 expected_tree_sweep() {
     expect_sweep rec:"$SERVER/Mail.NSF" skip:"$SERVER/archive.box" bad:"$SERVER/broken.nsf" \
         rec:"$SERVER/link-to-db.nsf" rec:"$SERVER/linked/carol.box" \
@@ -56,7 +63,8 @@ expected_tree_sweep() {
 @test "answered Y: the log control is reset and every logged database recovered in order" {
     build_tree
     run nsfmend <<<"Y"
-    [ "$status" -eq 0 ]
+    # broken.nsf cannot be opened: the sweep goes on, and names it at the end.
+    [ "$status" -eq 1 ]
     assert_output_has "Update $SERVER/notes.ini with TRANSLOG_Recreate_Logctrl=1"
     assert_output_has "Running media recovery ..."
     diff -u <(expected_tree_sweep) <(sweep_output)
@@ -65,21 +73,48 @@ expected_tree_sweep() {
 
 @test "OPT=NOTE or RESTORE makes no difference to the sweep" {
     build_tree
+    rm "$SERVER/broken.nsf"
     for op in NOTE RESTORE; do
         run nsfmend OPT=$op IN="$SERVER/Mail.NSF" <<<"y"
         [ "$status" -eq 0 ]
         refute_output_has "[nsfmend.NoteCallback]"
         refute_output_has "Taking database"
-        diff -u <(expected_tree_sweep) <(sweep_output)
+        diff -u <(expected_tree_sweep_without_broken) <(sweep_output)
     done
 }
 
-@test "a database whose recovery fails is reported and the sweep goes on" {
+@test "a database whose recovery fails is reported, the sweep goes on, and the run fails" {
     build_tree
+    rm "$SERVER/broken.nsf"
     NOTESEMU_FAIL="NSFRecoverDatabases#1=4003" run nsfmend <<<"Y"
-    [ "$status" -eq 0 ]
+    [ "$status" -eq 1 ]
     assert_output_has $' Recovering backup file '"$SERVER/Mail.NSF"$'...\n Fail to recover database '"$SERVER/Mail.NSF"', Reason=error_code=4003'
     assert_output_has " Recover $SERVER/mail/deep/carol.box till latest transaction"
+    assert_output_has $'skipped as not logged, 1 failed\n Failed: '"$SERVER/Mail.NSF"$'\n\n\nTerminate...'
+}
+
+@test "a sweep where every database is recovered or not logged exits 0 with its summary" {
+    build_tree
+    rm "$SERVER/broken.nsf"
+    run nsfmend <<<"Y"
+    [ "$status" -eq 0 ]
+    diff -u <(expected_tree_sweep_without_broken) <(sweep_output)
+}
+
+@test "databases that cannot be opened or asked are failures, told apart from the unlogged" {
+    build_tree
+    rm "$SERVER/broken.nsf"
+    head -c 100 "$SERVER/mail/bob.nsf" > "$SERVER/mail/truncated.nsf"
+    # The second database asked for its log information (archive.box) fails.
+    NOTESEMU_FAIL="NSFDbGetLogInfo#2=4004" run nsfmend <<<"Y"
+    [ "$status" -eq 1 ]
+    assert_output_has " Fail to get log info from database $SERVER/archive.box, Reason=error_code=4004"
+    refute_output_has "Skip recover database $SERVER/archive.box"
+    assert_output_has " Fail to open database $SERVER/mail/truncated.nsf, Reason="
+    refute_output_has "Skip recover database $SERVER/mail/truncated.nsf"
+    if [[ $NAMES == rec:* ]]; then counts="7 recovered, 1 skipped"; else counts="6 recovered, 2 skipped"; fi
+    assert_output_has "Media recovery: $counts as not logged, 2 failed"
+    assert_output_has $'\n Failed: '"$SERVER/archive.box"$'\n Failed: '"$SERVER/mail/truncated.nsf"$'\n'
 }
 
 @test "a dangling link stops the sweep before anything is recovered" {
@@ -118,8 +153,10 @@ expected_tree_sweep() {
     new_server
     truncate -s 5G "$SERVER/huge.nsf"
     run nsfmend <<<"Y"
-    [ "$status" -eq 0 ]
-    assert_output_has " Skip recover database $SERVER/huge.nsf because it is not a logged database"
+    # Listed and opened (it holds no database, so the open fails), never
+    # refused by the listing for its size.
+    assert_output_has " Fail to open database $SERVER/huge.nsf, Reason="
+    assert_output_has " Failed: $SERVER/huge.nsf"
     refute_output_has "Value too large"
 }
 

@@ -58,18 +58,24 @@ sweep_output() {
 
 # Expected sweep lines, one argument per database in list order:
 # rec:PATH (recovered to the latest transaction), skip:PATH (not logged),
-# bad:PATH (cannot be opened, then skipped).
+# bad:PATH (cannot be opened: a failure), then the summary line and one line
+# per failed database.
 expect_sweep() {
-    local item path
+    local item path recovered=0 skipped=0 failed=()
     for item in "$@"; do
         path=${item#*:}
         case ${item%%:*} in
-            rec) printf '\n\n Recovering backup file %s...\n Recover %s till latest transaction\n' "$path" "$path" ;;
-            skip) printf ' Skip recover database %s because it is not a logged database\n' "$path" ;;
+            rec) printf '\n\n Recovering backup file %s...\n Recover %s till latest transaction\n' "$path" "$path"
+                 recovered=$((recovered + 1)) ;;
+            skip) printf ' Skip recover database %s because it is not a logged database\n' "$path"
+                  skipped=$((skipped + 1)) ;;
             bad) printf ' Fail to open database %s, Reason=REASON\n' "$path"
-                 printf ' Skip recover database %s because it is not a logged database\n' "$path" ;;
+                 failed+=("$path") ;;
         esac
     done
+    printf 'Media recovery: %d recovered, %d skipped as not logged, %d failed\n' \
+        "$recovered" "$skipped" "${#failed[@]}"
+    [ ${#failed[@]} -eq 0 ] || printf ' Failed: %s\n' "${failed[@]}"
     # termNotes begins with two line ends.
     printf '\n\n'
 }
