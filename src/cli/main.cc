@@ -2,6 +2,8 @@
 // transaction logs. main reads key=value arguments, confirms a full media
 // recovery, starts the API runtime with the resolved notes.ini, runs one
 // mode, stops the runtime and returns 0 or 1.
+#include <errno.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -219,6 +221,27 @@ int run(int argc, char **argv) {
     return result;
 }
 
+// A log that could not be written is a run that cannot be trusted: the
+// caller learns of it through the exit status.
+int finishOutput(int result) {
+    if (fflush(stdout) != 0 || ferror(stdout) != 0) {
+        int error = errno;
+        char reason[kMessageSize] = {};
+        get_sys_error_message(error > 0 ? error : EIO, reason);
+        (void)fprintf(stderr, "nsfmend: cannot write standard output: %s\n", reason);
+        return 1;
+    }
+    return result;
+}
+
 }  // namespace
 
-int main(int argc, char **argv) { return run(argc, argv); }
+int main(int argc, char **argv) {
+    // Each line goes out as it is written, so a log being followed or cut
+    // short by a crash shows how far the run got, even through a pipe.
+    (void)setvbuf(stdout, nullptr, _IOLBF, 0);
+    // A reader that goes away must not kill the run halfway through a
+    // restore; the failed write is reported through the exit status instead.
+    (void)signal(SIGPIPE, SIG_IGN);
+    return finishOutput(run(argc, argv));
+}
