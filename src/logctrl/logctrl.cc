@@ -36,7 +36,12 @@ std::string withRecreateLogControl(std::string_view content) {
     std::string out;
     out.reserve(content.size() + sizeof kSettingLine);
     bool found = false;
-    size_t start = 0;
+    // An editor's UTF-8 byte-order mark is not part of the first key; it
+    // stays where it was.
+    const std::string_view bom = "\xEF\xBB\xBF";
+    const size_t bomLength = content.substr(0, bom.size()) == bom ? bom.size() : 0;
+    out += content.substr(0, bomLength);
+    size_t start = bomLength;
     // Whole lines, however long: a later part of a long line is never
     // mistaken for a line of its own.
     while (start < content.size()) {
@@ -53,7 +58,7 @@ std::string withRecreateLogControl(std::string_view content) {
     }
     if (!found) {
         // Keep the setting off the end of a last line that has no line end.
-        if (!out.empty() && out.back() != '\n') out += '\n';
+        if (out.size() > bomLength && out.back() != '\n') out += '\n';
         out += kSettingLine;
     }
     return out;

@@ -72,6 +72,19 @@ TEST(NotesIniRewrite, LastLineWithoutLineEndGetsOneBeforeTheSetting) {
               RewriteIni("A=1\nServerKeyFileName=server.id").after);
 }
 
+TEST(NotesIniRewrite, ByteOrderMarkIsNotPartOfTheFirstKeyAndStays) {
+    const std::string bom = "\xEF\xBB\xBF";
+    Rewrite r = RewriteIni(bom + "TRANSLOG_Recreate_Logctrl=0\r\nDirectory=/data\n");
+    EXPECT_EQ(bom + kSetting + "Directory=/data\n", r.after);
+    r = RewriteIni(bom + "Directory=/data\n");
+    EXPECT_EQ(bom + "Directory=/data\n" + kSetting, r.after);
+    r = RewriteIni(bom);  // nothing but the mark: no empty line before the setting
+    EXPECT_EQ(bom + kSetting, r.after);
+    // A mark anywhere else is content, and the line is no key line.
+    r = RewriteIni("Directory=/data\n" + bom + "TRANSLOG_Recreate_Logctrl=0\n");
+    EXPECT_EQ("Directory=/data\n" + bom + "TRANSLOG_Recreate_Logctrl=0\n" + kSetting, r.after);
+}
+
 TEST(NotesIniRewrite, LongLineIsOneLineWhateverItHolds) {
     // Over 1023 bytes, with the key where a fixed-size reader would start a
     // new piece: it is not a line of its own and must come out unchanged.
