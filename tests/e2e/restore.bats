@@ -98,6 +98,27 @@ setup() { mail_story; }
     [ "$(db_field "$LIVE" state)" == online ]
 }
 
+@test "the restored file and its folder entry are synced before the database goes online" {
+    command -v strace >/dev/null || skip "strace is not installed"
+    strace -f -o /dev/null true 2>/dev/null || skip "tracing is not permitted here"
+    emu server start >/dev/null
+    local name=${LIVE##*/} trace="$BATS_TEST_TMPDIR/trace"
+    run strace -f -y -e trace=fsync,rename,renameat,renameat2 -o "$trace" \
+        "$NSFMEND" OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
+    [ "$status" -eq 0 ]
+    # The copy is synced under its hidden name, renamed over the live one, the
+    # folder synced; only then does the server's state say online again.
+    file_sync=$(grep -n "fsync([0-9]*<$SERVER/\.$name\.nsfmend-[0-9a-f]*>)" "$trace" | tail -n 1 | cut -d: -f1)
+    placed=$(grep -n "renameat(.*\"\.$name\.nsfmend-[0-9a-f]*\", .*\"$name\") = 0" "$trace" | head -n 1 | cut -d: -f1)
+    dir_sync=$(awk -v from="$placed" 'NR > from && index($0, "fsync") && index($0, "<'"$SERVER"'>)") { print NR; exit }' "$trace")
+    online=$(awk -v from="$placed" 'NR > from && index($0, "rename") && index($0, ".notesemu-server") { print NR; exit }' "$trace")
+    [ -n "$file_sync" ] && [ -n "$placed" ] && [ -n "$dir_sync" ] && [ -n "$online" ]
+    [ "$file_sync" -lt "$placed" ]
+    [ "$placed" -lt "$dir_sync" ]
+    [ "$dir_sync" -lt "$online" ]
+    [ "$(db_field "$LIVE" state)" == online ]
+}
+
 @test "the recovered file takes the live database's name whole, by rename" {
     emu server start >/dev/null
     inode_before=$(stat -c %i "$LIVE")
