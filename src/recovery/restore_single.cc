@@ -12,6 +12,7 @@
 #include "recovery/recover_db.h"
 #include "support/copy.h"
 #include "support/durable.h"
+#include "support/progress.h"
 #include "support/text.h"
 
 const char kNotRegularDatabase[] =
@@ -22,8 +23,8 @@ STATUS TakeDbsOffline(const char *dbPath) {
     return NSFTakeDatabaseOffline(const_cast<char *>(dbPath), 0, 1);
 }
 
-int RestoreDbs(const char *source, const char *destination) {
-    return SysFileCopy(source, destination, 0);
+int RestoreDbs(const char *source, const char *destination, Progress *progress) {
+    return SysFileCopy(source, destination, 0, progress);
 }
 
 STATUS BringDbsOnline(const char *dbPath) {
@@ -129,7 +130,9 @@ int restoreSingleDatabase(const char *operation, const char *backupPath, const c
     }
 
     printf(" Restoring database %s \n  from recovered backup file %s ...\n", dbPath, backupPath);
-    int copied = RestoreDbs(backupPath, dbPath);
+    // A multi-gigabyte copy takes minutes: a person at a terminal sees how far.
+    Progress progress;
+    int copied = RestoreDbs(backupPath, dbPath, &progress);
     if (copied != 0) {
         get_sys_error_message(copied, reason);
         printf(" Fail to restore database %s, Reason=%s\n", dbPath, reason);

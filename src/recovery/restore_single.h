@@ -13,7 +13,9 @@ int restoreSingleDatabase(const char *operation, const char *backupPath, const c
 STATUS TakeDbsOffline(const char *dbPath);
 // Puts the copy in place whole (temporary file, sync, rename): on failure
 // the database file is as it was.
-int RestoreDbs(const char *source, const char *destination);
+class Progress;
+// progress, when given, shows the copy's progress (the command line's restore).
+int RestoreDbs(const char *source, const char *destination, Progress *progress = nullptr);
 STATUS BringDbsOnline(const char *dbPath);
 
 // The reason given when the live database is no regular file.

@@ -18,6 +18,7 @@
 #include <new>
 
 #include "support/durable.h"
+#include "support/progress.h"
 #include "support/raii.h"
 
 namespace {
@@ -39,12 +40,21 @@ bool KernelCopyUnsupported(int err) {
 }
 
 struct Mover {
-    Mover(int inFd, int outFd) : in(inFd), out(outFd) {}
+    Mover(int inFd, int outFd, Progress *shown, uint64_t size)
+        : in(inFd), out(outFd), progress(shown), total(size) {}
     int in;
     int out;
     bool kernel = true;
     bool kernelMovedAny = false;
     std::unique_ptr<char[]> buffer;
+    Progress *progress;
+    uint64_t total;
+    uint64_t position = 0;  // of the source, holes skipped included
+
+    void moved(ssize_t n) {
+        position += (uint64_t)n;
+        if (progress != nullptr) progress->bytes(position, total);
+    }
 };
 
 // Moves `length` bytes (negative: up to the end of the source) between the
@@ -57,6 +67,7 @@ int MoveBytes(Mover &m, int64_t length, bool *ended) {
             ssize_t n = copy_file_range(m.in, nullptr, m.out, nullptr, chunk, 0);
             if (n > 0) {
                 m.kernelMovedAny = true;
+                m.moved(n);
                 if (length > 0) length -= n;
                 continue;
             }
@@ -86,6 +97,7 @@ int MoveBytes(Mover &m, int64_t length, bool *ended) {
         }
         int rc = writeAll(m.out, m.buffer.get(), (size_t)n);
         if (rc != 0) return rc;
+        m.moved(n);
         if (length > 0) length -= n;
     }
     return 0;
@@ -94,14 +106,15 @@ int MoveBytes(Mover &m, int64_t length, bool *ended) {
 int SeekBoth(Mover &m, off_t offset) {
     if (lseek(m.in, offset, SEEK_SET) == (off_t)-1) return LastError();
     if (lseek(m.out, offset, SEEK_SET) == (off_t)-1) return LastError();
+    m.position = (uint64_t)offset;
     return 0;
 }
 
 // Copies a regular file's content into the new, empty temporary file. Only
 // the data regions are moved and the holes skipped (a skipped range reads
 // back as zeros), so a sparse database stays sparse.
-int CopyContent(int in, int out) {
-    Mover m(in, out);
+int CopyContent(int in, int out, uint64_t size, Progress *progress) {
+    Mover m(in, out, progress, size);
     bool ended = false;
     off_t pos = 0;
     for (;;) {
@@ -143,7 +156,7 @@ int CheckDestination(const char *dst, bool create) {
 
 }  // namespace
 
-int CopyUnixFile(const char *source, const char *destination, int createNew) {
+int CopyUnixFile(const char *source, const char *destination, int createNew, Progress *progress) {
     const bool create = createNew == 1;
     char src[kPathSize] = {};
     char dst[kPathSize] = {};
@@ -172,15 +185,16 @@ int CopyUnixFile(const char *source, const char *destination, int createNew) {
     // the temporary file.
     TempFile out;
     rc = out.create(dst);
-    if (rc == 0) rc = CopyContent(in.get(), out.fd());
+    if (rc == 0) rc = CopyContent(in.get(), out.fd(), (uint64_t)st.st_size, progress);
+    if (progress != nullptr) progress->clear();
     if (rc == 0) rc = out.giveAttributes(st, true);
     if (rc == 0) rc = out.place(create ? Placing::kNoReplace : Placing::kReplace);
     // The source was only read: closing it cannot lose anything.
     return rc;
 }
 
-int SysFileCopy(const char *source, const char *destination, int createNew) {
-    return CopyUnixFile(source, destination, createNew);
+int SysFileCopy(const char *source, const char *destination, int createNew, Progress *progress) {
+    return CopyUnixFile(source, destination, createNew, progress);
 }
 
 int LogFileCopy(const char *source, const char *destination, int createNew) {

@@ -63,3 +63,20 @@ on_terminal() {
     [ "$status" -eq 0 ]
     [ -z "$stderr" ]
 }
+
+@test "the restore copy shows its percentage, rate and time left on a terminal only" {
+    mail_story
+    emu server start >/dev/null
+    on_terminal /dev/null OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
+    run cat "$BATS_TEST_TMPDIR/tty"
+    [[ $output =~ 100%\ +[0-9.]+\ [KMG]?i?B\ of\ [0-9.]+\ [KMG]?i?B\ +[0-9.]+\ [KMG]?i?B/s\ +[0-9]+:[0-9]{2}\ left ]]
+    # The line is cleared again before the run's next line.
+    assert_output_has $'\r\033[K'
+    run cat "$BATS_TEST_TMPDIR/out"
+    refute_output_has "%"
+    assert_output_has " Bringing database $LIVE online ..."
+
+    run --separate-stderr nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
+    [ "$status" -eq 0 ]
+    [ -z "$stderr" ]
+}
