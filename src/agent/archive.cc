@@ -172,13 +172,18 @@ static WORD archiveLogs(const char *suffix, const char *destDir, char *timeStamp
     }
 
     // The capture runs whatever the loop's outcome: extents still being
-    // filled are worth saving even when an earlier one could not be.
+    // filled are worth saving even when an earlier one could not be. The
+    // first failure's text is the one that names the cause (a read-only
+    // destination makes the capture fail too, with a text that misleads).
+    char laterFailure[kMessageSize];
+    memset(laterFailure, 0, sizeof laterFailure);
+    char *captureMsg = status == 0 ? msg : laterFailure;
     char logDir[kPathSize];
     memset(logDir, 0, sizeof logDir);
     if (!resolveLogDirectory(logDir, sizeof logDir)) {
-        setMessage(msg, "Fail to get transaction log directory");
+        setMessage(captureMsg, "Fail to get transaction log directory");
         status = 1;
-    } else if (captureHalfFilledLogs(logDir, destDir, suffix, msg) == 0) {
+    } else if (captureHalfFilledLogs(logDir, destDir, suffix, captureMsg) == 0) {
         status = 1;
     }
 

@@ -142,12 +142,12 @@ setup() {
     [ "$(extent_states | tr '\n' ' ')" = "S0000001.TXN full S0000002.TXN current " ]
 }
 
-@test "a destination that cannot be created stops the loop; the capture reports what it cannot look up" {
+@test "a destination that cannot be created stops the loop with that cause, not the capture's later failure" {
     write_changes mail.nsf 5
     echo file > "$BATS_TEST_TMPDIR/plain"
     run agent archive "" "$BATS_TEST_TMPDIR/plain/sub/"
     [ "$(field result)" = 1 ]
-    [ "$(field msg)" = "Error copying file $SERVER/logdir/S0000001.TXN to $BATS_TEST_TMPDIR/plain/sub/S0000001.TXN. Not a directory" ]
+    [ "$(field msg)" = "Error creating directory $BATS_TEST_TMPDIR/plain/sub/. Not a directory" ]
     [ "$(extent_states | tr '\n' ' ')" = "S0000001.TXN full S0000002.TXN current " ]
 }
 

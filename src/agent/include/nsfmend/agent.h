@@ -119,8 +119,8 @@ extern "C" {
  * "Error copying file %s to %s. %s" and the system text for EEXIST, and is
  * left as it was. Extents already reported stay reported, copies already
  * made stay, and a rerun after any failure or interruption goes on where the
- * last one stopped. When the capture fails, its text replaces an earlier
- * failure's.
+ * last one stopped. When the loop and the capture both fail, the loop's
+ * text is kept: it names the cause, which the capture then only meets again.
  */
 void spoolNsfArchiveLogs(const char *destDir, const char *suffix, char *timeStamp,
                            char *timeFormat, char *msg);
