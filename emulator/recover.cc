@@ -17,39 +17,50 @@ namespace {
 
 // The records to replay for one database, in sequence order, checked for a
 // complete chain from the first needed record up to the cut-off or the end
-// of the log.
+// of the log. The chain is checked on the extents themselves, so that it
+// holds just as well when the log control file was rebuilt from them.
 STATUS CollectReplay(const LogConfig &cfg, const DbFile &db, bool toTime, int64_t cutoff,
                      std::vector<ReplayStep> *steps) {
     LogControl ctl;
     STATUS st = LoadControl(cfg, &ctl);
     if (st != NOERROR) return st;
     if (!UnidEqual(db.logId, ctl.logId)) return EMU_ERR_LOG_MISMATCH;
+    // The log ends before the database's own last change: the extents that
+    // held it, and whatever followed, are lost.
+    if (db.lastSeq >= ctl.nextSeq) return EMU_ERR_LOG_GAP;
     std::vector<uint32_t> numbers;
     int err = ListExtents(cfg.logDir, &numbers);
     if (err != 0) return FileStatus(err);
-    uint64_t expected = db.lastSeq + 1;
-    bool stopped = false;
+    uint64_t expected = db.lastSeq + 1;  // the first record the database lacks
+    uint32_t previous = 0;               // the extent read before this one
     for (uint32_t number : numbers) {
         // Records after lastSeq live in lastExtent or later ones.
-        if (number < db.lastExtent || stopped) continue;
+        if (number < db.lastExtent) continue;
+        // A missing number is a lost extent, even where the ones around it
+        // seem to join: nothing proves it held no record.
+        if (previous != 0 && number != previous + 1) return EMU_ERR_LOG_GAP;
+        previous = number;
         Extent ext;
         st = ReadExtent(cfg, number, &ext);
         if (st != NOERROR) return st;
         if (!UnidEqual(ext.logId, ctl.logId)) return EMU_ERR_LOG_MISMATCH;
         for (const LogRecord &rec : ext.records) {
             if (rec.seq < expected) continue;
+            // Records between the last one read and this one are in no
+            // extent here: an extent before it was cut short.
             if (rec.seq > expected) return EMU_ERR_LOG_GAP;
             expected++;
             if (!UnidEqual(rec.dbIid, db.instanceId)) continue;
-            if (toTime && rec.time > cutoff) {
-                stopped = true;
-                break;
-            }
+            // Nothing after the cut-off is needed, so no later gap matters.
+            if (toTime && rec.time > cutoff) return NOERROR;
             steps->push_back(ReplayStep{rec, number});
         }
     }
-    // Records the log says it holds but no extent here has: the tail is missing.
-    if (!stopped && expected < ctl.nextSeq) return EMU_ERR_LOG_GAP;
+    // Records the log says it holds but no extent here has: an extent was
+    // lost or cut short after the last record read. Rebuilt from the
+    // extents, the log's end is the newest extent's first number plus its
+    // records, so this holds without the control file too.
+    if (expected < ctl.nextSeq) return EMU_ERR_LOG_GAP;
     return NOERROR;
 }
 
