@@ -78,6 +78,9 @@ STATUS RecoverFile(const LogConfig &cfg, const std::string &path, DWORD flags,
     if (toTime) {
         if (recoveryTime == nullptr) return EMU_ERR_BAD_ARGUMENT;
         cutoff = TimeDateHundredths(*recoveryTime);
+        // The backup already holds changes after that time and nothing can
+        // take them out again: recovering "to" it would be a false success.
+        if (db.lastTime != 0 && cutoff < db.lastTime) return EMU_ERR_CUTOFF_BEFORE_BACKUP;
     }
     std::vector<ReplayStep> steps;
     st = CollectReplay(cfg, db, toTime, cutoff, &steps);

@@ -35,6 +35,21 @@ setup() { mail_story; }
     [ "$(db_notes "$BACKUP")" == "$AT_BACKUP" ]
 }
 
+@test "a cut-off before the backup's own last change is refused and the backup left as it was" {
+    cp "$BACKUP" "$BATS_TEST_TMPDIR/before"
+    for text in "01/01/1970 00:00" "11/15/2013 11:15"; do
+        run nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE" DATETIME="$text"
+        [ "$status" -eq 1 ]
+        assert_output_has " Fail to recover database $BACKUP, Reason=The recovery time is earlier than the last change in the backup file"
+        refute_output_has "till transaction in"
+        cmp "$BACKUP" "$BATS_TEST_TMPDIR/before"
+    done
+    # Exactly at its last change (11:30) is where the backup already stands.
+    run nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE" DATETIME="11/15/2013 11:30"
+    [ "$status" -eq 0 ]
+    [ "$(db_notes "$BACKUP")" == "$AT_BACKUP" ]
+}
+
 @test "a DATETIME value with a leading blank recovers to the latest transaction" {
     run nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE" DATETIME=" 11/15/2013 14:00"
     [ "$status" -eq 0 ]

@@ -88,6 +88,20 @@ TEST_F(RecoverTest, CutOffBeforeAnyChangeReplaysNothingAndLeavesTheTime) {
     EXPECT_EQ(emu::TimeDateHundredths(when), emu::TimeDateHundredths(At("2013-11-15T12:30:00Z")));
 }
 
+TEST_F(RecoverTest, CutOffBeforeTheBackupsOwnLastChangeIsRefused) {
+    std::string before = ReadFile(backup_);
+    for (const char *iso : {"2013-11-15T11:59:59.99Z", "2013-11-15T10:30:00Z", "1970-01-01T00:00:00Z"}) {
+        TIMEDATE when = At(iso);
+        EXPECT_EQ(Recover(RECOVER_TO_TIME, &when), EMU_ERR_CUTOFF_BEFORE_BACKUP) << iso;
+        EXPECT_EQ(emu::TimeDateHundredths(when), emu::TimeDateHundredths(At(iso))) << iso;
+        EXPECT_EQ(ReadFile(backup_), before) << iso;
+    }
+    // Exactly at the backup's last change is where it already stands.
+    TIMEDATE when = At("2013-11-15T12:00:00Z");
+    EXPECT_EQ(Recover(RECOVER_TO_TIME | RECOVER_THIRD_OPTION, &when), NOERROR);
+    EXPECT_EQ(Notes(backup_), atBackup_);
+}
+
 TEST_F(RecoverTest, FlagsChooseTheIdentityOfTheRecoveredFile) {
     struct Case {
         DWORD flags;
