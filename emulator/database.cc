@@ -14,7 +14,7 @@ namespace {
 struct OpenDb {
     bool used = false;
     std::string path;
-    emu::DbFile header;  // the notes are dropped: callers only ask for log info
+    emu::DbHeader header;  // callers only ask for log info
 };
 
 constexpr size_t kMaxOpen = 256;
@@ -44,10 +44,11 @@ STATUS NSFDbOpen(const char *pathName, DBHANDLE *rethDB) {
     *rethDB = 0;
     std::string path = emu::ResolveDbPath(emu::DataDir(), pathName);
     if (emu::IsOffline(emu::DataDir(), path)) return EMU_ERR_DB_OFFLINE;
-    emu::DbFile db;
-    st = emu::ReadDb(path, &db);
+    // The whole file is checked, a note at a time, so a damaged database is
+    // refused here as a server refuses to open one.
+    emu::DbHeader db;
+    st = emu::CheckDb(path, &db);
     if (st != NOERROR) return st;
-    db.notes.clear();
     size_t slot = 0;
     while (slot < g_open.size() && g_open[slot].used) slot++;
     if (slot == kMaxOpen) return EMU_ERR_TOO_MANY_OPEN;
@@ -75,7 +76,7 @@ STATUS NSFDbGetLogInfo(DBHANDLE hDB, DWORD flags, BOOL *logged, UNID *logID, UNI
     if (!emu::Started()) return EMU_ERR_NOT_STARTED;
     (void)flags;  // no flag is defined; 0 is what callers pass
     if (hDB == 0 || hDB > g_open.size() || !g_open[hDB - 1].used) return EMU_ERR_BAD_HANDLE;
-    const emu::DbFile &db = g_open[hDB - 1].header;
+    const emu::DbHeader &db = g_open[hDB - 1].header;
     if (logged) *logged = db.logged ? TRUE : FALSE;
     if (logID) *logID = db.logId;
     if (dbIID) *dbIID = db.instanceId;

@@ -25,8 +25,7 @@ STATUS ChangeOffline(const char *dbPath, bool takeOffline) {
     if (!takeOffline && !offline) return EMU_ERR_DB_ALREADY_ONLINE;
     // Taking offline needs a database there; coming online needs the file
     // that was put in its place to be a sound database, or it stays offline.
-    emu::DbFile db;
-    st = emu::ReadDb(path, &db);
+    st = emu::CheckDb(path, nullptr);
     if (st != NOERROR) return st;
     if (takeOffline) state.offline.insert(path);
     else state.offline.erase(path);

@@ -19,7 +19,7 @@ namespace {
 // complete chain from the first needed record up to the cut-off or the end
 // of the log. The chain is checked on the extents themselves, so that it
 // holds just as well when the log control file was rebuilt from them.
-STATUS CollectReplay(const LogConfig &cfg, const DbFile &db, bool toTime, int64_t cutoff,
+STATUS CollectReplay(const LogConfig &cfg, const DbHeader &db, bool toTime, int64_t cutoff,
                      std::vector<ReplayStep> *steps) {
     LogControl ctl;
     STATUS st = LoadControl(cfg, &ctl);
@@ -69,8 +69,10 @@ STATUS CollectReplay(const LogConfig &cfg, const DbFile &db, bool toTime, int64_
 STATUS RecoverFile(const LogConfig &cfg, const std::string &path, DWORD flags,
                    TIMEDATE *recoveryTime, NOTE_CALLBACK noteCallback, void *context,
                    RecoverResult *result) {
+    // The header and, once replayed, the changed notes; the file's other
+    // notes stay on disk until they are merged with them.
     DbFile db;
-    STATUS st = ReadDb(path, &db);
+    STATUS st = CheckDb(path, &db);
     if (st != NOERROR) return st;
     if (!db.logged) return EMU_ERR_NOT_LOGGED;
     bool toTime = (flags & RECOVER_TO_TIME) != 0;
@@ -110,7 +112,7 @@ STATUS RecoverFile(const LogConfig &cfg, const std::string &path, DWORD flags,
     if (newIid) db.instanceId = RandomUnid();
     if (newReplica) db.replicaId = RandomUnid();
     if (!steps.empty() || newIid || newReplica) {
-        st = WriteDb(path, db);
+        st = RewriteDb(path, path, &db, db.notes);
         if (st != NOERROR) return st;
     }
     if (!steps.empty() && recoveryTime != nullptr)

@@ -79,9 +79,9 @@ TEST(DatabaseFormat, EveryFlippedByteAndTrailingGarbageIsRejected) {
 }
 
 TEST(DatabaseFormat, FileErrorsBecomeStatuses) {
-    emu::DbFile out;
-    EXPECT_EQ(emu::ReadDb("/nonexistent/x.nsf", &out), EMU_ERR_FILE_NOT_FOUND);
-    EXPECT_EQ(emu::ReadDb("/tmp", &out), EMU_ERR_NOT_A_DATABASE);
+    emu::DbHeader out;
+    EXPECT_EQ(emu::CheckDb("/nonexistent/x.nsf", &out), EMU_ERR_FILE_NOT_FOUND);
+    EXPECT_EQ(emu::CheckDb("/tmp", &out), EMU_ERR_NOT_A_DATABASE);
     EXPECT_EQ(emu::WriteDb("/nonexistent/x.nsf", SampleDb()), EMU_ERR_FILE_NOT_FOUND);
 }
 
