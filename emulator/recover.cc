@@ -130,6 +130,29 @@ namespace {
 
 STATUS Recover(const char *call, char *dbNames, RESTORE_CALLBACK restoreCallback, DWORD flags,
                WORD *errDbIndex, TIMEDATE *recoveryTime, NOTE_CALLBACK noteCallback,
+               void *context);
+
+// The call as the caller made it, for the tests: the path's bytes as passed
+// (LMBCS), the flag word and the cut-off.
+STATUS LoggedRecover(const char *call, char *dbNames, RESTORE_CALLBACK restoreCallback,
+                     DWORD flags, WORD *errDbIndex, TIMEDATE *recoveryTime,
+                     NOTE_CALLBACK noteCallback, void *context) {
+    if (!emu::CallLogOn())
+        return Recover(call, dbNames, restoreCallback, flags, errDbIndex, recoveryTime,
+                       noteCallback, context);
+    std::string time = recoveryTime != nullptr
+                           ? emu::FormatIsoUtc(emu::TimeDateHundredths(*recoveryTime))
+                           : std::string("none");
+    STATUS st = Recover(call, dbNames, restoreCallback, flags, errDbIndex, recoveryTime,
+                        noteCallback, context);
+    emu::LogCall(call, {"path=" + emu::EscapeBytes(dbNames ? dbNames : ""),
+                        "flags=" + std::to_string(flags), "time=" + time,
+                        "status=" + std::to_string(st)});
+    return st;
+}
+
+STATUS Recover(const char *call, char *dbNames, RESTORE_CALLBACK restoreCallback, DWORD flags,
+               WORD *errDbIndex, TIMEDATE *recoveryTime, NOTE_CALLBACK noteCallback,
                void *context) {
     STATUS st;
     if (emu::InjectedFault(call, &st)) return st;
@@ -154,15 +177,15 @@ extern "C" {
 
 STATUS NSFRecoverDatabases(char *dbNames, RESTORE_CALLBACK restoreCallback, DWORD flags,
                            WORD *errDbIndex, TIMEDATE *recoveryTime) {
-    return Recover("NSFRecoverDatabases", dbNames, restoreCallback, flags, errDbIndex,
-                   recoveryTime, nullptr, nullptr);
+    return LoggedRecover("NSFRecoverDatabases", dbNames, restoreCallback, flags, errDbIndex,
+                         recoveryTime, nullptr, nullptr);
 }
 
 STATUS NSFRecoverDatabasesWithCallback(char *dbNames, RESTORE_CALLBACK restoreCallback,
                                        DWORD flags, WORD *errDbIndex, TIMEDATE *recoveryTime,
                                        NOTE_CALLBACK noteCallback, void *context) {
-    return Recover("NSFRecoverDatabasesWithCallback", dbNames, restoreCallback, flags,
-                   errDbIndex, recoveryTime, noteCallback, context);
+    return LoggedRecover("NSFRecoverDatabasesWithCallback", dbNames, restoreCallback, flags,
+                         errDbIndex, recoveryTime, noteCallback, context);
 }
 
 }  // extern "C"

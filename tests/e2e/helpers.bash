@@ -15,3 +15,15 @@ new_server() {
 nsfmend() {
     "$NSFMEND" "$@"
 }
+
+# Every test fails when a run left a database handle open at NotesTerm: the
+# emulator reports each one to this file (outside a test, in setup_file, the
+# file is the test file's and nobody reads it).
+export NOTESEMU_HANDLE_REPORT="${BATS_TEST_TMPDIR:-${BATS_FILE_TMPDIR:-/tmp}}/handles-left-open"
+teardown() {
+    if [ -s "$NOTESEMU_HANDLE_REPORT" ]; then
+        echo "database handles left open at NotesTerm:" >&2
+        cat "$NOTESEMU_HANDLE_REPORT" >&2
+        return 1
+    fi
+}
