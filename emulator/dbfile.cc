@@ -261,31 +261,11 @@ STATUS OpenDb(const std::string &path, FileSource *src) {
     return FileStatus(err);
 }
 
-}  // namespace
-
-STATUS FindNote(const std::string &path, uint32_t id, DbHeader *header, Note *note, bool *found) {
+// Reads the whole file, checking it; its header, its count of live notes and
+// the note with `id` (0: none), each when asked for.
+STATUS ScanFile(const std::string &path, DbHeader *header, uint64_t *liveNotes, uint32_t id,
+                Note *note, bool *found) {
     if (found != nullptr) *found = false;
-    FileSource src;
-    STATUS st = OpenDb(path, &src);
-    if (st != NOERROR) return st;
-    DbScanner scan(&src);
-    DbHeader h;
-    st = scan.ReadHeader(&h);
-    for (bool done = false; st == NOERROR && !done;) {
-        NoteHead head;
-        st = scan.Next(&head, &done);
-        if (st != NOERROR || done || head.id != id || note == nullptr) continue;
-        note->deleted = head.deleted;
-        note->modified = head.modified;
-        note->user = std::move(head.user);
-        st = scan.Finish(&note->text, nullptr);
-        if (found != nullptr) *found = st == NOERROR;
-    }
-    if (st == NOERROR && header != nullptr) *header = h;
-    return st;
-}
-
-STATUS CheckDb(const std::string &path, DbHeader *header, uint64_t *liveNotes) {
     FileSource src;
     STATUS st = OpenDb(path, &src);
     if (st != NOERROR) return st;
@@ -296,12 +276,29 @@ STATUS CheckDb(const std::string &path, DbHeader *header, uint64_t *liveNotes) {
     for (bool done = false; st == NOERROR && !done;) {
         NoteHead head;
         st = scan.Next(&head, &done);
-        if (st == NOERROR && !done && !head.deleted) live++;
+        if (st != NOERROR || done) continue;
+        if (!head.deleted) live++;
+        if (id == 0 || head.id != id || note == nullptr) continue;
+        note->deleted = head.deleted;
+        note->modified = head.modified;
+        note->user = std::move(head.user);
+        st = scan.Finish(&note->text, nullptr);
+        if (found != nullptr) *found = st == NOERROR;
     }
     if (st != NOERROR) return st;
     if (header != nullptr) *header = h;
     if (liveNotes != nullptr) *liveNotes = live;
     return NOERROR;
+}
+
+}  // namespace
+
+STATUS FindNote(const std::string &path, uint32_t id, DbHeader *header, Note *note, bool *found) {
+    return ScanFile(path, header, nullptr, id, note, found);
+}
+
+STATUS CheckDb(const std::string &path, DbHeader *header, uint64_t *liveNotes) {
+    return ScanFile(path, header, liveNotes, 0, nullptr, nullptr);
 }
 
 STATUS RewriteDb(const std::string &from, const std::string &to, const DbHeader *header,
