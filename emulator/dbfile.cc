@@ -253,25 +253,24 @@ size_t LiveNoteCount(const DbFile &db) {
     return n;
 }
 
-namespace {
-
-STATUS OpenDb(const std::string &path, FileSource *src) {
-    int err = src->Open(path);
+STATUS DbFileScan::Open(const std::string &path, DbHeader *header) {
+    int err = src_.Open(path);
     if (err == EISDIR) return EMU_ERR_NOT_A_DATABASE;
-    return FileStatus(err);
+    if (err != 0) return FileStatus(err);
+    return scan_.ReadHeader(header);
 }
+
+namespace {
 
 // Reads the whole file, checking it; its header, its count of live notes and
 // the note with `id` (0: none), each when asked for.
 STATUS ScanFile(const std::string &path, DbHeader *header, uint64_t *liveNotes, uint32_t id,
                 Note *note, bool *found) {
     if (found != nullptr) *found = false;
-    FileSource src;
-    STATUS st = OpenDb(path, &src);
-    if (st != NOERROR) return st;
-    DbScanner scan(&src);
+    DbFileScan file;
     DbHeader h;
-    st = scan.ReadHeader(&h);
+    STATUS st = file.Open(path, &h);
+    DbScanner &scan = *file.scanner();
     uint64_t live = 0;
     for (bool done = false; st == NOERROR && !done;) {
         NoteHead head;
@@ -303,13 +302,11 @@ STATUS CheckDb(const std::string &path, DbHeader *header, uint64_t *liveNotes) {
 
 STATUS RewriteDb(const std::string &from, const std::string &to, const DbHeader *header,
                  const std::map<uint32_t, Note> &changes) {
-    FileSource src;
-    STATUS st = OpenDb(from, &src);
-    if (st != NOERROR) return st;
-    DbScanner scan(&src);
+    DbFileScan file;
     DbHeader old;
-    st = scan.ReadHeader(&old);
+    STATUS st = file.Open(from, &old);
     if (st != NOERROR) return st;
+    DbScanner &scan = *file.scanner();
     AtomicFile out;
     int err = out.Create(to);
     if (err != 0) return FileStatus(err);

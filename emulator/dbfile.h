@@ -73,6 +73,18 @@ private:
     uint32_t textLength_ = 0;
 };
 
+// A database file opened for reading: the file, its scanner, the header read.
+class DbFileScan {
+public:
+    // 0 or a status; a folder is EMU_ERR_NOT_A_DATABASE.
+    STATUS Open(const std::string &path, DbHeader *header);
+    DbScanner *scanner() { return &scan_; }
+
+private:
+    FileSource src_;
+    DbScanner scan_{&src_};
+};
+
 // Writes a database front to back: the header's place, the notes in
 // ascending ID order, then the header itself with the count.
 class DbWriter {

@@ -283,17 +283,14 @@ int CmdShow(const Args &a, const Server &s) {
     printf("last-change: %s\n", db.lastTime != 0 ? emu::FormatIsoUtc(db.lastTime).c_str() : "none");
     printf("state: %s\n", emu::IsOffline(s.cfg.dataDir, path) ? "offline" : "online");
     printf("notes: %llu\n", static_cast<unsigned long long>(live));
-    emu::FileSource src;
-    int err = src.Open(path);
-    if (err != 0) return Fail("cannot read " + path + ": " + strerror(err));
-    emu::DbScanner scan(&src);
-    st = scan.ReadHeader(&db);
+    emu::DbFileScan file;
+    st = file.Open(path, &db);
     for (bool done = false; st == NOERROR && !done;) {
         emu::NoteHead head;
-        st = scan.Next(&head, &done);
+        st = file.scanner()->Next(&head, &done);
         if (st != NOERROR || done || head.deleted) continue;
         std::string text;
-        st = scan.Finish(&text, nullptr);
+        st = file.scanner()->Finish(&text, nullptr);
         if (st != NOERROR) continue;
         printf("%u\t%s\t%s\t%s\n", static_cast<unsigned>(head.id),
                emu::FormatIsoUtc(head.modified).c_str(), Escape(head.user).c_str(),
@@ -314,15 +311,12 @@ int CmdPad(const Args &a, const Server &s) {
     std::string path = emu::ResolveDbPath(s.cfg.dataDir, a.positional[1]);
     emu::DirLock lock(s.cfg.dataDir);
     if (emu::IsOffline(s.cfg.dataDir, path)) return FailStatus("pad " + path, EMU_ERR_DB_OFFLINE);
-    emu::FileSource src;
-    int err = src.Open(path);
-    if (err != 0) return Fail("cannot read " + path + ": " + strerror(err));
-    emu::DbScanner scan(&src);
+    emu::DbFileScan file;
     emu::DbHeader header;
-    STATUS st = scan.ReadHeader(&header);
+    STATUS st = file.Open(path, &header);
     if (st != NOERROR) return FailStatus("cannot read " + path, st);
     emu::AtomicFile out;
-    err = out.Create(path);
+    int err = out.Create(path);
     if (err != 0) return Fail("cannot write " + path + ": " + strerror(err));
     emu::FileSink sink(out.fd());
     emu::DbWriter w(&sink);
@@ -330,10 +324,10 @@ int CmdPad(const Args &a, const Server &s) {
     uint32_t lastId = 0;
     for (bool done = false; st == NOERROR && !done;) {
         emu::NoteHead head;
-        st = scan.Next(&head, &done);
+        st = file.scanner()->Next(&head, &done);
         if (st != NOERROR || done) continue;
         lastId = head.id;
-        st = w.Copy(head, &scan);
+        st = w.Copy(head, file.scanner());
     }
     emu::NoteHead stub;
     stub.deleted = true;
