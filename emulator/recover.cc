@@ -36,8 +36,9 @@ STATUS CollectReplay(const LogConfig &cfg, const DbHeader &db, bool toTime, int6
     for (uint32_t number : numbers) {
         // Records after lastSeq live in lastExtent or later ones.
         if (number < db.lastExtent) continue;
-        // A missing number is a lost extent, even where the ones around it
-        // seem to join: nothing proves it held no record.
+        // A missing number is a lost extent, even one rolled over empty
+        // (whose neighbours' sequence numbers join): the chain a recovery
+        // reads is whole or it is not used.
         if (previous != 0 && number != previous + 1) return EMU_ERR_LOG_GAP;
         previous = number;
         Extent ext;
