@@ -71,6 +71,7 @@ demo: build64
 bench: build64
 	bench/copy $(B64)
 	bench/sweep $(B64)
+	bench/large-db
 
 package: build64 build32
 	rm -rf $(PKGDIR)

@@ -14,21 +14,75 @@
 
 namespace emu {
 
-uint32_t Crc32(const void *data, size_t size) {
-    static uint32_t table[256];
-    static bool ready = false;
-    if (!ready) {
+namespace {
+
+constexpr uint32_t kCrcPolynomial = 0xEDB88320u;  // reflected, as in zlib
+
+// Slicing by eight: table[k][b] is the register after byte b and k zero
+// bytes, so eight input bytes take eight lookups and no shifts between them.
+struct CrcTables {
+    uint32_t t[8][256];
+    CrcTables() {
         for (uint32_t i = 0; i < 256; i++) {
             uint32_t c = i;
-            for (int k = 0; k < 8; k++) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            table[i] = c;
+            for (int k = 0; k < 8; k++) c = (c & 1) ? kCrcPolynomial ^ (c >> 1) : c >> 1;
+            t[0][i] = c;
         }
-        ready = true;
+        for (uint32_t i = 0; i < 256; i++)
+            for (int k = 1; k < 8; k++) t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF];
     }
+};
+
+const CrcTables &Tables() {
+    static const CrcTables tables;
+    return tables;
+}
+
+// a * b modulo the polynomial, both in the reflected bit order (x^0 is the
+// top bit).
+uint32_t MultModPoly(uint32_t a, uint32_t b) {
+    uint32_t product = 0;
+    for (uint32_t m = 1u << 31; m != 0; m >>= 1) {
+        if (a & m) product ^= b;
+        b = (b & 1) ? (b >> 1) ^ kCrcPolynomial : b >> 1;
+    }
+    return product;
+}
+
+}  // namespace
+
+void Crc32Stream::Update(const void *data, size_t size) {
+    const CrcTables &tb = Tables();
     const unsigned char *p = static_cast<const unsigned char *>(data);
-    uint32_t crc = 0xFFFFFFFFu;
-    for (size_t i = 0; i < size; i++) crc = table[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
-    return crc ^ 0xFFFFFFFFu;
+    uint32_t c = reg_;
+    while (size >= 8) {
+        uint32_t lo = (p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24)) ^ c;
+        uint32_t hi = p[4] | (p[5] << 8) | (p[6] << 16) | (uint32_t(p[7]) << 24);
+        c = tb.t[7][lo & 0xFF] ^ tb.t[6][(lo >> 8) & 0xFF] ^ tb.t[5][(lo >> 16) & 0xFF] ^
+            tb.t[4][lo >> 24] ^ tb.t[3][hi & 0xFF] ^ tb.t[2][(hi >> 8) & 0xFF] ^
+            tb.t[1][(hi >> 16) & 0xFF] ^ tb.t[0][hi >> 24];
+        p += 8;
+        size -= 8;
+    }
+    while (size-- > 0) c = tb.t[0][(c ^ *p++) & 0xFF] ^ (c >> 8);
+    reg_ = c;
+}
+
+// A zero byte moves the register by multiplying it with x^8; n of them
+// multiply by x^(8n), built from x^(2^k) by squaring.
+void Crc32Stream::Zeros(uint64_t count) {
+    uint32_t power = 1u << 23;  // x^8
+    while (count != 0) {
+        if (count & 1) reg_ = MultModPoly(power, reg_);
+        power = MultModPoly(power, power);
+        count >>= 1;
+    }
+}
+
+uint32_t Crc32(const void *data, size_t size) {
+    Crc32Stream crc;
+    crc.Update(data, size);
+    return crc.Value();
 }
 
 void Writer::U16(uint16_t v) {
@@ -130,28 +184,49 @@ static int WriteAll(int fd, std::string_view data) {
     return 0;
 }
 
-int WriteFileAtomic(const std::string &path, std::string_view data, mode_t mode) {
+AtomicFile::~AtomicFile() {
+    if (!fd_.valid()) return;
+    fd_.Close();
+    unlink(tmp_.c_str());
+}
+
+int AtomicFile::Create(const std::string &path, mode_t mode) {
     if (mode == 0) {
         struct stat st;
         mode = stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
     }
-    std::string tmp = path + ".tmp-XXXXXX";
-    Fd fd(mkstemp(&tmp[0]));
-    if (!fd.valid()) return errno;
-    int err = WriteAll(fd.get(), data);
-    if (err == 0 && fchmod(fd.get(), mode) != 0) err = errno;
-    if (err == 0 && fsync(fd.get()) != 0) err = errno;
-    int closeErr = fd.Close();
+    path_ = path;
+    mode_ = mode;
+    tmp_ = path + ".tmp-XXXXXX";
+    int fd = mkstemp(&tmp_[0]);
+    if (fd < 0) return errno;
+    fd_.Reset(fd);
+    return 0;
+}
+
+int AtomicFile::Commit() {
+    if (!fd_.valid()) return EBADF;
+    int err = 0;
+    if (fchmod(fd_.get(), mode_) != 0) err = errno;
+    if (err == 0 && fsync(fd_.get()) != 0) err = errno;
+    int closeErr = fd_.Close();
     if (err == 0) err = closeErr;
-    if (err == 0 && rename(tmp.c_str(), path.c_str()) != 0) err = errno;
+    if (err == 0 && rename(tmp_.c_str(), path_.c_str()) != 0) err = errno;
     if (err != 0) {
-        unlink(tmp.c_str());
+        unlink(tmp_.c_str());
         return err;
     }
     // The rename is only durable once the folder itself is synced.
-    Fd dir(open(DirName(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Fd dir(open(DirName(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.valid()) fsync(dir.get());
     return 0;
+}
+
+int WriteFileAtomic(const std::string &path, std::string_view data, mode_t mode) {
+    AtomicFile file;
+    int err = file.Create(path, mode);
+    if (err == 0) err = WriteAll(file.fd(), data);
+    return err != 0 ? err : file.Commit();
 }
 
 int AppendFileSynced(const std::string &path, std::string_view data) {

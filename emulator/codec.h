@@ -16,6 +16,18 @@ namespace emu {
 
 uint32_t Crc32(const void *data, size_t size);
 
+// A CRC-32 computed piece by piece. Zeros(n) runs it over n zero bytes in
+// O(log n) steps, so the holes of a sparse multi-gigabyte file cost nothing.
+class Crc32Stream {
+public:
+    void Update(const void *data, size_t size);
+    void Zeros(uint64_t count);
+    uint32_t Value() const { return ~reg_; }
+
+private:
+    uint32_t reg_ = 0xFFFFFFFFu;
+};
+
 // Appends little-endian fields to a byte string.
 class Writer {
 public:
@@ -68,6 +80,10 @@ public:
     int get() const { return fd_; }
     bool valid() const { return fd_ >= 0; }
     int Close();  // 0 or errno
+    void Reset(int fd) {
+        Close();
+        fd_ = fd;
+    }
 
 private:
     int fd_;
@@ -75,9 +91,31 @@ private:
 
 // Reads a whole file; 0 or errno. Refuses files above maxSize with EFBIG.
 int ReadWholeFile(const std::string &path, std::string *out, int64_t maxSize);
-// Replaces path with data: temp file in the same folder, fsync, rename, so a
-// crash leaves either the old or the new file, never a torn one. The new file
-// gets `mode` (0 keeps the old file's mode, or 0644 for a new file).
+
+// The new version of a file, written to a temporary file in the same folder
+// and renamed over the old one only once complete and synced, so a crash
+// leaves either the old or the new file, never a torn one. Destroyed
+// without Commit, it removes the temporary file.
+class AtomicFile {
+public:
+    AtomicFile() = default;
+    ~AtomicFile();
+    AtomicFile(const AtomicFile &) = delete;
+    AtomicFile &operator=(const AtomicFile &) = delete;
+    // 0 or errno. The new file gets `mode` (0 keeps the old file's mode, or
+    // 0644 for a new file).
+    int Create(const std::string &path, mode_t mode = 0);
+    int fd() const { return fd_.get(); }
+    // Mode, sync, rename, then the folder's sync; 0 or errno.
+    int Commit();
+
+private:
+    std::string path_, tmp_;
+    mode_t mode_ = 0644;
+    Fd fd_;
+};
+
+// Replaces path with data through an AtomicFile.
 int WriteFileAtomic(const std::string &path, std::string_view data, mode_t mode = 0);
 // Appends data and syncs it; 0 or errno.
 int AppendFileSynced(const std::string &path, std::string_view data);

@@ -5,6 +5,7 @@
 
 #include <stdint.h>
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -31,6 +32,16 @@ void ParseIniText(std::string_view text, std::vector<std::pair<std::string, std:
 // True (and *status set) when the environment asks this call, or its n-th
 // call in this process, to fail.
 bool InjectedFault(const char *call, STATUS *status);
+
+// --- hooks.cc: test hooks, silent unless the tests' variables are set -------
+// Appends "CALL<TAB>FIELD..." to the file $NOTESEMU_CALL_LOG names.
+bool CallLogOn();
+void LogCall(const char *call, std::initializer_list<std::string> fields);
+// Bytes outside printable ASCII, and the backslash, as \xHH: an LMBCS path
+// shows exactly as it was passed.
+std::string EscapeBytes(std::string_view bytes);
+// One line to the file $NOTESEMU_HANDLE_REPORT names.
+void ReportOpenHandle(unsigned handle, const std::string &path);
 
 // --- timedate.cc: the emulator's TIMEDATE layout -----------------------------
 // A TIMEDATE holds a moment as hundredths of a second since

@@ -90,15 +90,14 @@ STATUS CreateDatabase(const LogConfig &cfg, const std::string &path, bool logged
 
 void ApplyRecord(DbFile *db, const LogRecord &rec, uint32_t extent) {
     if (rec.action != RECOVER_ACTION_UNDO) {
+        // The record alone decides the note, so the changes can be merged
+        // into a file without reading its old notes; a deletion leaves a stub
+        // without text.
         Note &n = db->notes[rec.noteId];
         n.modified = rec.time;
         n.user = rec.user;
-        if (rec.action == RECOVER_ACTION_DELETION) {
-            n.deleted = true;
-        } else {
-            n.text = rec.text;
-            n.deleted = false;
-        }
+        n.deleted = rec.action == RECOVER_ACTION_DELETION;
+        n.text = n.deleted ? std::string() : rec.text;
     }
     db->lastSeq = rec.seq;
     db->lastTime = rec.time;
@@ -110,11 +109,12 @@ STATUS WriteChange(const LogConfig &cfg, const std::string &path, ChangeKind kin
                    int64_t when, uint8_t *action) {
     if (noteId == 0) return EMU_ERR_BAD_ARGUMENT;
     if (IsOffline(cfg.dataDir, path)) return EMU_ERR_DB_OFFLINE;
-    DbFile db;
-    STATUS st = ReadDb(path, &db);
+    DbFile db;  // the header and the one changed note
+    Note old;
+    bool found = false;
+    STATUS st = FindNote(path, noteId, &db, &old, &found);
     if (st != NOERROR) return st;
-    auto it = db.notes.find(noteId);
-    bool live = it != db.notes.end() && !it->second.deleted;
+    bool live = found && !old.deleted;
     LogRecord rec;
     rec.time = when;
     rec.dbIid = db.instanceId;
@@ -150,7 +150,7 @@ STATUS WriteChange(const LogConfig &cfg, const std::string &path, ChangeKind kin
         rec.seq = db.lastSeq;
         ApplyRecord(&db, rec, extent);
     }
-    return WriteDb(path, db);
+    return RewriteDb(path, path, &db, db.notes);
 }
 
 }  // namespace emu

@@ -60,7 +60,8 @@ STATUS WriteChange(const LogConfig &cfg, const std::string &path, ChangeKind kin
                    uint32_t noteId, const std::string &text, const std::string &user,
                    int64_t when, uint8_t *action);
 
-// Applies a logged change to a database held in memory.
+// Applies a logged change to a database held in memory (or to the header
+// and changed notes that are to be merged into a file).
 void ApplyRecord(DbFile *db, const LogRecord &rec, uint32_t extent);
 
 }  // namespace emu

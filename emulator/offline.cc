@@ -25,12 +25,21 @@ STATUS ChangeOffline(const char *dbPath, bool takeOffline) {
     if (!takeOffline && !offline) return EMU_ERR_DB_ALREADY_ONLINE;
     // Taking offline needs a database there; coming online needs the file
     // that was put in its place to be a sound database, or it stays offline.
-    emu::DbFile db;
-    st = emu::ReadDb(path, &db);
+    st = emu::CheckDb(path, nullptr);
     if (st != NOERROR) return st;
     if (takeOffline) state.offline.insert(path);
     else state.offline.erase(path);
     return emu::SaveServerState(dataDir, state);
+}
+
+// The path's bytes as passed, and the database file they named.
+void LogChange(const char *call, const char *dbPath, STATUS st) {
+    if (!emu::CallLogOn()) return;
+    std::string file = dbPath != nullptr && emu::Started()
+                           ? emu::ResolveDbPath(emu::DataDir(), emu::ApiPath(dbPath))
+                           : std::string();
+    emu::LogCall(call, {"path=" + emu::EscapeBytes(dbPath ? dbPath : ""), "file=" + file,
+                        "status=" + std::to_string(st)});
 }
 
 }  // namespace
@@ -41,17 +50,19 @@ extern "C" {
 // users to wait for.
 STATUS NSFTakeDatabaseOffline(char *dbPath, DWORD waitTime, DWORD options) {
     STATUS st;
-    if (emu::InjectedFault("NSFTakeDatabaseOffline", &st)) return st;
+    if (!emu::InjectedFault("NSFTakeDatabaseOffline", &st)) st = ChangeOffline(dbPath, true);
     (void)waitTime;
     (void)options;
-    return ChangeOffline(dbPath, true);
+    LogChange("NSFTakeDatabaseOffline", dbPath, st);
+    return st;
 }
 
 STATUS NSFBringDatabaseOnline(char *dbPath, DWORD options) {
     STATUS st;
-    if (emu::InjectedFault("NSFBringDatabaseOnline", &st)) return st;
+    if (!emu::InjectedFault("NSFBringDatabaseOnline", &st)) st = ChangeOffline(dbPath, false);
     (void)options;
-    return ChangeOffline(dbPath, false);
+    LogChange("NSFBringDatabaseOnline", dbPath, st);
+    return st;
 }
 
 }  // extern "C"

@@ -6,8 +6,7 @@
 
 namespace emu {
 
-void CloseAllDatabases();    // database.cc
-size_t OpenDatabaseCount();  // database.cc
+void CloseAllDatabases();    // database.cc; reports any still open
 void ResetArchiving();       // archive.cc
 
 }  // namespace emu

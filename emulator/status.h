@@ -35,6 +35,8 @@
     X(EMU_ERR_ALREADY_EXISTS, 0x011C, "Database already exists")                         \
     X(EMU_ERR_NO_LOG_DIR, 0x011D, "Transaction log directory (TRANSLOG_Path) is not set") \
     X(EMU_ERR_NOT_A_LOG_EXTENT, 0x011E, "Log extent number is not valid for this log")   \
+    X(EMU_ERR_CUTOFF_BEFORE_BACKUP, 0x011F,                                               \
+      "The recovery time is earlier than the last change in the backup file")             \
     X(EMU_NO_LOG_TO_ARCHIVE, 5086, "No more transaction log extents to archive")      \
     X(EMU_DB_NOT_IN_USE, 5113, "Database is not in use by a running server")          \
     X(EMU_LOGGING_OFF, 5119, "Transaction logging is not enabled on this server")

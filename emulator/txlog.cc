@@ -20,8 +20,12 @@ namespace {
 
 constexpr char kExtentMagic[8] = {'N', 'E', 'M', 'U', 'T', 'X', 'N', '1'};
 constexpr char kControlMagic[8] = {'N', 'E', 'M', 'U', 'L', 'C', 'F', '1'};
-constexpr uint32_t kVersion = 1;
-constexpr size_t kExtentHeaderSize = 8 + 4 + 16 + 4 + 4;
+// Extents carry their first sequence number since version 2; the control
+// file is still at version 1.
+constexpr uint32_t kExtentVersion = 2;
+constexpr uint32_t kControlVersion = 1;
+// magic, version, log ID, number, first sequence number, crc
+constexpr size_t kExtentHeaderSize = 8 + 4 + 16 + 4 + 8 + 4;
 // seq, time, instance ID, note ID, action, user length, text length
 constexpr size_t kRecordFixed = 8 + 8 + 16 + 4 + 1 + 2 + 4;
 constexpr uint32_t kMaxRecord = 16u << 20;
@@ -79,12 +83,13 @@ std::string ExtentPath(const LogConfig &cfg, uint32_t number) {
 
 std::string ControlPath(const LogConfig &cfg) { return JoinPath(cfg.logDir, kLogControlName); }
 
-std::string EncodeExtentHeader(const UNID &logId, uint32_t number) {
+std::string EncodeExtentHeader(const UNID &logId, uint32_t number, uint64_t firstSeq) {
     Writer w;
     w.Bytes(std::string_view(kExtentMagic, sizeof kExtentMagic));
-    w.U32(kVersion);
+    w.U32(kExtentVersion);
     w.Unid(logId);
     w.U32(number);
+    w.U64(firstSeq);
     w.U32(Crc32(w.str().data(), w.str().size()));
     return std::move(w.str());
 }
@@ -114,10 +119,12 @@ STATUS DecodeExtent(const void *data, size_t size, Extent *out) {
     if (Crc32(data, kExtentHeaderSize - 4) != Reader(r.at(kExtentHeaderSize - 4), 4).U32())
         return EMU_ERR_LOG_CORRUPT;
     Extent ext;
-    if (r.U32() != kVersion) return EMU_ERR_LOG_CORRUPT;
+    if (r.U32() != kExtentVersion) return EMU_ERR_LOG_CORRUPT;
     ext.logId = r.Unid();
     ext.number = r.U32();
+    ext.firstSeq = r.U64();
     r.U32();
+    if (ext.firstSeq == 0) return EMU_ERR_LOG_CORRUPT;
     while (r.left() > 0) {
         uint32_t len = r.U32();
         uint32_t crc = r.U32();
@@ -139,7 +146,8 @@ STATUS DecodeExtent(const void *data, size_t size, Extent *out) {
         rec.text = p.Bytes(textLen);
         if (!p.ok() || !ValidAction(rec.action) || rec.noteId == 0 || rec.seq == 0)
             return EMU_ERR_LOG_CORRUPT;
-        if (!ext.records.empty() && rec.seq != ext.records.back().seq + 1) return EMU_ERR_LOG_CORRUPT;
+        uint64_t want = ext.records.empty() ? ext.firstSeq : ext.records.back().seq + 1;
+        if (rec.seq != want) return EMU_ERR_LOG_CORRUPT;
         ext.records.push_back(std::move(rec));
     }
     *out = std::move(ext);
@@ -160,7 +168,7 @@ STATUS ReadExtent(const LogConfig &cfg, uint32_t number, Extent *ext) {
 std::string EncodeControl(const LogControl &ctl) {
     Writer w;
     w.Bytes(std::string_view(kControlMagic, sizeof kControlMagic));
-    w.U32(kVersion);
+    w.U32(kControlVersion);
     w.Unid(ctl.logId);
     w.U32(ctl.current);
     w.U64(ctl.nextSeq);
@@ -176,7 +184,7 @@ STATUS DecodeControl(const void *data, size_t size, LogControl *out) {
         Crc32(data, size - 4) != Reader(r.at(size - 4), 4).U32())
         return EMU_ERR_LOGCTRL_CORRUPT;
     LogControl ctl;
-    if (r.U32() != kVersion) return EMU_ERR_LOGCTRL_CORRUPT;
+    if (r.U32() != kControlVersion) return EMU_ERR_LOGCTRL_CORRUPT;
     ctl.logId = r.Unid();
     ctl.current = r.U32();
     ctl.nextSeq = r.U64();
@@ -220,17 +228,9 @@ STATUS RebuildControl(const LogConfig &cfg, LogControl *out) {
     if (st != NOERROR) return st;
     ctl.logId = last.logId;
     ctl.current = numbers.back();
-    // The newest record decides the next number; older extents may be empty
-    // only when they were rolled over early.
-    for (auto it = numbers.rbegin(); it != numbers.rend(); ++it) {
-        Extent ext;
-        st = ReadExtent(cfg, *it, &ext);
-        if (st != NOERROR) return st;
-        if (!ext.records.empty()) {
-            ctl.nextSeq = ext.records.back().seq + 1;
-            break;
-        }
-    }
+    // Even an empty newest extent knows where the log stands: its header
+    // holds the number its first record would get.
+    ctl.nextSeq = last.firstSeq + last.records.size();
     *out = std::move(ctl);
     return NOERROR;
 }
@@ -251,11 +251,12 @@ STATUS SaveControl(const LogConfig &cfg, const LogControl &ctl) {
     return FileStatus(WriteFileAtomic(ControlPath(cfg), EncodeControl(ctl)));
 }
 
-static STATUS CreateExtentFile(const LogConfig &cfg, const UNID &logId, uint32_t number) {
+static STATUS CreateExtentFile(const LogConfig &cfg, const UNID &logId, uint32_t number,
+                               uint64_t firstSeq) {
     std::string path = ExtentPath(cfg, number);
     Fd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
     if (!fd.valid()) return errno == EEXIST ? STATUS(EMU_ERR_LOG_CORRUPT) : FileStatus(errno);
-    std::string header = EncodeExtentHeader(logId, number);
+    std::string header = EncodeExtentHeader(logId, number, firstSeq);
     if (write(fd.get(), header.data(), header.size()) != static_cast<ssize_t>(header.size())) {
         int err = errno ? errno : EIO;
         unlink(path.c_str());
@@ -269,7 +270,7 @@ STATUS CreateLog(const LogConfig &cfg, LogControl *out) {
     if (mkdir(cfg.logDir.c_str(), 0755) != 0 && errno != EEXIST) return FileStatus(errno);
     LogControl ctl;
     ctl.logId = RandomUnid();
-    STATUS st = CreateExtentFile(cfg, ctl.logId, ctl.current);
+    STATUS st = CreateExtentFile(cfg, ctl.logId, ctl.current, ctl.nextSeq);
     if (st == NOERROR) st = SaveControl(cfg, ctl);
     if (st == NOERROR && out) *out = ctl;
     return st;
@@ -282,14 +283,14 @@ STATUS AppendRecord(const LogConfig &cfg, LogRecord *rec, uint32_t *extent) {
     Extent cur;
     st = ReadExtent(cfg, ctl.current, &cur);
     if (st == EMU_ERR_FILE_NOT_FOUND) {
-        st = CreateExtentFile(cfg, ctl.logId, ctl.current);
+        st = CreateExtentFile(cfg, ctl.logId, ctl.current, ctl.nextSeq);
         cur.records.clear();
     }
     if (st != NOERROR) return st;
     if (cur.records.size() >= cfg.extentRecords) {
         // Full already (the setting shrank): start the next one first.
         ctl.current++;
-        st = CreateExtentFile(cfg, ctl.logId, ctl.current);
+        st = CreateExtentFile(cfg, ctl.logId, ctl.current, ctl.nextSeq);
         if (st != NOERROR) return st;
         cur.records.clear();
     }
@@ -302,7 +303,7 @@ STATUS AppendRecord(const LogConfig &cfg, LogRecord *rec, uint32_t *extent) {
     // "below the current one" to the archiving calls.
     if (cur.records.size() + 1 >= cfg.extentRecords) {
         ctl.current++;
-        st = CreateExtentFile(cfg, ctl.logId, ctl.current);
+        st = CreateExtentFile(cfg, ctl.logId, ctl.current, ctl.nextSeq);
         if (st != NOERROR) return st;
     }
     return SaveControl(cfg, ctl);
@@ -313,7 +314,7 @@ STATUS RollOver(const LogConfig &cfg, uint32_t *newCurrent) {
     STATUS st = LoadControl(cfg, &ctl);
     if (st != NOERROR) return st;
     ctl.current++;
-    st = CreateExtentFile(cfg, ctl.logId, ctl.current);
+    st = CreateExtentFile(cfg, ctl.logId, ctl.current, ctl.nextSeq);
     if (st != NOERROR) return st;
     if (newCurrent) *newCurrent = ctl.current;
     return SaveControl(cfg, ctl);

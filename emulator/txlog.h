@@ -27,6 +27,10 @@ struct LogRecord {
 struct Extent {
     UNID logId{};
     uint32_t number = 0;
+    // The sequence number its first record has (or gets): one past the last
+    // record of the extent before. It lets the extents alone show a lost or
+    // cut extent once the log control file is gone.
+    uint64_t firstSeq = 1;
     std::vector<LogRecord> records;
 };
 
@@ -60,10 +64,11 @@ bool ParseExtentName(const std::string &name, uint32_t *number);
 std::string ExtentPath(const LogConfig &cfg, uint32_t number);
 std::string ControlPath(const LogConfig &cfg);
 
-std::string EncodeExtentHeader(const UNID &logId, uint32_t number);
+std::string EncodeExtentHeader(const UNID &logId, uint32_t number, uint64_t firstSeq);
 std::string EncodeRecord(const LogRecord &rec);
 // 0 or EMU_ERR_LOG_CORRUPT: bad header, a record that fails its checksum,
-// sequence numbers that do not ascend, or a torn last record.
+// sequence numbers that do not run on by one from the header's first one,
+// or a torn last record.
 STATUS DecodeExtent(const void *data, size_t size, Extent *ext);
 STATUS ReadExtent(const LogConfig &cfg, uint32_t number, Extent *ext);
 
@@ -76,8 +81,9 @@ int ListExtents(const std::string &logDir, std::vector<uint32_t> *numbers);
 // The control file, or when it is missing the state rebuilt from the
 // extents (not written). *rebuilt tells which.
 STATUS LoadControl(const LogConfig &cfg, LogControl *ctl, bool *rebuilt = nullptr);
-// Rebuilds from the extents alone: log ID and current extent from the
-// highest extent, next number after the last record; nothing archived.
+// Rebuilds from the extents alone: log ID, current extent and next number
+// from the highest extent (its first number plus its records); nothing
+// archived.
 STATUS RebuildControl(const LogConfig &cfg, LogControl *ctl);
 STATUS SaveControl(const LogConfig &cfg, const LogControl &ctl);
 

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,7 @@ const char kUsage[] =
     "  logs\n"
     "  rollover\n"
     "  reuse\n"
+    "  pad DB SIZE\n"
     "DB is relative to the data directory unless absolute; TIME is ISO 8601 UTC\n"
     "(2013-11-15T12:59:00Z). The server is found with --ini, else\n"
     "$NOTES_DATA_DIR/notes.ini.\n";
@@ -117,6 +119,29 @@ bool ParseNoteId(const std::string &text, uint32_t *id) {
     return true;
 }
 
+// Bytes, or a count of K, M or G (powers of 1024).
+bool ParseSize(const std::string &text, uint64_t *out) {
+    if (text.empty() || text.size() > 20) return false;
+    uint64_t v = 0;
+    size_t i = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; i++) {
+        if (v > (UINT64_MAX - 9) / 10) return false;
+        v = v * 10 + static_cast<uint64_t>(text[i] - '0');
+    }
+    if (i == 0) return false;
+    int shift = 0;
+    if (i + 1 == text.size()) {
+        char unit = text[i];
+        shift = unit == 'K' ? 10 : unit == 'M' ? 20 : unit == 'G' ? 30 : -1;
+        if (shift < 0) return false;
+    } else if (i != text.size()) {
+        return false;
+    }
+    if (v > (UINT64_MAX >> shift)) return false;
+    *out = v << shift;
+    return true;
+}
+
 bool ParseLong(const std::string &text, long *out) {
     if (text.empty()) return false;
     char *end = nullptr;
@@ -127,7 +152,8 @@ bool ParseLong(const std::string &text, long *out) {
     return true;
 }
 
-// Tabs, newlines and backslashes would break the one-note-a-line format.
+// Tabs, newlines and backslashes would break the one-note-a-line format, and
+// a NUL would end the text early.
 std::string Escape(const std::string &s) {
     std::string out;
     for (char c : s) {
@@ -135,6 +161,7 @@ std::string Escape(const std::string &s) {
         else if (c == '\t') out += "\\t";
         else if (c == '\n') out += "\\n";
         else if (c == '\r') out += "\\r";
+        else if (c == '\0') out += "\\0";
         else out += c;
     }
     return out;
@@ -231,19 +258,20 @@ int CmdBackup(const Args &a, const Server &s) {
     if (a.positional.size() != 3) return Fail("backup needs DB FILE");
     std::string path = emu::ResolveDbPath(s.cfg.dataDir, a.positional[1]);
     emu::DirLock lock(s.cfg.dataDir);
-    emu::DbFile db;
-    STATUS st = emu::ReadDb(path, &db);
-    if (st != NOERROR) return FailStatus("cannot read " + path, st);
-    // Written from the checked contents, so the copy is never torn.
-    st = emu::WriteDb(a.positional[2], db);
-    return st == NOERROR ? 0 : FailStatus("cannot write " + a.positional[2], st);
+    // Copied note by note with every checksum checked, so the copy is never
+    // torn and never carries damage.
+    STATUS st = emu::RewriteDb(path, a.positional[2], nullptr, {});
+    if (st != NOERROR) return FailStatus("cannot back up " + path + " to " + a.positional[2], st);
+    return 0;
 }
 
 int CmdShow(const Args &a, const Server &s) {
     if (a.positional.size() != 2) return Fail("show needs DB");
     std::string path = emu::ResolveDbPath(s.cfg.dataDir, a.positional[1]);
-    emu::DbFile db;
-    STATUS st = emu::ReadDb(path, &db);
+    // Checked whole first, so nothing is printed from a damaged file.
+    emu::DbHeader db;
+    uint64_t live = 0;
+    STATUS st = emu::CheckDb(path, &db, &live);
     if (st != NOERROR) return FailStatus("cannot read " + path, st);
     printf("path: %s\n", path.c_str());
     printf("instance-id: %s\n", emu::UnidHex(db.instanceId).c_str());
@@ -254,15 +282,67 @@ int CmdShow(const Args &a, const Server &s) {
     printf("last-extent: %u\n", static_cast<unsigned>(db.lastExtent));
     printf("last-change: %s\n", db.lastTime != 0 ? emu::FormatIsoUtc(db.lastTime).c_str() : "none");
     printf("state: %s\n", emu::IsOffline(s.cfg.dataDir, path) ? "offline" : "online");
-    printf("notes: %zu\n", emu::LiveNoteCount(db));
-    for (const auto &entry : db.notes) {
-        const emu::Note &n = entry.second;
-        if (n.deleted) continue;
-        printf("%u\t%s\t%s\t%s\n", static_cast<unsigned>(entry.first),
-               emu::FormatIsoUtc(n.modified).c_str(), Escape(n.user).c_str(),
-               Escape(n.text).c_str());
+    printf("notes: %llu\n", static_cast<unsigned long long>(live));
+    emu::DbFileScan file;
+    st = file.Open(path, &db);
+    for (bool done = false; st == NOERROR && !done;) {
+        emu::NoteHead head;
+        st = file.scanner()->Next(&head, &done);
+        if (st != NOERROR || done || head.deleted) continue;
+        std::string text;
+        st = file.scanner()->Finish(&text, nullptr);
+        if (st != NOERROR) continue;
+        printf("%u\t%s\t%s\t%s\n", static_cast<unsigned>(head.id),
+               emu::FormatIsoUtc(head.modified).c_str(), Escape(head.user).c_str(),
+               Escape(text).c_str());
     }
+    if (st != NOERROR) return FailStatus("cannot read " + path, st);
     return fflush(stdout) == 0 ? 0 : Fail(std::string("cannot write output: ") + strerror(errno));
+}
+
+// A test aid for large files: deleted stubs whose text (zero bytes, written
+// as holes) takes up space after the last note, until the file holds at
+// least SIZE bytes: a database grown with white space before its backup.
+// Nothing is logged, and `show` lists no deleted note.
+int CmdPad(const Args &a, const Server &s) {
+    uint64_t target = 0;
+    if (a.positional.size() != 3 || !ParseSize(a.positional[2], &target))
+        return Fail("pad needs DB SIZE (bytes, or with K, M or G)");
+    std::string path = emu::ResolveDbPath(s.cfg.dataDir, a.positional[1]);
+    emu::DirLock lock(s.cfg.dataDir);
+    if (emu::IsOffline(s.cfg.dataDir, path)) return FailStatus("pad " + path, EMU_ERR_DB_OFFLINE);
+    emu::DbFileScan file;
+    emu::DbHeader header;
+    STATUS st = file.Open(path, &header);
+    if (st != NOERROR) return FailStatus("cannot read " + path, st);
+    emu::AtomicFile out;
+    int err = out.Create(path);
+    if (err != 0) return Fail("cannot write " + path + ": " + strerror(err));
+    emu::FileSink sink(out.fd());
+    emu::DbWriter w(&sink);
+    st = w.Begin();
+    uint32_t lastId = 0;
+    for (bool done = false; st == NOERROR && !done;) {
+        emu::NoteHead head;
+        st = file.scanner()->Next(&head, &done);
+        if (st != NOERROR || done) continue;
+        lastId = head.id;
+        st = w.Copy(head, file.scanner());
+    }
+    emu::NoteHead stub;
+    stub.deleted = true;
+    stub.modified = emu::NowHundredths();
+    stub.user = "pad";
+    while (st == NOERROR && sink.size() < target) {
+        if (lastId == 0xFFFFFFFFu) return Fail("pad: no note ID left above the last one");
+        stub.id = ++lastId;
+        stub.textLength = static_cast<uint32_t>(std::min<uint64_t>(emu::kMaxNoteText, target - sink.size()));
+        st = w.AddZeros(stub);
+    }
+    if (st == NOERROR) st = w.End(header);
+    if (st == NOERROR) st = emu::FileStatus(sink.Flush());
+    if (st == NOERROR) st = emu::FileStatus(out.Commit());
+    return st == NOERROR ? 0 : FailStatus("cannot pad " + path, st);
 }
 
 int CmdServer(const Args &a, const Server &s) {
@@ -348,7 +428,7 @@ int main(int argc, char **argv) {
     if (cmd == "init") return CmdInit(a);
     Server s;
     static const char *const kKnown[] = {"create", "put",  "delete",   "abort", "backup", "show",
-                                         "server", "logs", "rollover", "reuse"};
+                                         "server", "logs", "rollover", "reuse", "pad"};
     bool known = false;
     for (const char *k : kKnown) known = known || cmd == k;
     if (!known) return Fail("unknown command " + cmd + " (see notesemu help)");
@@ -363,5 +443,6 @@ int main(int argc, char **argv) {
     if (cmd == "server") return CmdServer(a, s);
     if (cmd == "logs") return CmdLogs(a, s);
     if (cmd == "rollover") return CmdRollover(a, s);
+    if (cmd == "pad") return CmdPad(a, s);
     return CmdReuse(a, s);
 }

@@ -15,7 +15,12 @@ snapshot() { # DIR: the notes of every database into DIR/<name>.notes
     for db in "${DBS[@]}" local.box; do db_notes "$db" > "$1/${db//\//_}.notes"; done
 }
 
-@test "after a disaster restore every logged database is rolled forward to its last change" {
+# The server's life up to the loss: databases, a nightly backup of the data
+# directory, a day's work over several extents, the disk lost, and the backup
+# and the archived extents put back. Extra arguments run after the day's
+# work, before the extents are archived (a last rollover, say). Sets LOGDIR
+# and NIGHTLY; the notes of each database are in at-backup/ and before-loss/.
+disaster_story() {
     new_server
     mkdir -p "$SERVER/mail" "$SERVER/apps"
     emu create mail/ann.nsf >/dev/null
@@ -32,8 +37,8 @@ snapshot() { # DIR: the notes of every database into DIR/<name>.notes
     emu rollover >/dev/null
 
     # The nightly backup of the whole data directory.
-    local backup="$BATS_TEST_TMPDIR/nightly"
-    cp -a "$SERVER" "$backup"
+    NIGHTLY="$BATS_TEST_TMPDIR/nightly"
+    cp -a "$SERVER" "$NIGHTLY"
     snapshot "$BATS_TEST_TMPDIR/at-backup"
 
     # A day's work over several extents, on every kind of database.
@@ -47,22 +52,27 @@ snapshot() { # DIR: the notes of every database into DIR/<name>.notes
     emu put mail/ann.nsf 4 "ann note 4" --user "Ann Admin"
     emu put names.nsf 7 "Dee Delta" --user "Admin"
     emu put local.box 2 "lost with the disk" --user "Ann Admin"
+    "$@"
     snapshot "$BATS_TEST_TMPDIR/before-loss"
     # Every database changed after the backup, so each one has something to replay.
     for db in "${DBS[@]}" local.box; do
         ! cmp -s "$BATS_TEST_TMPDIR/at-backup/${db//\//_}.notes" "$BATS_TEST_TMPDIR/before-loss/${db//\//_}.notes"
     done
-    local logdir
-    logdir=$(sed -n 's/^TRANSLOG_Path=//Ip' "$SERVER/notes.ini" | head -1)
-    [[ $logdir == /* ]] || logdir="$SERVER/$logdir"
-    cp -a "$logdir" "$BATS_TEST_TMPDIR/archived-logs"
+    LOGDIR=$(sed -n 's/^TRANSLOG_Path=//Ip' "$SERVER/notes.ini" | head -1)
+    [[ $LOGDIR == /* ]] || LOGDIR="$SERVER/$LOGDIR"
+    cp -a "$LOGDIR" "$BATS_TEST_TMPDIR/archived-logs"
 
     # The disk is lost; the data directory and then the archived extents come back.
     rm -rf "$SERVER"
-    cp -a "$backup" "$SERVER"
-    cp "$BATS_TEST_TMPDIR"/archived-logs/*.TXN "$logdir/"
+    cp -a "$NIGHTLY" "$SERVER"
+    cp "$BATS_TEST_TMPDIR"/archived-logs/*.TXN "$LOGDIR/"
     snapshot "$BATS_TEST_TMPDIR/restored"
     diff -r "$BATS_TEST_TMPDIR/at-backup" "$BATS_TEST_TMPDIR/restored"
+}
+
+@test "after a disaster restore every logged database is rolled forward to its last change" {
+    disaster_story
+    local db
 
     run nsfmend <<<"Y"
     [ "$status" -eq 0 ]
@@ -82,4 +92,22 @@ snapshot() { # DIR: the notes of every database into DIR/<name>.notes
     # The server carries on writing after the recovery.
     emu put mail/ann.nsf 5 "the day after" --user "Ann Admin"
     db_notes mail/ann.nsf | grep -q 'the day after'
+}
+
+# The control file is gone after the reset, so the extents alone must show
+# that the newest full one did not come back: the log stops at extent 4 and
+# an empty extent 6 follows.
+@test "an archived extent that did not come back fails every recovery that needs it; files stay as backed up" {
+    disaster_story emu rollover
+    [ -f "$LOGDIR/S0000006.TXN" ]
+    rm "$LOGDIR/S0000005.TXN"
+    local db
+    run nsfmend <<<"Y"
+    assert_output_has "Delete log control file "
+    for db in "${DBS[@]}"; do
+        assert_output_has " Fail to recover database $SERVER/$db, Reason=A transaction log extent needed for recovery is missing"
+        refute_output_has " Recover $SERVER/$db till latest transaction"
+        cmp "$NIGHTLY/$db" "$SERVER/$db"
+    done
+    assert_output_has " Skip recover database $SERVER/local.box because it is not a logged database"
 }

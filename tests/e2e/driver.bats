@@ -224,3 +224,14 @@ expect_bytes() {  # expect_bytes FILE: compares $OUT_FILE with FILE byte for byt
     [ "$STATUS" -eq 0 ]
     grep -qx "${value:1}" "$OUT_FILE"
 }
+
+@test "test mode leaves no database handle open, whether the open or the close fails" {
+    new_server
+    NOTESEMU_FAIL="NSFDbClose=4021" capture TEST=ok </dev/null
+    [ "$STATUS" -eq 0 ]
+    grep -qx ok "$OUT_FILE"
+    NOTESEMU_FAIL="NSFDbOpen=4022" capture TEST=ok </dev/null
+    [ "$STATUS" -eq 1 ]
+    grep -qx 'Test fails, error=error_code=4022' "$OUT_FILE"
+    [ ! -s "$NOTESEMU_HANDLE_REPORT" ]
+}

@@ -33,3 +33,17 @@ with_faults() {
 leftovers() {
     find "$1" -maxdepth 1 -name '.*.nsfmend-*' -printf '%f\n' | sort
 }
+
+# Every test fails when a run left a database handle open at NotesTerm: the
+# emulator reports each one to this file (outside a test, in setup_file, the
+# file is the test file's and nobody reads it).
+export NOTESEMU_HANDLE_REPORT="${BATS_TEST_TMPDIR:-${BATS_FILE_TMPDIR:-/tmp}}/handles-left-open"
+check_handles_left_open() {
+    if [ -s "$NOTESEMU_HANDLE_REPORT" ]; then
+        echo "database handles left open at NotesTerm:" >&2
+        cat "$NOTESEMU_HANDLE_REPORT" >&2
+        return 1
+    fi
+}
+# A test file with a teardown of its own calls check_handles_left_open in it.
+teardown() { check_handles_left_open; }

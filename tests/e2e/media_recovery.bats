@@ -168,3 +168,16 @@ expected_tree_sweep() {
     [ "$status" -eq 0 ]
     [ "$(sweep_output)" == "" ]
 }
+
+@test "the sweep closes every database it opened, also when a log-information call or a close fails" {
+    build_tree
+    # In list order: Mail.NSF, archive.box (its log information fails, its
+    # handle is closed on the way out), broken.nsf (no handle), link-to-db.nsf
+    # (the third close fails).
+    NOTESEMU_FAIL="NSFDbGetLogInfo#2=4031,NSFDbClose#3=4032" run nsfmend <<<"Y"
+    assert_output_has " Fail to get log info from database $SERVER/archive.box, Reason=error_code=4031"
+    assert_output_has " Fail to open database $SERVER/broken.nsf, Reason="
+    assert_output_has " Fail to close database $SERVER/link-to-db.nsf, Reason=error_code=4032"
+    assert_output_has " Recover $SERVER/mail/bob.nsf till latest transaction"
+    [ ! -s "$NOTESEMU_HANDLE_REPORT" ]
+}

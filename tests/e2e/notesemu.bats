@@ -153,3 +153,23 @@ notes: 2
         [ "$output" = "$expected" ]
     fi
 }
+
+@test "pad grows a database with holes and keeps what show lists; bad sizes are refused" {
+    new_server
+    emu create big.nsf
+    emu put big.nsf 1 $'tab\there' --at 2013-11-15T10:00:00Z
+    local before
+    before=$(notes_of big.nsf)
+    emu pad big.nsf 3G
+    [ "$(stat -c %s "$SERVER/big.nsf")" -ge $((3 << 30)) ]
+    [ "$(stat -c %b "$SERVER/big.nsf")" -lt 65536 ]  # under 32 MiB on disk
+    [ "$(notes_of big.nsf)" == "$before" ]
+    # Still a database the server writes to, padding and all.
+    emu put big.nsf 2 "after" --at 2013-11-15T11:00:00Z
+    [ "$(emu show big.nsf | sed -n "s/^notes: //p")" == 2 ]
+    for size in "" 5X -1 G 99999999999999999999G; do
+        run emu pad big.nsf "$size"
+        [ "$status" -eq 1 ]
+        [ "$output" = "notesemu: pad needs DB SIZE (bytes, or with K, M or G)" ]
+    done
+}

@@ -21,6 +21,7 @@ teardown() {
     # Never leave a held run behind, whatever failed.
     rm -f "$PAUSE"
     wait
+    check_handles_left_open
 }
 
 # Starts "$@" in the background, held at the first call named $1 after the

@@ -35,6 +35,21 @@ setup() { mail_story; }
     [ "$(db_notes "$BACKUP")" == "$AT_BACKUP" ]
 }
 
+@test "a cut-off before the backup's own last change is refused and the backup left as it was" {
+    cp "$BACKUP" "$BATS_TEST_TMPDIR/before"
+    for text in "01/01/1970 00:00" "11/15/2013 11:15"; do
+        run nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE" DATETIME="$text"
+        [ "$status" -eq 1 ]
+        assert_output_has " Fail to recover database $BACKUP, Reason=The recovery time is earlier than the last change in the backup file"
+        refute_output_has "till transaction in"
+        cmp "$BACKUP" "$BATS_TEST_TMPDIR/before"
+    done
+    # Exactly at its last change (11:30) is where the backup already stands.
+    run nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE" DATETIME="11/15/2013 11:30"
+    [ "$status" -eq 0 ]
+    [ "$(db_notes "$BACKUP")" == "$AT_BACKUP" ]
+}
+
 @test "a DATETIME value with a leading blank recovers to the latest transaction" {
     run nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE" DATETIME=" 11/15/2013 14:00"
     [ "$status" -eq 0 ]
@@ -113,4 +128,46 @@ setup() { mail_story; }
     run nsfmend OPT=RECOVER IN="$BATS_TEST_TMPDIR/none.nsf" OUT="$LIVE"
     [ "$status" -eq 1 ]
     assert_output_has " Fail to recover database $BATS_TEST_TMPDIR/none.nsf, Reason="
+}
+
+# flags, cut-off or "-", the flag word the API gets, whether the instance ID
+# and the replica ID change. With a cut-off the instance-ID request is not
+# passed on (8, not 10); the recovered history forks, so the emulator gives
+# a new instance ID anyway.
+@test "every combination of a cut-off with NEW_DBIID and NEW_REPID" {
+    export NOTESEMU_CALL_LOG="$BATS_TEST_TMPDIR/calls"
+    local iid rid flags cutoff word newiid newrid args
+    iid=$(db_field "$BACKUP" instance-id)
+    rid=$(db_field "$BACKUP" replica-id)
+    while read -r flags cutoff word newiid newrid; do
+        cp "$BACKUP" "$BATS_TEST_TMPDIR/try.nsf"
+        rm -f "$NOTESEMU_CALL_LOG"
+        args=(OPT=RECOVER IN="$BATS_TEST_TMPDIR/try.nsf" OUT="$LIVE")
+        [ "$flags" = none ] || for f in ${flags//,/ }; do args+=(FLAG="$f"); done
+        [ "$cutoff" = - ] || args+=(DATETIME="11/15/2013 $cutoff")
+        TZ=UTC run nsfmend "${args[@]}"
+        [ "$status" -eq 0 ] || { echo "$flags $cutoff: $output"; false; }
+        grep -q $'^NSFRecoverDatabases\t.*\tflags='"$word"$'\t' "$NOTESEMU_CALL_LOG" ||
+            { echo "$flags $cutoff:"; cat "$NOTESEMU_CALL_LOG"; false; }
+        [ "$( [ "$(db_field "$BATS_TEST_TMPDIR/try.nsf" instance-id)" != "$iid" ] && echo yes || echo no)" = "$newiid" ]
+        [ "$( [ "$(db_field "$BATS_TEST_TMPDIR/try.nsf" replica-id)" != "$rid" ] && echo yes || echo no)" = "$newrid" ]
+        if [ "$cutoff" = - ]; then
+            assert_output_has " Recover $BATS_TEST_TMPDIR/try.nsf till latest transaction"
+            [ "$(db_notes "$BATS_TEST_TMPDIR/try.nsf")" == "$LATEST" ]
+        else
+            grep -q $'\ttime=2013-11-15T'"$cutoff"$':00Z\t' "$NOTESEMU_CALL_LOG"
+            # The line names the last change replayed (13:30), not the cut-off.
+            assert_output_has " Recover $BATS_TEST_TMPDIR/try.nsf transactions till transaction in 11/15/2013 13:30:00"
+            [ "$(db_notes "$BATS_TEST_TMPDIR/try.nsf")" == "$AT_1400" ]
+        fi
+    done <<'TABLE'
+none - 0 no no
+NEW_DBIID - 2 yes no
+NEW_REPID - 16 no yes
+NEW_DBIID,NEW_REPID - 16 no yes
+none 14:00 8 yes no
+NEW_DBIID 14:00 8 yes no
+NEW_REPID 14:00 24 yes yes
+NEW_DBIID,NEW_REPID 14:00 24 yes yes
+TABLE
 }

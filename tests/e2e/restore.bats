@@ -192,3 +192,22 @@ stop_restore_while_offline() {
         cmp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
     done
 }
+
+@test "a database of over 4 GiB is recovered and restored in either build" {
+    emu create big.nsf >/dev/null
+    emu put big.nsf 1 "before the backup" --at 2013-11-15T10:00:00Z
+    emu pad big.nsf 5G
+    local backup="$BATS_TEST_TMPDIR/backup/big.nsf" live="$SERVER/big.nsf"
+    emu backup big.nsf "$backup"
+    emu put big.nsf 1 "after the backup" --at 2013-11-15T17:00:00Z
+    local latest
+    latest=$(db_notes big.nsf)
+    emu server start >/dev/null
+    run nsfmend OPT=RESTORE IN="$backup" OUT="$live"
+    [ "$status" -eq 0 ]
+    refute_output_has "Fail to"
+    [ "$(db_notes "$live")" == "$latest" ]
+    [ "$(db_field "$live" state)" == online ]
+    [ "$(stat -c %s "$live")" -ge $((5 << 30)) ]
+    [ "$(stat -c %s "$live")" == "$(stat -c %s "$backup")" ]
+}

@@ -73,6 +73,22 @@ TEST_F(Runtime, SettingsAreMatchedWithoutRegardToCaseAndTheFirstLineWins) {
     EXPECT_EQ(emu::Setting("translog_path"), "logdir");
 }
 
+// An editor's byte-order mark is not part of the first name: that line is
+// read, and as the first one it wins over a later line for the same name.
+TEST_F(Runtime, AByteOrderMarkBeforeTheFirstNameIsNotPartOfIt) {
+    ASSERT_TRUE(dir.Write("notes.ini",
+                          "\xEF\xBB\xBFTRANSLOG_Recreate_Logctrl=1\r\n"
+                          "TRANSLOG_Recreate_Logctrl=0\r\n"
+                          "\xEF\xBB\xBFSecond=only at the start\n"));
+    ASSERT_EQ(Start(dir / "notes.ini"), NOERROR);
+    bool found;
+    EXPECT_EQ(Env("TRANSLOG_Recreate_Logctrl", &found), "1");
+    EXPECT_TRUE(found);
+    // Further down a mark is bytes of the name like any other.
+    Env("Second", &found);
+    EXPECT_FALSE(found);
+}
+
 TEST_F(Runtime, EnvironmentStringStaysWithinTheGivenLength) {
     ASSERT_TRUE(dir.Write("notes.ini", "Name=abcdef\n"));
     ASSERT_EQ(Start(dir / "notes.ini"), NOERROR);

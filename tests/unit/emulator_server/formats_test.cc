@@ -79,9 +79,9 @@ TEST(DatabaseFormat, EveryFlippedByteAndTrailingGarbageIsRejected) {
 }
 
 TEST(DatabaseFormat, FileErrorsBecomeStatuses) {
-    emu::DbFile out;
-    EXPECT_EQ(emu::ReadDb("/nonexistent/x.nsf", &out), EMU_ERR_FILE_NOT_FOUND);
-    EXPECT_EQ(emu::ReadDb("/tmp", &out), EMU_ERR_NOT_A_DATABASE);
+    emu::DbHeader out;
+    EXPECT_EQ(emu::CheckDb("/nonexistent/x.nsf", &out), EMU_ERR_FILE_NOT_FOUND);
+    EXPECT_EQ(emu::CheckDb("/tmp", &out), EMU_ERR_NOT_A_DATABASE);
     EXPECT_EQ(emu::WriteDb("/nonexistent/x.nsf", SampleDb()), EMU_ERR_FILE_NOT_FOUND);
 }
 
@@ -99,7 +99,7 @@ emu::LogRecord Record(uint64_t seq, uint8_t action, const std::string &text) {
 
 std::string SampleExtent(emu::LogRecord *first) {
     UNID logId = emu::RandomUnid();
-    std::string bytes = emu::EncodeExtentHeader(logId, 9);
+    std::string bytes = emu::EncodeExtentHeader(logId, 9, 17);
     *first = Record(17, RECOVER_ACTION_ADDITION, "hello");
     bytes += emu::EncodeRecord(*first);
     bytes += emu::EncodeRecord(Record(18, RECOVER_ACTION_UNDO, ""));
@@ -113,6 +113,7 @@ TEST(ExtentFormat, RoundTripKeepsRecordsInOrder) {
     emu::Extent ext;
     ASSERT_EQ(emu::DecodeExtent(bytes.data(), bytes.size(), &ext), NOERROR);
     EXPECT_EQ(ext.number, 9u);
+    EXPECT_EQ(ext.firstSeq, 17u);
     ASSERT_EQ(ext.records.size(), 3u);
     EXPECT_EQ(ext.records[0].seq, 17u);
     EXPECT_EQ(ext.records[0].time, first.time);
@@ -127,7 +128,7 @@ TEST(ExtentFormat, RoundTripKeepsRecordsInOrder) {
 TEST(ExtentFormat, TornOrFlippedRecordsAreRejected) {
     emu::LogRecord first;
     std::string bytes = SampleExtent(&first);
-    std::string header = emu::EncodeExtentHeader(emu::RandomUnid(), 9);
+    std::string header = emu::EncodeExtentHeader(emu::RandomUnid(), 9, 17);
     for (size_t len = 0; len < bytes.size(); len++) {
         emu::Extent ext;
         STATUS st = emu::DecodeExtent(bytes.data(), len, &ext);
@@ -143,12 +144,22 @@ TEST(ExtentFormat, TornOrFlippedRecordsAreRejected) {
     }
 }
 
-TEST(ExtentFormat, SequenceMustAscendByOne) {
-    std::string bytes = emu::EncodeExtentHeader(emu::RandomUnid(), 1);
-    bytes += emu::EncodeRecord(Record(5, RECOVER_ACTION_UPDATE, "a"));
-    bytes += emu::EncodeRecord(Record(7, RECOVER_ACTION_UPDATE, "b"));
+TEST(ExtentFormat, SequenceRunsOnByOneFromTheHeadersFirstNumber) {
+    UNID logId = emu::RandomUnid();
+    std::string header = emu::EncodeExtentHeader(logId, 1, 5);
     emu::Extent ext;
-    EXPECT_EQ(emu::DecodeExtent(bytes.data(), bytes.size(), &ext), EMU_ERR_LOG_CORRUPT);
+    // An empty extent still says where its records begin.
+    ASSERT_EQ(emu::DecodeExtent(header.data(), header.size(), &ext), NOERROR);
+    EXPECT_EQ(ext.firstSeq, 5u);
+    EXPECT_TRUE(ext.records.empty());
+    std::string skips = header + emu::EncodeRecord(Record(5, RECOVER_ACTION_UPDATE, "a")) +
+                        emu::EncodeRecord(Record(7, RECOVER_ACTION_UPDATE, "b"));
+    EXPECT_EQ(emu::DecodeExtent(skips.data(), skips.size(), &ext), EMU_ERR_LOG_CORRUPT);
+    // The first record is the one the header announces, not a later one.
+    std::string late = header + emu::EncodeRecord(Record(6, RECOVER_ACTION_UPDATE, "a"));
+    EXPECT_EQ(emu::DecodeExtent(late.data(), late.size(), &ext), EMU_ERR_LOG_CORRUPT);
+    std::string zero = emu::EncodeExtentHeader(logId, 1, 0);
+    EXPECT_EQ(emu::DecodeExtent(zero.data(), zero.size(), &ext), EMU_ERR_LOG_CORRUPT);
 }
 
 TEST(ExtentFormat, NamesAreSevenDigitsOrMoreAndNeverZero) {

@@ -88,6 +88,20 @@ TEST_F(RecoverTest, CutOffBeforeAnyChangeReplaysNothingAndLeavesTheTime) {
     EXPECT_EQ(emu::TimeDateHundredths(when), emu::TimeDateHundredths(At("2013-11-15T12:30:00Z")));
 }
 
+TEST_F(RecoverTest, CutOffBeforeTheBackupsOwnLastChangeIsRefused) {
+    std::string before = ReadFile(backup_);
+    for (const char *iso : {"2013-11-15T11:59:59.99Z", "2013-11-15T10:30:00Z", "1970-01-01T00:00:00Z"}) {
+        TIMEDATE when = At(iso);
+        EXPECT_EQ(Recover(RECOVER_TO_TIME, &when), EMU_ERR_CUTOFF_BEFORE_BACKUP) << iso;
+        EXPECT_EQ(emu::TimeDateHundredths(when), emu::TimeDateHundredths(At(iso))) << iso;
+        EXPECT_EQ(ReadFile(backup_), before) << iso;
+    }
+    // Exactly at the backup's last change is where it already stands.
+    TIMEDATE when = At("2013-11-15T12:00:00Z");
+    EXPECT_EQ(Recover(RECOVER_TO_TIME | RECOVER_THIRD_OPTION, &when), NOERROR);
+    EXPECT_EQ(Notes(backup_), atBackup_);
+}
+
 TEST_F(RecoverTest, FlagsChooseTheIdentityOfTheRecoveredFile) {
     struct Case {
         DWORD flags;
@@ -178,6 +192,70 @@ TEST_F(RecoverTest, MissingOrDamagedExtentsFailWithoutTouchingTheFile) {
     ASSERT_EQ(emu::WriteFileAtomic(logDir + "S0000002.TXN", ext), 0);
     EXPECT_EQ(Recover(0, nullptr), EMU_ERR_LOG_CORRUPT);
     EXPECT_EQ(ReadFile(backup_), before);
+}
+
+// After a full restore the control file is gone and is rebuilt from the
+// extents; the extents alone must still show what is missing.
+TEST_F(RecoverTest, WithoutTheControlFileALostOrCutExtentIsStillAGap) {
+    // Extents: 1 = seq 1..4, 2 = 5..8, 3 = 9, 4 = empty and current.
+    ASSERT_EQ(Emu({"rollover"}), 0);
+    std::string logDir = dataDir_ + "/logdir/";
+    ASSERT_EQ(unlink((logDir + "nlogctrl.lfh").c_str()), 0);
+    std::string before = ReadFile(backup_);
+    std::string third = ReadFile(logDir + "S0000003.TXN");
+    // 2 and 4 present, 3 lost: the numbers break, and 4 begins after a record
+    // that no extent holds.
+    ASSERT_EQ(unlink((logDir + "S0000003.TXN").c_str()), 0);
+    EXPECT_EQ(Recover(0, nullptr), EMU_ERR_LOG_GAP);
+    EXPECT_EQ(ReadFile(backup_), before);
+    // 3 cut at a record boundary (it still reads as a valid, shorter extent).
+    ASSERT_EQ(emu::WriteFileAtomic(logDir + "S0000003.TXN", third.substr(0, 44)), 0);
+    EXPECT_EQ(Recover(0, nullptr), EMU_ERR_LOG_GAP);
+    EXPECT_EQ(ReadFile(backup_), before);
+    // A cut-off before the loss needs nothing from it.
+    TIMEDATE when = At("2013-11-15T14:30:00Z");
+    EXPECT_EQ(Recover(RECOVER_TO_TIME | RECOVER_THIRD_OPTION, &when), NOERROR);
+    EXPECT_EQ(Field(backup_, "last-sequence"), "6");
+    // Whole again, the rebuilt log serves the full recovery.
+    ASSERT_EQ(emu::WriteFileAtomic(backup_, before), 0);
+    ASSERT_EQ(emu::WriteFileAtomic(logDir + "S0000003.TXN", third), 0);
+    ASSERT_EQ(Recover(0, nullptr), NOERROR);
+    EXPECT_EQ(Notes(backup_), Notes("mail/a.nsf"));
+}
+
+TEST_F(RecoverTest, AnExtentLostBetweenOthersIsAGapWhateverItHeld) {
+    // Extent 4 holds only a change of names.nsf, 5 nothing (rolled over
+    // empty); mail/a.nsf goes on in 6.
+    ASSERT_EQ(Emu({"rollover"}), 0);
+    Put("names.nsf", 2, "directory 2", "2013-11-15T17:30:00Z");
+    ASSERT_EQ(Emu({"rollover"}), 0);
+    ASSERT_EQ(Emu({"rollover"}), 0);
+    Put("mail/a.nsf", 6, "six", "2013-11-15T18:00:00Z");
+    std::string logDir = dataDir_ + "/logdir/";
+    ASSERT_EQ(unlink((logDir + "nlogctrl.lfh").c_str()), 0);
+    std::string before = ReadFile(backup_);
+    for (const char *lost : {"S0000004.TXN", "S0000005.TXN"}) {
+        std::string kept = ReadFile(logDir + lost);
+        ASSERT_EQ(unlink((logDir + lost).c_str()), 0);
+        EXPECT_EQ(Recover(0, nullptr), EMU_ERR_LOG_GAP) << lost;
+        EXPECT_EQ(ReadFile(backup_), before) << lost;
+        ASSERT_EQ(emu::WriteFileAtomic(logDir + lost, kept), 0);
+    }
+    ASSERT_EQ(Recover(0, nullptr), NOERROR);
+    EXPECT_EQ(Notes(backup_), Notes("mail/a.nsf"));
+}
+
+TEST_F(RecoverTest, ALogThatEndsBeforeTheBackupsOwnLastChangeIsAGap) {
+    // A backup taken at the end (sequence 9, in extent 3) and a restored log
+    // that only reaches extent 2.
+    std::string late = root_ + "/late.nsf";
+    ASSERT_EQ(Emu({"backup", "mail/a.nsf", late}), 0);
+    std::string logDir = dataDir_ + "/logdir/";
+    ASSERT_EQ(unlink((logDir + "nlogctrl.lfh").c_str()), 0);
+    ASSERT_EQ(unlink((logDir + "S0000003.TXN").c_str()), 0);
+    std::string before = ReadFile(late);
+    EXPECT_EQ(NSFRecoverDatabases(&late[0], nullptr, 0, nullptr, nullptr), EMU_ERR_LOG_GAP);
+    EXPECT_EQ(ReadFile(late), before);
 }
 
 TEST_F(RecoverTest, ARelativeBackupPathIsTakenFromTheCurrentDirectory) {

@@ -83,8 +83,43 @@ TEST_F(ServerTest, OfflineNeedsARunningServerAndAlternates) {
     EXPECT_EQ(NSFBringDatabaseOnline(&abs[0], 0), EMU_ERR_DB_CORRUPT);
     ASSERT_EQ(emu::WriteFileAtomic(abs, good), 0);
     ASSERT_EQ(NSFBringDatabaseOnline(&abs[0], 0), NOERROR);
-    EXPECT_EQ(NSFDbOpen("", &h), NOERROR);
+    ASSERT_EQ(NSFDbOpen("", &h), NOERROR);
+    EXPECT_EQ(NSFDbClose(h), NOERROR);
     EXPECT_EQ(Field("names.nsf", "state"), "online");
+}
+
+// The report the tests rely on: each handle still open when the runtime
+// stops, to the file the variable names and nowhere else.
+TEST_F(ServerTest, HandlesLeftOpenAreReportedAtTermOnlyWhenAsked) {
+    Init();
+    ASSERT_EQ(Emu({"create", "mail/a.nsf"}), 0);
+    std::string report = root_ + "/report";
+    const char *listener = getenv("NOTESEMU_HANDLE_REPORT");
+    std::string kept = listener ? listener : "";
+    setenv("NOTESEMU_HANDLE_REPORT", report.c_str(), 1);
+    ASSERT_EQ(Start(), NOERROR);
+    DBHANDLE names = 0, mail = 0, closed = 0;
+    ASSERT_EQ(NSFDbOpen("", &names), NOERROR);
+    ASSERT_EQ(NSFDbOpen("", &closed), NOERROR);
+    ASSERT_EQ(NSFDbOpen("mail/a.nsf", &mail), NOERROR);
+    ASSERT_EQ(NSFDbClose(closed), NOERROR);
+    NotesTerm();
+    EXPECT_EQ(ReadFile(report), "database handle 1 still open at NotesTerm: " + dataDir_ + "/names.nsf\n"
+                                "database handle 3 still open at NotesTerm: " + dataDir_ + "/mail/a.nsf\n");
+    // A close that fails still releases the handle: nothing is left to leak.
+    ASSERT_EQ(unlink(report.c_str()), 0);
+    ASSERT_EQ(Start(), NOERROR);
+    ASSERT_EQ(NSFDbOpen("", &names), NOERROR);
+    setenv("NOTESEMU_FAIL", "NSFDbClose=4242", 1);
+    EXPECT_EQ(NSFDbClose(names), 4242);
+    unsetenv("NOTESEMU_FAIL");
+    EXPECT_EQ(NSFDbClose(names), EMU_ERR_BAD_HANDLE);
+    // Without the variable a leak goes unreported: never to a real user.
+    unsetenv("NOTESEMU_HANDLE_REPORT");
+    ASSERT_EQ(NSFDbOpen("", &names), NOERROR);
+    NotesTerm();
+    EXPECT_NE(access(report.c_str(), F_OK), 0);
+    if (listener) setenv("NOTESEMU_HANDLE_REPORT", kept.c_str(), 1);
 }
 
 class ArchiveTest : public ServerTest {

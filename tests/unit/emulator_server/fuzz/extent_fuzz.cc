@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string input(reinterpret_cast<const char *>(data), size);
     emu::Extent ext;
     if (emu::DecodeExtent(data, size, &ext) == NOERROR) {
-        std::string again = emu::EncodeExtentHeader(ext.logId, ext.number);
+        std::string again = emu::EncodeExtentHeader(ext.logId, ext.number, ext.firstSeq);
         for (const emu::LogRecord &rec : ext.records) again += emu::EncodeRecord(rec);
         if (again != input) abort();
     }
