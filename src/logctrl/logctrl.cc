@@ -105,8 +105,18 @@ int removeLogControlFile(const char *dataDirectory) {
     }
     char filePath[kPathSize] = {};
     memcpy(filePath, path.c_str(), path.size() + 1);
+    // The folders come as the file system names them; the deletion takes the
+    // API's character set, or a non-ASCII folder would name a file that is
+    // not there and the missing file would pass for deleted.
+    char lmbcsPath[kPathSize] = {};
+    OSTranslateToLMBCS(filePath, (WORD)strlen(filePath), lmbcsPath, sizeof lmbcsPath);
+    if (strlen(lmbcsPath) >= kPathSize - 1) {
+        get_sys_error_message(ENAMETOOLONG, message);
+        printf("Fail to delete log control file %s, Reason=%s\n", filePath, message);
+        return 0;
+    }
 
-    int rc = SysFileDelete(filePath);
+    int rc = SysFileDelete(lmbcsPath);
     if (rc == 0 || rc == ENOENT) {
         printf("Delete log control file %s\n", filePath);
         return 1;

@@ -76,7 +76,6 @@ calls_of() { grep "^$1"$'\t' "$NOTESEMU_CALL_LOG" | sed 's/\tstatus=[0-9]*//'; }
 }
 
 @test "media recovery's reset deletes the log control file of a non-ASCII log folder" {
-    skip "open fault: the reset hands the native path to SysFileDelete, which reads it as LMBCS; the file stays and the run says it was deleted"
     run nsfmend <<<"Y"
     assert_output_has "Delete log control file $SERVER/logdir/nlogctrl.lfh"
     [ ! -e "$SERVER/logdir/nlogctrl.lfh" ]
@@ -98,7 +97,6 @@ spool_into() {
 }
 
 @test "archiving into a non-ASCII backup folder" {
-    skip "open fault: the archive copy creates its file through SysFileCreate, which reads the native destination as LMBCS (No such file or directory)"
     spool_into "$T/Archiv ä/"
 }
 
