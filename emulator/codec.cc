@@ -247,6 +247,7 @@ STATUS FileStatus(int err) {
         case EPERM:
         case EROFS: return EMU_ERR_FILE_ACCESS;
         case ENOMEM: return EMU_ERR_NO_MEMORY;
+        case ENAMETOOLONG: return EMU_ERR_NAME_TOO_LONG;
         default: return EMU_ERR_FILE_IO;
     }
 }

@@ -37,6 +37,7 @@
     X(EMU_ERR_NOT_A_LOG_EXTENT, 0x011E, "Log extent number is not valid for this log")   \
     X(EMU_ERR_CUTOFF_BEFORE_BACKUP, 0x011F,                                               \
       "The recovery time is earlier than the last change in the backup file")             \
+    X(EMU_ERR_NAME_TOO_LONG, 0x0120, "File name or path is too long")                     \
     X(EMU_NO_LOG_TO_ARCHIVE, 5086, "No more transaction log extents to archive")      \
     X(EMU_DB_NOT_IN_USE, 5113, "Database is not in use by a running server")          \
     X(EMU_LOGGING_OFF, 5119, "Transaction logging is not enabled on this server")

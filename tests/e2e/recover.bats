@@ -130,6 +130,14 @@ setup() { mail_story; }
     assert_output_has " Fail to recover database $BATS_TEST_TMPDIR/none.nsf, Reason="
 }
 
+@test "a backup path the file system cannot take gives a text that says so" {
+    local long
+    long="$BATS_TEST_TMPDIR/$(printf 'x%.0s' $(seq 300)).nsf"
+    run nsfmend OPT=RECOVER IN="$long" OUT="$LIVE"
+    [ "$status" -eq 1 ]
+    assert_output_has " Fail to recover database $long, Reason=File name or path is too long"
+}
+
 # flags, cut-off or "-", the flag word the API gets, whether the instance ID
 # and the replica ID change. With a cut-off the instance-ID request is not
 # passed on (8, not 10); the recovered history forks, so the emulator gives
