@@ -198,9 +198,10 @@ int CopyUnixFile(const char *source, const char *destination, int createNew) {
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     if (futimens(out.get(), times) != 0) return fail(LastError());
     if (fchmod(out.get(), st.st_mode & 07777) != 0) return fail(LastError());
-    // Not being allowed to give the copy the source's owner is no failure:
-    // the data is complete, and archiving counts a copied extent as archived.
-    (void)fchown(out.get(), st.st_uid, st.st_gid);
+    if (fchown(out.get(), st.st_uid, st.st_gid) != 0) {
+        // Not being allowed to give the copy the source's owner is no failure:
+        // the data is complete, and archiving counts a copied extent as archived.
+    }
 
     // Only then is the copy done: a restore reported as finished must
     // survive a power cut.
