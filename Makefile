@@ -1,12 +1,16 @@
+# make demo: installs what building needs (compiler, CMake), builds the
+#            program and the emulator without the tests, restores a damaged
+#            database to a cut-off time on an emulated server, then recovers
+#            a whole data directory after a disaster; each act checks its
+#            result.
 # make test: installs what is missing, builds x86-64 and i386, runs every
 #            test of both (with the interruption sweep, whose counts it
 #            prints), the 64-bit tests again under ASan+UBSan, and each fuzz
-#            target for a short fixed time, then the static analysis.
-# make demo: builds, restores a damaged database to a cut-off time on an
-#            emulated server, then recovers a whole data directory after a
-#            disaster; each act checks its result.
-# make package: builds both architectures and puts their .deb packages
-#            (nsfmend, nsfmend-emulator) in build/packages.
+#            target for a short fixed time, then the static analysis, the
+#            packages with their lintian gate, and the package tests.
+# make package: builds both architectures without the tests and puts their
+#            .deb packages (libnsfmend0, libnsfmend-dev, nsfmend,
+#            nsfmend-emulator) in build/packages, through the lintian gate.
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 20
@@ -14,15 +18,24 @@ B64 := build/x86_64
 B32 := build/i386
 BSAN := build/asan
 BFUZZ := build/fuzz
+# Release builds: what ships, without the tests, for the /usr prefix.
+BREL64 := build/release-x86_64
+BREL32 := build/release-i386
+RELEASE := -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr
 PKGDIR := build/packages
 CTEST := ctest --output-on-failure --no-tests=error -j$(JOBS)
 
-.PHONY: all deps build build64 build32 buildsan buildfuzz test test64 test32 testsan fuzz analyze demo bench package clean
+.PHONY: all deps deps-build deps-package build build64 build32 buildsan buildfuzz release64 release32 \
+        test test64 test32 testsan fuzz analyze testpkg demo bench package clean
 
 all: build
 
+deps-build:
+	@scripts/install-deps build
+deps-package:
+	@scripts/install-deps package
 deps:
-	@scripts/install-deps
+	@scripts/install-deps test
 
 build64: deps
 	cmake -S . -B $(B64) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -39,6 +52,14 @@ buildsan: deps
 buildfuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B $(BFUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNSFMEND_FUZZ=ON >/dev/null
 	cmake --build $(BFUZZ) -j$(JOBS) --target fuzz_all
+
+release64: deps-build
+	cmake -S . -B $(BREL64) $(RELEASE) >/dev/null
+	cmake --build $(BREL64) -j$(JOBS)
+
+release32: deps-package
+	cmake -S . -B $(BREL32) $(RELEASE) -DCMAKE_TOOLCHAIN_FILE=cmake/i386.cmake >/dev/null
+	cmake --build $(BREL32) -j$(JOBS)
 
 build: build64 build32
 
@@ -62,25 +83,30 @@ fuzz: buildfuzz
 analyze: build64
 	scripts/analyze $(B64)
 
-test: test64 test32 testsan fuzz analyze
+# The packages as shipped: contents, library, hardening, Depends, programs.
+testpkg: package deps
+	PACKAGES=$(PKGDIR) SOURCE_DIR=$(CURDIR) bats tests/package
+
+test: test64 test32 testsan fuzz analyze testpkg
 	@echo "make test: all passed"
 
-demo: build64
-	scripts/demo $(B64)
+demo: release64
+	scripts/demo $(BREL64)
 
 bench: build64
 	bench/copy $(B64)
 	bench/sweep $(B64)
 	bench/large-db
 
-package: build64 build32
+package: release64 release32 deps-package
 	rm -rf $(PKGDIR)
-	for b in $(B64) $(B32); do \
+	for b in $(BREL64) $(BREL32); do \
 	  cpack -G DEB --config $$b/CPackConfig.cmake -B $(PKGDIR)/.work/$${b##*/} >/dev/null || exit 1; \
 	done
 	mv $(PKGDIR)/.work/*/*.deb $(PKGDIR)/
 	rm -rf $(PKGDIR)/.work
 	@ls -1 $(PKGDIR)/*.deb
+	scripts/lintian-gate $(PKGDIR)
 
 clean:
 	rm -rf build

@@ -2,6 +2,7 @@
 // notes.ini, log extents, databases) for tests, the demo and administrators.
 // Errors are one line on standard error and exit status 1.
 #include <errno.h>
+#include <getopt.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -20,6 +21,7 @@ namespace {
 
 const char kUsage[] =
     "usage: notesemu [--ini PATH] COMMAND [ARGS]\n"
+    "       notesemu --help | --version\n"
     "  init DIR [--style N] [--logging on|off]\n"
     "  create DB [--unlogged]\n"
     "  put DB NOTEID TEXT [--user NAME] [--at TIME]\n"
@@ -34,7 +36,8 @@ const char kUsage[] =
     "  pad DB SIZE\n"
     "DB is relative to the data directory unless absolute; TIME is ISO 8601 UTC\n"
     "(2013-11-15T12:59:00Z). The server is found with --ini, else\n"
-    "$NOTES_DATA_DIR/notes.ini.\n";
+    "$NOTES_DATA_DIR/notes.ini. Options may stand anywhere; -- ends them, so a\n"
+    "TEXT may begin with -.\n";
 
 const char *StatusText(STATUS st) {
     switch (st) {
@@ -63,47 +66,43 @@ struct Args {
     std::string style = "1";
     std::string logging = "on";
     bool unlogged = false;
-    bool haveUser = false, haveAt = false, haveStyle = false, haveLogging = false;
+    bool haveAt = false;
+    bool help = false, version = false;
 };
 
-// Options may stand anywhere; "--" ends them so a TEXT may begin with "--".
-bool ParseArgs(int argc, char **argv, Args *a, std::string *err) {
-    bool options = true;
-    for (int i = 1; i < argc; i++) {
-        std::string arg = argv[i];
-        if (options && arg == "--") {
-            options = false;
-            continue;
-        }
-        if (!options || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
-            a->positional.push_back(arg);
-            continue;
-        }
-        if (arg == "--unlogged") {
-            a->unlogged = true;
-            continue;
-        }
-        std::string value;
-        size_t eq = arg.find('=');
-        std::string name = arg.substr(0, eq);
-        if (eq != std::string::npos) {
-            value = arg.substr(eq + 1);
-        } else if (i + 1 < argc) {
-            value = argv[++i];
-        } else {
-            *err = "option " + name + " needs a value";
-            return false;
-        }
-        if (name == "--ini") a->ini = value;
-        else if (name == "--user") a->user = value, a->haveUser = true;
-        else if (name == "--at") a->at = value, a->haveAt = true;
-        else if (name == "--style") a->style = value, a->haveStyle = true;
-        else if (name == "--logging") a->logging = value, a->haveLogging = true;
-        else {
-            *err = "unknown option " + name;
-            return false;
+enum Option { kIni = 256, kUser, kAt, kStyle, kLogging, kUnlogged, kHelp, kVersion };
+
+const struct option kOptions[] = {
+    {"ini", required_argument, nullptr, kIni},         {"user", required_argument, nullptr, kUser},
+    {"at", required_argument, nullptr, kAt},           {"style", required_argument, nullptr, kStyle},
+    {"logging", required_argument, nullptr, kLogging}, {"unlogged", no_argument, nullptr, kUnlogged},
+    {"help", no_argument, nullptr, kHelp},             {"version", no_argument, nullptr, kVersion},
+    {nullptr, 0, nullptr, 0},
+};
+
+// getopt_long, so options stand anywhere, take "--name=value" or "--name
+// value" and may be abbreviated. Its own messages name the tool as "notesemu"
+// whatever path it was started by, like every other error here. False after
+// such a message.
+bool ParseArgs(int argc, char **argv, Args *a) {
+    std::vector<char *> args(argv, argv + argc + 1);  // with the closing null
+    char name[] = "notesemu";
+    args[0] = name;
+    int opt;
+    while ((opt = getopt_long(argc, args.data(), "", kOptions, nullptr)) != -1) {
+        switch (opt) {
+            case kIni: a->ini = optarg; break;
+            case kUser: a->user = optarg; break;
+            case kAt: a->at = optarg, a->haveAt = true; break;
+            case kStyle: a->style = optarg; break;
+            case kLogging: a->logging = optarg; break;
+            case kUnlogged: a->unlogged = true; break;
+            case kHelp: a->help = true; break;
+            case kVersion: a->version = true; break;
+            default: return false;
         }
     }
+    a->positional.assign(args.begin() + optind, args.begin() + argc);
     return true;
 }
 
@@ -414,17 +413,20 @@ int CmdReuse(const Args &a, const Server &s) {
 
 int main(int argc, char **argv) {
     Args a;
-    std::string err;
-    if (!ParseArgs(argc, argv, &a, &err)) return Fail(err);
+    if (argc < 1 || !ParseArgs(argc, argv, &a)) return 1;
+    if (a.help || (!a.positional.empty() && a.positional[0] == "help")) {
+        (void)fputs(kUsage, stdout);
+        return 0;
+    }
+    if (a.version) {
+        printf("notesemu (nsfmend) %s\n", NSFMEND_VERSION);
+        return 0;
+    }
     if (a.positional.empty()) {
         (void)fputs(kUsage, stderr);
         return 1;
     }
     const std::string &cmd = a.positional[0];
-    if (cmd == "help" || cmd == "--help") {
-        (void)fputs(kUsage, stdout);
-        return 0;
-    }
     if (cmd == "init") return CmdInit(a);
     Server s;
     static const char *const kKnown[] = {"create", "put",  "delete",   "abort", "backup", "show",

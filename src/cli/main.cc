@@ -137,6 +137,13 @@ int run(int argc, char **argv) {
     memset(&s, 0, sizeof s);
     copyEnv("PATH", s.savedPath, sizeof s.savedPath);
 
+    // The one argument that is not KEY=value, and only on its own: anywhere
+    // else it is a dash option like any other and gets the usage text.
+    if (argc == 2 && std::string_view(argv[1]) == "--version") {
+        printf("nsfmend %s\n", NSFMEND_VERSION);
+        return 0;
+    }
+
     line("Media Recovery Utility for NSF servers 8.0 or above\n");
     if (argc <= 0) {
         printHelp();

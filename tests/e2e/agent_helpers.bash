@@ -16,7 +16,7 @@ agent_compile_client() {
     local flags=()
     [ "${NSFMEND_32BIT:-OFF}" = ON ] && flags+=(-m32)
     # A sanitized library needs the sanitizer runtime first in the program.
-    grep -q '^NSFMEND_SANITIZE:BOOL=ON' "$BUILD_DIR/CMakeCache.txt" &&
+    grep -qs '^NSFMEND_SANITIZE:BOOL=ON' "$BUILD_DIR/CMakeCache.txt" &&
         flags+=(-fsanitize=address,undefined -fno-omit-frame-pointer)
     # shellcheck disable=SC2046
     cc -std=c11 -Wall -Wextra -Werror "${flags[@]}" $(pkg-config --cflags nsfmend) \
@@ -24,18 +24,22 @@ agent_compile_client() {
         -o "$out" $(pkg-config --libs nsfmend) -L"$libnotes_folder" -lnotes
 }
 
-# Installs this build into a scratch prefix and compiles the client there.
-# Call from setup_file. Sets AGENT_PREFIX, AGENT_LIBDIR and AGENT_CLIENT.
+# Installs this build into a staging folder (DESTDIR, as a package build
+# does) and compiles the client from there, the pkg-config file's absolute
+# paths taken relative to the stage. Call from setup_file. Sets AGENT_STAGE,
+# AGENT_PREFIX (the configured prefix inside the stage), AGENT_LIBDIR and
+# AGENT_CLIENT, and exports the pkg-config settings that find the stage.
 agent_build_client() {
     [ -n "${LIBNSFMEND_DIR:-}" ] || { echo "libnsfmend.so is not built" >&2; return 1; }
-    export AGENT_PREFIX="$BATS_FILE_TMPDIR/prefix"
-    cmake --install "$BUILD_DIR" --prefix "$AGENT_PREFIX" >/dev/null || return 1
+    export AGENT_STAGE="$BATS_FILE_TMPDIR/stage"
+    DESTDIR="$AGENT_STAGE" cmake --install "$BUILD_DIR" >/dev/null || return 1
     local pcfile
-    pcfile=$(find "$AGENT_PREFIX" -name nsfmend.pc | head -n 1)
+    pcfile=$(find "$AGENT_STAGE" -name nsfmend.pc | head -n 1)
     [ -n "$pcfile" ] || { echo "nsfmend.pc was not installed" >&2; return 1; }
-    export PKG_CONFIG_PATH
-    PKG_CONFIG_PATH=$(dirname "$pcfile")
-    export AGENT_LIBDIR
+    export PKG_CONFIG_LIBDIR PKG_CONFIG_SYSROOT_DIR="$AGENT_STAGE"
+    PKG_CONFIG_LIBDIR=$(dirname "$pcfile")
+    export AGENT_PREFIX AGENT_LIBDIR
+    AGENT_PREFIX="$AGENT_STAGE$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$BUILD_DIR/CMakeCache.txt")"
     AGENT_LIBDIR=$(pkg-config --variable=libdir nsfmend) || return 1
 
     export AGENT_CLIENT="$BATS_FILE_TMPDIR/agent_client"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bats
 # The installed agent library as an outside program sees it: the files, the
 # exported names, the standalone header, and a C program built from the
-# prefix alone for this build's architecture.
+# staged install alone for this build's architecture.
 
 load helpers
 load agent_helpers
@@ -15,25 +15,29 @@ arch_flags() {
     return 0
 }
 
-@test "the prefix holds the library, the header and a pkg-config file that points into it" {
+@test "the install holds the versioned library, the header and a pkg-config file with absolute paths" {
+    local prefix
+    prefix=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$BUILD_DIR/CMakeCache.txt")
     [ -f "$AGENT_PREFIX/include/nsfmend/agent.h" ]
-    [ -f "$AGENT_LIBDIR/libnsfmend.so" ]
-    # Found from the file's own place: --prefix at install time is honoured.
-    prefix=$(realpath "$AGENT_PREFIX")
-    [ "$(realpath "$(pkg-config --variable=includedir nsfmend)")" = "$prefix/include" ]
-    [[ "$(realpath "$AGENT_LIBDIR")" == "$prefix"/lib* ]]
-    [ "$(pkg-config --cflags nsfmend | tr -d ' ')" = "-I$(pkg-config --variable=includedir nsfmend)" ]
+    [ "$(readlink "$AGENT_LIBDIR/libnsfmend.so")" = libnsfmend.so.0 ]
+    [ "$(readlink "$AGENT_LIBDIR/libnsfmend.so.0")" = "libnsfmend.so.$(pkg-config --modversion nsfmend)" ]
+    readelf -d "$AGENT_LIBDIR/libnsfmend.so.0" | grep -q 'Library soname: \[libnsfmend\.so\.0\]'
+    # The file names the configured prefix itself, absolute and normalised.
+    run env -u PKG_CONFIG_SYSROOT_DIR pkg-config --variable=includedir nsfmend
+    [ "$output" = "$prefix/include" ]
+    run env -u PKG_CONFIG_SYSROOT_DIR pkg-config --variable=libdir nsfmend
+    [[ $output == "$prefix"/lib* && $output == "$(realpath -m "$output")" ]]
+    [ "$AGENT_LIBDIR" = "$AGENT_STAGE$output" ]
+    [ "$(pkg-config --cflags nsfmend | tr -d ' ')" = "-I$AGENT_PREFIX/include" ]
 }
 
-@test "exactly the six agent operations are exported, and libnotes.so is needed" {
-    run bash -c "nm -D --defined-only '$AGENT_LIBDIR/libnsfmend.so' | awk '{print \$NF}' | sort"
-    [ "$output" = "DoArchiveLogs
-archiveHalfFilledLogs
-getTransLogStyle
-recoverNsfDB
-restoreNsfDB
-spoolNsfArchiveLogs" ]
-    readelf -d "$AGENT_LIBDIR/libnsfmend.so" | grep -q 'NEEDED.*\[libnotes\.so\]'
+@test "exactly the symbols file's operations are exported, in its version node, and libnotes.so is needed" {
+    run bash -c "readelf --dyn-syms -W '$AGENT_LIBDIR/libnsfmend.so.0' |
+        awk '\$5 == \"GLOBAL\" && \$7 != \"UND\" && \$4 == \"FUNC\" {print \$8}' | sort"
+    [ "$output" = "$(sed -n 's/^ \([A-Za-z_][A-Za-z0-9_]*\)@\(NSFMEND_0\) .*/\1@@\2/p' \
+        "$SOURCE_DIR/src/agent/libnsfmend0.symbols" | grep -v '^NSFMEND_0@' | sort)" ]
+    [ "${#lines[@]}" -ge 6 ]
+    readelf -d "$AGENT_LIBDIR/libnsfmend.so.0" | grep -q 'NEEDED.*\[libnotes\.so\]'
 }
 
 @test "the library and the client are built for this build's architecture" {

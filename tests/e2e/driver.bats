@@ -48,12 +48,26 @@ expect_bytes() {  # expect_bytes FILE: compares $OUT_FILE with FILE byte for byt
 @test "bad arguments print the banner and usage and start nothing" {
     new_server
     { printf "$BANNER"; usage_text; } >"$BATS_TEST_TMPDIR/want"
-    for args in "opt=RECOVER" "OPT" "-h" "--help" "IN=/a OUT=/b in=/c" "TEST=x -v" "Opt=NOTE"; do
+    for args in "opt=RECOVER" "OPT" "-h" "--help" "IN=/a OUT=/b in=/c" "TEST=x -v" "Opt=NOTE" \
+                "--version TEST=x" "TEST=x --version" "--version --version" "--version=1" "-version" \
+                "--Version"; do
         # shellcheck disable=SC2086
         capture $args </dev/null
         [ "$STATUS" -eq 0 ]
         expect_bytes "$BATS_TEST_TMPDIR/want"
     done
+}
+
+@test "--version on its own prints the project's version and starts nothing" {
+    new_server
+    local version
+    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD_DIR/CMakeCache.txt")
+    [ -n "$version" ]
+    capture --version </dev/null
+    [ "$STATUS" -eq 0 ]
+    printf 'nsfmend %s\n' "$version" >"$BATS_TEST_TMPDIR/want"
+    expect_bytes "$BATS_TEST_TMPDIR/want"
+    [ ! -s "$BATS_TEST_TMPDIR/err" ]
 }
 
 @test "program name alone shows the checklist; end of input declines" {

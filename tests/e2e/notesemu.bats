@@ -1,6 +1,8 @@
 #!/usr/bin/env bats
 # notesemu: building and inspecting an emulated server from the command line.
 
+bats_require_minimum_version 1.5.0
+
 load helpers
 
 emu() { "$NOTESEMU" "$@"; }
@@ -172,4 +174,49 @@ notes: 2
         [ "$status" -eq 1 ]
         [ "$output" = "notesemu: pad needs DB SIZE (bytes, or with K, M or G)" ]
     done
+}
+
+@test "--help and --version answer on stdout with status 0, wherever they stand" {
+    run -0 emu --help
+    [ "${lines[0]}" = "usage: notesemu [--ini PATH] COMMAND [ARGS]" ]
+    [ "${lines[1]}" = "       notesemu --help | --version" ]
+    local help=$output
+    run -0 emu show names.nsf --help
+    [ "$output" = "$help" ]
+    run -0 emu help
+    [ "$output" = "$help" ]
+    local version
+    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD_DIR/CMakeCache.txt")
+    run -0 emu --version
+    [ "$output" = "notesemu (nsfmend) $version" ]
+    # Without a command the usage goes to stderr and the status is 1.
+    run -1 --separate-stderr emu
+    [ -z "$output" ]
+    [ "${stderr_lines[0]}" = "usage: notesemu [--ini PATH] COMMAND [ARGS]" ]
+}
+
+@test "a misused option is getopt's one standard line naming notesemu, status 1" {
+    new_server
+    run -1 --separate-stderr "$NOTESEMU" logs --frobnicate
+    [ -z "$output" ]
+    [ "$stderr" = "notesemu: unrecognized option '--frobnicate'" ]
+    run -1 --separate-stderr emu logs --ini
+    [ "$stderr" = "notesemu: option '--ini' requires an argument" ]
+    run -1 --separate-stderr emu create a.nsf --unlogged=yes
+    [ "$stderr" = "notesemu: option '--unlogged' doesn't allow an argument" ]
+    run -1 --separate-stderr emu put names.nsf 1 -x
+    [ "$stderr" = "notesemu: invalid option -- 'x'" ]
+    run -1 --separate-stderr emu put names.nsf 1 x --u me
+    [ "$stderr" = "notesemu: option '--u' is ambiguous; possibilities: '--user' '--unlogged'" ]
+    [ "$(emu logs)" = $'S0000001.TXN\t0\tcurrent' ]
+}
+
+@test "options take =VALUE or the next word, may be shortened, and -- ends them" {
+    new_server
+    emu put names.nsf 1 --us=Ann "first" --at 2013-11-15T10:00:00Z
+    emu put --at=2013-11-15T11:00:00Z names.nsf 2 -- -dash
+    emu put names.nsf 3 --at 2013-11-15T12:00:00Z -- --user
+    run notes_of names.nsf
+    [[ "$output" == *$'\nnotes: 3\n1\t2013-11-15T10:00:00Z\tAnn\tfirst\n2\t2013-11-15T11:00:00Z\tadmin\t-dash\n3\t2013-11-15T12:00:00Z\tadmin\t--user' ]]
+    run -1 emu put names.nsf 4 four -- --at 2013-11-15T13:00:00Z
 }

@@ -76,7 +76,7 @@ TEST_F(LogFolder, MissingOrEmptySettingGivesNoFolder) {
     EXPECT_EQ("<none>", resolved());
     NotesTerm();
     started_ = false;
-    system(("rm -rf '" + data_ + "'").c_str());
+    ASSERT_EQ(0, system(("rm -rf '" + data_ + "'").c_str()));
     startServer({"TRANSLOG_Status=0", "TRANSLOG_Path="});
     EXPECT_EQ("<none>", resolved());
 }

@@ -12,6 +12,12 @@
  * through the caller's message buffer. The library is single-threaded:
  * call it from one thread at a time.
  *
+ * Building an agent: pkg-config gives this library's flags; as the agent
+ * calls the runtime itself, it links the server's libnotes.so as well:
+ *   cc agent.c $(pkg-config --cflags --libs nsfmend) -L/opt/server/lib -lnotes
+ * At run time the loader must find libnotes.so (LD_LIBRARY_PATH, or the
+ * server's folder in /etc/ld.so.conf.d).
+ *
  * Message buffer: caller-owned, at least NSFMEND_MSG_SIZE (4096) bytes,
  * because the platform's message texts are loaded into it with that limit.
  * Each text is written from the first byte with its terminating NUL, so a
