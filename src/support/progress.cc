@@ -6,7 +6,7 @@
 
 namespace {
 
-const int64_t kRedrawNs = 200 * 1000 * 1000;
+const int64_t kRedrawNs = 200000000;  // 0.2 s
 
 int64_t nowNs() {
     struct timespec ts;

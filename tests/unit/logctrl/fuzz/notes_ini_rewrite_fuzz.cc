@@ -1,6 +1,7 @@
 // Any notes.ini comes back byte for byte, save that each line setting
 // TRANSLOG_Recreate_Logctrl becomes the setting line, and that the setting
 // line (after a line end, if the file lacked one) is added when none did.
+// A UTF-8 byte-order mark in front stays in front and is no part of a key.
 #include <fcntl.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -80,8 +81,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string output = RewriteFile(input);
     Check(output == withRecreateLogControl(input), "file and text rewrite differ");
 
+    const std::string bom = "\xEF\xBB\xBF";
+    const size_t bomLength = input.compare(0, bom.size(), bom) == 0 ? bom.size() : 0;
+    Check(output.compare(0, bomLength, bom, 0, bomLength) == 0, "byte-order mark lost");
+
     // Walk input and output line by line together.
-    size_t in = 0, out = 0;
+    size_t in = bomLength, out = bomLength;
     bool replaced = false;
     while (in < input.size()) {
         size_t end = input.find('\n', in);
@@ -101,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (replaced) {
         Check(rest.empty(), "setting added although a line was replaced");
     } else {
-        bool needsBreak = !input.empty() && input.back() != '\n';
+        bool needsBreak = input.size() > bomLength && input.back() != '\n';
         Check(rest == (needsBreak ? "\n" : "") + kSetting, "setting line not added alone");
     }
     return 0;
