@@ -207,7 +207,10 @@ int TempFile::giveAttributes(const struct stat &like, bool withTimes) {
         if (futimens(file_.get(), times) != 0) return LastError();
     }
     // Owner before mode: a change of owner may clear the set-id bits.
-    (void)fchown(file_.get(), like.st_uid, like.st_gid);
+    if (fchown(file_.get(), like.st_uid, like.st_gid) != 0) {
+        // Not being allowed to set it is no failure: the file then belongs
+        // to this process's user, as any file it creates.
+    }
     if (fchmod(file_.get(), like.st_mode & 07777) != 0) return LastError();
     return 0;
 }

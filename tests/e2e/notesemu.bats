@@ -169,11 +169,14 @@ notes: 2
     # Still a database the server writes to, padding and all.
     emu put big.nsf 2 "after" --at 2013-11-15T11:00:00Z
     [ "$(emu show big.nsf | sed -n "s/^notes: //p")" == 2 ]
-    for size in "" 5X -1 G 99999999999999999999G; do
-        run emu pad big.nsf "$size"
+    # A negative size comes after -- (a word with a dash is an option).
+    for size in "" 5X G 99999999999999999999G; do
+        run emu pad big.nsf -- "$size"
         [ "$status" -eq 1 ]
         [ "$output" = "notesemu: pad needs DB SIZE (bytes, or with K, M or G)" ]
     done
+    run -1 emu pad big.nsf -- -1
+    [ "$output" = "notesemu: pad needs DB SIZE (bytes, or with K, M or G)" ]
 }
 
 @test "--help and --version answer on stdout with status 0, wherever they stand" {
