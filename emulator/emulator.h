@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "notesapi/notesapi.h"
-#include "status.h"
+#include "runtime/messages.h"
 
 namespace emu {
 

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "codec.h"
+#include "formats/codec.h"
 #include "emulator.h"
-#include "model.h"
+#include "server/model.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "codec.h"
-#include "filestream.h"
+#include "formats/codec.h"
+#include "formats/filestream.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 
 #include <string>
 
-#include "codec.h"
-#include "dbfile.h"
-#include "status.h"
-#include "txlog.h"
+#include "formats/codec.h"
+#include "formats/dbfile.h"
+#include "runtime/messages.h"
+#include "server/txlog.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "codec.h"
+#include "formats/codec.h"
 #include "emulator.h"
 #include "notesapi/notesapi.h"
 

@@ -7,7 +7,7 @@
 #include <functional>
 
 #include "server_fixture.h"
-#include "txlog.h"
+#include "server/txlog.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "dbfile.h"
+#include "formats/dbfile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     emu::DbFile db;

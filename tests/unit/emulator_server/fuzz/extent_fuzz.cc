@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "txlog.h"
+#include "server/txlog.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string input(reinterpret_cast<const char *>(data), size);

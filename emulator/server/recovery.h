@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "txlog.h"
+#include "server/txlog.h"
 
 namespace emu {
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "emulator.h"
-#include "model.h"
-#include "server_hooks.h"
+#include "server/model.h"
+#include "server/server_hooks.h"
 
 namespace {
 

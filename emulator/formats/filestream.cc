@@ -1,4 +1,4 @@
-#include "filestream.h"
+#include "formats/filestream.h"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -1,13 +1,13 @@
-#include "model.h"
+#include "server/model.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
-#include "codec.h"
+#include "formats/codec.h"
 #include "emulator.h"
-#include "status.h"
+#include "runtime/messages.h"
 
 namespace emu {
 

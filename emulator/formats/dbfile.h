@@ -10,7 +10,7 @@
 #include <map>
 #include <string>
 
-#include "filestream.h"
+#include "formats/filestream.h"
 #include "notesapi/notesapi.h"
 
 namespace emu {

@@ -1,4 +1,4 @@
-#include "txlog.h"
+#include "server/txlog.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "codec.h"
+#include "formats/codec.h"
 #include "emulator.h"
 
 namespace emu {

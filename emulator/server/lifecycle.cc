@@ -2,8 +2,8 @@
 #include <sys/stat.h>
 
 #include "emulator.h"
-#include "model.h"
-#include "server_hooks.h"
+#include "server/model.h"
+#include "server/server_hooks.h"
 
 namespace emu {
 

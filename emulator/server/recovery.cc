@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "codec.h"
+#include "formats/codec.h"
 #include "emulator.h"
-#include "model.h"
-#include "recovery.h"
+#include "server/model.h"
+#include "server/recovery.h"
 
 namespace emu {
 

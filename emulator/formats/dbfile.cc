@@ -1,9 +1,9 @@
-#include "dbfile.h"
+#include "formats/dbfile.h"
 
 #include <errno.h>
 
-#include "codec.h"
-#include "status.h"
+#include "formats/codec.h"
+#include "runtime/messages.h"
 
 namespace emu {
 

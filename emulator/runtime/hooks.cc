@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "codec.h"
+#include "formats/codec.h"
 #include "emulator.h"
 
 namespace emu {

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "codec.h"
+#include "formats/codec.h"
 #include "emulator.h"
-#include "model.h"
-#include "server_hooks.h"
+#include "server/model.h"
+#include "server/server_hooks.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 // file so that every process (the tool, the program) sees the same server.
 #include <string>
 
-#include "codec.h"
+#include "formats/codec.h"
 #include "emulator.h"
-#include "model.h"
+#include "server/model.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <set>
 #include <string>
 
-#include "dbfile.h"
-#include "txlog.h"
+#include "formats/dbfile.h"
+#include "server/txlog.h"
 
 namespace emu {
 

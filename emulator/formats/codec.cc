@@ -1,4 +1,4 @@
-#include "codec.h"
+#include "formats/codec.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -10,7 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "status.h"
+#include "runtime/messages.h"
 
 namespace emu {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "codec.h"
+#include "formats/codec.h"
 
 namespace emu {
 
