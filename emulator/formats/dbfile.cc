@@ -3,6 +3,7 @@
 #include <errno.h>
 
 #include "formats/codec.h"
+#include "runtime/files.h"
 #include "runtime/messages.h"
 
 namespace emu {

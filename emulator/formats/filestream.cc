@@ -98,17 +98,9 @@ int FileSink::Write(const void *data, size_t n) {
     }
     if (n >= kChunk) {
         // Large pieces go straight through instead of through the buffer.
-        if (lseek(fd_, static_cast<off_t>(pos_), SEEK_SET) < 0) return errno;
-        while (n > 0) {
-            ssize_t put = write(fd_, p, n);
-            if (put < 0) {
-                if (errno == EINTR) continue;
-                return errno;
-            }
-            p += put;
-            n -= static_cast<size_t>(put);
-            pos_ += static_cast<uint64_t>(put);
-        }
+        int err = WriteAllAt(fd_, p, n, pos_);
+        if (err != 0) return err;
+        pos_ += n;
         ended_ = pos_;
         return 0;
     }
@@ -132,16 +124,8 @@ int FileSink::Flush() {
         ended_ = pos_;
         return 0;
     }
-    size_t done = 0;
-    while (done < buf_.size()) {
-        ssize_t put = pwrite(fd_, buf_.data() + done, buf_.size() - done,
-                             static_cast<off_t>(pos_ + done));
-        if (put < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        done += static_cast<size_t>(put);
-    }
+    int err = WriteAllAt(fd_, buf_.data(), buf_.size(), pos_);
+    if (err != 0) return err;
     pos_ += buf_.size();
     ended_ = pos_;
     buf_.clear();
@@ -150,19 +134,7 @@ int FileSink::Flush() {
 
 int FileSink::WriteAt(uint64_t off, const void *data, size_t n) {
     int err = Flush();
-    if (err != 0) return err;
-    const char *p = static_cast<const char *>(data);
-    while (n > 0) {
-        ssize_t put = pwrite(fd_, p, n, static_cast<off_t>(off));
-        if (put < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        p += put;
-        off += static_cast<uint64_t>(put);
-        n -= static_cast<size_t>(put);
-    }
-    return 0;
+    return err != 0 ? err : WriteAllAt(fd_, data, n, off);
 }
 
 int StreamRange(ByteSource *src, uint64_t off, uint64_t len, Crc32Stream *crc, ByteSink *sink) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "formats/codec.h"
+#include "runtime/files.h"
 
 namespace emu {
 

@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "formats/codec.h"
 #include "emulator.h"
+#include "runtime/files.h"
 
 namespace emu {
 

@@ -1,15 +1,14 @@
 // The runtime's life (NotesInitExtended / NotesTerm) and its notes.ini:
 // where the file is, what it says, and the data directory it names.
-#include <errno.h>
-#include <fcntl.h>
 #include <string.h>
-#include <unistd.h>
 
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "emulator.h"
+#include "runtime/files.h"
+#include "runtime/paths.h"
 
 namespace {
 
@@ -18,7 +17,7 @@ namespace {
 constexpr size_t kMaxDataDir = 1023;
 // notes.ini is a few kilobytes; refusing absurd sizes keeps a stray device
 // or huge file from eating the process's memory.
-constexpr size_t kMaxIniBytes = 16u << 20;
+constexpr int64_t kMaxIniBytes = int64_t(16) << 20;
 
 struct Runtime {
     bool started = false;
@@ -36,73 +35,6 @@ Runtime &State() {
 const std::string &Empty() {
     static const std::string empty;
     return empty;
-}
-
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) close(fd_);
-    }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-bool ReadWholeFile(const std::string &path, std::string *out) {
-    Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) return false;
-    out->clear();
-    char buf[8192];
-    for (;;) {
-        ssize_t n = read(fd.get(), buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;  // EISDIR for a folder named notes.ini, EIO, ...
-        }
-        if (n == 0) return true;
-        if (out->size() + static_cast<size_t>(n) > kMaxIniBytes) return false;
-        out->append(buf, static_cast<size_t>(n));
-    }
-}
-
-// "/a//b/./c/" -> "/a/b/c"; ".." is kept, since folding it past a symbolic
-// link would name another folder.
-std::string NormalizeAbsolute(const std::string &path) {
-    std::string out;
-    size_t i = 0;
-    while (i < path.size()) {
-        while (i < path.size() && path[i] == '/') i++;
-        size_t end = path.find('/', i);
-        if (end == std::string::npos) end = path.size();
-        std::string_view part(path.data() + i, end - i);
-        if (!part.empty() && part != ".") {
-            out += '/';
-            out.append(part.data(), part.size());
-        }
-        i = end;
-    }
-    return out.empty() ? std::string("/") : out;
-}
-
-bool MakeAbsolute(const std::string &path, std::string *out) {
-    if (!path.empty() && path[0] == '/') {
-        *out = NormalizeAbsolute(path);
-        return true;
-    }
-    char cwd[4096];
-    if (getcwd(cwd, sizeof cwd) == nullptr) return false;
-    *out = NormalizeAbsolute(std::string(cwd) + "/" + path);
-    return true;
-}
-
-std::string FolderOf(const std::string &absPath) {
-    size_t slash = absPath.rfind('/');
-    if (slash == std::string::npos || slash == 0) return "/";
-    return absPath.substr(0, slash);
 }
 
 bool SameName(std::string_view a, std::string_view b) {
@@ -127,15 +59,17 @@ const std::string *Find(const Runtime &rt, std::string_view name) {
 STATUS Load(Runtime *rt, const std::string &iniPath) {
     *rt = Runtime();
     std::string abs;
-    if (iniPath.empty() || !MakeAbsolute(iniPath, &abs)) return EMU_ERR_INI_MISSING;
+    if (iniPath.empty() || !emu::MakeAbsolute(iniPath, &abs)) return EMU_ERR_INI_MISSING;
     std::string text;
-    if (!ReadWholeFile(abs, &text)) return EMU_ERR_INI_MISSING;
+    // EISDIR for a folder named notes.ini, EFBIG for one too large, EIO, ...
+    if (emu::ReadWholeFile(abs, &text, kMaxIniBytes) != 0) return EMU_ERR_INI_MISSING;
     rt->iniPath = abs;
     emu::ParseIniText(text, &rt->settings);
 
-    std::string dir = FolderOf(abs);
+    std::string dir = emu::DirName(abs);
     if (const std::string *value = Find(*rt, "Directory")) {
-        if (!value->empty()) dir = NormalizeAbsolute((*value)[0] == '/' ? *value : FolderOf(abs) + "/" + *value);
+        if (!value->empty())
+            dir = emu::NormalizeAbsolute(emu::IsAbsolute(*value) ? *value : emu::DirName(abs) + "/" + *value);
     }
     if (dir.size() > 1 && dir.back() == '/') dir.pop_back();
     if (dir.size() > kMaxDataDir) {

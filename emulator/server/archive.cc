@@ -14,8 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "formats/codec.h"
 #include "emulator.h"
+#include "formats/codec.h"
+#include "runtime/files.h"
+#include "runtime/paths.h"
 #include "server/model.h"
 #include "server/server_hooks.h"
 
@@ -33,28 +35,21 @@ struct Bracket {
 
 Bracket g_bracket;
 // The bracket's lock, kept apart from g_bracket, which is reset by value.
-int g_bracketLock = -1;
+emu::Fd g_bracketLock;
 
 constexpr const char *kBracketLockName = ".notesemu-archiving";
 
-void ReleaseBracketLock() {
-    if (g_bracketLock >= 0) close(g_bracketLock);
-    g_bracketLock = -1;
-}
-
 // EMU_ERR_ARCHIVE_BUSY while another process has a bracket open.
 STATUS TakeBracketLock(const std::string &dataDir) {
-    int fd = open(emu::JoinPath(dataDir, kBracketLockName).c_str(),
-                  O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) return emu::FileStatus(errno);
-    while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    emu::Fd fd(open(emu::JoinPath(dataDir, kBracketLockName).c_str(),
+                    O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (!fd.valid()) return emu::FileStatus(errno);
+    while (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
         if (errno == EINTR) continue;
-        int err = errno;
-        close(fd);
-        if (err == EWOULDBLOCK) return EMU_ERR_ARCHIVE_BUSY;
-        return emu::FileStatus(err);
+        if (errno == EWOULDBLOCK) return EMU_ERR_ARCHIVE_BUSY;
+        return emu::FileStatus(errno);
     }
-    g_bracketLock = fd;
+    g_bracketLock.Reset(fd.Release());
     return NOERROR;
 }
 
@@ -100,7 +95,7 @@ STATUS HandOut(UNID *logID, DWORD *logNumber, char *logPath) {
 namespace emu {
 void ResetArchiving() {
     g_bracket = Bracket();
-    ReleaseBracketLock();
+    g_bracketLock.Close();
 }
 }  // namespace emu
 

@@ -5,9 +5,11 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include "formats/codec.h"
 #include "emulator.h"
+#include "formats/codec.h"
+#include "runtime/files.h"
 #include "runtime/messages.h"
+#include "runtime/paths.h"
 
 namespace emu {
 
@@ -58,14 +60,10 @@ bool IsOffline(const std::string &dataDir, const std::string &absPath) {
 DirLock::DirLock(const std::string &dataDir)
     : fd_(open(dataDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
     // Best effort: without the lock the model still works for one writer.
-    if (fd_ >= 0) {
-        while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    if (fd_.valid()) {
+        while (flock(fd_.get(), LOCK_EX) != 0 && errno == EINTR) {
         }
     }
-}
-
-DirLock::~DirLock() {
-    if (fd_ >= 0) close(fd_);
 }
 
 STATUS CreateDatabase(const LogConfig &cfg, const std::string &path, bool logged, DbFile *out) {

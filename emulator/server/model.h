@@ -10,6 +10,7 @@
 #include <string>
 
 #include "formats/dbfile.h"
+#include "runtime/files.h"
 #include "server/txlog.h"
 
 namespace emu {
@@ -39,12 +40,11 @@ bool IsOffline(const std::string &dataDir, const std::string &absPath);
 class DirLock {
 public:
     explicit DirLock(const std::string &dataDir);
-    ~DirLock();
     DirLock(const DirLock &) = delete;
     DirLock &operator=(const DirLock &) = delete;
 
 private:
-    int fd_;
+    Fd fd_;
 };
 
 // A new empty database. Logged ones join the server's log at its current

@@ -11,8 +11,10 @@
 #include <algorithm>
 #include <memory>
 
-#include "formats/codec.h"
 #include "emulator.h"
+#include "formats/codec.h"
+#include "runtime/files.h"
+#include "runtime/paths.h"
 
 namespace emu {
 
@@ -257,8 +259,8 @@ static STATUS CreateExtentFile(const LogConfig &cfg, const UNID &logId, uint32_t
     Fd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
     if (!fd.valid()) return errno == EEXIST ? STATUS(EMU_ERR_LOG_CORRUPT) : FileStatus(errno);
     std::string header = EncodeExtentHeader(logId, number, firstSeq);
-    if (write(fd.get(), header.data(), header.size()) != static_cast<ssize_t>(header.size())) {
-        int err = errno ? errno : EIO;
+    int err = WriteAll(fd.get(), header.data(), header.size());
+    if (err != 0) {
         unlink(path.c_str());
         return FileStatus(err);
     }

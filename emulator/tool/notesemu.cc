@@ -13,8 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "formats/codec.h"
 #include "emulator.h"
+#include "formats/codec.h"
+#include "runtime/files.h"
+#include "runtime/paths.h"
 #include "server/model.h"
 
 namespace {

@@ -10,6 +10,7 @@
 
 #include "formats/codec.h"
 #include "formats/filestream.h"
+#include "runtime/files.h"
 
 namespace {
 

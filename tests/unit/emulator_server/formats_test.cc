@@ -8,6 +8,7 @@
 
 #include "formats/codec.h"
 #include "formats/dbfile.h"
+#include "runtime/files.h"
 #include "runtime/messages.h"
 #include "server/txlog.h"
 

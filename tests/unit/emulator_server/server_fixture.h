@@ -11,8 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "formats/codec.h"
 #include "emulator.h"
+#include "formats/codec.h"
+#include "runtime/files.h"
 #include "notesapi/notesapi.h"
 
 class ServerTest : public ::testing::Test {
