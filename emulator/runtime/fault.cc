@@ -1,5 +1,7 @@
 // Fault injection: NOTESEMU_FAIL="Call=status,Call#n=status,..." makes an
 // exported call fail as a real server would, without mocking the program.
+#include "runtime/fault.h"
+
 #include <stdlib.h>
 
 #include <map>
@@ -7,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "emulator.h"
 
 namespace {
 

@@ -1,6 +1,8 @@
 // Test hooks: a log of the calls that take a path, and a report of the
 // database handles still open when the runtime stops. Each writes only to
 // the file its environment variable names, so a real user never sees them.
+#include "runtime/hooks.h"
+
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -8,7 +10,6 @@
 
 #include <string>
 
-#include "emulator.h"
 #include "runtime/files.h"
 
 namespace emu {

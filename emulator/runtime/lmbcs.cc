@@ -10,11 +10,13 @@
 //   supplementary characters       two Unicode groups (surrogate pair)
 // The decoder reads all of the above plus raw TAB/LF/CR and the explicit
 // group-1 prefix; other national groups become U+FFFD.
+#include "runtime/lmbcs.h"
+
 #include <string.h>
 
 #include <string>
 
-#include "emulator.h"
+#include "runtime/fault.h"
 
 namespace {
 

@@ -1,7 +1,9 @@
 // The message table: one text for every status the emulator returns.
+#include "runtime/messages.h"
+
 #include <string.h>
 
-#include "emulator.h"
+#include "runtime/fault.h"
 
 namespace {
 

@@ -1,7 +1,9 @@
 // Every status the emulator returns, with its message text. OSLoadString
 // serves this table; a code missing here has no text.
-#ifndef NOTESEMU_STATUS_H
-#define NOTESEMU_STATUS_H
+#ifndef NOTESEMU_RUNTIME_MESSAGES_H
+#define NOTESEMU_RUNTIME_MESSAGES_H
+
+#include "notesapi/notesapi.h"
 
 // X(name, code, text). Codes 5086, 5113 and 5119 are fixed by the platform.
 #define NOTESEMU_STATUSES(X)                                                              \
@@ -47,5 +49,13 @@ enum EmuStatus : unsigned short {
     NOTESEMU_STATUSES(NOTESEMU_ENUM)
 #undef NOTESEMU_ENUM
 };
+
+namespace emu {
+
+// The table's text for a status ("" when it has none); the two flag bits
+// of a full status are masked off.
+const char *StatusText(STATUS code);
+
+}  // namespace emu
 
 #endif

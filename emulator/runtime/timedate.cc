@@ -8,12 +8,15 @@
 //
 // TIME.zone is the standard offset in minutes east of GMT; dst = 1 adds one
 // hour to it. Zone 0 with dst 0 is GMT. TIME.weekday runs 1 (Sunday) to 7.
+#include "runtime/timedate.h"
+
 #include <string.h>
 #include <time.h>
 
 #include <string>
 
-#include "emulator.h"
+#include "runtime/fault.h"
+#include "runtime/messages.h"
 
 namespace {
 

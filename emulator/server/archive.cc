@@ -3,6 +3,8 @@
 // unarchived extent once, ascending), Done per extent copied, End. Across
 // processes the bracket is an advisory lock on a hidden file of the data
 // folder, held from Begin to End; a process that dies lets it go.
+#include "server/archive.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -14,12 +16,13 @@
 #include <string>
 #include <vector>
 
-#include "emulator.h"
 #include "formats/codec.h"
+#include "runtime/fault.h"
 #include "runtime/files.h"
+#include "runtime/messages.h"
 #include "runtime/paths.h"
+#include "runtime/runtime.h"
 #include "server/model.h"
-#include "server/server_hooks.h"
 
 namespace {
 

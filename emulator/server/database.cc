@@ -1,13 +1,17 @@
 // Opening databases: NSFDbOpen, NSFDbClose, NSFDbGetLogInfo. A handle is a
 // small integer naming a slot of the table below, valid until closed.
+#include "server/database.h"
+
 #include <string.h>
 
 #include <string>
 #include <vector>
 
-#include "emulator.h"
+#include "runtime/fault.h"
+#include "runtime/hooks.h"
+#include "runtime/messages.h"
+#include "runtime/runtime.h"
 #include "server/model.h"
-#include "server/server_hooks.h"
 
 namespace {
 

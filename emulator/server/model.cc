@@ -5,9 +5,9 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include "emulator.h"
 #include "formats/codec.h"
 #include "runtime/files.h"
+#include "runtime/lmbcs.h"
 #include "runtime/messages.h"
 #include "runtime/paths.h"
 

@@ -4,7 +4,10 @@
 #include <string>
 
 #include "formats/codec.h"
-#include "emulator.h"
+#include "runtime/fault.h"
+#include "runtime/hooks.h"
+#include "runtime/messages.h"
+#include "runtime/runtime.h"
 #include "server/model.h"
 
 namespace {

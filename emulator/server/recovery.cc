@@ -1,17 +1,22 @@
 // Media recovery: NSFRecoverDatabases and NSFRecoverDatabasesWithCallback
 // roll a backup copy of a database forward through the log extents.
+#include "server/recovery.h"
+
 #include <string.h>
 #include <sys/stat.h>
 
 #include <string>
 #include <vector>
 
-#include "emulator.h"
 #include "formats/codec.h"
+#include "runtime/fault.h"
 #include "runtime/files.h"
+#include "runtime/hooks.h"
+#include "runtime/messages.h"
 #include "runtime/paths.h"
+#include "runtime/runtime.h"
+#include "runtime/timedate.h"
 #include "server/model.h"
-#include "server/recovery.h"
 
 namespace emu {
 

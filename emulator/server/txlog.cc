@@ -11,10 +11,11 @@
 #include <algorithm>
 #include <memory>
 
-#include "emulator.h"
 #include "formats/codec.h"
 #include "runtime/files.h"
+#include "runtime/messages.h"
 #include "runtime/paths.h"
+#include "runtime/runtime.h"
 
 namespace emu {
 

@@ -13,10 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "emulator.h"
 #include "formats/codec.h"
 #include "runtime/files.h"
+#include "runtime/messages.h"
 #include "runtime/paths.h"
+#include "runtime/runtime.h"
+#include "runtime/timedate.h"
 #include "server/model.h"
 
 namespace {

@@ -2,8 +2,11 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "emulator.h"
 #include "gtest/gtest.h"
+#include "notesapi/notesapi.h"
+#include "runtime/fault.h"
+#include "runtime/messages.h"
+#include "runtime/runtime.h"
 
 namespace {
 

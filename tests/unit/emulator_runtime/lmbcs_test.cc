@@ -5,8 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "emulator.h"
 #include "gtest/gtest.h"
+#include "notesapi/notesapi.h"
+#include "runtime/lmbcs.h"
 
 #ifdef HAVE_ICU_ORACLE
 #include <unicode/ucnv.h>

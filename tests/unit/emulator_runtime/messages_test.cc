@@ -2,8 +2,9 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "emulator.h"
 #include "gtest/gtest.h"
+#include "notesapi/notesapi.h"
+#include "runtime/messages.h"
 
 namespace {
 

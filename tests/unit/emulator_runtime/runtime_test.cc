@@ -7,8 +7,11 @@
 
 #include <string>
 
-#include "emulator.h"
 #include "gtest/gtest.h"
+#include "notesapi/notesapi.h"
+#include "runtime/ini.h"
+#include "runtime/messages.h"
+#include "runtime/runtime.h"
 #include "scratch_dir.h"
 
 namespace {

@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "emulator.h"
 #include "gtest/gtest.h"
+#include "notesapi/notesapi.h"
+#include "runtime/messages.h"
+#include "runtime/timedate.h"
 
 namespace {
 

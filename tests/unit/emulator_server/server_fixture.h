@@ -11,10 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "emulator.h"
 #include "formats/codec.h"
-#include "runtime/files.h"
 #include "notesapi/notesapi.h"
+#include "runtime/files.h"
+#include "runtime/messages.h"
+#include "runtime/timedate.h"
 
 class ServerTest : public ::testing::Test {
 protected:

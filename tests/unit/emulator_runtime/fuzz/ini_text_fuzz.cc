@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "emulator.h"
+#include "runtime/ini.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::vector<std::pair<std::string, std::string>> settings;

@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "emulator.h"
+#include "notesapi/notesapi.h"
+#include "runtime/lmbcs.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size == 0) return 0;

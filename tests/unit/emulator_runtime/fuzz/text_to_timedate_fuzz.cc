@@ -7,7 +7,8 @@
 
 #include <vector>
 
-#include "emulator.h"
+#include "notesapi/notesapi.h"
+#include "runtime/timedate.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 2) return 0;
