@@ -301,8 +301,7 @@ extern "C" {
 WORD OSTranslate(WORD mode, const char *in, WORD inLength, char *out, WORD outLength) {
     if (out == nullptr || outLength == 0) return 0;
     out[0] = '\0';
-    STATUS injected;
-    if (emu::InjectedFault("OSTranslate", &injected)) return 0;
+    if (emu::InjectedFault("OSTranslate", nullptr)) return 0;
     if (in == nullptr) return 0;
     Sink sink(out, outLength);
     const unsigned char *text = reinterpret_cast<const unsigned char *>(in);

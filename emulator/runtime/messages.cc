@@ -38,8 +38,7 @@ extern "C" {
 WORD OSLoadString(HMODULE, STATUS code, char *retBuffer, WORD bufferLength) {
     if (retBuffer == nullptr || bufferLength == 0) return 0;
     retBuffer[0] = '\0';
-    STATUS injected;
-    if (emu::InjectedFault("OSLoadString", &injected)) return 0;
+    if (emu::InjectedFault("OSLoadString", nullptr)) return 0;
     const char *text = emu::StatusText(code);
     size_t n = strlen(text);
     if (n > static_cast<size_t>(bufferLength) - 1) n = static_cast<size_t>(bufferLength) - 1;

@@ -81,6 +81,12 @@ STATUS StartRuntime(int argc, char **argv) {
 
 void StopRuntime() { State() = Runtime(); }
 
+STATUS CheckCall(const char *call) {
+    STATUS injected;
+    if (InjectedFault(call, &injected)) return injected;
+    return State().started ? STATUS(NOERROR) : STATUS(EMU_ERR_NOT_STARTED);
+}
+
 }  // namespace emu
 
 extern "C" {
@@ -88,11 +94,9 @@ extern "C" {
 WORD OSGetDataDirectory(char *retPathName) {
     if (retPathName == nullptr) return 0;
     retPathName[0] = '\0';
-    STATUS injected;
-    if (emu::InjectedFault("OSGetDataDirectory", &injected)) return 0;
-    const Runtime &rt = State();
-    const std::string &dir = rt.ini.dataDir;
-    if (!rt.started || dir.size() > emu::kMaxDataDir) return 0;
+    if (emu::CheckCall("OSGetDataDirectory") != NOERROR) return 0;
+    const std::string &dir = State().ini.dataDir;
+    if (dir.size() > emu::kMaxDataDir) return 0;
     memcpy(retPathName, dir.c_str(), dir.size() + 1);
     return static_cast<WORD>(dir.size());
 }
@@ -100,9 +104,8 @@ WORD OSGetDataDirectory(char *retPathName) {
 BOOL OSGetEnvironmentString(const char *name, char *retValue, WORD bufferLength) {
     // bufferLength counts the value's bytes; the NUL goes one past them.
     if (retValue != nullptr) retValue[0] = '\0';
-    STATUS injected;
-    if (emu::InjectedFault("OSGetEnvironmentString", &injected)) return FALSE;
-    if (name == nullptr || retValue == nullptr || !State().started) return FALSE;
+    if (emu::CheckCall("OSGetEnvironmentString") != NOERROR) return FALSE;
+    if (name == nullptr || retValue == nullptr) return FALSE;
     const std::string *value = emu::FindSetting(State().ini.settings, name);
     if (value == nullptr) return FALSE;
     size_t n = value->size() < bufferLength ? value->size() : bufferLength;

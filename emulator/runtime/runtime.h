@@ -29,6 +29,11 @@ STATUS StartRuntime(int argc, char **argv);
 // Forgets the file and its settings; the runtime is stopped.
 void StopRuntime();
 
+// What every exported call of a started runtime checks first, in this
+// order: a fault injected for it by name (runtime/fault.h), then that the
+// runtime is started. The status to return, or NOERROR to go on.
+STATUS CheckCall(const char *call);
+
 }  // namespace emu
 
 #endif

@@ -427,8 +427,7 @@ STATUS ConvertTIMEDATEToText(const INTLFORMAT *intl, const TFMT *fmt, const TIME
 }
 
 BOOL TimeGMToLocal(TIME *t) {
-    STATUS injected;
-    if (emu::InjectedFault("TimeGMToLocal", &injected)) return FALSE;
+    if (emu::InjectedFault("TimeGMToLocal", nullptr)) return FALSE;
     if (t == nullptr) return FALSE;
     int64_t h = emu::TimeDateHundredths(t->GM);
     int64_t secs = FloorDiv(h, 100);
@@ -449,8 +448,7 @@ BOOL TimeGMToLocal(TIME *t) {
 }
 
 BOOL TimeLocalToGM(TIME *t) {
-    STATUS injected;
-    if (emu::InjectedFault("TimeLocalToGM", &injected)) return FALSE;
+    if (emu::InjectedFault("TimeLocalToGM", nullptr)) return FALSE;
     if (t == nullptr) return FALSE;
     if (!ValidCalendar(t->year, t->month, t->day, t->hour, t->minute, t->second, t->hundredth) ||
         t->zone < -kMaxZoneMinutes || t->zone > kMaxZoneMinutes)

@@ -107,9 +107,8 @@ extern "C" {
 // Styles pass through as notes.ini gives them: 0 circular, 1 archive,
 // 2 linear, anything else as it is.
 STATUS NSFGetTransLogStyle(WORD *logType) {
-    STATUS st;
-    if (emu::InjectedFault("NSFGetTransLogStyle", &st)) return st;
-    if (!emu::Started()) return EMU_ERR_NOT_STARTED;
+    STATUS st = emu::CheckCall("NSFGetTransLogStyle");
+    if (st != NOERROR) return st;
     if (logType == nullptr) return EMU_ERR_BAD_ARGUMENT;
     if (!LoggingOn()) return EMU_LOGGING_OFF;
     *logType = static_cast<WORD>(Style());
@@ -119,9 +118,8 @@ STATUS NSFGetTransLogStyle(WORD *logType) {
 // Circular and linear logs reuse their extents themselves, so only the
 // other styles hand extents out.
 STATUS NSFBeginArchivingLogs(void) {
-    STATUS st;
-    if (emu::InjectedFault("NSFBeginArchivingLogs", &st)) return st;
-    if (!emu::Started()) return EMU_ERR_NOT_STARTED;
+    STATUS st = emu::CheckCall("NSFBeginArchivingLogs");
+    if (st != NOERROR) return st;
     if (!LoggingOn()) return EMU_LOGGING_OFF;
     long style = Style();
     if (style == 0 || style == 2) return EMU_ERR_NOT_ARCHIVE_STYLE;
@@ -138,18 +136,16 @@ STATUS NSFBeginArchivingLogs(void) {
 }
 
 STATUS NSFEndArchivingLogs(void) {
-    STATUS st;
-    if (emu::InjectedFault("NSFEndArchivingLogs", &st)) return st;
-    if (!emu::Started()) return EMU_ERR_NOT_STARTED;
+    STATUS st = emu::CheckCall("NSFEndArchivingLogs");
+    if (st != NOERROR) return st;
     if (!g_bracket.open) return EMU_ERR_ARCHIVE_NOT_BEGUN;
     emu::ResetArchiving();
     return NOERROR;
 }
 
 STATUS NSFGetFirstLogToArchive(UNID *logID, DWORD *logNumber, char *logPath) {
-    STATUS st;
-    if (emu::InjectedFault("NSFGetFirstLogToArchive", &st)) return st;
-    if (!emu::Started()) return EMU_ERR_NOT_STARTED;
+    STATUS st = emu::CheckCall("NSFGetFirstLogToArchive");
+    if (st != NOERROR) return st;
     if (!g_bracket.open) return EMU_ERR_ARCHIVE_NOT_BEGUN;
     st = ListPending();
     if (st != NOERROR) return st;
@@ -158,9 +154,8 @@ STATUS NSFGetFirstLogToArchive(UNID *logID, DWORD *logNumber, char *logPath) {
 
 // Without a First, Next starts the list itself.
 STATUS NSFGetNextLogToArchive(UNID *logID, DWORD *logNumber, char *logPath) {
-    STATUS st;
-    if (emu::InjectedFault("NSFGetNextLogToArchive", &st)) return st;
-    if (!emu::Started()) return EMU_ERR_NOT_STARTED;
+    STATUS st = emu::CheckCall("NSFGetNextLogToArchive");
+    if (st != NOERROR) return st;
     if (!g_bracket.open) return EMU_ERR_ARCHIVE_NOT_BEGUN;
     if (!g_bracket.listed) {
         st = ListPending();
@@ -170,9 +165,8 @@ STATUS NSFGetNextLogToArchive(UNID *logID, DWORD *logNumber, char *logPath) {
 }
 
 STATUS NSFDoneArchivingLog(UNID *logID, DWORD *logNumber) {
-    STATUS st;
-    if (emu::InjectedFault("NSFDoneArchivingLog", &st)) return st;
-    if (!emu::Started()) return EMU_ERR_NOT_STARTED;
+    STATUS st = emu::CheckCall("NSFDoneArchivingLog");
+    if (st != NOERROR) return st;
     if (!g_bracket.open) return EMU_ERR_ARCHIVE_NOT_BEGUN;
     if (logID == nullptr || logNumber == nullptr) return EMU_ERR_BAD_ARGUMENT;
     if (g_bracket.handedOut.count(*logNumber) == 0 || !emu::UnidEqual(*logID, g_bracket.logId))

@@ -25,9 +25,8 @@ constexpr size_t kMaxOpen = 256;
 std::vector<OpenDb> g_open;
 
 STATUS Open(const char *pathName, DBHANDLE *rethDB) {
-    STATUS st;
-    if (emu::InjectedFault("NSFDbOpen", &st)) return st;
-    if (!emu::Started()) return EMU_ERR_NOT_STARTED;
+    STATUS st = emu::CheckCall("NSFDbOpen");
+    if (st != NOERROR) return st;
     if (pathName == nullptr || rethDB == nullptr) return EMU_ERR_BAD_ARGUMENT;
     *rethDB = 0;
     std::string path = emu::ResolveDbPath(emu::DataDir(), pathName);
@@ -75,7 +74,8 @@ STATUS NSFDbOpen(const char *pathName, DBHANDLE *rethDB) {
 }
 
 // A failed close still releases the handle, as close(2) releases a
-// descriptor: the caller has nothing left to retry or to leak.
+// descriptor: the caller has nothing left to retry or to leak. So an
+// injected fault does not stop it here, as emu::CheckCall would.
 STATUS NSFDbClose(DBHANDLE hDB) {
     STATUS st = NOERROR;
     bool injected = emu::InjectedFault("NSFDbClose", &st);
@@ -92,9 +92,8 @@ STATUS NSFDbClose(DBHANDLE hDB) {
 
 STATUS NSFDbGetLogInfo(DBHANDLE hDB, DWORD flags, BOOL *logged, UNID *logID, UNID *dbIID,
                        DWORD *logExtent) {
-    STATUS st;
-    if (emu::InjectedFault("NSFDbGetLogInfo", &st)) return st;
-    if (!emu::Started()) return EMU_ERR_NOT_STARTED;
+    STATUS st = emu::CheckCall("NSFDbGetLogInfo");
+    if (st != NOERROR) return st;
     (void)flags;  // no flag is defined; 0 is what callers pass
     if (!Valid(hDB)) return EMU_ERR_BAD_HANDLE;
     const emu::DbHeader &db = g_open[hDB - 1].header;

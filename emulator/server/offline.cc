@@ -13,7 +13,6 @@
 namespace {
 
 STATUS ChangeOffline(const char *dbPath, bool takeOffline) {
-    if (!emu::Started()) return EMU_ERR_NOT_STARTED;
     if (dbPath == nullptr || dbPath[0] == '\0') return EMU_ERR_BAD_ARGUMENT;
     const std::string &dataDir = emu::DataDir();
     emu::DirLock lock(dataDir);
@@ -52,8 +51,8 @@ extern "C" {
 // The wait time and options are accepted and not used: the model has no
 // users to wait for.
 STATUS NSFTakeDatabaseOffline(char *dbPath, DWORD waitTime, DWORD options) {
-    STATUS st;
-    if (!emu::InjectedFault("NSFTakeDatabaseOffline", &st)) st = ChangeOffline(dbPath, true);
+    STATUS st = emu::CheckCall("NSFTakeDatabaseOffline");
+    if (st == NOERROR) st = ChangeOffline(dbPath, true);
     (void)waitTime;
     (void)options;
     LogChange("NSFTakeDatabaseOffline", dbPath, st);
@@ -61,8 +60,8 @@ STATUS NSFTakeDatabaseOffline(char *dbPath, DWORD waitTime, DWORD options) {
 }
 
 STATUS NSFBringDatabaseOnline(char *dbPath, DWORD options) {
-    STATUS st;
-    if (!emu::InjectedFault("NSFBringDatabaseOnline", &st)) st = ChangeOffline(dbPath, false);
+    STATUS st = emu::CheckCall("NSFBringDatabaseOnline");
+    if (st == NOERROR) st = ChangeOffline(dbPath, false);
     (void)options;
     LogChange("NSFBringDatabaseOnline", dbPath, st);
     return st;

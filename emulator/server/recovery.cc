@@ -162,10 +162,9 @@ STATUS LoggedRecover(const char *call, char *dbNames, RESTORE_CALLBACK restoreCa
 STATUS Recover(const char *call, char *dbNames, RESTORE_CALLBACK restoreCallback, DWORD flags,
                WORD *errDbIndex, TIMEDATE *recoveryTime, NOTE_CALLBACK noteCallback,
                void *context) {
-    STATUS st;
-    if (emu::InjectedFault(call, &st)) return st;
-    if (errDbIndex) *errDbIndex = 0;
-    if (!emu::Started()) return EMU_ERR_NOT_STARTED;
+    if (errDbIndex) *errDbIndex = 0;  // only one name is ever recovered
+    STATUS st = emu::CheckCall(call);
+    if (st != NOERROR) return st;
     if (dbNames == nullptr || dbNames[0] == '\0') return EMU_ERR_BAD_ARGUMENT;
     emu::LogConfig cfg;
     st = emu::LoadLogConfig(&cfg);

@@ -67,6 +67,18 @@ TEST_F(FaultInjection, ANewValueIsReadAndStartsANewCount) {
     EXPECT_FALSE(emu::InjectedFault(nullptr, nullptr));
 }
 
+// The injected fault is asked for first, so a call made while the runtime is
+// stopped still counts for "#n" and fails with the injected status.
+TEST_F(FaultInjection, AnInjectedFaultComesBeforeTheStoppedRuntimesStatus) {
+    ASSERT_FALSE(emu::Started());
+    Set("NSFDbOpen#2=0x1234,NSFBeginArchivingLogs=77");
+    DBHANDLE db = 0;
+    EXPECT_EQ(NSFDbOpen("names.nsf", &db), EMU_ERR_NOT_STARTED);
+    EXPECT_EQ(NSFDbOpen("names.nsf", &db), 0x1234);
+    EXPECT_EQ(NSFBeginArchivingLogs(), 77);
+    EXPECT_EQ(NSFGetTransLogStyle(nullptr), EMU_ERR_NOT_STARTED);
+}
+
 TEST_F(FaultInjection, RuntimeCallsFailTheirOwnWay) {
     Set("NotesInitExtended=0x0103,OSGetEnvironmentString=9,OSTranslate=9,OSLoadString=9,"
         "ConvertTextToTIMEDATE#1=0x10F,TimeGMToLocal=9,TimeLocalToGM=9,ConvertTIMEDATEToText=42");
