@@ -8,7 +8,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -17,12 +16,12 @@
 #include <vector>
 
 #include "formats/codec.h"
-#include "runtime/fault.h"
 #include "runtime/files.h"
 #include "runtime/messages.h"
 #include "runtime/paths.h"
 #include "runtime/runtime.h"
 #include "server/model.h"
+#include "server/txlog.h"
 
 namespace {
 
@@ -58,10 +57,6 @@ STATUS TakeBracketLock(const std::string &dataDir) {
 
 constexpr size_t kPathBuffer = 1024;  // the callers' extent path buffer
 
-bool LoggingOn() { return emu::Setting("TRANSLOG_Status") == "1"; }
-
-long Style() { return strtol(emu::Setting("TRANSLOG_Style").c_str(), nullptr, 10); }
-
 STATUS ListPending() {
     emu::LogControl ctl;
     STATUS st = emu::LoadControl(g_bracket.cfg, &ctl);
@@ -82,7 +77,7 @@ STATUS HandOut(UNID *logID, DWORD *logNumber, char *logPath) {
     if (logID == nullptr || logNumber == nullptr || logPath == nullptr) return EMU_ERR_BAD_ARGUMENT;
     if (g_bracket.next >= g_bracket.pending.size()) return EMU_NO_LOG_TO_ARCHIVE;
     uint32_t number = g_bracket.pending[g_bracket.next];
-    std::string path = emu::ExtentPath(g_bracket.cfg, number);
+    std::string path = emu::ExtentPath(g_bracket.cfg.logDir, number);
     // A cut path would make the agent copy some other file.
     if (path.size() >= kPathBuffer) return EMU_ERR_BAD_ARGUMENT;
     g_bracket.next++;
@@ -110,8 +105,8 @@ STATUS NSFGetTransLogStyle(WORD *logType) {
     STATUS st = emu::CheckCall("NSFGetTransLogStyle");
     if (st != NOERROR) return st;
     if (logType == nullptr) return EMU_ERR_BAD_ARGUMENT;
-    if (!LoggingOn()) return EMU_LOGGING_OFF;
-    *logType = static_cast<WORD>(Style());
+    if (!emu::LoggingOn()) return EMU_LOGGING_OFF;
+    *logType = static_cast<WORD>(emu::LogStyle());
     return NOERROR;
 }
 
@@ -120,8 +115,8 @@ STATUS NSFGetTransLogStyle(WORD *logType) {
 STATUS NSFBeginArchivingLogs(void) {
     STATUS st = emu::CheckCall("NSFBeginArchivingLogs");
     if (st != NOERROR) return st;
-    if (!LoggingOn()) return EMU_LOGGING_OFF;
-    long style = Style();
+    if (!emu::LoggingOn()) return EMU_LOGGING_OFF;
+    long style = emu::LogStyle();
     if (style == 0 || style == 2) return EMU_ERR_NOT_ARCHIVE_STYLE;
     if (g_bracket.open) return EMU_ERR_ARCHIVE_BUSY;
     emu::LogConfig cfg;

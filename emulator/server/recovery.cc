@@ -49,7 +49,7 @@ STATUS CollectReplay(const LogConfig &cfg, const DbHeader &db, bool toTime, int6
         if (previous != 0 && number != previous + 1) return EMU_ERR_LOG_GAP;
         previous = number;
         Extent ext;
-        st = ReadExtent(cfg, number, &ext);
+        st = ReadExtent(cfg.logDir, number, &ext);
         if (st != NOERROR) return st;
         if (!UnidEqual(ext.logId, ctl.logId)) return EMU_ERR_LOG_MISMATCH;
         for (const LogRecord &rec : ext.records) {

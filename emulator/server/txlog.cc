@@ -1,15 +1,8 @@
 #include "server/txlog.h"
 
-#include <dirent.h>
 #include <errno.h>
-#include <fcntl.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <memory>
 
 #include "formats/codec.h"
 #include "runtime/files.h"
@@ -21,28 +14,14 @@ namespace emu {
 
 namespace {
 
-constexpr char kExtentMagic[8] = {'N', 'E', 'M', 'U', 'T', 'X', 'N', '1'};
-constexpr char kControlMagic[8] = {'N', 'E', 'M', 'U', 'L', 'C', 'F', '1'};
-// Extents carry their first sequence number since version 2; the control
-// file is still at version 1.
-constexpr uint32_t kExtentVersion = 2;
-constexpr uint32_t kControlVersion = 1;
-// magic, version, log ID, number, first sequence number, crc
-constexpr size_t kExtentHeaderSize = 8 + 4 + 16 + 4 + 8 + 4;
-// seq, time, instance ID, note ID, action, user length, text length
-constexpr size_t kRecordFixed = 8 + 8 + 16 + 4 + 1 + 2 + 4;
-constexpr uint32_t kMaxRecord = 16u << 20;
-
-bool ValidAction(uint8_t a) {
-    return a == RECOVER_ACTION_UPDATE || a == RECOVER_ACTION_ADDITION ||
-           a == RECOVER_ACTION_DELETION || a == RECOVER_ACTION_UNDO;
-}
-
-struct DirCloser {
-    void operator()(DIR *d) const { closedir(d); }
-};
+// The control file is a few dozen bytes plus four per archived extent.
+constexpr int64_t kMaxControlSize = int64_t(1) << 24;
 
 }  // namespace
+
+bool LoggingOn() { return Setting("TRANSLOG_Status") == "1"; }
+
+long LogStyle() { return strtol(Setting("TRANSLOG_Style").c_str(), nullptr, 10); }
 
 STATUS LoadLogConfig(LogConfig *cfg) {
     LogConfig c;
@@ -51,168 +30,13 @@ STATUS LoadLogConfig(LogConfig *cfg) {
     if (path.empty()) return EMU_ERR_NO_LOG_DIR;
     c.logDir = IsAbsolute(path) ? path : JoinPath(c.dataDir, path);
     while (c.logDir.size() > 1 && c.logDir.back() == '/') c.logDir.pop_back();
-    c.logging = Setting("TRANSLOG_Status") == "1";
-    c.style = strtol(Setting("TRANSLOG_Style").c_str(), nullptr, 10);
+    c.logging = LoggingOn();
+    c.style = LogStyle();
     long per = strtol(Setting("NOTESEMU_Extent_Records").c_str(), nullptr, 10);
     c.extentRecords = (per >= 1 && per <= 1000000) ? static_cast<uint32_t>(per) : kDefaultExtentRecords;
     c.recreateLogctrl = Setting("TRANSLOG_Recreate_Logctrl") == "1";
     *cfg = std::move(c);
     return NOERROR;
-}
-
-std::string ExtentName(uint32_t number) {
-    char buf[32];
-    (void)snprintf(buf, sizeof buf, "S%07u.TXN", static_cast<unsigned>(number));
-    return buf;
-}
-
-bool ParseExtentName(const std::string &name, uint32_t *number) {
-    if (name.size() < 12 || name.size() > 15 || name[0] != 'S') return false;
-    size_t digits = name.size() - 5;
-    if (name.compare(1 + digits, 4, ".TXN") != 0) return false;
-    uint64_t n = 0;
-    for (size_t i = 1; i <= digits; i++) {
-        if (name[i] < '0' || name[i] > '9') return false;
-        n = n * 10 + static_cast<uint64_t>(name[i] - '0');
-    }
-    if (n == 0 || n > 0xFFFFFFFFu || ExtentName(static_cast<uint32_t>(n)) != name) return false;
-    *number = static_cast<uint32_t>(n);
-    return true;
-}
-
-std::string ExtentPath(const LogConfig &cfg, uint32_t number) {
-    return JoinPath(cfg.logDir, ExtentName(number));
-}
-
-std::string ControlPath(const LogConfig &cfg) { return JoinPath(cfg.logDir, kLogControlName); }
-
-std::string EncodeExtentHeader(const UNID &logId, uint32_t number, uint64_t firstSeq) {
-    Writer w;
-    w.Bytes(std::string_view(kExtentMagic, sizeof kExtentMagic));
-    w.U32(kExtentVersion);
-    w.Unid(logId);
-    w.U32(number);
-    w.U64(firstSeq);
-    w.U32(Crc32(w.str().data(), w.str().size()));
-    return std::move(w.str());
-}
-
-std::string EncodeRecord(const LogRecord &rec) {
-    Writer p;
-    p.U64(rec.seq);
-    p.I64(rec.time);
-    p.Unid(rec.dbIid);
-    p.U32(rec.noteId);
-    p.U8(rec.action);
-    p.U16(static_cast<uint16_t>(rec.user.size()));
-    p.U32(static_cast<uint32_t>(rec.text.size()));
-    p.Bytes(rec.user);
-    p.Bytes(rec.text);
-    Writer w;
-    w.U32(static_cast<uint32_t>(p.str().size()));
-    w.U32(Crc32(p.str().data(), p.str().size()));
-    w.Bytes(p.str());
-    return std::move(w.str());
-}
-
-STATUS DecodeExtent(const void *data, size_t size, Extent *out) {
-    Reader r(data, size);
-    if (size < kExtentHeaderSize || r.Bytes(8) != std::string_view(kExtentMagic, 8))
-        return EMU_ERR_LOG_CORRUPT;
-    if (Crc32(data, kExtentHeaderSize - 4) != Reader(r.at(kExtentHeaderSize - 4), 4).U32())
-        return EMU_ERR_LOG_CORRUPT;
-    Extent ext;
-    if (r.U32() != kExtentVersion) return EMU_ERR_LOG_CORRUPT;
-    ext.logId = r.Unid();
-    ext.number = r.U32();
-    ext.firstSeq = r.U64();
-    r.U32();
-    if (ext.firstSeq == 0) return EMU_ERR_LOG_CORRUPT;
-    while (r.left() > 0) {
-        uint32_t len = r.U32();
-        uint32_t crc = r.U32();
-        if (!r.ok() || len < kRecordFixed || len > kMaxRecord || len > r.left())
-            return EMU_ERR_LOG_CORRUPT;
-        if (Crc32(r.at(r.pos()), len) != crc) return EMU_ERR_LOG_CORRUPT;
-        Reader p(r.at(r.pos()), len);
-        r.Bytes(len);
-        LogRecord rec;
-        rec.seq = p.U64();
-        rec.time = p.I64();
-        rec.dbIid = p.Unid();
-        rec.noteId = p.U32();
-        rec.action = p.U8();
-        uint32_t userLen = p.U16();
-        uint32_t textLen = p.U32();
-        if (static_cast<uint64_t>(userLen) + textLen != p.left()) return EMU_ERR_LOG_CORRUPT;
-        rec.user = p.Bytes(userLen);
-        rec.text = p.Bytes(textLen);
-        if (!p.ok() || !ValidAction(rec.action) || rec.noteId == 0 || rec.seq == 0)
-            return EMU_ERR_LOG_CORRUPT;
-        uint64_t want = ext.records.empty() ? ext.firstSeq : ext.records.back().seq + 1;
-        if (rec.seq != want) return EMU_ERR_LOG_CORRUPT;
-        ext.records.push_back(std::move(rec));
-    }
-    *out = std::move(ext);
-    return NOERROR;
-}
-
-STATUS ReadExtent(const LogConfig &cfg, uint32_t number, Extent *ext) {
-    std::string bytes;
-    int err = ReadWholeFile(ExtentPath(cfg, number), &bytes, kMaxExtentSize);
-    if (err == EFBIG || err == EISDIR) return EMU_ERR_LOG_CORRUPT;
-    if (err != 0) return FileStatus(err);
-    STATUS st = DecodeExtent(bytes.data(), bytes.size(), ext);
-    // A file renamed to another extent's name would replay the wrong records.
-    if (st == NOERROR && ext->number != number) return EMU_ERR_LOG_CORRUPT;
-    return st;
-}
-
-std::string EncodeControl(const LogControl &ctl) {
-    Writer w;
-    w.Bytes(std::string_view(kControlMagic, sizeof kControlMagic));
-    w.U32(kControlVersion);
-    w.Unid(ctl.logId);
-    w.U32(ctl.current);
-    w.U64(ctl.nextSeq);
-    w.U32(static_cast<uint32_t>(ctl.archived.size()));
-    for (uint32_t n : ctl.archived) w.U32(n);
-    w.U32(Crc32(w.str().data(), w.str().size()));
-    return std::move(w.str());
-}
-
-STATUS DecodeControl(const void *data, size_t size, LogControl *out) {
-    Reader r(data, size);
-    if (r.Bytes(8) != std::string_view(kControlMagic, 8) || size < 12 ||
-        Crc32(data, size - 4) != Reader(r.at(size - 4), 4).U32())
-        return EMU_ERR_LOGCTRL_CORRUPT;
-    LogControl ctl;
-    if (r.U32() != kControlVersion) return EMU_ERR_LOGCTRL_CORRUPT;
-    ctl.logId = r.Unid();
-    ctl.current = r.U32();
-    ctl.nextSeq = r.U64();
-    uint32_t count = r.U32();
-    if (!r.ok() || count > (r.left() / 4)) return EMU_ERR_LOGCTRL_CORRUPT;
-    for (uint32_t i = 0; i < count; i++) ctl.archived.insert(r.U32());
-    r.U32();
-    if (!r.ok() || r.left() != 0 || ctl.current == 0 || ctl.nextSeq == 0)
-        return EMU_ERR_LOGCTRL_CORRUPT;
-    *out = std::move(ctl);
-    return NOERROR;
-}
-
-int ListExtents(const std::string &logDir, std::vector<uint32_t> *numbers) {
-    numbers->clear();
-    std::unique_ptr<DIR, DirCloser> dir(opendir(logDir.c_str()));
-    if (!dir) return errno;
-    errno = 0;
-    while (struct dirent *entry = readdir(dir.get())) {
-        uint32_t n;
-        if (ParseExtentName(entry->d_name, &n)) numbers->push_back(n);
-    }
-    if (errno != 0) return errno;
-    std::sort(numbers->begin(), numbers->end());
-    return 0;
 }
 
 STATUS RebuildControl(const LogConfig &cfg, LogControl *out) {
@@ -227,7 +51,7 @@ STATUS RebuildControl(const LogConfig &cfg, LogControl *out) {
         return NOERROR;
     }
     Extent last;
-    STATUS st = ReadExtent(cfg, numbers.back(), &last);
+    STATUS st = ReadExtent(cfg.logDir, numbers.back(), &last);
     if (st != NOERROR) return st;
     ctl.logId = last.logId;
     ctl.current = numbers.back();
@@ -241,7 +65,7 @@ STATUS RebuildControl(const LogConfig &cfg, LogControl *out) {
 STATUS LoadControl(const LogConfig &cfg, LogControl *ctl, bool *rebuilt) {
     if (rebuilt) *rebuilt = false;
     std::string bytes;
-    int err = ReadWholeFile(ControlPath(cfg), &bytes, 1 << 24);
+    int err = ReadWholeFile(ControlPath(cfg.logDir), &bytes, kMaxControlSize);
     if (err == ENOENT) {
         if (rebuilt) *rebuilt = true;
         return RebuildControl(cfg, ctl);
@@ -251,29 +75,14 @@ STATUS LoadControl(const LogConfig &cfg, LogControl *ctl, bool *rebuilt) {
 }
 
 STATUS SaveControl(const LogConfig &cfg, const LogControl &ctl) {
-    return FileStatus(WriteFileAtomic(ControlPath(cfg), EncodeControl(ctl)));
-}
-
-static STATUS CreateExtentFile(const LogConfig &cfg, const UNID &logId, uint32_t number,
-                               uint64_t firstSeq) {
-    std::string path = ExtentPath(cfg, number);
-    Fd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-    if (!fd.valid()) return errno == EEXIST ? STATUS(EMU_ERR_LOG_CORRUPT) : FileStatus(errno);
-    std::string header = EncodeExtentHeader(logId, number, firstSeq);
-    int err = WriteAll(fd.get(), header.data(), header.size());
-    if (err != 0) {
-        unlink(path.c_str());
-        return FileStatus(err);
-    }
-    if (fsync(fd.get()) != 0) return FileStatus(errno);
-    return FileStatus(fd.Close());
+    return FileStatus(WriteFileAtomic(ControlPath(cfg.logDir), EncodeControl(ctl)));
 }
 
 STATUS CreateLog(const LogConfig &cfg, LogControl *out) {
     if (mkdir(cfg.logDir.c_str(), 0755) != 0 && errno != EEXIST) return FileStatus(errno);
     LogControl ctl;
     ctl.logId = RandomUnid();
-    STATUS st = CreateExtentFile(cfg, ctl.logId, ctl.current, ctl.nextSeq);
+    STATUS st = CreateExtent(cfg.logDir, ctl.logId, ctl.current, ctl.nextSeq);
     if (st == NOERROR) st = SaveControl(cfg, ctl);
     if (st == NOERROR && out) *out = ctl;
     return st;
@@ -284,21 +93,21 @@ STATUS AppendRecord(const LogConfig &cfg, LogRecord *rec, uint32_t *extent) {
     STATUS st = LoadControl(cfg, &ctl);
     if (st != NOERROR) return st;
     Extent cur;
-    st = ReadExtent(cfg, ctl.current, &cur);
+    st = ReadExtent(cfg.logDir, ctl.current, &cur);
     if (st == EMU_ERR_FILE_NOT_FOUND) {
-        st = CreateExtentFile(cfg, ctl.logId, ctl.current, ctl.nextSeq);
+        st = CreateExtent(cfg.logDir, ctl.logId, ctl.current, ctl.nextSeq);
         cur.records.clear();
     }
     if (st != NOERROR) return st;
     if (cur.records.size() >= cfg.extentRecords) {
         // Full already (the setting shrank): start the next one first.
         ctl.current++;
-        st = CreateExtentFile(cfg, ctl.logId, ctl.current, ctl.nextSeq);
+        st = CreateExtent(cfg.logDir, ctl.logId, ctl.current, ctl.nextSeq);
         if (st != NOERROR) return st;
         cur.records.clear();
     }
     rec->seq = ctl.nextSeq;
-    int err = AppendFileSynced(ExtentPath(cfg, ctl.current), EncodeRecord(*rec));
+    int err = AppendFileSynced(ExtentPath(cfg.logDir, ctl.current), EncodeRecord(*rec));
     if (err != 0) return FileStatus(err);
     *extent = ctl.current;
     ctl.nextSeq++;
@@ -306,7 +115,7 @@ STATUS AppendRecord(const LogConfig &cfg, LogRecord *rec, uint32_t *extent) {
     // "below the current one" to the archiving calls.
     if (cur.records.size() + 1 >= cfg.extentRecords) {
         ctl.current++;
-        st = CreateExtentFile(cfg, ctl.logId, ctl.current, ctl.nextSeq);
+        st = CreateExtent(cfg.logDir, ctl.logId, ctl.current, ctl.nextSeq);
         if (st != NOERROR) return st;
     }
     return SaveControl(cfg, ctl);
@@ -317,7 +126,7 @@ STATUS RollOver(const LogConfig &cfg, uint32_t *newCurrent) {
     STATUS st = LoadControl(cfg, &ctl);
     if (st != NOERROR) return st;
     ctl.current++;
-    st = CreateExtentFile(cfg, ctl.logId, ctl.current, ctl.nextSeq);
+    st = CreateExtent(cfg.logDir, ctl.logId, ctl.current, ctl.nextSeq);
     if (st != NOERROR) return st;
     if (newCurrent) *newCurrent = ctl.current;
     return SaveControl(cfg, ctl);

@@ -1,45 +1,20 @@
-// The transaction log: extents S%07u.TXN of checksummed change records, and
-// the log control file nlogctrl.lfh (log ID, current extent, next sequence
-// number, archived extents). Layouts in docs/emulator.md.
-#ifndef NOTESEMU_TXLOG_H
-#define NOTESEMU_TXLOG_H
+// The server's transaction log: what notes.ini says about it, its control
+// state (the log control file, or that state rebuilt from the extents when
+// the file is gone), and the server's writes to it.
+#ifndef NOTESEMU_SERVER_TXLOG_H
+#define NOTESEMU_SERVER_TXLOG_H
 
 #include <stdint.h>
 
-#include <set>
 #include <string>
-#include <vector>
 
+#include "formats/extent.h"
+#include "formats/log_control.h"
 #include "notesapi/notesapi.h"
 
 namespace emu {
 
-struct LogRecord {
-    uint64_t seq = 0;   // global, +1 per record across all databases
-    int64_t time = 0;   // hundredths of a second since the epoch, GMT
-    UNID dbIid{};       // instance ID of the database changed
-    uint32_t noteId = 0;
-    uint8_t action = 0; // RECOVER_ACTION_*: update, addition, deletion, undo
-    std::string user;
-    std::string text;
-};
-
-struct Extent {
-    UNID logId{};
-    uint32_t number = 0;
-    // The sequence number its first record has (or gets): one past the last
-    // record of the extent before. It lets the extents alone show a lost or
-    // cut extent once the log control file is gone.
-    uint64_t firstSeq = 1;
-    std::vector<LogRecord> records;
-};
-
-struct LogControl {
-    UNID logId{};
-    uint32_t current = 1;   // extent being filled
-    uint64_t nextSeq = 1;
-    std::set<uint32_t> archived;
-};
+constexpr uint32_t kDefaultExtentRecords = 4;
 
 // What the server's notes.ini says about logging.
 struct LogConfig {
@@ -47,36 +22,15 @@ struct LogConfig {
     std::string logDir;        // TRANSLOG_Path made absolute
     bool logging = false;      // TRANSLOG_Status=1
     long style = 0;            // TRANSLOG_Style, passed through as it is
-    uint32_t extentRecords = 4;  // NOTESEMU_Extent_Records
+    uint32_t extentRecords = kDefaultExtentRecords;  // NOTESEMU_Extent_Records
     bool recreateLogctrl = false;
 };
 
-constexpr const char *kLogControlName = "nlogctrl.lfh";
-constexpr uint32_t kDefaultExtentRecords = 4;
-constexpr int64_t kMaxExtentSize = int64_t(64) << 20;
-
-// From the loaded notes.ini (emu::DataDir / emu::Setting).
+// TRANSLOG_Status=1, and TRANSLOG_Style as a number, of the loaded notes.ini.
+bool LoggingOn();
+long LogStyle();
+// The whole configuration; EMU_ERR_NO_LOG_DIR without TRANSLOG_Path.
 STATUS LoadLogConfig(LogConfig *cfg);
-
-std::string ExtentName(uint32_t number);
-// True for "S" + at least seven digits + ".TXN" naming a number above 0.
-bool ParseExtentName(const std::string &name, uint32_t *number);
-std::string ExtentPath(const LogConfig &cfg, uint32_t number);
-std::string ControlPath(const LogConfig &cfg);
-
-std::string EncodeExtentHeader(const UNID &logId, uint32_t number, uint64_t firstSeq);
-std::string EncodeRecord(const LogRecord &rec);
-// 0 or EMU_ERR_LOG_CORRUPT: bad header, a record that fails its checksum,
-// sequence numbers that do not run on by one from the header's first one,
-// or a torn last record.
-STATUS DecodeExtent(const void *data, size_t size, Extent *ext);
-STATUS ReadExtent(const LogConfig &cfg, uint32_t number, Extent *ext);
-
-std::string EncodeControl(const LogControl &ctl);
-STATUS DecodeControl(const void *data, size_t size, LogControl *ctl);
-
-// Extent numbers present in the log folder, ascending. 0 or errno.
-int ListExtents(const std::string &logDir, std::vector<uint32_t> *numbers);
 
 // The control file, or when it is missing the state rebuilt from the
 // extents (not written). *rebuilt tells which.

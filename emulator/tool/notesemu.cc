@@ -377,7 +377,7 @@ int CmdLogs(const Args &a, const Server &s) {
     if (err != 0) return Fail("cannot list " + s.cfg.logDir + ": " + strerror(err));
     for (uint32_t n : numbers) {
         emu::Extent ext;
-        st = emu::ReadExtent(s.cfg, n, &ext);
+        st = emu::ReadExtent(s.cfg.logDir, n, &ext);
         if (st != NOERROR) return FailStatus("cannot read " + emu::ExtentName(n), st);
         const char *state = n == ctl.current ? "current"
                             : ctl.archived.count(n) ? "archived"
@@ -406,7 +406,7 @@ int CmdReuse(const Args &a, const Server &s) {
     if (err != 0) return Fail("cannot list " + s.cfg.logDir + ": " + strerror(err));
     for (uint32_t n : numbers) {
         if (n == ctl.current || ctl.archived.count(n) == 0) continue;
-        std::string path = emu::ExtentPath(s.cfg, n);
+        std::string path = emu::ExtentPath(s.cfg.logDir, n);
         if (unlink(path.c_str()) != 0) return Fail("cannot remove " + path + ": " + strerror(errno));
         printf("%s\n", emu::ExtentName(n).c_str());
     }

@@ -8,9 +8,10 @@
 
 #include "formats/codec.h"
 #include "formats/dbfile.h"
+#include "formats/extent.h"
+#include "formats/log_control.h"
 #include "runtime/files.h"
 #include "runtime/messages.h"
-#include "server/txlog.h"
 
 namespace {
 

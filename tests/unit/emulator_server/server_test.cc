@@ -6,8 +6,9 @@
 #include <fstream>
 #include <functional>
 
+#include "formats/extent.h"
+#include "formats/log_control.h"
 #include "server_fixture.h"
-#include "server/txlog.h"
 
 namespace {
 

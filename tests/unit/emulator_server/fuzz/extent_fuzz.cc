@@ -5,7 +5,8 @@
 
 #include <string>
 
-#include "server/txlog.h"
+#include "formats/extent.h"
+#include "formats/log_control.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string input(reinterpret_cast<const char *>(data), size);
