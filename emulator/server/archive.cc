@@ -20,7 +20,7 @@
 #include "runtime/messages.h"
 #include "runtime/paths.h"
 #include "runtime/runtime.h"
-#include "server/model.h"
+#include "server/state.h"
 #include "server/txlog.h"
 
 namespace {

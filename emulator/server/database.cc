@@ -7,11 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "formats/dbfile.h"
 #include "runtime/fault.h"
 #include "runtime/hooks.h"
 #include "runtime/messages.h"
 #include "runtime/runtime.h"
-#include "server/model.h"
+#include "server/state.h"
 
 namespace {
 

@@ -7,7 +7,8 @@
 #include "runtime/runtime.h"
 #include "server/archive.h"
 #include "server/database.h"
-#include "server/model.h"
+#include "server/state.h"
+#include "server/txlog.h"
 
 namespace {
 

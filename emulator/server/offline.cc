@@ -3,12 +3,11 @@
 // file so that every process (the tool, the program) sees the same server.
 #include <string>
 
-#include "formats/codec.h"
-#include "runtime/fault.h"
+#include "formats/dbfile.h"
 #include "runtime/hooks.h"
 #include "runtime/messages.h"
 #include "runtime/runtime.h"
-#include "server/model.h"
+#include "server/state.h"
 
 namespace {
 

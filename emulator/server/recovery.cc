@@ -9,14 +9,16 @@
 #include <vector>
 
 #include "formats/codec.h"
-#include "runtime/fault.h"
+#include "formats/dbfile.h"
 #include "runtime/files.h"
 #include "runtime/hooks.h"
 #include "runtime/messages.h"
 #include "runtime/paths.h"
 #include "runtime/runtime.h"
 #include "runtime/timedate.h"
-#include "server/model.h"
+#include "server/change.h"
+#include "server/state.h"
+#include "server/txlog.h"
 
 namespace emu {
 

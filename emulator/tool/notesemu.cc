@@ -14,12 +14,17 @@
 #include <vector>
 
 #include "formats/codec.h"
+#include "formats/dbfile.h"
+#include "formats/extent.h"
+#include "formats/log_control.h"
 #include "runtime/files.h"
 #include "runtime/messages.h"
 #include "runtime/paths.h"
 #include "runtime/runtime.h"
 #include "runtime/timedate.h"
-#include "server/model.h"
+#include "server/change.h"
+#include "server/state.h"
+#include "server/txlog.h"
 
 namespace {
 

@@ -1,17 +1,14 @@
-// The running server's side of the model: its state file (running or not,
-// which databases are offline), database path resolution, and the server
-// writing a change (log first, then the database).
-#ifndef NOTESEMU_MODEL_H
-#define NOTESEMU_MODEL_H
-
-#include <stdint.h>
+// The server's data directory: its state file (running or not, which
+// databases are offline, shared by every process), the lock its writers
+// take, and how the server names a database in it.
+#ifndef NOTESEMU_SERVER_STATE_H
+#define NOTESEMU_SERVER_STATE_H
 
 #include <set>
 #include <string>
 
-#include "formats/dbfile.h"
+#include "notesapi/notesapi.h"
 #include "runtime/files.h"
-#include "server/txlog.h"
 
 namespace emu {
 
@@ -46,23 +43,6 @@ public:
 private:
     Fd fd_;
 };
-
-// A new empty database. Logged ones join the server's log at its current
-// position, so recovering a backup of it starts from there.
-STATUS CreateDatabase(const LogConfig &cfg, const std::string &path, bool logged, DbFile *out);
-
-enum class ChangeKind { kPut, kDelete, kAbort };
-
-// The server makes one change: with logging on and a logged database the
-// record goes to the log before the database is rewritten. *action gets the
-// logged action (update, addition, deletion or undo).
-STATUS WriteChange(const LogConfig &cfg, const std::string &path, ChangeKind kind,
-                   uint32_t noteId, const std::string &text, const std::string &user,
-                   int64_t when, uint8_t *action);
-
-// Applies a logged change to a database held in memory (or to the header
-// and changed notes that are to be merged into a file).
-void ApplyRecord(DbFile *db, const LogRecord &rec, uint32_t extent);
 
 }  // namespace emu
 
