@@ -96,6 +96,10 @@ void Writer::U64(uint64_t v) {
 void Writer::Unid(const UNID &u) {
     for (DWORD w : u.Words) U32(w);
 }
+std::string Writer::Sealed() {
+    U32(Crc32(out_.data(), out_.size()));
+    return std::move(out_);
+}
 
 bool Reader::Take(size_t n) {
     if (!ok_ || n > size_ - pos_) {
@@ -129,11 +133,19 @@ UNID Reader::Unid() {
     for (DWORD &w : u.Words) w = U32();
     return u;
 }
+bool Reader::Begins(std::string_view magic, uint32_t version) {
+    return Bytes(magic.size()) == magic && U32() == version && ok_;
+}
 std::string Reader::Bytes(size_t n) {
     if (!Take(n)) return std::string();
     std::string s(reinterpret_cast<const char *>(p_ + pos_), n);
     pos_ += n;
     return s;
+}
+
+bool SealIntact(const void *data, size_t size) {
+    if (size < 4) return false;
+    return Crc32(data, size - 4) == Reader(static_cast<const char *>(data) + size - 4, 4).U32();
 }
 
 UNID RandomUnid() {

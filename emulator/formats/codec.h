@@ -38,6 +38,9 @@ public:
     void Unid(const UNID &u);
     void Bytes(std::string_view b) { out_.append(b.data(), b.size()); }
     std::string &str() { return out_; }
+    // Appends the CRC-32 of everything written so far and hands the bytes
+    // over: the checksum that closes a header or a whole file.
+    std::string Sealed();
 
 private:
     std::string out_;
@@ -56,6 +59,9 @@ public:
     int64_t I64() { return static_cast<int64_t>(U64()); }
     UNID Unid();
     std::string Bytes(size_t n);
+    // Reads the magic and version a file of ours begins with; false when
+    // either is not the one given.
+    bool Begins(std::string_view magic, uint32_t version);
     size_t pos() const { return pos_; }
     size_t left() const { return ok_ ? size_ - pos_ : 0; }
     bool ok() const { return ok_; }
@@ -68,6 +74,10 @@ private:
     size_t pos_ = 0;
     bool ok_ = true;
 };
+
+// True when the last four of the size bytes are the CRC-32 of those before
+// them, as Writer::Sealed wrote them.
+bool SealIntact(const void *data, size_t size);
 
 UNID RandomUnid();
 bool UnidIsZero(const UNID &u);

@@ -10,7 +10,7 @@ namespace emu {
 
 namespace {
 
-constexpr char kMagic[8] = {'N', 'E', 'M', 'U', 'N', 'S', 'F', '1'};
+constexpr std::string_view kMagic("NEMUNSF1", 8);
 constexpr uint32_t kVersion = 1;
 constexpr uint32_t kFlagLogged = 1;
 constexpr uint32_t kNoteDeleted = 1;
@@ -25,7 +25,7 @@ STATUS ReadStatus(int err) { return err == ENODATA ? STATUS(EMU_ERR_DB_CORRUPT) 
 
 std::string EncodeHeader(const DbHeader &h, uint32_t count) {
     Writer w;
-    w.Bytes(std::string_view(kMagic, sizeof kMagic));
+    w.Bytes(kMagic);
     w.U32(kVersion);
     w.U32(h.logged ? kFlagLogged : 0);
     w.Unid(h.instanceId);
@@ -35,8 +35,7 @@ std::string EncodeHeader(const DbHeader &h, uint32_t count) {
     w.I64(h.lastTime);
     w.U32(h.lastExtent);
     w.U32(count);
-    w.U32(Crc32(w.str().data(), w.str().size()));
-    return std::move(w.str());
+    return w.Sealed();
 }
 
 std::string EncodeNoteHead(const NoteHead &head) {
@@ -55,14 +54,13 @@ std::string EncodeNoteHead(const NoteHead &head) {
 STATUS DbScanner::ReadHeader(DbHeader *out) {
     unsigned char bytes[kHeaderSize] = {};
     uint64_t size = src_->Size();
-    if (size < sizeof kMagic) return EMU_ERR_NOT_A_DATABASE;
-    int err = src_->ReadAt(0, bytes, size < kHeaderSize ? sizeof kMagic : kHeaderSize);
+    if (size < kMagic.size()) return EMU_ERR_NOT_A_DATABASE;
+    int err = src_->ReadAt(0, bytes, size < kHeaderSize ? kMagic.size() : kHeaderSize);
     if (err != 0) return ReadStatus(err);
     Reader r(bytes, kHeaderSize);
-    if (r.Bytes(sizeof kMagic) != std::string_view(kMagic, sizeof kMagic)) return EMU_ERR_NOT_A_DATABASE;
+    if (r.Bytes(kMagic.size()) != kMagic) return EMU_ERR_NOT_A_DATABASE;
     if (size < kHeaderSize) return EMU_ERR_DB_CORRUPT;
-    if (Crc32(bytes, kHeaderSize - 4) != Reader(bytes + kHeaderSize - 4, 4).U32())
-        return EMU_ERR_DB_CORRUPT;
+    if (!SealIntact(bytes, kHeaderSize)) return EMU_ERR_DB_CORRUPT;
     DbHeader h;
     if (r.U32() != kVersion) return EMU_ERR_DB_CORRUPT;
     uint32_t flags = r.U32();

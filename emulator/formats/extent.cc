@@ -18,7 +18,7 @@ namespace emu {
 
 namespace {
 
-constexpr char kExtentMagic[8] = {'N', 'E', 'M', 'U', 'T', 'X', 'N', '1'};
+constexpr std::string_view kExtentMagic("NEMUTXN1", 8);
 // Extents carry their first sequence number since version 2.
 constexpr uint32_t kExtentVersion = 2;
 // magic, version, log ID, number, first sequence number, crc
@@ -78,13 +78,12 @@ int ListExtents(const std::string &logDir, std::vector<uint32_t> *numbers) {
 
 std::string EncodeExtentHeader(const UNID &logId, uint32_t number, uint64_t firstSeq) {
     Writer w;
-    w.Bytes(std::string_view(kExtentMagic, sizeof kExtentMagic));
+    w.Bytes(kExtentMagic);
     w.U32(kExtentVersion);
     w.Unid(logId);
     w.U32(number);
     w.U64(firstSeq);
-    w.U32(Crc32(w.str().data(), w.str().size()));
-    return std::move(w.str());
+    return w.Sealed();
 }
 
 std::string EncodeRecord(const LogRecord &rec) {
@@ -107,12 +106,10 @@ std::string EncodeRecord(const LogRecord &rec) {
 
 STATUS DecodeExtent(const void *data, size_t size, Extent *out) {
     Reader r(data, size);
-    if (size < kExtentHeaderSize || r.Bytes(8) != std::string_view(kExtentMagic, 8))
-        return EMU_ERR_LOG_CORRUPT;
-    if (Crc32(data, kExtentHeaderSize - 4) != Reader(r.at(kExtentHeaderSize - 4), 4).U32())
+    if (size < kExtentHeaderSize || !SealIntact(data, kExtentHeaderSize) ||
+        !r.Begins(kExtentMagic, kExtentVersion))
         return EMU_ERR_LOG_CORRUPT;
     Extent ext;
-    if (r.U32() != kExtentVersion) return EMU_ERR_LOG_CORRUPT;
     ext.logId = r.Unid();
     ext.number = r.U32();
     ext.firstSeq = r.U64();

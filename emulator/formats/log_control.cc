@@ -8,7 +8,7 @@ namespace emu {
 
 namespace {
 
-constexpr char kControlMagic[8] = {'N', 'E', 'M', 'U', 'L', 'C', 'F', '1'};
+constexpr std::string_view kControlMagic("NEMULCF1", 8);
 constexpr uint32_t kControlVersion = 1;
 
 }  // namespace
@@ -17,24 +17,21 @@ std::string ControlPath(const std::string &logDir) { return JoinPath(logDir, kLo
 
 std::string EncodeControl(const LogControl &ctl) {
     Writer w;
-    w.Bytes(std::string_view(kControlMagic, sizeof kControlMagic));
+    w.Bytes(kControlMagic);
     w.U32(kControlVersion);
     w.Unid(ctl.logId);
     w.U32(ctl.current);
     w.U64(ctl.nextSeq);
     w.U32(static_cast<uint32_t>(ctl.archived.size()));
     for (uint32_t n : ctl.archived) w.U32(n);
-    w.U32(Crc32(w.str().data(), w.str().size()));
-    return std::move(w.str());
+    return w.Sealed();
 }
 
 STATUS DecodeControl(const void *data, size_t size, LogControl *out) {
     Reader r(data, size);
-    if (r.Bytes(8) != std::string_view(kControlMagic, 8) || size < 12 ||
-        Crc32(data, size - 4) != Reader(r.at(size - 4), 4).U32())
+    if (size < 12 || !SealIntact(data, size) || !r.Begins(kControlMagic, kControlVersion))
         return EMU_ERR_LOGCTRL_CORRUPT;
     LogControl ctl;
-    if (r.U32() != kControlVersion) return EMU_ERR_LOGCTRL_CORRUPT;
     ctl.logId = r.Unid();
     ctl.current = r.U32();
     ctl.nextSeq = r.U64();
