@@ -267,31 +267,27 @@ void LmbcsToNativeInto(const unsigned char *in, size_t n, Sink *sink) {
     }
 }
 
+using Direction = void (*)(const unsigned char *in, size_t n, Sink *sink);
+
 // The text ends at its length or at its first zero byte.
-size_t TextLength(const char *in, size_t max) {
-    const void *nul = memchr(in, 0, max);
-    return nul == nullptr ? max : static_cast<size_t>(static_cast<const char *>(nul) - in);
+void Translate(Direction direction, const char *in, size_t max, Sink *sink) {
+    direction(reinterpret_cast<const unsigned char *>(in), strnlen(in, max), sink);
+}
+
+std::string TranslateToString(Direction direction, std::string_view text) {
+    std::string out;
+    Sink sink(&out);
+    Translate(direction, text.data(), text.size(), &sink);
+    return out;
 }
 
 }  // namespace
 
 namespace emu {
 
-std::string LmbcsToNative(std::string_view lmbcs) {
-    std::string out;
-    Sink sink(&out);
-    LmbcsToNativeInto(reinterpret_cast<const unsigned char *>(lmbcs.data()),
-                      TextLength(lmbcs.data(), lmbcs.size()), &sink);
-    return out;
-}
+std::string LmbcsToNative(std::string_view lmbcs) { return TranslateToString(LmbcsToNativeInto, lmbcs); }
 
-std::string NativeToLmbcs(std::string_view native) {
-    std::string out;
-    Sink sink(&out);
-    NativeToLmbcsInto(reinterpret_cast<const unsigned char *>(native.data()),
-                      TextLength(native.data(), native.size()), &sink);
-    return out;
-}
+std::string NativeToLmbcs(std::string_view native) { return TranslateToString(NativeToLmbcsInto, native); }
 
 }  // namespace emu
 
@@ -304,10 +300,8 @@ WORD OSTranslate(WORD mode, const char *in, WORD inLength, char *out, WORD outLe
     if (emu::InjectedFault("OSTranslate", nullptr)) return 0;
     if (in == nullptr) return 0;
     Sink sink(out, outLength);
-    const unsigned char *text = reinterpret_cast<const unsigned char *>(in);
-    size_t n = TextLength(in, inLength);
-    if (mode == TRANSLATE_NATIVE_TO_LMBCS) NativeToLmbcsInto(text, n, &sink);
-    else if (mode == TRANSLATE_LMBCS_TO_NATIVE) LmbcsToNativeInto(text, n, &sink);
+    if (mode == TRANSLATE_NATIVE_TO_LMBCS) Translate(NativeToLmbcsInto, in, inLength, &sink);
+    else if (mode == TRANSLATE_LMBCS_TO_NATIVE) Translate(LmbcsToNativeInto, in, inLength, &sink);
     sink.Terminate();
     return static_cast<WORD>(sink.length());
 }

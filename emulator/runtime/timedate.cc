@@ -125,8 +125,7 @@ private:
 
 // A text field of INTLFORMAT: up to its width, not necessarily terminated.
 std::string_view Field(const char *field, size_t width, std::string_view fallback) {
-    const void *nul = memchr(field, 0, width);
-    size_t n = nul == nullptr ? width : static_cast<size_t>(static_cast<const char *>(nul) - field);
+    size_t n = strnlen(field, width);
     return n == 0 ? fallback : std::string_view(field, n);
 }
 
@@ -321,8 +320,7 @@ STATUS ConvertTextToTIMEDATE(const INTLFORMAT *intl, const TFMT *, char **text, 
     if (emu::InjectedFault("ConvertTextToTIMEDATE", &injected)) return injected;
     if (text == nullptr || *text == nullptr || retTime == nullptr) return EMU_ERR_BAD_ARGUMENT;
     const char *start = *text;
-    const void *nul = memchr(start, 0, maxLength);
-    const char *end = nul != nullptr ? static_cast<const char *>(nul) : start + maxLength;
+    const char *end = start + strnlen(start, maxLength);
 
     Format f = FormatOf(intl);
     Cursor c(start, end);
