@@ -48,23 +48,15 @@ const char kUsage[] =
     "$NOTES_DATA_DIR/notes.ini. Options may stand anywhere; -- ends them, so a\n"
     "TEXT may begin with -.\n";
 
-const char *StatusText(STATUS st) {
-    switch (st) {
-#define NOTESEMU_CASE(name, code, text) \
-    case code: return text;
-        NOTESEMU_STATUSES(NOTESEMU_CASE)
-#undef NOTESEMU_CASE
-        default: return "unknown error";
-    }
-}
-
 int Fail(const std::string &what) {
     (void)fprintf(stderr, "notesemu: %s\n", what.c_str());
     return 1;
 }
 
 int FailStatus(const std::string &what, STATUS st) {
-    return Fail(what + ": " + StatusText(st) + " (status " + std::to_string(st) + ")");
+    std::string text = emu::StatusText(st);
+    if (text.empty()) text = "unknown error";
+    return Fail(what + ": " + text + " (status " + std::to_string(st) + ")");
 }
 
 struct Args {
@@ -372,17 +364,24 @@ int CmdServer(const Args &a, const Server &s) {
     return st == NOERROR ? 0 : FailStatus("cannot write the server state", st);
 }
 
+// The log's state and the extents present in its folder; 0, or 1 after the
+// error line.
+int ReadLog(const Server &s, emu::LogControl *ctl, std::vector<uint32_t> *numbers) {
+    STATUS st = emu::LoadControl(s.cfg, ctl);
+    if (st != NOERROR) return FailStatus("cannot read the log control file", st);
+    int err = emu::ListExtents(s.cfg.logDir, numbers);
+    if (err != 0) return Fail("cannot list " + s.cfg.logDir + ": " + strerror(err));
+    return 0;
+}
+
 int CmdLogs(const Args &a, const Server &s) {
     if (a.positional.size() != 1) return Fail("logs takes no arguments");
     emu::LogControl ctl;
-    STATUS st = emu::LoadControl(s.cfg, &ctl);
-    if (st != NOERROR) return FailStatus("cannot read the log control file", st);
     std::vector<uint32_t> numbers;
-    int err = emu::ListExtents(s.cfg.logDir, &numbers);
-    if (err != 0) return Fail("cannot list " + s.cfg.logDir + ": " + strerror(err));
+    if (ReadLog(s, &ctl, &numbers) != 0) return 1;
     for (uint32_t n : numbers) {
         emu::Extent ext;
-        st = emu::ReadExtent(s.cfg.logDir, n, &ext);
+        STATUS st = emu::ReadExtent(s.cfg.logDir, n, &ext);
         if (st != NOERROR) return FailStatus("cannot read " + emu::ExtentName(n), st);
         const char *state = n == ctl.current ? "current"
                             : ctl.archived.count(n) ? "archived"
@@ -404,11 +403,8 @@ int CmdReuse(const Args &a, const Server &s) {
     if (a.positional.size() != 1) return Fail("reuse takes no arguments");
     emu::DirLock lock(s.cfg.dataDir);
     emu::LogControl ctl;
-    STATUS st = emu::LoadControl(s.cfg, &ctl);
-    if (st != NOERROR) return FailStatus("cannot read the log control file", st);
     std::vector<uint32_t> numbers;
-    int err = emu::ListExtents(s.cfg.logDir, &numbers);
-    if (err != 0) return Fail("cannot list " + s.cfg.logDir + ": " + strerror(err));
+    if (ReadLog(s, &ctl, &numbers) != 0) return 1;
     for (uint32_t n : numbers) {
         if (n == ctl.current || ctl.archived.count(n) == 0) continue;
         std::string path = emu::ExtentPath(s.cfg.logDir, n);
