@@ -2,8 +2,8 @@
 // notes, each note checksummed too. Layout in docs/emulator.md. Files are
 // read and written front to back, a note at a time, so a database of many
 // gigabytes costs no more memory than its largest note.
-#ifndef NOTESEMU_DBFILE_H
-#define NOTESEMU_DBFILE_H
+#ifndef NOTESEMU_FORMATS_DBFILE_H
+#define NOTESEMU_FORMATS_DBFILE_H
 
 #include <stdint.h>
 
@@ -37,6 +37,32 @@ struct DbHeader {
 struct DbFile : DbHeader {
     std::map<uint32_t, Note> notes;  // by note ID, deleted ones kept as stubs
 };
+
+// A note text is at most this long; a damaged length never asks for more.
+constexpr uint32_t kMaxNoteText = 16u << 20;
+
+// Reads the whole file, checking it; its header and, when asked, the count
+// of live notes. File errors are mapped to statuses.
+STATUS CheckDb(const std::string &path, DbHeader *header, uint64_t *liveNotes = nullptr);
+// The same, and the note with this ID if the file holds one (live or a stub).
+STATUS FindNote(const std::string &path, uint32_t id, DbHeader *header, Note *note, bool *found);
+// Writes `to` anew from `from` (the same file or another): the header given
+// (null: the one of `from`), every note of `from` with the notes of
+// `changes` in place of or beside them. Through a temporary file that is
+// synced and renamed over `to`; on failure `to` is untouched. A new `to`
+// gets mode 0644, an existing one keeps its mode.
+STATUS RewriteDb(const std::string &from, const std::string &to, const DbHeader *header,
+                 const std::map<uint32_t, Note> &changes);
+// A new database written whole from memory (same crash safety).
+STATUS WriteDb(const std::string &path, const DbFile &db);
+
+// A database's bytes in memory and back (WriteDb, the tests, the fuzz target).
+std::string EncodeDb(const DbFile &db);
+STATUS DecodeDb(const void *data, size_t size, DbFile *db);
+size_t LiveNoteCount(const DbFile &db);
+
+// Reading and writing a file a note at a time, for the operations above
+// and for notesemu's show and pad.
 
 // The note being read: everything but its text.
 struct NoteHead {
@@ -104,28 +130,6 @@ private:
     ByteSink *sink_;
     uint32_t count_ = 0, lastId_ = 0;
 };
-
-// A note text is at most this long; a damaged length never asks for more.
-constexpr uint32_t kMaxNoteText = 16u << 20;
-
-std::string EncodeDb(const DbFile &db);
-STATUS DecodeDb(const void *data, size_t size, DbFile *db);
-size_t LiveNoteCount(const DbFile &db);
-
-// Reads the whole file, checking it; its header and, when asked, the count
-// of live notes. File errors are mapped to statuses.
-STATUS CheckDb(const std::string &path, DbHeader *header, uint64_t *liveNotes = nullptr);
-// The same, and the note with this ID if the file holds one (live or a stub).
-STATUS FindNote(const std::string &path, uint32_t id, DbHeader *header, Note *note, bool *found);
-// Writes `to` anew from `from` (the same file or another): the header given
-// (null: the one of `from`), every note of `from` with the notes of
-// `changes` in place of or beside them. Through a temporary file that is
-// synced and renamed over `to`; on failure `to` is untouched. A new `to`
-// gets mode 0644, an existing one keeps its mode.
-STATUS RewriteDb(const std::string &from, const std::string &to, const DbHeader *header,
-                 const std::map<uint32_t, Note> &changes);
-// A new database written whole from memory (same crash safety).
-STATUS WriteDb(const std::string &path, const DbFile &db);
 
 }  // namespace emu
 

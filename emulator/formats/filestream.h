@@ -1,8 +1,8 @@
 // Bytes read by offset and written front to back, from and to files of any
 // size (64-bit offsets in both builds) or memory. A file's holes are seen as
 // such, so checking or copying a sparse multi-gigabyte database skips them.
-#ifndef NOTESEMU_FILESTREAM_H
-#define NOTESEMU_FILESTREAM_H
+#ifndef NOTESEMU_FORMATS_FILESTREAM_H
+#define NOTESEMU_FORMATS_FILESTREAM_H
 
 #include <stddef.h>
 #include <stdint.h>

@@ -1,7 +1,5 @@
 // Media recovery: NSFRecoverDatabases and NSFRecoverDatabasesWithCallback
 // roll a backup copy of a database forward through the log extents.
-#include "server/recovery.h"
-
 #include <string.h>
 #include <sys/stat.h>
 
@@ -23,6 +21,11 @@
 namespace emu {
 
 namespace {
+
+struct ReplayStep {
+    LogRecord rec;
+    uint32_t extent;
+};
 
 // The records to replay for one database, in sequence order, checked for a
 // complete chain from the first needed record up to the cut-off or the end
@@ -74,11 +77,12 @@ STATUS CollectReplay(const LogConfig &cfg, const DbHeader &db, bool toTime, int6
     return NOERROR;
 }
 
-}  // namespace
-
+// Replays into the file at path (native, absolute) every logged change of
+// its instance after its last applied sequence number, up to *recoveryTime
+// when flags has RECOVER_TO_TIME. All or nothing: on any failure, a gap or a
+// non-zero callback return the file is left as it was.
 STATUS RecoverFile(const LogConfig &cfg, const std::string &path, DWORD flags,
-                   TIMEDATE *recoveryTime, NOTE_CALLBACK noteCallback, void *context,
-                   RecoverResult *result) {
+                   TIMEDATE *recoveryTime, NOTE_CALLBACK noteCallback, void *context) {
     // The header and, once replayed, the changed notes; the file's other
     // notes stay on disk until they are merged with them.
     DbFile db;
@@ -127,12 +131,10 @@ STATUS RecoverFile(const LogConfig &cfg, const std::string &path, DWORD flags,
     }
     if (!steps.empty() && recoveryTime != nullptr)
         *recoveryTime = MakeTimeDate(steps.back().rec.time, 0, false);
-    if (result) {
-        result->replayed = steps.size();
-        result->newInstanceId = newIid;
-    }
     return NOERROR;
 }
+
+}  // namespace
 
 }  // namespace emu
 
@@ -175,7 +177,7 @@ STATUS Recover(const char *call, char *dbNames, RESTORE_CALLBACK restoreCallback
     // Only the first name of the list is recovered. A backup file lives
     // anywhere, so a relative name is taken from the current directory.
     std::string path = emu::AbsolutePath(emu::ApiPath(dbNames));
-    st = emu::RecoverFile(cfg, path, flags, recoveryTime, noteCallback, context, nullptr);
+    st = emu::RecoverFile(cfg, path, flags, recoveryTime, noteCallback, context);
     if (st == NOERROR && restoreCallback != nullptr) restoreCallback(dbNames, 1, 1);
     return st;
 }
