@@ -9,7 +9,6 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/file.h>
-#include <unistd.h>
 
 #include <set>
 #include <string>

@@ -2,8 +2,6 @@
 // small integer naming a slot of the table below, valid until closed.
 #include "server/database.h"
 
-#include <string.h>
-
 #include <string>
 #include <vector>
 

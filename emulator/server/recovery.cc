@@ -1,7 +1,6 @@
 // Media recovery: NSFRecoverDatabases and NSFRecoverDatabasesWithCallback
 // roll a backup copy of a database forward through the log extents.
 #include <string.h>
-#include <sys/stat.h>
 
 #include <string>
 #include <vector>
