@@ -5,29 +5,18 @@
 
 #include "runtime/fault.h"
 
-namespace {
-
-struct Message {
-    STATUS code;
-    const char *text;
-};
-
-constexpr Message kMessages[] = {
-#define NOTESEMU_MESSAGE(name, code, text) {code, text},
-    NOTESEMU_STATUSES(NOTESEMU_MESSAGE)
-#undef NOTESEMU_MESSAGE
-};
-
-}  // namespace
-
 namespace emu {
 
 const char *StatusText(STATUS code) {
     // Callers mask off the two flag bits; a full status finds the same text.
-    STATUS wanted = static_cast<STATUS>(code & 0x3FFF);
-    for (const Message &m : kMessages)
-        if (m.code == wanted) return m.text;
-    return "";
+    // A switch, so a code given twice in the table does not compile.
+    switch (static_cast<STATUS>(code & 0x3FFF)) {
+#define NOTESEMU_CASE(name, code, text) \
+    case code: return text;
+        NOTESEMU_STATUSES(NOTESEMU_CASE)
+#undef NOTESEMU_CASE
+        default: return "";
+    }
 }
 
 }  // namespace emu
