@@ -7,8 +7,10 @@
 
 #include <string>
 
+#include <gtest/gtest.h>
+
 #include "agent/include/nsfmend/agent.h"
-#include "agent_fixture.h"
+#include "common/emulated_server.h"
 
 namespace {
 
@@ -51,7 +53,7 @@ TEST(TimeStamp, IsTheLocalTimeInTheFormatHandedBack) {
     regfree(&pattern);
 }
 
-class LogFolder : public AgentTest {
+class LogFolder : public EmulatedServer {
 protected:
     std::string resolved() {
         char logDir[1024];
@@ -62,35 +64,34 @@ protected:
 };
 
 TEST_F(LogFolder, AbsoluteValueIsUsedAsItIs) {
-    startServer({"TRANSLOG_Status=0", "TRANSLOG_Path=/logs/txn"});
+    StartServer({"TRANSLOG_Status=0", "TRANSLOG_Path=/logs/txn"});
     EXPECT_EQ("/logs/txn", resolved());
 }
 
 TEST_F(LogFolder, RelativeValueIsJoinedToTheDataFolder) {
-    startServer({"TRANSLOG_Status=0", "TRANSLOG_Path=txnlogs"});
-    EXPECT_EQ(data_ + "/txnlogs", resolved());
+    StartServer({"TRANSLOG_Status=0", "TRANSLOG_Path=txnlogs"});
+    EXPECT_EQ(dataDir_ + "/txnlogs", resolved());
 }
 
 TEST_F(LogFolder, MissingOrEmptySettingGivesNoFolder) {
-    startServer({"TRANSLOG_Status=0", "TRANSLOG_Path"});
+    StartServer({"TRANSLOG_Status=0", "TRANSLOG_Path"});
     EXPECT_EQ("<none>", resolved());
     NotesTerm();
-    started_ = false;
-    ASSERT_EQ(0, system(("rm -rf '" + data_ + "'").c_str()));
-    startServer({"TRANSLOG_Status=0", "TRANSLOG_Path="});
+    RemoveTree(dataDir_);
+    StartServer({"TRANSLOG_Status=0", "TRANSLOG_Path="});
     EXPECT_EQ("<none>", resolved());
 }
 
 TEST_F(LogFolder, RelativeValueTooLongToJoinStaysRelative) {
-    const std::string value(1022 - 1 - (root_.size() + strlen("/notesdata")) + 1, 'v');
-    startServer({"TRANSLOG_Status=0", "TRANSLOG_Path=" + value});
+    const std::string value(1022 - 1 - dataDir_.size() + 1, 'v');
+    StartServer({"TRANSLOG_Status=0", "TRANSLOG_Path=" + value});
     EXPECT_EQ(value, resolved());
 }
 
 TEST_F(LogFolder, RelativeValueJustShortEnoughIsJoined) {
-    const std::string value(1022 - 1 - (root_.size() + strlen("/notesdata")), 'v');
-    startServer({"TRANSLOG_Status=0", "TRANSLOG_Path=" + value});
-    EXPECT_EQ(data_ + "/" + value, resolved());
+    const std::string value(1022 - 1 - dataDir_.size(), 'v');
+    StartServer({"TRANSLOG_Status=0", "TRANSLOG_Path=" + value});
+    EXPECT_EQ(dataDir_ + "/" + value, resolved());
 }
 
 }  // namespace

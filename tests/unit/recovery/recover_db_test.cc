@@ -8,7 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "test_util.h"
+#include "common/captured_stdout.h"
+#include "common/emulated_server.h"
 
 namespace {
 
@@ -29,25 +30,17 @@ TEST(CutOffFormat, RecordsHoldTheBytesTheApiReads) {
 
 // An emulated server started in this process, for the calls that need the
 // runtime (time conversion).
-class StartedRuntime : public ::testing::Test {
+class StartedRuntime : public EmulatedServer {
 protected:
     void SetUp() override {
-        const std::string data = dir_ / "notesdata";
-        const std::string command = std::string(NOTESEMU_BIN) + " init '" + data + "' >/dev/null";
-        ASSERT_EQ(0, system(command.c_str()));
-        std::string ini = "=" + data + "/notes.ini";
-        std::vector<char *> argv = {const_cast<char *>(data.c_str()), ini.data()};
-        ASSERT_EQ(NOERROR, NotesInitExtended(2, argv.data()));
-        started_ = true;
+        EmulatedServer::SetUp();
+        ASSERT_NO_FATAL_FAILURE(StartServer());
         char *text = const_cast<char *>("11/15/2013 13:00");
         ASSERT_EQ(NOERROR, ConvertTextToTIMEDATE(&intl_format, &tfmt, &text, 16, &when_));
         char buffer[80] = {0};
         WORD length = 0;
         ASSERT_EQ(NOERROR, ConvertTIMEDATEToText(nullptr, nullptr, &when_, buffer, 79, &length));
         whenText_.assign(buffer, length);
-    }
-    void TearDown() override {
-        if (started_) NotesTerm();
     }
 
     NOTE_RECOVERY_INFO note(DWORD id, DWORD handle, const char *user) {
@@ -62,8 +55,6 @@ protected:
         return info;
     }
 
-    ScratchDir dir_;
-    bool started_ = false;
     TIMEDATE when_;
     std::string whenText_;
 };

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "faultshim.h"
-#include "temp_dir.h"
+#include "common/temp_dir.h"
 
 namespace {
 

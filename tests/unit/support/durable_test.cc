@@ -15,7 +15,7 @@
 #include <utility>
 
 #include "faultshim.h"
-#include "temp_dir.h"
+#include "common/temp_dir.h"
 
 namespace {
 
