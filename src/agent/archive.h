@@ -8,12 +8,10 @@
 
 #include "notesapi/notesapi.h"
 
+namespace nsfmend {
+
 // The local time stamp handed back to the caller and the format that made it.
 extern const char kTimeStampFormat[];
-
-// Fills timeStamp (20 bytes) with the local time in kTimeStampFormat and
-// timeFormat (18 bytes) with the format text. Either may be null.
-void getCurrentTime(char *timeStamp, char *timeFormat);
 
 // destDir + "S" + at least seven digits of logNumber + ".TXN" + suffix into
 // name (size bytes). False, with name emptied, when it would not fit.
@@ -24,6 +22,12 @@ bool formatArchivedName(char *name, size_t size, const char *destDir, DWORD logN
 // the data directory when the join stays within 1022 characters. False when
 // the setting is missing or empty.
 bool resolveLogDirectory(char *logDir, size_t size);
+
+}  // namespace nsfmend
+
+// Fills timeStamp (20 bytes) with the local time in kTimeStampFormat and
+// timeFormat (18 bytes) with the format text. Either may be null.
+void getCurrentTime(char *timeStamp, char *timeFormat);
 
 // spoolNsfArchiveLogs and DoArchiveLogs are declared in nsfmend/agent.h.
 

@@ -12,6 +12,9 @@
 #include "agent/include/nsfmend/agent.h"
 #include "common/emulated_server.h"
 
+using nsfmend::formatArchivedName;
+using nsfmend::resolveLogDirectory;
+
 namespace {
 
 std::string archivedName(const char *dir, DWORD number, const char *suffix) {

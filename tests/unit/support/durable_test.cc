@@ -17,6 +17,8 @@
 #include "faultshim.h"
 #include "common/temp_dir.h"
 
+using namespace nsfmend;  // the layer under test
+
 namespace {
 
 struct stat StatOf(const std::string &path) {
