@@ -1,7 +1,7 @@
 // spoolNsfArchiveLogs, DoArchiveLogs, getCurrentTime.
 #include "agent/archive.h"
 
-#include <inttypes.h>
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
@@ -13,6 +13,7 @@
 #include "agent/status_ops.h"
 #include "support/sysfile.h"
 #include "support/text.h"
+#include "translog/log_directory.h"
 
 const char nsfmend::kTimeStampFormat[] = "%Y-%m-%d-%H-%M-%S";
 
@@ -36,43 +37,6 @@ void getCurrentTime(char *timeStamp, char *timeFormat) {
 }
 
 namespace nsfmend {
-
-bool formatArchivedName(char *name, size_t size, const char *destDir, DWORD logNumber,
-                        const char *suffix) {
-    // Unsigned: a log number past 2^31 must not come out with a minus sign.
-    int length = snprintf(name, size, "%sS%07" PRIu32 ".TXN%s", destDir, logNumber, suffix);
-    if (length < 0 || static_cast<size_t>(length) >= size) {
-        if (size > 0) name[0] = '\0';
-        return false;
-    }
-    return true;
-}
-
-bool resolveLogDirectory(char *logDir, size_t size) {
-    char value[kPathSize];
-    memset(value, 0, sizeof value);
-    BOOL found = OSGetEnvironmentString("TRANSLOG_Path", value, kPathSize - 1);
-    value[kPathSize - 1] = '\0';
-    if (!found || value[0] == '\0') return false;
-    if (value[0] != DirSlash[0]) {
-        char dataDir[kPathSize];
-        memset(dataDir, 0, sizeof dataDir);
-        OSGetDataDirectory(dataDir);
-        dataDir[kPathSize - 1] = '\0';
-        // Too long a join is not made; the value then stays relative.
-        if (strlen(dataDir) + strlen(DirSlash) + strlen(value) <= kPathSize - 2) {
-            char joined[kPathSize];
-            memset(joined, 0, sizeof joined);
-            memcpy(joined, dataDir, strlen(dataDir) + 1);
-            concatPath(joined, value);
-            (void)snprintf(logDir, size, "%s", joined);
-            return true;
-        }
-    }
-    (void)snprintf(logDir, size, "%s", value);
-    return true;
-}
-
 namespace {
 
 // An empty destination has no folder to archive into, and no last
@@ -88,10 +52,9 @@ bool emptyDestination(const char *destDir, char *msg) {
 bool acceptableArguments(const char *suffix, const char *destDir, char *msg) {
     if (emptyDestination(destDir, msg)) return false;
     // The shortest name an extent can get.
-    char archivedName[kPathSize];
-    if (!formatArchivedName(archivedName, sizeof archivedName, destDir, 0, suffix)) {
-        formatMessage(msg, "Archived name too long (over 1023 characters): %sS0000000.TXN%s",
-                      destDir, suffix);
+    const std::string shortest = archivedName(destDir, 0, suffix);
+    if (shortest.size() >= kPathSize) {
+        describeNameTooLong(msg, shortest);
         return false;
     }
     return true;
@@ -99,19 +62,22 @@ bool acceptableArguments(const char *suffix, const char *destDir, char *msg) {
 
 // The half-filled capture from the server's log directory.
 bool captureLogDirectory(const char *destDir, const char *suffix, char *msg) {
-    char logDir[kPathSize];
-    memset(logDir, 0, sizeof logDir);
-    if (!resolveLogDirectory(logDir, sizeof logDir)) {
-        setMessage(msg, "Fail to get transaction log directory");
+    std::string logDir;
+    const int resolved = resolveLogDirectory(nullptr, &logDir);
+    if (resolved == ENOENT) {
+        setMessage(msg, kNoLogDirectoryText);
         return false;
     }
-    return captureHalfFilledLogs(logDir, destDir, suffix, msg) != 0;
+    if (resolved != 0) {
+        formatMessage(msg, "Log directory too long (over 1022 characters): %s", logDir.c_str());
+        return false;
+    }
+    return captureHalfFilledLogs(logDir.c_str(), destDir, suffix, msg) != 0;
 }
 
 // The archiving run; the caller holds the run lock.
 WORD archiveLogs(const char *suffix, const char *destDir, char *timeStamp, char *timeFormat,
                  char *msg) {
-    char archivedName[kPathSize] = {};
     WORD style = 0;
     if (!queryLogStyle(&style, msg)) return 1;
     // Circular and linear logs are reused by the server itself; only the
@@ -156,18 +122,18 @@ WORD archiveLogs(const char *suffix, const char *destDir, char *timeStamp, char 
             status = 1;
             break;
         }
-        if (!formatArchivedName(archivedName, sizeof archivedName, destDir, logNumber, suffix)) {
-            formatMessage(msg, "Archived name too long (over 1023 characters): %sS%07" PRIu32
-                          ".TXN%s", destDir, logNumber, suffix);
+        const std::string archived = archivedName(destDir, logNumber, suffix);
+        if (archived.size() >= kPathSize) {
+            describeNameTooLong(msg, archived);
             status = 1;
             break;
         }
         // Once told, the server may reuse the extent: the copy and its folder
         // entry are on disk before NSFDoneArchivingLog, and a copy an earlier
         // run already made counts as made.
-        result = archiveFile(extentPath, archivedName);
+        result = archiveFile(extentPath, archived.c_str());
         if (result != 0) {
-            describeCopyFailure(msg, extentPath, archivedName, result);
+            describeCopyFailure(msg, extentPath, archived.c_str(), result);
             status = 1;
             break;
         }

@@ -4,35 +4,16 @@
 #include "agent/half_filled.h"
 
 #include <errno.h>
-#include <fcntl.h>
-#include <stdio.h>
-#include <sys/stat.h>
 
 #include <string>
-#include <string_view>
+#include <vector>
 
 #include "agent/archived_copy.h"
 #include "agent/status_ops.h"
-#include "support/raii.h"
-#include "support/sysfile.h"
 #include "support/text.h"
+#include "translog/log_directory.h"
 
 namespace nsfmend {
-
-const char kLogControlFileName[] = "nlogctrl.lfh";
-
-namespace {
-
-// Only regular files (or links to one) are extents: a FIFO would block the
-// copy, a device never end, a folder holds no log. A name that cannot be
-// looked up is left to the copy, which reports why.
-bool isSpecialFile(int folderFd, const char *name) {
-    struct stat st;
-    if (folderFd < 0 || fstatat(folderFd, name, &st, 0) != 0) return false;
-    return !S_ISREG(st.st_mode);
-}
-
-}  // namespace
 
 int captureHalfFilledLogs(const char *logDir, const char *destDir, const char *suffix, char *msg) {
     if (logDir == nullptr || destDir == nullptr) {
@@ -41,25 +22,24 @@ int captureHalfFilledLogs(const char *logDir, const char *destDir, const char *s
     }
     if (suffix == nullptr) suffix = "";
 
-    ScandirList list;
-    const int count = scandir(logDir, list.out(), file_select, alphasort);
-    if (count < 0) {
-        get_sys_error_message(lastError(), msg);
+    std::vector<LogFile> files;
+    const int listed = listLogDirectory(logDir, &files);
+    if (listed != 0) {
+        get_sys_error_message(listed, msg);
         return 0;
     }
-    list.setCount(count);
-    UniqueFd folder(open(logDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     int copied = 0;
-    for (int i = 0; i < list.count(); ++i) {
-        const char *name = list[i]->d_name;
-        if (isSpecialFile(folder.get(), name)) continue;
+    for (const LogFile &file : files) {
+        // Only regular files (or links to one) are extents: a FIFO would
+        // block the copy, a device never end, a folder holds no log.
+        if (file.kind == LogFileKind::kNotRegular) continue;
         ++copied;
-        const std::string source = joinPath(logDir, name);
+        const std::string source = joinPath(logDir, file.name);
         if (source.size() >= kPathSize) {
             formatMessage(msg, "Source path too long (over 1023 characters): %s", source.c_str());
             return 0;
         }
-        const std::string archived = std::string(destDir) + name + suffix;
+        const std::string archived = capturedName(destDir, file.name.c_str(), suffix);
         if (archived.size() >= kPathSize) {
             describeNameTooLong(msg, archived);
             return 0;
@@ -81,12 +61,6 @@ int captureHalfFilledLogs(const char *logDir, const char *destDir, const char *s
 }
 
 }  // namespace nsfmend
-
-int file_select(const struct dirent *entry) {
-    std::string_view name(entry->d_name);
-    if (name == "." || name == ".." || name == nsfmend::kLogControlFileName) return 0;
-    return 1;
-}
 
 extern "C" int archiveHalfFilledLogs(const char *logDir, const char *destDir, const char *suffix,
                                      char *msg) {

@@ -3,12 +3,7 @@
 #ifndef NSFMEND_AGENT_HALF_FILLED_H
 #define NSFMEND_AGENT_HALF_FILLED_H
 
-#include <dirent.h>
-
 namespace nsfmend {
-
-// The log control file is the server's own state, never a log to restore.
-extern const char kLogControlFileName[];
 
 // The capture itself, for a caller that holds the run lock (the archiving
 // run); archiveHalfFilledLogs, declared in nsfmend/agent.h, takes the lock
@@ -16,8 +11,5 @@ extern const char kLogControlFileName[];
 int captureHalfFilledLogs(const char *logDir, const char *destDir, const char *suffix, char *msg);
 
 }  // namespace nsfmend
-
-// scandir filter: 0 for ".", ".." and the log control file, else 1.
-int file_select(const struct dirent *entry);
 
 #endif

@@ -13,13 +13,13 @@
 #include "support/sizes.h"
 #include "support/sysfile.h"
 #include "support/text.h"
+#include "translog/log_directory.h"
 
 namespace nsfmend {
 namespace {
 
 const char kKey[] = "TRANSLOG_RECREATE_LOGCTRL=";
 const char kSettingLine[] = "TRANSLOG_Recreate_Logctrl=1\n";
-const char kLogControlFile[] = "nlogctrl.lfh";
 
 // The key compared without regard to ASCII case, with nothing before it.
 bool setsKey(std::string_view line) {
@@ -98,17 +98,16 @@ int setRecreateLogControl(const char *iniPath) {
 }
 
 int removeLogControlFile(const char *dataDirectory) {
-    char logDir[kPathSize] = {};
-    if (!OSGetEnvironmentString("TRANSLOG_Path", logDir, kPathSize - 1) || logDir[0] == '\0') {
-        printf("Fail to get transaction log directory\n");
+    std::string logDir;
+    const int resolved = nsfmend::resolveLogDirectory(dataDirectory, &logDir);
+    if (resolved == ENOENT) {
+        printf("%s\n", nsfmend::kNoLogDirectoryText);
         return 0;
     }
-    // Joined in a string first: a path that does not fit the buffer is
-    // refused rather than cut to name another file.
-    const std::string path = nsfmend::joinPath(
-        nsfmend::joinPath(logDir[0] != DirSlash[0] ? dataDirectory : "", logDir),
-        nsfmend::kLogControlFile);
-    if (path.size() >= kPathSize) return deletionFailed(path, ENAMETOOLONG);
+    // A path that does not fit the buffer is refused rather than cut to
+    // name another file.
+    const std::string path = nsfmend::logControlFilePath(logDir);
+    if (resolved != 0 || path.size() >= kPathSize) return deletionFailed(path, ENAMETOOLONG);
     // The folders come as the file system names them; the deletion takes the
     // API's character set, or a non-ASCII folder would name a file that is
     // not there and the missing file would pass for deleted.

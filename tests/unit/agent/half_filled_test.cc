@@ -16,24 +16,6 @@
 
 namespace {
 
-struct dirent entryNamed(const char *name) {
-    struct dirent entry;
-    memset(&entry, 0, sizeof entry);
-    snprintf(entry.d_name, sizeof entry.d_name, "%s", name);
-    return entry;
-}
-
-TEST(FileSelect, LeavesOutOnlyDotEntriesAndTheLogControlFile) {
-    for (const char *name : {".", "..", "nlogctrl.lfh"}) {
-        struct dirent e = entryNamed(name);
-        EXPECT_EQ(0, file_select(&e)) << name;
-    }
-    for (const char *name : {"S0000001.TXN", "NLOGCTRL.LFH", "nlogctrl.lfh.old", ".x", "..."}) {
-        struct dirent e = entryNamed(name);
-        EXPECT_EQ(1, file_select(&e)) << name;
-    }
-}
-
 class Capture : public EmulatedServer {
 protected:
     void SetUp() override {

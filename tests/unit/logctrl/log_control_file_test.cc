@@ -86,4 +86,11 @@ TEST_F(LogControlFileTest, JoinedPathTooLongIsRefused) {
     EXPECT_EQ("Fail to delete log control file " + longData + "/logdir/nlogctrl.lfh, Reason=" +
                   strerror(ENAMETOOLONG) + "\n",
               out);
+    // A log folder too long in itself gets the same line, and is never taken
+    // relative to wherever the program runs.
+    std::string longerData = "/" + std::string(1020, 'd');
+    EXPECT_EQ(0, Remove(longerData, &out));
+    EXPECT_EQ("Fail to delete log control file " + longerData + "/logdir/nlogctrl.lfh, Reason=" +
+                  strerror(ENAMETOOLONG) + "\n",
+              out);
 }
