@@ -1,18 +1,24 @@
 // spoolNsfArchiveLogs, DoArchiveLogs, getCurrentTime.
 #include "agent/archive.h"
 
-#include <inttypes.h>
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
+
+#include <string>
 
 #include "agent/archived_copy.h"
 #include "agent/half_filled.h"
 #include "agent/status_ops.h"
 #include "support/sysfile.h"
 #include "support/text.h"
+#include "translog/log_directory.h"
 
-const char kTimeStampFormat[] = "%Y-%m-%d-%H-%M-%S";
+const char nsfmend::kTimeStampFormat[] = "%Y-%m-%d-%H-%M-%S";
+
+using nsfmend::kMessageSize;
+using nsfmend::kTimeStampFormat;
 
 void getCurrentTime(char *timeStamp, char *timeFormat) {
     char scratch[kMessageSize];
@@ -30,80 +36,50 @@ void getCurrentTime(char *timeStamp, char *timeFormat) {
         (void)snprintf(timeFormat, NSFMEND_TIMEFORMAT_SIZE, "%s", kTimeStampFormat);
 }
 
-bool formatArchivedName(char *name, size_t size, const char *destDir, DWORD logNumber,
-                        const char *suffix) {
-    // Unsigned: a log number past 2^31 must not come out with a minus sign.
-    int length = snprintf(name, size, "%sS%07" PRIu32 ".TXN%s", destDir, logNumber, suffix);
-    if (length < 0 || static_cast<size_t>(length) >= size) {
-        if (size > 0) name[0] = '\0';
-        return false;
-    }
-    return true;
-}
+namespace nsfmend {
+namespace {
 
-bool resolveLogDirectory(char *logDir, size_t size) {
-    char value[kPathSize];
-    memset(value, 0, sizeof value);
-    BOOL found = OSGetEnvironmentString("TRANSLOG_Path", value, kPathSize - 1);
-    value[kPathSize - 1] = '\0';
-    if (!found || value[0] == '\0') return false;
-    if (value[0] != DirSlash[0]) {
-        char dataDir[kPathSize];
-        memset(dataDir, 0, sizeof dataDir);
-        OSGetDataDirectory(dataDir);
-        dataDir[kPathSize - 1] = '\0';
-        // Too long a join is not made; the value then stays relative.
-        if (strlen(dataDir) + strlen(DirSlash) + strlen(value) <= kPathSize - 2) {
-            char joined[kPathSize];
-            memset(joined, 0, sizeof joined);
-            memcpy(joined, dataDir, strlen(dataDir) + 1);
-            concatPath(joined, value);
-            (void)snprintf(logDir, size, "%s", joined);
-            return true;
-        }
-    }
-    (void)snprintf(logDir, size, "%s", value);
+// An empty destination has no folder to archive into, and no last
+// character to test for the separator.
+bool emptyDestination(const char *destDir, char *msg) {
+    if (destDir != nullptr && destDir[0] != '\0') return false;
+    setMessage(msg, "Invalid destination directory: empty");
     return true;
-}
-
-static void systemFailure(char *msg, const char *format, const char *path, int error) {
-    char reason[kMessageSize];
-    memset(reason, 0, sizeof reason);
-    get_sys_error_message(error, reason);
-    formatMessage(msg, format, path, reason);
 }
 
 // Arguments the run can never work with, refused before the run lock is
 // taken or the server asked, so nothing is copied or reported archived.
-static bool acceptableArguments(const char *suffix, const char *destDir, char *msg) {
-    if (destDir == nullptr || destDir[0] == '\0') {
-        setMessage(msg, "Invalid destination directory: empty");
-        return false;
-    }
+bool acceptableArguments(const char *suffix, const char *destDir, char *msg) {
+    if (emptyDestination(destDir, msg)) return false;
     // The shortest name an extent can get.
-    char archivedName[kPathSize];
-    if (!formatArchivedName(archivedName, sizeof archivedName, destDir, 0, suffix)) {
-        formatMessage(msg, "Archived name too long (over 1023 characters): %sS0000000.TXN%s",
-                      destDir, suffix);
+    const std::string shortest = archivedName(destDir, 0, suffix);
+    if (shortest.size() >= kPathSize) {
+        describeNameTooLong(msg, shortest);
         return false;
     }
     return true;
 }
 
+// The half-filled capture from the server's log directory.
+bool captureLogDirectory(const char *destDir, const char *suffix, char *msg) {
+    std::string logDir;
+    const int resolved = resolveLogDirectory(nullptr, &logDir);
+    if (resolved == ENOENT) {
+        setMessage(msg, kNoLogDirectoryText);
+        return false;
+    }
+    if (resolved != 0) {
+        formatMessage(msg, "Log directory too long (over 1022 characters): %s", logDir.c_str());
+        return false;
+    }
+    return captureHalfFilledLogs(logDir.c_str(), destDir, suffix, msg) != 0;
+}
+
 // The archiving run; the caller holds the run lock.
-static WORD archiveLogs(const char *suffix, const char *destDir, char *timeStamp,
-                        char *timeFormat, char *msg) {
-    char archivedName[kPathSize] = {};
+WORD archiveLogs(const char *suffix, const char *destDir, char *timeStamp, char *timeFormat,
+                 char *msg) {
     WORD style = 0;
-    STATUS apiStatus = NSFGetTransLogStyle(&style);
-    if (apiStatus == STATUS_LOGGING_OFF) {
-        setMessage(msg, NSFMEND_QMR_STYLE_NOT_LOGGED);
-        return 1;
-    }
-    if (apiStatus != NOERROR) {
-        get_api_error_message(apiStatus, msg);
-        return 1;
-    }
+    if (!queryLogStyle(&style, msg)) return 1;
     // Circular and linear logs are reused by the server itself; only the
     // archive style (and styles this library does not know) hand out extents.
     if (style == 0 || style == 2) {
@@ -111,7 +87,7 @@ static WORD archiveLogs(const char *suffix, const char *destDir, char *timeStamp
         return 1;
     }
 
-    apiStatus = NSFBeginArchivingLogs();
+    STATUS apiStatus = NSFBeginArchivingLogs();
     if (apiStatus != NOERROR) {
         get_api_error_message(apiStatus, msg);
         return 1;
@@ -141,25 +117,23 @@ static WORD archiveLogs(const char *suffix, const char *destDir, char *timeStamp
         }
         int result = SysFileCreateDirectory(destDir);
         if (result != 0) {
-            systemFailure(msg, "Error creating directory %s. %s", destDir, result);
+            formatMessage(msg, "Error creating directory %s. %s", destDir,
+                          systemText(result).c_str());
             status = 1;
             break;
         }
-        if (!formatArchivedName(archivedName, sizeof archivedName, destDir, logNumber, suffix)) {
-            formatMessage(msg, "Archived name too long (over 1023 characters): %sS%07" PRIu32
-                          ".TXN%s", destDir, logNumber, suffix);
+        const std::string archived = archivedName(destDir, logNumber, suffix);
+        if (archived.size() >= kPathSize) {
+            describeNameTooLong(msg, archived);
             status = 1;
             break;
         }
         // Once told, the server may reuse the extent: the copy and its folder
         // entry are on disk before NSFDoneArchivingLog, and a copy an earlier
         // run already made counts as made.
-        result = archiveFile(extentPath, archivedName);
+        result = archiveFile(extentPath, archived.c_str());
         if (result != 0) {
-            char reason[kMessageSize];
-            memset(reason, 0, sizeof reason);
-            get_sys_error_message(result, reason);
-            formatMessage(msg, "Error copying file %s to %s. %s", extentPath, archivedName, reason);
+            describeCopyFailure(msg, extentPath, archived.c_str(), result);
             status = 1;
             break;
         }
@@ -177,15 +151,7 @@ static WORD archiveLogs(const char *suffix, const char *destDir, char *timeStamp
     // destination makes the capture fail too, with a text that misleads).
     char laterFailure[kMessageSize];
     memset(laterFailure, 0, sizeof laterFailure);
-    char *captureMsg = status == 0 ? msg : laterFailure;
-    char logDir[kPathSize];
-    memset(logDir, 0, sizeof logDir);
-    if (!resolveLogDirectory(logDir, sizeof logDir)) {
-        setMessage(captureMsg, "Fail to get transaction log directory");
-        status = 1;
-    } else if (captureHalfFilledLogs(logDir, destDir, suffix, captureMsg) == 0) {
-        status = 1;
-    }
+    if (!captureLogDirectory(destDir, suffix, status == 0 ? msg : laterFailure)) status = 1;
 
     apiStatus = NSFEndArchivingLogs();
     if (apiStatus != NOERROR && status == 0) {
@@ -196,26 +162,28 @@ static WORD archiveLogs(const char *suffix, const char *destDir, char *timeStamp
     return status;
 }
 
+}  // namespace
+}  // namespace nsfmend
+
 extern "C" WORD DoArchiveLogs(const char *suffix, const char *destDir, char *timeStamp,
                               char *timeFormat, char *msg) {
     if (msg == nullptr) return 1;
     if (suffix == nullptr) suffix = "";
-    if (!acceptableArguments(suffix, destDir, msg)) return 1;
-    RunLock lock;
-    if (!lockRun(&lock, msg)) return 1;
-    return archiveLogs(suffix, destDir, timeStamp, timeFormat, msg);
+    if (!nsfmend::acceptableArguments(suffix, destDir, msg)) return 1;
+    nsfmend::RunLock lock;
+    if (!nsfmend::lockRun(&lock, msg)) return 1;
+    return nsfmend::archiveLogs(suffix, destDir, timeStamp, timeFormat, msg);
 }
 
 extern "C" void spoolNsfArchiveLogs(const char *destDir, const char *suffix, char *timeStamp,
                                       char *timeFormat, char *msg) {
+    using nsfmend::kPathSize;
     if (msg == nullptr) return;
-    if (destDir == nullptr || destDir[0] == '\0') {
-        setMessage(msg, "Invalid destination directory: empty");
-        return;
-    }
-    size_t length = strnlen(destDir, kPathSize);
+    if (nsfmend::emptyDestination(destDir, msg)) return;
+    const size_t length = strnlen(destDir, kPathSize);
     if (length > kPathSize - 2) {
-        formatMessage(msg, "Destination directory too long (over 1022 characters): %s", destDir);
+        nsfmend::formatMessage(msg, "Destination directory too long (over 1022 characters): %s",
+                               destDir);
         return;
     }
     char folder[kPathSize];
@@ -224,13 +192,13 @@ extern "C" void spoolNsfArchiveLogs(const char *destDir, const char *suffix, cha
     if (folder[length - 1] != DirSlash[0]) folder[length] = DirSlash[0];
 
     if (suffix == nullptr) suffix = "";
-    if (!acceptableArguments(suffix, folder, msg)) return;
+    if (!nsfmend::acceptableArguments(suffix, folder, msg)) return;
     // Held from before the folder is made to after the bracket is closed.
-    RunLock lock;
-    if (!lockRun(&lock, msg)) return;
+    nsfmend::RunLock lock;
+    if (!nsfmend::lockRun(&lock, msg)) return;
     // A failure here is reported by the loop, which creates it again before
     // each extent; the message buffer is always written by the run.
     SysFileCreateDirectory(folder);
-    if (archiveLogs(suffix, folder, timeStamp, timeFormat, msg) == 0)
-        setMessage(msg, NSFMEND_QMR_SUCCESS);
+    if (nsfmend::archiveLogs(suffix, folder, timeStamp, timeFormat, msg) == 0)
+        nsfmend::setMessage(msg, NSFMEND_QMR_SUCCESS);
 }

@@ -13,37 +13,23 @@
 #include "support/copy.h"
 #include "support/durable.h"
 #include "support/raii.h"
+#include "support/sysfile.h"
+#include "support/text.h"
 
+namespace nsfmend {
 namespace {
 
-int LastError() { return errno > 0 ? errno : -1; }
-
 enum class Relation { kIdentical, kPrefix, kDifferent };
-
-// Reads up to size bytes; fewer only at the end of the file.
-int readFully(int fd, char *buffer, size_t size, size_t *got) {
-    *got = 0;
-    while (*got < size) {
-        ssize_t n = read(fd, buffer + *got, size - *got);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return LastError();
-        }
-        if (n == 0) break;
-        *got += (size_t)n;
-    }
-    return 0;
-}
 
 // How the existing archived file's bytes stand to the source's.
 int compareWithSource(const char *archived, const char *source, Relation *relation) {
     *relation = Relation::kDifferent;
     UniqueFd old(open(archived, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!old.valid()) return LastError();
+    if (!old.valid()) return lastError();
     UniqueFd src(open(source, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (!src.valid()) return LastError();
+    if (!src.valid()) return lastError();
     struct stat oldSt, srcSt;
-    if (fstat(old.get(), &oldSt) != 0 || fstat(src.get(), &srcSt) != 0) return LastError();
+    if (fstat(old.get(), &oldSt) != 0 || fstat(src.get(), &srcSt) != 0) return lastError();
     if (!S_ISREG(oldSt.st_mode) || !S_ISREG(srcSt.st_mode) || oldSt.st_size > srcSt.st_size)
         return 0;
 
@@ -53,8 +39,8 @@ int compareWithSource(const char *archived, const char *source, Relation *relati
     if (!a || !b) return ENOMEM;
     for (;;) {
         size_t gotOld = 0, gotSrc = 0;
-        int rc = readFully(old.get(), a.get(), kPiece, &gotOld);
-        if (rc == 0 && gotOld > 0) rc = readFully(src.get(), b.get(), gotOld, &gotSrc);
+        int rc = readAll(old.get(), a.get(), kPiece, &gotOld);
+        if (rc == 0 && gotOld > 0) rc = readAll(src.get(), b.get(), gotOld, &gotSrc);
         if (rc != 0) return rc;
         if (gotOld == 0) break;
         if (gotSrc != gotOld || memcmp(a.get(), b.get(), gotOld) != 0) return 0;
@@ -62,7 +48,7 @@ int compareWithSource(const char *archived, const char *source, Relation *relati
     // Every byte of the archived file matched; is there more of the source?
     char extra;
     size_t more = 0;
-    int rc = readFully(src.get(), &extra, 1, &more);
+    int rc = readAll(src.get(), &extra, 1, &more);
     if (rc != 0) return rc;
     *relation = more == 0 ? Relation::kIdentical : Relation::kPrefix;
     return 0;
@@ -73,7 +59,7 @@ int compareWithSource(const char *archived, const char *source, Relation *relati
 int archiveFile(const char *source, const char *archivedName) {
     struct stat st;
     if (lstat(archivedName, &st) != 0) {
-        if (errno != ENOENT) return LastError();
+        if (errno != ENOENT) return lastError();
         return LogFileCopy(source, archivedName, 1);
     }
     if (!S_ISREG(st.st_mode)) return EEXIST;
@@ -94,6 +80,15 @@ int archiveFile(const char *source, const char *archivedName) {
     return EEXIST;
 }
 
+void describeCopyFailure(char *msg, const char *source, const char *archivedName, int error) {
+    formatMessage(msg, "Error copying file %s to %s. %s", source, archivedName,
+                  systemText(error).c_str());
+}
+
+void describeNameTooLong(char *msg, const std::string &archivedName) {
+    formatMessage(msg, "Archived name too long (over 1023 characters): %s", archivedName.c_str());
+}
+
 void removeArchiveLeftovers(const char *destDir) {
     // The archived names are destDir + name, so their folder is the one that
     // holds destDir + "x": destDir itself when it ends with "/".
@@ -105,3 +100,5 @@ void removeArchiveLeftovers(const char *destDir) {
     UniqueFd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.valid()) (void)removeLeftovers(fd.get(), "");
 }
+
+}  // namespace nsfmend

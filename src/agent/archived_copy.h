@@ -4,6 +4,10 @@
 #ifndef NSFMEND_AGENT_ARCHIVED_COPY_H
 #define NSFMEND_AGENT_ARCHIVED_COPY_H
 
+#include <string>
+
+namespace nsfmend {
+
 // Copies source to archivedName, which must not be replaced by anything
 // else: a missing name gets a new copy; a byte-identical file is already the
 // archived copy (it is synced, nothing is copied); a file whose bytes are
@@ -13,10 +17,18 @@
 // otherwise the errno of the failing step, or -1.
 int archiveFile(const char *source, const char *archivedName);
 
+// The failure texts of the archive loop and the capture, in the message
+// buffer: "Error copying file <source> to <archivedName>. <system text>",
+// and "Archived name too long (over 1023 characters): <name>".
+void describeCopyFailure(char *msg, const char *source, const char *archivedName, int error);
+void describeNameTooLong(char *msg, const std::string &archivedName);
+
 // Removes the temporary files that interrupted runs left in the folder the
 // archived names are made in (destDir is their common start). Leftovers are
 // hidden and never taken for an extent, so a folder that cannot be cleaned
 // does not stop the archiving.
 void removeArchiveLeftovers(const char *destDir);
+
+}  // namespace nsfmend
 
 #endif

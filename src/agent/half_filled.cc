@@ -4,39 +4,16 @@
 #include "agent/half_filled.h"
 
 #include <errno.h>
-#include <fcntl.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-#include <sys/stat.h>
 
-#include <string_view>
+#include <string>
+#include <vector>
 
 #include "agent/archived_copy.h"
 #include "agent/status_ops.h"
-#include "support/raii.h"
 #include "support/text.h"
+#include "translog/log_directory.h"
 
-const char kLogControlFileName[] = "nlogctrl.lfh";
-
-namespace {
-
-// Only regular files (or links to one) are extents: a FIFO would block the
-// copy, a device never end, a folder holds no log. A name that cannot be
-// looked up is left to the copy, which reports why.
-bool isSpecialFile(int folderFd, const char *name) {
-    struct stat st;
-    if (folderFd < 0 || fstatat(folderFd, name, &st, 0) != 0) return false;
-    return !S_ISREG(st.st_mode);
-}
-
-}  // namespace
-
-int file_select(const struct dirent *entry) {
-    std::string_view name(entry->d_name);
-    if (name == "." || name == ".." || name == kLogControlFileName) return 0;
-    return 1;
-}
+namespace nsfmend {
 
 int captureHalfFilledLogs(const char *logDir, const char *destDir, const char *suffix, char *msg) {
     if (logDir == nullptr || destDir == nullptr) {
@@ -45,59 +22,50 @@ int captureHalfFilledLogs(const char *logDir, const char *destDir, const char *s
     }
     if (suffix == nullptr) suffix = "";
 
-    ScandirList list;
-    int count = scandir(logDir, list.out(), file_select, alphasort);
-    if (count < 0) {
-        get_sys_error_message(errno, msg);
+    std::vector<LogFile> files;
+    const int listed = listLogDirectory(logDir, &files);
+    if (listed != 0) {
+        get_sys_error_message(listed, msg);
         return 0;
     }
-    list.setCount(count);
-    UniqueFd folder(open(logDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-
-    size_t dirLength = strlen(logDir);
-    const char *separator = (dirLength > 0 && logDir[dirLength - 1] == DirSlash[0]) ? "" : DirSlash;
-    int files = 0;
-    for (int i = 0; i < list.count(); ++i) {
-        const char *name = list[i]->d_name;
-        if (isSpecialFile(folder.get(), name)) continue;
-        ++files;
-        char sourcePath[kPathSize];
-        char archivedName[kPathSize];
-        memset(archivedName, 0, sizeof archivedName);
-        int length = snprintf(sourcePath, sizeof sourcePath, "%s%s%s", logDir, separator, name);
-        if (length < 0 || static_cast<size_t>(length) >= sizeof sourcePath) {
-            formatMessage(msg, "Source path too long (over 1023 characters): %s%s%s", logDir,
-                          separator, name);
+    int copied = 0;
+    for (const LogFile &file : files) {
+        // Only regular files (or links to one) are extents: a FIFO would
+        // block the copy, a device never end, a folder holds no log.
+        if (file.kind == LogFileKind::kNotRegular) continue;
+        ++copied;
+        const std::string source = joinPath(logDir, file.name);
+        if (source.size() >= kPathSize) {
+            formatMessage(msg, "Source path too long (over 1023 characters): %s", source.c_str());
             return 0;
         }
-        length = snprintf(archivedName, sizeof archivedName, "%s%s%s", destDir, name, suffix);
-        if (length < 0 || static_cast<size_t>(length) >= sizeof archivedName) {
-            formatMessage(msg, "Archived name too long (over 1023 characters): %s%s%s", destDir,
-                          name, suffix);
+        const std::string archived = capturedName(destDir, file.name.c_str(), suffix);
+        if (archived.size() >= kPathSize) {
+            describeNameTooLong(msg, archived);
             return 0;
         }
         // The same rules as the archive loop: an identical copy is kept, an
         // earlier capture of the same extent is completed, anything else of
         // that name is a failure rather than a silent skip.
-        int result = archiveFile(sourcePath, archivedName);
+        const int result = archiveFile(source.c_str(), archived.c_str());
         if (result != 0) {
-            char reason[kMessageSize];
-            get_sys_error_message(result, reason);
-            formatMessage(msg, "Error copying file %s to %s. %s", sourcePath, archivedName, reason);
+            describeCopyFailure(msg, source.c_str(), archived.c_str(), result);
             return 0;
         }
     }
-    if (files == 0) {
+    if (copied == 0) {
         formatMessage(msg, "No files under transaction log dir: %s\n", logDir);
         return 0;
     }
     return 1;
 }
 
+}  // namespace nsfmend
+
 extern "C" int archiveHalfFilledLogs(const char *logDir, const char *destDir, const char *suffix,
                                      char *msg) {
     if (msg == nullptr) return 0;
-    RunLock lock;
-    if (!lockRun(&lock, msg)) return 0;
-    return captureHalfFilledLogs(logDir, destDir, suffix, msg);
+    nsfmend::RunLock lock;
+    if (!nsfmend::lockRun(&lock, msg)) return 0;
+    return nsfmend::captureHalfFilledLogs(logDir, destDir, suffix, msg);
 }

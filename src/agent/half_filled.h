@@ -3,17 +3,13 @@
 #ifndef NSFMEND_AGENT_HALF_FILLED_H
 #define NSFMEND_AGENT_HALF_FILLED_H
 
-#include <dirent.h>
-
-// The log control file is the server's own state, never a log to restore.
-extern const char kLogControlFileName[];
-
-// scandir filter: 0 for ".", ".." and the log control file, else 1.
-int file_select(const struct dirent *entry);
+namespace nsfmend {
 
 // The capture itself, for a caller that holds the run lock (the archiving
 // run); archiveHalfFilledLogs, declared in nsfmend/agent.h, takes the lock
 // and calls it.
 int captureHalfFilledLogs(const char *logDir, const char *destDir, const char *suffix, char *msg);
+
+}  // namespace nsfmend
 
 #endif

@@ -3,48 +3,68 @@
 #include "agent/status_ops.h"
 
 #include <errno.h>
-#include <stdarg.h>
-#include <stdio.h>
 #include <string.h>
 
 #include "recovery/recover_db.h"
 #include "recovery/restore_single.h"
-#include "support/run_lock.h"
 #include "support/sysfile.h"
 #include "support/text.h"
 
-void setMessage(char *msg, const char *text) {
-    (void)snprintf(msg, kMessageSize, "%s", text);
-}
+namespace nsfmend {
 
-void formatMessage(char *msg, const char *format, ...) {
-    va_list args;
-    va_start(args, format);
-    (void)vsnprintf(msg, kMessageSize, format, args);
-    va_end(args);
-}
-
-bool fitsPathBuffer(const char *path) {
-    return strnlen(path, kPathSize) < kPathSize;
-}
+bool fitsPathBuffer(const char *path) { return strnlen(path, kPathSize) < kPathSize; }
 
 bool lockRun(RunLock *lock, char *msg) {
     char dataDir[kPathSize];
     memset(dataDir, 0, sizeof dataDir);
     OSGetDataDirectory(dataDir);
     dataDir[kPathSize - 1] = '\0';
-    int error = lock->acquire(dataDir);
-    if (error == 0) return true;
-    describeRunLockFailure(error, dataDir, msg, kMessageSize);
-    return false;
+    return lock->acquireOrExplain(dataDir, msg);
 }
 
-// A path cut short by a buffer would name another file: refuse it whole.
-static bool refuseLongPath(const char *path, char *msg) {
-    if (fitsPathBuffer(path)) return false;
-    formatMessage(msg, "Path too long (over 1023 characters): %s", path);
+bool queryLogStyle(WORD *style, char *msg) {
+    *style = 0;
+    const STATUS status = NSFGetTransLogStyle(style);
+    if (status == STATUS_LOGGING_OFF) {
+        setMessage(msg, NSFMEND_QMR_STYLE_NOT_LOGGED);
+        return false;
+    }
+    if (status != NOERROR) {
+        get_api_error_message(status, msg);
+        return false;
+    }
     return true;
 }
+
+namespace {
+
+// A path cut short by a buffer would name another file: refuse it whole.
+void pathTooLong(const char *path, char *msg) {
+    formatMessage(msg, "Path too long (over 1023 characters): %s", path);
+}
+
+bool refuseLongPath(const char *path, char *msg) {
+    if (fitsPathBuffer(path)) return false;
+    pathTooLong(path, msg);
+    return true;
+}
+
+}  // namespace
+}  // namespace nsfmend
+
+using nsfmend::fitsPathBuffer;
+using nsfmend::formatMessage;
+using nsfmend::isReplaceableDatabase;
+using nsfmend::kNotRegularDatabase;
+using nsfmend::kPathSize;
+using nsfmend::lockRun;
+using nsfmend::OfflineMark;
+using nsfmend::pathTooLong;
+using nsfmend::queryLogStyle;
+using nsfmend::refuseLongPath;
+using nsfmend::RunLock;
+using nsfmend::setMessage;
+using nsfmend::takeOfflineForRestore;
 
 extern "C" void restoreNsfDB(const char *backupFile, const char *dbPath, void * /*unused*/,
                                char *msg) {
@@ -63,7 +83,7 @@ extern "C" void restoreNsfDB(const char *backupFile, const char *dbPath, void * 
     OSTranslateToLMBCS(dbPath, static_cast<WORD>(strlen(dbPath)), lmbcsWide,
                        static_cast<WORD>(sizeof lmbcsWide));
     if (!fitsPathBuffer(lmbcsWide)) {
-        formatMessage(msg, "Path too long (over 1023 characters): %s", dbPath);
+        pathTooLong(dbPath, msg);
         return;
     }
     char lmbcsDb[kPathSize];
@@ -120,16 +140,11 @@ extern "C" void recoverNsfDB(const char *backupFile, const char *dateTime, int n
 extern "C" void getTransLogStyle(char *msg) {
     if (msg == nullptr) return;
     WORD style = 0;
-    STATUS status = NSFGetTransLogStyle(&style);
-    if (status == STATUS_LOGGING_OFF) {
-        setMessage(msg, NSFMEND_QMR_STYLE_NOT_LOGGED);
-    } else if (status != NOERROR) {
-        get_api_error_message(status, msg);
-    } else if (style == 0) {
+    if (!queryLogStyle(&style, msg)) return;
+    if (style == 0)
         setMessage(msg, NSFMEND_QMR_STYLE_CIRCULAR);
-    } else if (style == 1) {
+    else if (style == 1)
         setMessage(msg, NSFMEND_QMR_STYLE_ARCHIVE);
-    } else {
+    else
         setMessage(msg, NSFMEND_QMR_STYLE_UNKNOWN);
-    }
 }

@@ -1,27 +1,30 @@
 // The status-string operations of the backup agent (restore, recover, log
-// style) and the message-buffer helpers the archiving shares with them.
+// style) and the steps the archiving shares with them: the run lock, the
+// path check and the style query, each leaving its failure in the message
+// buffer.
 #ifndef NSFMEND_AGENT_STATUS_OPS_H
 #define NSFMEND_AGENT_STATUS_OPS_H
-
-#include <stddef.h>
 
 #include "agent/include/nsfmend/agent.h"
 #include "notesapi/notesapi.h"
 #include "support/run_lock.h"
+#include "support/sizes.h"
 
-// The caller's message buffer holds at least this much.
-constexpr size_t kMessageSize = NSFMEND_MSG_SIZE;
-// Every path and archived name lives in a buffer of this size.
-constexpr size_t kPathSize = NSFMEND_PATH_SIZE;
+namespace nsfmend {
 
-// Puts text at the start of the message buffer, NUL included.
-void setMessage(char *msg, const char *text);
-// printf into the message buffer, bounded by its contract size.
-void formatMessage(char *msg, const char *format, ...) __attribute__((format(printf, 2, 3)));
+// The buffer sizes the header promises are the ones the code uses.
+static_assert(kMessageSize == NSFMEND_MSG_SIZE, "message buffer size");
+static_assert(kPathSize == NSFMEND_PATH_SIZE, "path buffer size");
+
 // True when path and its terminator fit a kPathSize buffer.
 bool fitsPathBuffer(const char *path);
 // Takes the run lock of the server's data directory; false, with the reason
 // in the message buffer, when another run holds it or it cannot be taken.
 bool lockRun(RunLock *lock, char *msg);
+// Asks the server's logging style; false, with the status string for logging
+// that is off or the API text in the message buffer, when it cannot say.
+bool queryLogStyle(WORD *style, char *msg);
+
+}  // namespace nsfmend
 
 #endif

@@ -5,9 +5,24 @@
 
 #include <stddef.h>
 
+#include "support/sizes.h"
+
+void printHelp();
+void printRestoreAllDatabasesGuideline();
+void getServerAppDir(char *buffer);
+void getServerDataDir(char *buffer);
+int initNotes(const char *iniPath);
+void termNotes();
+int testDbOpen(const char *testText);
+void prependSysPath(const char *programDir, const char *savedPath);
+void resetSysPath(const char *savedPath);
+
+namespace nsfmend {
+
 // Paths and option values hold at most 1023 characters.
-const size_t kFieldSize = 1024;
-const size_t kSearchPathSize = 4096;
+constexpr size_t kFieldSize = kPathSize;
+// PATH as it was at the start.
+constexpr size_t kSearchPathSize = 4096;
 
 // Everything one run is told on its command line and finds in its environment.
 struct RunSettings {
@@ -25,18 +40,10 @@ struct RunSettings {
     char savedPath[kSearchPathSize];  // PATH at start
 };
 
-void printHelp();
-void printRestoreAllDatabasesGuideline();
-void getServerAppDir(char *buffer);
-void getServerDataDir(char *buffer);
-int initNotes(const char *iniPath);
-void termNotes();
-int testDbOpen(const char *testText);
-void prependSysPath(const char *programDir, const char *savedPath);
-void resetSysPath(const char *savedPath);
-
 // The mode steps; each returns the exit status (0 or 1).
 int runSingleDatabaseMode(const RunSettings &settings);
 int runMediaRecoveryMode(const RunSettings &settings);
+
+}  // namespace nsfmend
 
 #endif

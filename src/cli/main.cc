@@ -12,11 +12,13 @@
 
 #include "cli/driver.h"
 #include "notesapi/notesapi.h"
+#include "support/sizes.h"
 #include "support/text.h"
 
-namespace {
+using nsfmend::kFieldSize;
+using nsfmend::kMessageSize;
 
-const size_t kMessageSize = 4096;
+namespace {
 
 void line(const char *text) { printf("%s\n", text); }
 
@@ -113,6 +115,7 @@ int testDbOpen(const char *testText) {
 void prependSysPath(const char *, const char *) {}
 void resetSysPath(const char *) {}
 
+namespace nsfmend {
 namespace {
 
 struct Option {
@@ -242,6 +245,7 @@ int finishOutput(int result) {
 }
 
 }  // namespace
+}  // namespace nsfmend
 
 int main(int argc, char **argv) {
     // Each line goes out as it is written, so a log being followed or cut
@@ -250,5 +254,5 @@ int main(int argc, char **argv) {
     // A reader that goes away must not kill the run halfway through a
     // restore; the failed write is reported through the exit status instead.
     (void)signal(SIGPIPE, SIG_IGN);
-    return finishOutput(run(argc, argv));
+    return nsfmend::finishOutput(nsfmend::run(argc, argv));
 }

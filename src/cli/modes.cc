@@ -8,17 +8,17 @@
 #include "recovery/media_recovery.h"
 #include "recovery/restore_single.h"
 #include "support/run_lock.h"
+#include "support/sizes.h"
 
+namespace nsfmend {
 namespace {
 
 // A run that changes the server's files holds the data directory's run
 // lock; a second one stops here, before it has changed anything.
 bool lockRun(const RunSettings &s, RunLock *lock) {
-    int error = lock->acquire(s.dataDir);
-    if (error == 0) return true;
-    char text[4096];
-    describeRunLockFailure(error, s.dataDir, text, sizeof text);
-    printf("%s\n", text);
+    char why[kMessageSize];
+    if (lock->acquireOrExplain(s.dataDir, why)) return true;
+    printf("%s\n", why);
     return false;
 }
 
@@ -46,3 +46,5 @@ int runMediaRecoveryMode(const RunSettings &s) {
                                  s.newRepid);
     return ok == 1 ? 0 : 1;
 }
+
+}  // namespace nsfmend

@@ -10,16 +10,16 @@
 
 #include "notesapi/notesapi.h"
 #include "support/durable.h"
+#include "support/sizes.h"
 #include "support/sysfile.h"
 #include "support/text.h"
+#include "translog/log_directory.h"
 
+namespace nsfmend {
 namespace {
 
 const char kKey[] = "TRANSLOG_RECREATE_LOGCTRL=";
 const char kSettingLine[] = "TRANSLOG_Recreate_Logctrl=1\n";
-const char kLogControlFile[] = "nlogctrl.lfh";
-const size_t kPathSize = 1024;
-const size_t kMessageSize = 4096;
 
 // The key compared without regard to ASCII case, with nothing before it.
 bool setsKey(std::string_view line) {
@@ -28,6 +28,12 @@ bool setsKey(std::string_view line) {
     for (size_t i = 0; i < keyLen; i++)
         if (toupper((unsigned char)line[i]) != kKey[i]) return false;
     return true;
+}
+
+// The failure line of the deletion, with the system's text for error.
+int deletionFailed(const std::string &path, int error) {
+    printf("Fail to delete log control file %s, Reason=%s\n", path.c_str(), systemText(error).c_str());
+    return 0;
 }
 
 }  // namespace
@@ -64,7 +70,15 @@ std::string withRecreateLogControl(std::string_view content) {
     return out;
 }
 
+}  // namespace nsfmend
+
+using nsfmend::deletionFailed;
+using nsfmend::kPathSize;
+
 int setRecreateLogControl(const char *iniPath) {
+    using nsfmend::readWholeFile;
+    using nsfmend::replaceFileContent;
+    using nsfmend::withRecreateLogControl;
     // The whole file (NUL bytes included), or nothing: a file we could not
     // read completely is never rewritten.
     std::string content;
@@ -84,44 +98,25 @@ int setRecreateLogControl(const char *iniPath) {
 }
 
 int removeLogControlFile(const char *dataDirectory) {
-    char logDir[kPathSize] = {};
-    if (!OSGetEnvironmentString("TRANSLOG_Path", logDir, kPathSize - 1) || logDir[0] == '\0') {
-        printf("Fail to get transaction log directory\n");
+    std::string logDir;
+    const int resolved = nsfmend::resolveLogDirectory(dataDirectory, &logDir);
+    if (resolved == ENOENT) {
+        printf("%s\n", nsfmend::kNoLogDirectoryText);
         return 0;
     }
-    // Joined in a string first: a path that does not fit the buffer is
-    // refused with ENAMETOOLONG rather than cut to name another file.
-    std::string path;
-    if (logDir[0] != DirSlash[0]) path = dataDirectory;
-    for (const char *part : {(const char *)logDir, kLogControlFile}) {
-        if (!path.empty() && path.back() != DirSlash[0]) path += DirSlash;
-        path += part;
-    }
-    char message[kMessageSize] = {};
-    if (path.size() >= kPathSize) {
-        get_sys_error_message(ENAMETOOLONG, message);
-        printf("Fail to delete log control file %s, Reason=%s\n", path.c_str(), message);
-        return 0;
-    }
-    char filePath[kPathSize] = {};
-    memcpy(filePath, path.c_str(), path.size() + 1);
+    // A path that does not fit the buffer is refused rather than cut to
+    // name another file.
+    const std::string path = nsfmend::logControlFilePath(logDir);
+    if (resolved != 0 || path.size() >= kPathSize) return deletionFailed(path, ENAMETOOLONG);
     // The folders come as the file system names them; the deletion takes the
     // API's character set, or a non-ASCII folder would name a file that is
     // not there and the missing file would pass for deleted.
     char lmbcsPath[kPathSize] = {};
-    OSTranslateToLMBCS(filePath, (WORD)strlen(filePath), lmbcsPath, sizeof lmbcsPath);
-    if (strlen(lmbcsPath) >= kPathSize - 1) {
-        get_sys_error_message(ENAMETOOLONG, message);
-        printf("Fail to delete log control file %s, Reason=%s\n", filePath, message);
-        return 0;
-    }
+    OSTranslateToLMBCS(path.c_str(), (WORD)path.size(), lmbcsPath, sizeof lmbcsPath);
+    if (strlen(lmbcsPath) >= kPathSize - 1) return deletionFailed(path, ENAMETOOLONG);
 
-    int rc = SysFileDelete(lmbcsPath);
-    if (rc == 0 || rc == ENOENT) {
-        printf("Delete log control file %s\n", filePath);
-        return 1;
-    }
-    get_sys_error_message(rc, message);
-    printf("Fail to delete log control file %s, Reason=%s\n", filePath, message);
-    return 0;
+    const int rc = SysFileDelete(lmbcsPath);
+    if (rc != 0 && rc != ENOENT) return deletionFailed(path, rc);
+    printf("Delete log control file %s\n", path.c_str());
+    return 1;
 }

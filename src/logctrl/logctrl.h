@@ -7,12 +7,17 @@
 
 // Makes notes.ini hold TRANSLOG_Recreate_Logctrl=1; 1 on success, 0 after a message.
 int setRecreateLogControl(const char *iniPath);
-// Deletes nlogctrl.lfh from the TRANSLOG_Path directory; 1 when gone, else 0.
+// Deletes the log control file from the TRANSLOG_Path directory; 1 when
+// gone, else 0 after a message.
 int removeLogControlFile(const char *dataDirectory);
+
+namespace nsfmend {
 
 // The rewrite itself: every line that sets the key (any case, at the start of
 // the line) becomes the setting line; when none does, the setting line is
 // added on a line of its own. All other bytes come through unchanged.
 std::string withRecreateLogControl(std::string_view content);
+
+}  // namespace nsfmend
 
 #endif

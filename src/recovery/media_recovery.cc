@@ -4,7 +4,6 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -21,12 +20,11 @@
 #include "recovery/restore_single.h"
 #include "support/progress.h"
 #include "support/raii.h"
+#include "support/sizes.h"
 #include "support/text.h"
 
+namespace nsfmend {
 namespace {
-
-constexpr size_t kPathSize = 1024;
-constexpr size_t kMessageSize = 4096;
 
 // An open database handle that is closed on every early return; close()
 // is the checked close of the normal path.
@@ -68,19 +66,9 @@ struct DirId {
     ino_t inode;
 };
 
-// Writes a failure text into the caller's message buffer, cut to its size.
-__attribute__((format(printf, 2, 3))) void setMessage(char *message, const char *format, ...) {
-    va_list args;
-    va_start(args, format);
-    (void)vsnprintf(message, kMessageSize, format, args);
-    va_end(args);
-}
-
 int listingFailure(char *message, const char *directory, int errorNumber) {
-    char reason[kMessageSize];
-    memset(reason, 0, sizeof(reason));
-    get_sys_error_message(errorNumber, reason);
-    setMessage(message, "Fail to list directory %s, Reason=%s", directory, reason);
+    formatMessage(message, "Fail to list directory %s, Reason=%s", directory,
+                  systemText(errorNumber).c_str());
     return 0;
 }
 
@@ -132,10 +120,8 @@ int listDirectory(const char *directory, StringArray *list, const char *topDirec
             const int statResult = folder.valid() ? fstatat(folder.get(), name, &status, 0)
                                                   : stat(path, &status);
             if (statResult != 0) {
-                char reason[kMessageSize];
-                memset(reason, 0, sizeof(reason));
-                get_sys_error_message(errno, reason);
-                setMessage(message, "Fail to get stat from %s, Reason=%s\n", name, reason);
+                formatMessage(message, "Fail to get stat from %s, Reason=%s\n", name,
+                              systemText(errno).c_str());
                 return 0;
             }
             searchable = true;
@@ -163,6 +149,9 @@ int listDirectory(const char *directory, StringArray *list, const char *topDirec
 }
 
 }  // namespace
+}  // namespace nsfmend
+
+using nsfmend::kMessageSize;
 
 int file_select2(const struct dirent *entry) {
     const std::string_view name = entry->d_name;
@@ -171,17 +160,17 @@ int file_select2(const struct dirent *entry) {
 
 int listDatabases(const char *directory, StringArray *list, const char *topDirectory,
                   char *message) {
-    std::vector<DirId> descent;
+    std::vector<nsfmend::DirId> descent;
     struct stat status;
-    if (stat(directory, &status) == 0) descent.push_back(DirId{status.st_dev, status.st_ino});
-    return listDirectory(directory, list, topDirectory, message, &descent);
+    if (stat(directory, &status) == 0) descent.push_back(nsfmend::DirId{status.st_dev, status.st_ino});
+    return nsfmend::listDirectory(directory, list, topDirectory, message, &descent);
 }
 
 int isLoggedDatabase(const char *dbPath) {
     char reason[kMessageSize];
     memset(reason, 0, sizeof(reason));
 
-    OpenDatabase db;
+    nsfmend::OpenDatabase db;
     STATUS status = db.open(dbPath);
     if (status != NOERROR) {
         get_api_error_message(status, reason);
@@ -214,9 +203,9 @@ int restoreAllDatabases(const char *, const char *directory, const char *topDire
     char message[kMessageSize];
     memset(message, 0, sizeof(message));
 
-    std::unique_ptr<StringArray, ListDeleter> list(new (std::nothrow) StringArray());
+    std::unique_ptr<StringArray, nsfmend::ListDeleter> list(new (std::nothrow) StringArray());
     if (!list) {
-        listingFailure(message, directory, ENOMEM);
+        nsfmend::listingFailure(message, directory, ENOMEM);
         puts(message);
         return 0;
     }
@@ -234,7 +223,7 @@ int restoreAllDatabases(const char *, const char *directory, const char *topDire
     int recovered = 0;
     int skipped = 0;
     std::vector<const char *> failed;  // owned by the list, which outlives this
-    Progress progress;
+    nsfmend::Progress progress;
     for (int position = 1; position <= count; ++position) {
         const char *path = getArrayItem(list.get(), position);
         if (path == nullptr) continue;

@@ -5,7 +5,11 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "support/sizes.h"
 #include "support/sysfile.h"
+
+using nsfmend::kMessageSize;
+using nsfmend::kPathSize;
 
 // Four-digit years, month/day/year, 24-hour clock, leading zeros; no daylight
 // saving, so the parsed reading is not shifted by a summer-time rule.
@@ -47,7 +51,7 @@ const char *actionName(DWORD action) {
 int RecoverDbs(const char *backupPath, const char *cutOffTime, int newDbiid, int newRepid,
                int thirdOption, int noteMode) {
     if (backupPath == nullptr) backupPath = "";
-    char lmbcsPath[1024];
+    char lmbcsPath[kPathSize];
     memset(lmbcsPath, 0, sizeof(lmbcsPath));
     OSTranslateToLMBCS(backupPath, (WORD)strlen(backupPath), lmbcsPath, sizeof(lmbcsPath));
     // The translation must leave a terminated path even if it filled the buffer.
@@ -122,7 +126,7 @@ extern "C" STATUS NoteCallback(DWORD action, void *, NOTE_RECOVERY_INFO *info) {
     (void)snprintf(action_name, sizeof(action_name), "%s", actionName(action));
 
     // Names come from the log; snprintf cuts an over-long report to the buffer.
-    char report[4096];
+    char report[kMessageSize];
     (void)snprintf(report, sizeof(report),
                    "\n\tNote information for backup file %s\n\t\tStarted at: %s\n\t\tInfoSize: %d"
                    "\n\t\tNoteID: %lX\n\t\tNoteHandle: %d\n\t\tUser Name: %s\n\t\tAction: %s"

@@ -13,9 +13,14 @@
 #include "support/copy.h"
 #include "support/durable.h"
 #include "support/progress.h"
+#include "support/sizes.h"
 #include "support/text.h"
 
-const char kNotRegularDatabase[] =
+using nsfmend::kMessageSize;
+using nsfmend::OfflineMark;
+using nsfmend::Progress;
+
+const char nsfmend::kNotRegularDatabase[] =
     "Not a regular file (a symbolic link or special file is never replaced)";
 
 STATUS TakeDbsOffline(const char *dbPath) {
@@ -30,6 +35,8 @@ int RestoreDbs(const char *source, const char *destination, Progress *progress) 
 STATUS BringDbsOnline(const char *dbPath) {
     return NSFBringDatabaseOnline(const_cast<char *>(dbPath), 0);
 }
+
+namespace nsfmend {
 
 bool isReplaceableDatabase(const char *dbPath) {
     struct stat st;
@@ -75,10 +82,14 @@ int bringBackOnline(const char *dbPath, char *reason) {
 }
 
 }  // namespace
+}  // namespace nsfmend
 
 int restoreSingleDatabase(const char *operation, const char *backupPath, const char *dbPath,
                           const char *cutOffTime, int newDbiid, int newRepid) {
-    char reason[4096];
+    using nsfmend::bringBackOnline;
+    using nsfmend::isReplaceableDatabase;
+    using nsfmend::kNotRegularDatabase;
+    char reason[kMessageSize];
     memset(reason, 0, sizeof(reason));
     int bringOnline = 1;
 
@@ -113,7 +124,7 @@ int restoreSingleDatabase(const char *operation, const char *backupPath, const c
         return 0;
     }
     bool resumed = false;
-    status = takeOfflineForRestore(dbPath, mark, &resumed);
+    status = nsfmend::takeOfflineForRestore(dbPath, mark, &resumed);
     if (resumed)
         printf(" Database %s was left offline by an interrupted restore: brought online and "
                "taken offline again\n", dbPath);

@@ -7,16 +7,22 @@
 
 #include "notesapi/notesapi.h"
 
+namespace nsfmend {
+class Progress;
+}
+
 // 1 on success or when there was nothing to do, 0 after printing a failure.
 int restoreSingleDatabase(const char *operation, const char *backupPath, const char *dbPath,
                           const char *cutOffTime, int newDbiid, int newRepid);
 STATUS TakeDbsOffline(const char *dbPath);
 // Puts the copy in place whole (temporary file, sync, rename): on failure
-// the database file is as it was.
-class Progress;
-// progress, when given, shows the copy's progress (the command line's restore).
-int RestoreDbs(const char *source, const char *destination, Progress *progress = nullptr);
+// the database file is as it was. progress, when given, shows the copy's
+// progress (the command line's restore).
+int RestoreDbs(const char *source, const char *destination,
+               nsfmend::Progress *progress = nullptr);
 STATUS BringDbsOnline(const char *dbPath);
+
+namespace nsfmend {
 
 // The reason given when the live database is no regular file.
 extern const char kNotRegularDatabase[];
@@ -53,5 +59,7 @@ private:
 // database is brought online and taken offline again, so that only the
 // server's own answers decide; *resumed tells that this happened.
 STATUS takeOfflineForRestore(const char *apiPath, const OfflineMark &mark, bool *resumed);
+
+}  // namespace nsfmend
 
 #endif

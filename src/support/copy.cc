@@ -20,15 +20,21 @@
 #include "support/durable.h"
 #include "support/progress.h"
 #include "support/raii.h"
+#include "support/sizes.h"
+#include "support/sysfile.h"
+
+using nsfmend::kPathSize;
+using nsfmend::lastError;
+using nsfmend::Placing;
+using nsfmend::Progress;
+using nsfmend::TempFile;
+using nsfmend::UniqueFd;
 
 namespace {
 
-const size_t kPathSize = 1024;
 // One kernel copy request, and the buffer of the read/write fallback.
 const size_t kChunk = 8u << 20;
 const size_t kBufferSize = 1u << 20;
-
-int LastError() { return errno > 0 ? errno : -1; }
 
 // One test covers both names of "not supported".
 static_assert(ENOTSUP == EOPNOTSUPP, "ENOTSUP and EOPNOTSUPP differ on this system");
@@ -78,7 +84,7 @@ int MoveBytes(Mover &m, int64_t length, bool *ended) {
             if (n < 0 && errno == EINTR) continue;
             // Some file systems report 0 for files whose size they do not
             // know; let read() decide where such a source ends.
-            if (n < 0 && !KernelCopyUnsupported(errno)) return LastError();
+            if (n < 0 && !KernelCopyUnsupported(errno)) return lastError();
             m.kernel = false;
         }
         if (!m.buffer) {
@@ -89,13 +95,13 @@ int MoveBytes(Mover &m, int64_t length, bool *ended) {
         ssize_t n = read(m.in, m.buffer.get(), want);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return LastError();
+            return lastError();
         }
         if (n == 0) {
             *ended = true;
             return 0;
         }
-        int rc = writeAll(m.out, m.buffer.get(), (size_t)n);
+        int rc = nsfmend::writeAll(m.out, m.buffer.get(), (size_t)n);
         if (rc != 0) return rc;
         m.moved(n);
         if (length > 0) length -= n;
@@ -104,8 +110,8 @@ int MoveBytes(Mover &m, int64_t length, bool *ended) {
 }
 
 int SeekBoth(Mover &m, off_t offset) {
-    if (lseek(m.in, offset, SEEK_SET) == (off_t)-1) return LastError();
-    if (lseek(m.out, offset, SEEK_SET) == (off_t)-1) return LastError();
+    if (lseek(m.in, offset, SEEK_SET) == (off_t)-1) return lastError();
+    if (lseek(m.out, offset, SEEK_SET) == (off_t)-1) return lastError();
     m.position = (uint64_t)offset;
     return 0;
 }
@@ -122,16 +128,16 @@ int CopyContent(int in, int out, uint64_t size, Progress *progress) {
         if (data == (off_t)-1) {
             if (errno == ENXIO) {  // only a hole, if anything, is left
                 off_t end = lseek(in, 0, SEEK_END);
-                if (end == (off_t)-1) return LastError();
-                if (end > pos && ftruncate(out, end) != 0) return LastError();
+                if (end == (off_t)-1) return lastError();
+                if (end > pos && ftruncate(out, end) != 0) return lastError();
                 return 0;
             }
-            if (errno != EINVAL && errno != EOPNOTSUPP) return LastError();
+            if (errno != EINVAL && errno != EOPNOTSUPP) return lastError();
             int rc = SeekBoth(m, pos);  // no hole support here: copy the rest plainly
             return rc != 0 ? rc : MoveBytes(m, -1, &ended);
         }
         off_t hole = lseek(in, data, SEEK_HOLE);
-        if (hole == (off_t)-1) return LastError();
+        if (hole == (off_t)-1) return lastError();
         int rc = SeekBoth(m, data);
         if (rc != 0) return rc;
         rc = MoveBytes(m, (int64_t)(hole - data), &ended);
@@ -148,7 +154,7 @@ int NotRegular(mode_t mode) { return S_ISDIR(mode) ? EISDIR : EINVAL; }
 // overwrite mode replaces a regular file only, never writing through a link.
 int CheckDestination(const char *dst, bool create) {
     struct stat st;
-    if (lstat(dst, &st) != 0) return errno == ENOENT ? 0 : LastError();
+    if (lstat(dst, &st) != 0) return errno == ENOENT ? 0 : lastError();
     if (create) return EEXIST;
     if (S_ISLNK(st.st_mode)) return ELOOP;
     return S_ISREG(st.st_mode) ? 0 : NotRegular(st.st_mode);
@@ -167,7 +173,7 @@ int CopyUnixFile(const char *source, const char *destination, int createNew, Pro
 
     struct stat st;
     int rc = stat(src, &st);
-    if (rc == -1) return LastError();
+    if (rc == -1) return lastError();
     if (rc != 0) return -1;
     if (!S_ISREG(st.st_mode)) return NotRegular(st.st_mode);
     rc = CheckDestination(dst, create);
@@ -176,8 +182,8 @@ int CopyUnixFile(const char *source, const char *destination, int createNew, Pro
     // Without blocking, and checked again once open: the name may have been
     // swapped for a FIFO since the look above.
     UniqueFd in(open(src, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (!in.valid()) return LastError();
-    if (fstat(in.get(), &st) != 0) return LastError();
+    if (!in.valid()) return lastError();
+    if (fstat(in.get(), &st) != 0) return lastError();
     if (!S_ISREG(st.st_mode)) return NotRegular(st.st_mode);
 
     // The copy is made whole beside the destination and only then takes its

@@ -9,13 +9,15 @@
 #ifndef NSFMEND_SUPPORT_COPY_H
 #define NSFMEND_SUPPORT_COPY_H
 
+namespace nsfmend {
 class Progress;
+}
 
 // progress, when given, is told how far the copy is as the data moves.
 int CopyUnixFile(const char *source, const char *destination, int createNew,
-                 Progress *progress = nullptr);
+                 nsfmend::Progress *progress = nullptr);
 int SysFileCopy(const char *source, const char *destination, int createNew,
-                Progress *progress = nullptr);
+                nsfmend::Progress *progress = nullptr);
 int LogFileCopy(const char *source, const char *destination, int createNew);
 
 #endif

@@ -12,6 +12,7 @@
 #include <time.h>
 #include <unistd.h>
 
+namespace nsfmend {
 namespace {
 
 // The tag of every temporary name: "nsfmend-" and eight hex digits.
@@ -19,8 +20,6 @@ const char kTempTag[] = "nsfmend-";
 const size_t kTempDigits = 8;
 // A name's own limit on Linux file systems.
 const size_t kNameMax = 255;
-
-int LastError() { return errno > 0 ? errno : -1; }
 
 bool isHexDigits(std::string_view text) {
     if (text.size() != kTempDigits) return false;
@@ -59,7 +58,7 @@ void splitPath(const char *path, std::string *folder, std::string *name) {
 
 int openFolder(const std::string &folder, UniqueFd *fd) {
     fd->reset(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    return fd->valid() ? 0 : LastError();
+    return fd->valid() ? 0 : lastError();
 }
 
 }  // namespace
@@ -86,12 +85,12 @@ bool isTemporaryName(std::string_view name, std::string_view finalName) {
 
 int syncDescriptor(int fd) {
     if (fsync(fd) == 0) return 0;
-    return errno == EINVAL ? 0 : LastError();
+    return errno == EINVAL ? 0 : lastError();
 }
 
 int syncFile(const char *path) {
     UniqueFd file(open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (!file.valid()) return LastError();
+    if (!file.valid()) return lastError();
     int rc = syncDescriptor(file.get());
     return rc != 0 ? rc : file.Close();
 }
@@ -110,10 +109,10 @@ int syncFolderOf(const char *path) {
 
 int renameIntoPlace(int folderFd, const char *from, const char *to, Placing how) {
     if (how == Placing::kReplace)
-        return renameat(folderFd, from, folderFd, to) == 0 ? 0 : LastError();
+        return renameat(folderFd, from, folderFd, to) == 0 ? 0 : lastError();
 
     if (renameat2(folderFd, from, folderFd, to, RENAME_NOREPLACE) == 0) return 0;
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return LastError();
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return lastError();
     // No no-replace rename here: a hard link cannot replace anything either.
     if (linkat(folderFd, from, folderFd, to, 0) == 0) {
         // The file is in place; a temporary name left over here is only a
@@ -121,21 +120,21 @@ int renameIntoPlace(int folderFd, const char *from, const char *to, Placing how)
         (void)unlinkat(folderFd, from, 0);
         return 0;
     }
-    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) return LastError();
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) return lastError();
     // No hard links either (FAT-like file systems): look, then rename. Only
     // another run could slip in between, and the run lock keeps it out.
     struct stat st;
     if (fstatat(folderFd, to, &st, AT_SYMLINK_NOFOLLOW) == 0) return EEXIST;
-    if (errno != ENOENT) return LastError();
-    return renameat(folderFd, from, folderFd, to) == 0 ? 0 : LastError();
+    if (errno != ENOENT) return lastError();
+    return renameat(folderFd, from, folderFd, to) == 0 ? 0 : lastError();
 }
 
 int removeLeftovers(int folderFd, std::string_view finalName) {
     int listFd = dup(folderFd);
-    if (listFd < 0) return LastError();
+    if (listFd < 0) return lastError();
     DIR *dir = fdopendir(listFd);
     if (dir == nullptr) {
-        int error = LastError();
+        int error = lastError();
         close(listFd);
         return error;
     }
@@ -147,10 +146,10 @@ int removeLeftovers(int folderFd, std::string_view finalName) {
     while (struct dirent *entry = readdir(dir)) {
         if (!isTemporaryName(entry->d_name, finalName)) continue;
         if (unlinkat(folderFd, entry->d_name, 0) != 0 && errno != ENOENT && result == 0)
-            result = LastError();
+            result = lastError();
         errno = 0;
     }
-    if (errno != 0 && result == 0) result = LastError();
+    if (errno != 0 && result == 0) result = lastError();
     return result;
 }
 
@@ -179,7 +178,7 @@ int TempFile::create(const char *finalPath) {
             created_ = true;
             return 0;
         }
-        if (errno != EEXIST) return LastError();
+        if (errno != EEXIST) return lastError();
     }
     return EEXIST;
 }
@@ -190,11 +189,26 @@ int writeAll(int fd, const void *data, size_t size) {
         ssize_t n = ::write(fd, p, size);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return LastError();
+            return lastError();
         }
         if (n == 0) return EIO;  // a file that takes nothing would spin forever
         p += n;
         size -= (size_t)n;
+    }
+    return 0;
+}
+
+int readAll(int fd, void *buffer, size_t size, size_t *got) {
+    char *p = static_cast<char *>(buffer);
+    *got = 0;
+    while (*got < size) {
+        ssize_t n = ::read(fd, p + *got, size - *got);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return lastError();
+        }
+        if (n == 0) break;
+        *got += (size_t)n;
     }
     return 0;
 }
@@ -204,14 +218,14 @@ int TempFile::write(const void *data, size_t size) { return writeAll(file_.get()
 int TempFile::giveAttributes(const struct stat &like, bool withTimes) {
     if (withTimes) {
         const struct timespec times[2] = {like.st_atim, like.st_mtim};
-        if (futimens(file_.get(), times) != 0) return LastError();
+        if (futimens(file_.get(), times) != 0) return lastError();
     }
     // Owner before mode: a change of owner may clear the set-id bits.
     if (fchown(file_.get(), like.st_uid, like.st_gid) != 0) {
         // Not being allowed to set it is no failure: the file then belongs
         // to this process's user, as any file it creates.
     }
-    if (fchmod(file_.get(), like.st_mode & 07777) != 0) return LastError();
+    if (fchmod(file_.get(), like.st_mode & 07777) != 0) return lastError();
     return 0;
 }
 
@@ -227,20 +241,18 @@ int TempFile::place(Placing how) {
 int readWholeFile(const char *path, std::string *content) {
     content->clear();
     UniqueFd fd(open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (!fd.valid()) return LastError();
+    if (!fd.valid()) return lastError();
     struct stat st;
-    if (fstat(fd.get(), &st) != 0) return LastError();
+    if (fstat(fd.get(), &st) != 0) return lastError();
     if (S_ISDIR(st.st_mode)) return EISDIR;
     if (!S_ISREG(st.st_mode)) return EINVAL;
     char buffer[65536];
     for (;;) {
-        ssize_t n = read(fd.get(), buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return LastError();
-        }
-        if (n == 0) return fd.Close();
-        content->append(buffer, (size_t)n);
+        size_t got = 0;
+        int rc = readAll(fd.get(), buffer, sizeof buffer, &got);
+        if (rc != 0) return rc;
+        content->append(buffer, got);
+        if (got < sizeof buffer) return fd.Close();
     }
 }
 
@@ -256,21 +268,23 @@ int writeWholeFile(const char *path, std::string_view content, const struct stat
 
 int replaceFileContent(const char *path, std::string_view content) {
     struct stat st;
-    if (lstat(path, &st) != 0) return LastError();
+    if (lstat(path, &st) != 0) return lastError();
     std::string target = path;
     if (S_ISLNK(st.st_mode)) {
         // The link is the administrator's; the file it names is what changes.
         char resolved[PATH_MAX];
-        if (realpath(path, resolved) == nullptr) return LastError();
+        if (realpath(path, resolved) == nullptr) return lastError();
         target = resolved;
-        if (stat(target.c_str(), &st) != 0) return LastError();
+        if (stat(target.c_str(), &st) != 0) return lastError();
     }
     if (!S_ISREG(st.st_mode)) return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return LastError();
+    if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return lastError();
     return writeWholeFile(target.c_str(), content, &st, Placing::kReplace);
 }
 
 int removeFile(const char *path) {
-    if (unlink(path) != 0) return LastError();
+    if (unlink(path) != 0) return lastError();
     return syncFolderOf(path);
 }
+
+}  // namespace nsfmend

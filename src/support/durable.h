@@ -21,6 +21,8 @@
 
 #include "support/raii.h"
 
+namespace nsfmend {
+
 // How a finished temporary file takes its final name.
 enum class Placing {
     kReplace,    // an existing file of that name is replaced whole
@@ -46,6 +48,9 @@ int syncFolderOf(const char *path);
 
 // Writes all of data, across short writes and interruptions.
 int writeAll(int fd, const void *data, size_t size);
+// Reads size bytes, across short reads and interruptions; fewer only at the
+// end of the file. *got tells how many arrived.
+int readAll(int fd, void *buffer, size_t size, size_t *got);
 
 // Renames from into to, both names in one open folder. kNoReplace uses the
 // kernel's no-replace rename, or a hard link and unlink where the file system
@@ -102,5 +107,7 @@ int writeWholeFile(const char *path, std::string_view content, const struct stat
 int replaceFileContent(const char *path, std::string_view content);
 // Removes path and syncs its folder. A missing file gives ENOENT.
 int removeFile(const char *path);
+
+}  // namespace nsfmend
 
 #endif

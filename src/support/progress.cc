@@ -4,6 +4,7 @@
 #include <time.h>
 #include <unistd.h>
 
+namespace nsfmend {
 namespace {
 
 const int64_t kRedrawNs = 200000000;  // 0.2 s
@@ -82,3 +83,5 @@ void Progress::clear() {
     (void)fflush(stderr);
     drawn_ = false;
 }
+
+}  // namespace nsfmend

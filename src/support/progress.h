@@ -6,6 +6,8 @@
 
 #include <stdint.h>
 
+namespace nsfmend {
+
 class Progress {
 public:
     Progress();
@@ -33,5 +35,7 @@ private:
     int64_t startNs_;
     int64_t lastDrawNs_ = 0;
 };
+
+}  // namespace nsfmend
 
 #endif

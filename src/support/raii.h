@@ -4,10 +4,13 @@
 #define NSFMEND_SUPPORT_RAII_H
 
 #include <dirent.h>
-#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
+
+#include "support/sysfile.h"
+
+namespace nsfmend {
 
 // A file descriptor, closed on destruction unless released. Close() reports
 // the close result because a failed close of a written file is lost data.
@@ -41,9 +44,7 @@ public:
     // 0, or the errno of the failed close; the descriptor is gone either way.
     int Close() {
         if (fd_ < 0) return 0;
-        int rc = ::close(release());
-        if (rc == 0) return 0;
-        return rc == -1 && errno > 0 ? errno : -1;
+        return ::close(release()) == 0 ? 0 : lastError();
     }
 
 private:
@@ -130,5 +131,7 @@ private:
 struct FreeDeleter {
     void operator()(void *p) const { free(p); }
 };
+
+}  // namespace nsfmend
 
 #endif

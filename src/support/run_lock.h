@@ -12,6 +12,8 @@
 
 #include "support/raii.h"
 
+namespace nsfmend {
+
 // The lock file's name: hidden, and no database suffix.
 extern const char kRunLockName[];
 
@@ -21,6 +23,9 @@ public:
     // EWOULDBLOCK: another run holds it. Anything else: the errno of
     // creating, opening or locking the lock file.
     int acquire(const char *dataDir);
+    // acquire; false, with the line of describeRunLockFailure in why (a
+    // message buffer), when the lock was not taken.
+    bool acquireOrExplain(const char *dataDir, char *why);
 
 private:
     UniqueFd fd_;
@@ -30,5 +35,7 @@ private:
 // acquire: "Another nsfmend run is working on <dataDir>; nothing was
 // changed" when busy, else "Fail to lock <lock file>, Reason=<text>".
 void describeRunLockFailure(int error, const char *dataDir, char *text, size_t size);
+
+}  // namespace nsfmend
 
 #endif

@@ -10,12 +10,12 @@
 #include <unistd.h>
 
 #include "support/durable.h"
+#include "support/sizes.h"
 
-// Every path buffer of the program holds 1023 characters and the terminator.
-static const size_t kPathSize = 1024;
+using nsfmend::kPathSize;
+using nsfmend::lastError;
 
-// The errno of a call that returned -1; a failure without one is -1.
-static int LastError() { return errno > 0 ? errno : -1; }
+int nsfmend::lastError() { return errno > 0 ? errno : -1; }
 
 WORD OSTranslateTo(WORD mode, const char *in, WORD inLength, char *out, WORD outSize) {
     return OSTranslate(mode, in, inLength, out, outSize);
@@ -43,7 +43,7 @@ static int OpenTranslated(const char *lmbcsPath, int flags, mode_t mode, int *fd
     char native[kPathSize];
     if (!NativePath(lmbcsPath, native)) return ENAMETOOLONG;
     int rc = open(native, flags, mode);
-    if (rc == -1) return LastError();
+    if (rc == -1) return lastError();
     if (rc < 0) return -1;
     *fd = rc;
     return 0;
@@ -57,28 +57,28 @@ int SysFileCreate(const char *lmbcsPath, int *fd) {
 
 int SysFileWrite(int fd, const void *data, size_t length) {
     ssize_t n = write(fd, data, length);
-    if (n == -1) return LastError();
+    if (n == -1) return lastError();
     if (n < 0 || (size_t)n != length) return -1;
     return 0;
 }
 
 int SysFileRead(int fd, void *buffer, size_t length) {
     ssize_t n = read(fd, buffer, length);
-    if (n == -1) return LastError();
+    if (n == -1) return lastError();
     if (n < 0 || (size_t)n != length) return -1;
     return 0;
 }
 
 int SysFileSeek(int fd, off_t offset) {
     off_t pos = lseek(fd, offset, SEEK_SET);
-    if (pos == (off_t)-1) return LastError();
+    if (pos == (off_t)-1) return lastError();
     if (pos < 0 || pos != offset) return -1;
     return 0;
 }
 
 int SysFileClose(int fd) {
     int rc = close(fd);
-    if (rc == -1) return LastError();
+    if (rc == -1) return lastError();
     return rc == 0 ? 0 : -1;
 }
 
@@ -86,11 +86,11 @@ int SysFileDelete(const char *lmbcsPath) {
     char native[kPathSize];
     if (!NativePath(lmbcsPath, native)) return ENAMETOOLONG;
     int rc = remove(native);
-    if (rc == -1) return LastError();
+    if (rc == -1) return lastError();
     if (rc != 0) return -1;
     // A removal the folder has not recorded on disk can come back after a
     // power cut.
-    return syncFolderOf(native);
+    return nsfmend::syncFolderOf(native);
 }
 
 int SysFileCreateDirectory(const char *path) {
@@ -99,13 +99,13 @@ int SysFileCreateDirectory(const char *path) {
     if (len >= sizeof local) return ENAMETOOLONG;
     memcpy(local, path, len + 1);
     int rc = mkdir(local, 0700);
-    if (rc == -1) return errno == EEXIST ? 0 : LastError();
+    if (rc == -1) return errno == EEXIST ? 0 : lastError();
     if (rc != 0) return -1;
     // A new folder is only there for good once its parent is synced; the
     // files later made durable in it would otherwise go with it. One that
     // cannot be made durable is taken away again, so that the next attempt
     // creates and syncs it anew instead of finding it there.
-    rc = syncFolderOf(local);
+    rc = nsfmend::syncFolderOf(local);
     if (rc != 0) (void)rmdir(local);
     return rc;
 }

@@ -23,4 +23,12 @@ int SysFileClose(int fd);
 int SysFileDelete(const char *lmbcsPath);
 int SysFileCreateDirectory(const char *path);  // an existing entry counts as success
 
+namespace nsfmend {
+
+// The result of a system call that failed: its errno, or -1 when it set
+// none (a positive number must never be mistaken for success).
+int lastError();
+
+}  // namespace nsfmend
+
 #endif

@@ -3,6 +3,7 @@
 #include "support/text.h"
 
 #include <ctype.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -11,8 +12,7 @@
 
 const char DirSlash[2] = "/";
 
-// The API is told this length for every message buffer it fills.
-static const WORD kMessageBufferSize = 4096;
+using nsfmend::kMessageSize;
 
 int isStartsWith(const char *prefix, const char *text) {
     std::string_view p(prefix), t(text);
@@ -79,18 +79,44 @@ void get_api_error_message(STATUS status, char *buffer) {
     // A library that leaves the buffer alone for an unknown code must not
     // let an earlier text (such as a success status string) stand.
     buffer[0] = '\0';
-    OSLoadString(nullptr, (STATUS)(status & 0x3FFF), buffer, kMessageBufferSize);
-    if (buffer[0] == '\0') (void)snprintf(buffer, kMessageBufferSize, "error_code=%d", (int)status);
+    OSLoadString(nullptr, (STATUS)(status & 0x3FFF), buffer, (WORD)kMessageSize);
+    if (buffer[0] == '\0') (void)snprintf(buffer, kMessageSize, "error_code=%d", (int)status);
 }
 
 void get_sys_error_message(int errorNumber, char *buffer) {
     if (errorNumber == -1) {
-        (void)snprintf(buffer, kMessageBufferSize, "%s", "Unknown error.");
+        (void)snprintf(buffer, kMessageSize, "%s", "Unknown error.");
         return;
     }
     // strerror's static buffer is not safe in a caller's threads; the GNU
     // strerror_r returns its own static text or fills ours.
     char scratch[256];
     const char *text = strerror_r(errorNumber, scratch, sizeof scratch);
-    (void)snprintf(buffer, kMessageBufferSize, "%s", text);
+    (void)snprintf(buffer, kMessageSize, "%s", text);
 }
+
+namespace nsfmend {
+
+std::string joinPath(std::string_view folder, std::string_view name) {
+    std::string path(folder);
+    if (!path.empty() && path.back() != DirSlash[0]) path += DirSlash;
+    path += name;
+    return path;
+}
+
+void setMessage(char *msg, const char *text) { (void)snprintf(msg, kMessageSize, "%s", text); }
+
+void formatMessage(char *msg, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    (void)vsnprintf(msg, kMessageSize, format, args);
+    va_end(args);
+}
+
+std::string systemText(int errorNumber) {
+    char text[kMessageSize] = {};
+    get_sys_error_message(errorNumber, text);
+    return text;
+}
+
+}  // namespace nsfmend

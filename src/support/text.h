@@ -5,7 +5,11 @@
 
 #include <stddef.h>
 
+#include <string>
+#include <string_view>
+
 #include "notesapi/notesapi.h"
+#include "support/sizes.h"
 
 // The path separator: "/" and its terminator.
 extern const char DirSlash[2];
@@ -34,5 +38,21 @@ char *_ltoa(long value, char *dest, int radix);  // NOLINT(bugprone-reserved-ide
 void get_api_error_message(STATUS status, char *buffer);
 // Fills buffer with strerror(errorNumber), or "Unknown error." for -1.
 void get_sys_error_message(int errorNumber, char *buffer);
+
+namespace nsfmend {
+
+// folder + "/" + name, the "/" left out when folder is empty or ends with
+// one: concatPath for a path that is checked against its buffer afterwards.
+std::string joinPath(std::string_view folder, std::string_view name);
+
+// Puts text at the start of a message buffer (kMessageSize bytes), NUL
+// included, cut to the buffer.
+void setMessage(char *msg, const char *text);
+// printf into a message buffer (kMessageSize bytes), cut to the buffer.
+void formatMessage(char *msg, const char *format, ...) __attribute__((format(printf, 2, 3)));
+// get_sys_error_message as a value, for a line or message that quotes it.
+std::string systemText(int errorNumber);
+
+}  // namespace nsfmend
 
 #endif

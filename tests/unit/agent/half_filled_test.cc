@@ -11,46 +11,29 @@
 #include <string>
 
 #include "agent/include/nsfmend/agent.h"
-#include "agent_fixture.h"
+#include "common/emulated_server.h"
+#include "message_buffer.h"
 
 namespace {
 
-struct dirent entryNamed(const char *name) {
-    struct dirent entry;
-    memset(&entry, 0, sizeof entry);
-    snprintf(entry.d_name, sizeof entry.d_name, "%s", name);
-    return entry;
-}
-
-TEST(FileSelect, LeavesOutOnlyDotEntriesAndTheLogControlFile) {
-    for (const char *name : {".", "..", "nlogctrl.lfh"}) {
-        struct dirent e = entryNamed(name);
-        EXPECT_EQ(0, file_select(&e)) << name;
-    }
-    for (const char *name : {"S0000001.TXN", "NLOGCTRL.LFH", "nlogctrl.lfh.old", ".x", "..."}) {
-        struct dirent e = entryNamed(name);
-        EXPECT_EQ(1, file_select(&e)) << name;
-    }
-}
-
-class Capture : public AgentTest {
+class Capture : public EmulatedServer {
 protected:
     void SetUp() override {
-        AgentTest::SetUp();
-        startServer();
-        logs_ = path("logs");
-        dest_ = path("backup") + "/";
-        ASSERT_TRUE(makeDir(logs_));
-        ASSERT_TRUE(makeDir(path("backup")));
+        EmulatedServer::SetUp();
+        StartServer();
+        logs_ = dir_ / "logs";
+        dest_ = dir_ / "backup" + "/";
+        ASSERT_TRUE(MakeDir(logs_));
+        ASSERT_TRUE(MakeDir(dir_ / "backup"));
     }
     std::string logs_, dest_;
 };
 
 TEST_F(Capture, CopiesWhatHasNoCopyAndKeepsAnIdenticalOne) {
-    ASSERT_TRUE(writeFile(logs_ + "/S0000001.TXN", "one"));
-    ASSERT_TRUE(writeFile(logs_ + "/S0000002.TXN", std::string("two\0\r\n\xff", 8)));
-    ASSERT_TRUE(writeFile(logs_ + "/nlogctrl.lfh", "control"));
-    ASSERT_TRUE(writeFile(dest_ + "S0000001.TXN", "one"));
+    ASSERT_TRUE(WriteFile(logs_ + "/S0000001.TXN", "one"));
+    ASSERT_TRUE(WriteFile(logs_ + "/S0000002.TXN", std::string("two\0\r\n\xff", 8)));
+    ASSERT_TRUE(WriteFile(logs_ + "/nlogctrl.lfh", "control"));
+    ASSERT_TRUE(WriteFile(dest_ + "S0000001.TXN", "one"));
     struct stat before;
     ASSERT_EQ(0, stat((dest_ + "S0000001.TXN").c_str(), &before));
     MessageBuffer msg;
@@ -60,24 +43,24 @@ TEST_F(Capture, CopiesWhatHasNoCopyAndKeepsAnIdenticalOne) {
     struct stat after;
     ASSERT_EQ(0, stat((dest_ + "S0000001.TXN").c_str(), &after));
     EXPECT_EQ(before.st_ino, after.st_ino);  // already archived: not copied again
-    EXPECT_EQ(std::string("two\0\r\n\xff", 8), readFile(dest_ + "S0000002.TXN"));
-    EXPECT_FALSE(exists(dest_ + "nlogctrl.lfh"));
+    EXPECT_EQ(std::string("two\0\r\n\xff", 8), ReadFile(dest_ + "S0000002.TXN"));
+    EXPECT_FALSE(Exists(dest_ + "nlogctrl.lfh"));
 }
 
 TEST_F(Capture, AnEarlierCaptureOfTheSameExtentIsCompleted) {
-    ASSERT_TRUE(writeFile(logs_ + "/S0000003.TXN", "records 1 2 3 4"));
-    ASSERT_TRUE(writeFile(dest_ + "S0000003.TXN-x", "records 1 2"));
+    ASSERT_TRUE(WriteFile(logs_ + "/S0000003.TXN", "records 1 2 3 4"));
+    ASSERT_TRUE(WriteFile(dest_ + "S0000003.TXN-x", "records 1 2"));
     MessageBuffer msg;
     EXPECT_EQ(1, archiveHalfFilledLogs(logs_.c_str(), dest_.c_str(), "-x", msg.get()));
-    EXPECT_EQ("records 1 2 3 4", readFile(dest_ + "S0000003.TXN-x"));
+    EXPECT_EQ("records 1 2 3 4", ReadFile(dest_ + "S0000003.TXN-x"));
 }
 
 TEST_F(Capture, AnythingElseOfThatNameIsAFailureAndStaysAsItWas) {
-    ASSERT_TRUE(writeFile(logs_ + "/S0000001.TXN", "one"));
-    ASSERT_TRUE(writeFile(logs_ + "/S0000002.TXN", "two"));
-    ASSERT_TRUE(writeFile(logs_ + "/S0000003.TXN", "three"));
-    ASSERT_TRUE(writeFile(dest_ + "S0000002.TXN", "another server's extent"));
-    ASSERT_TRUE(makeDir(dest_ + "S0000003.TXN"));
+    ASSERT_TRUE(WriteFile(logs_ + "/S0000001.TXN", "one"));
+    ASSERT_TRUE(WriteFile(logs_ + "/S0000002.TXN", "two"));
+    ASSERT_TRUE(WriteFile(logs_ + "/S0000003.TXN", "three"));
+    ASSERT_TRUE(WriteFile(dest_ + "S0000002.TXN", "another server's extent"));
+    ASSERT_TRUE(MakeDir(dest_ + "S0000003.TXN"));
     auto nameExists = [&](const std::string &name) {
         return "Error copying file " + logs_ + "/" + name + " to " + dest_ + name + ". " +
                strerror(EEXIST);
@@ -86,32 +69,32 @@ TEST_F(Capture, AnythingElseOfThatNameIsAFailureAndStaysAsItWas) {
 
     EXPECT_EQ(0, archiveHalfFilledLogs(logs_.c_str(), dest_.c_str(), "", msg.get()));
     EXPECT_EQ(nameExists("S0000002.TXN"), msg.text());
-    EXPECT_EQ("one", readFile(dest_ + "S0000001.TXN"));
-    EXPECT_EQ("another server's extent", readFile(dest_ + "S0000002.TXN"));
+    EXPECT_EQ("one", ReadFile(dest_ + "S0000001.TXN"));
+    EXPECT_EQ("another server's extent", ReadFile(dest_ + "S0000002.TXN"));
 
     // A folder of that name is no copy either; the first failure in byte
     // order is the one reported, and nothing after it is tried.
     ASSERT_EQ(0, unlink((dest_ + "S0000002.TXN").c_str()));
-    ASSERT_TRUE(writeFile(logs_ + "/S0000004.TXN", "four"));
+    ASSERT_TRUE(WriteFile(logs_ + "/S0000004.TXN", "four"));
     MessageBuffer folder;
     EXPECT_EQ(0, archiveHalfFilledLogs(logs_.c_str(), dest_.c_str(), "", folder.get()));
     EXPECT_EQ(nameExists("S0000003.TXN"), folder.text());
-    EXPECT_EQ("two", readFile(dest_ + "S0000002.TXN"));
-    EXPECT_FALSE(exists(dest_ + "S0000004.TXN"));
+    EXPECT_EQ("two", ReadFile(dest_ + "S0000002.TXN"));
+    EXPECT_FALSE(Exists(dest_ + "S0000004.TXN"));
 }
 
 TEST_F(Capture, SpecialFilesAreNeitherCopiedNorWaitedOn) {
-    ASSERT_TRUE(writeFile(logs_ + "/S0000001.TXN", "one"));
+    ASSERT_TRUE(WriteFile(logs_ + "/S0000001.TXN", "one"));
     ASSERT_EQ(0, mkfifo((logs_ + "/S0000002.TXN").c_str(), 0600));
     ASSERT_EQ(0, symlink("/dev/zero", (logs_ + "/S0000003.TXN").c_str()));
-    ASSERT_TRUE(makeDir(logs_ + "/S0000004.TXN"));
+    ASSERT_TRUE(MakeDir(logs_ + "/S0000004.TXN"));
     ASSERT_EQ(0, symlink(logs_.c_str(), (logs_ + "/S0000005.TXN").c_str()));
     MessageBuffer msg;
     EXPECT_EQ(1, archiveHalfFilledLogs(logs_.c_str(), dest_.c_str(), "", msg.get()));
     EXPECT_EQ("untouched", msg.text());
-    EXPECT_EQ("one", readFile(dest_ + "S0000001.TXN"));
+    EXPECT_EQ("one", ReadFile(dest_ + "S0000001.TXN"));
     for (const char *n : {"S0000002.TXN", "S0000003.TXN", "S0000004.TXN", "S0000005.TXN"})
-        EXPECT_FALSE(exists(dest_ + n)) << n;
+        EXPECT_FALSE(Exists(dest_ + n)) << n;
 
     // Only special files beside the log control file: nothing to capture.
     ASSERT_EQ(0, unlink((logs_ + "/S0000001.TXN").c_str()));
@@ -121,8 +104,8 @@ TEST_F(Capture, SpecialFilesAreNeitherCopiedNorWaitedOn) {
 }
 
 TEST_F(Capture, LogFolderWithOrWithoutSlashGivesTheSameSourcePaths) {
-    ASSERT_TRUE(writeFile(logs_ + "/S0000001.TXN", "one"));
-    const std::string missingDest = path("missing") + "/";
+    ASSERT_TRUE(WriteFile(logs_ + "/S0000001.TXN", "one"));
+    const std::string missingDest = (dir_ / "missing") + "/";
     for (const std::string &logDir : {logs_, logs_ + "/"}) {
         MessageBuffer msg;
         EXPECT_EQ(0, archiveHalfFilledLogs(logDir.c_str(), missingDest.c_str(), "", msg.get()));
@@ -135,27 +118,27 @@ TEST_F(Capture, LogFolderWithOrWithoutSlashGivesTheSameSourcePaths) {
 
 TEST_F(Capture, MissingLogFolderGivesTheSystemTextAlone) {
     MessageBuffer msg;
-    EXPECT_EQ(0, archiveHalfFilledLogs(path("nope").c_str(), dest_.c_str(), "", msg.get()));
+    EXPECT_EQ(0, archiveHalfFilledLogs((dir_ / "nope").c_str(), dest_.c_str(), "", msg.get()));
     EXPECT_EQ(strerror(ENOENT), msg.text());
 }
 
 TEST_F(Capture, AFolderHoldingOnlyTheLogControlFileIsAFailure) {
-    ASSERT_TRUE(writeFile(logs_ + "/nlogctrl.lfh", "control"));
+    ASSERT_TRUE(WriteFile(logs_ + "/nlogctrl.lfh", "control"));
     MessageBuffer msg;
     EXPECT_EQ(0, archiveHalfFilledLogs(logs_.c_str(), dest_.c_str(), "", msg.get()));
     EXPECT_EQ("No files under transaction log dir: " + logs_ + "\n", msg.text());
 }
 
 TEST_F(Capture, RefusesANameThatWouldNotFitBeforeCopyingAnything) {
-    ASSERT_TRUE(writeFile(logs_ + "/S0000001.TXN", "one"));
+    ASSERT_TRUE(WriteFile(logs_ + "/S0000001.TXN", "one"));
     // A destination deep enough that its copy's name is 1023 characters.
-    std::string deep = path("backup");
+    std::string deep = (dir_ / "backup");
     while (deep.size() + 201 + strlen("/S0000001.TXN") < 1023) {
         deep += "/" + std::string(200, 'd');
-        ASSERT_TRUE(makeDir(deep));
+        ASSERT_TRUE(MakeDir(deep));
     }
     deep += "/" + std::string(1023 - deep.size() - 1 - strlen("/S0000001.TXN"), 'e');
-    ASSERT_TRUE(makeDir(deep));
+    ASSERT_TRUE(MakeDir(deep));
     deep += "/";
     ASSERT_EQ(1023u, deep.size() + strlen("S0000001.TXN"));
 
@@ -163,12 +146,12 @@ TEST_F(Capture, RefusesANameThatWouldNotFitBeforeCopyingAnything) {
     EXPECT_EQ(0, archiveHalfFilledLogs(logs_.c_str(), deep.c_str(), "x", tooLong.get()));
     EXPECT_EQ("Archived name too long (over 1023 characters): " + deep + "S0000001.TXNx",
               tooLong.text());
-    EXPECT_FALSE(exists(deep + "S0000001.TXNx"));
-    EXPECT_FALSE(exists(deep + "S0000001.TXN"));
+    EXPECT_FALSE(Exists(deep + "S0000001.TXNx"));
+    EXPECT_FALSE(Exists(deep + "S0000001.TXN"));
 
     MessageBuffer fits;
     EXPECT_EQ(1, archiveHalfFilledLogs(logs_.c_str(), deep.c_str(), "", fits.get()));
-    EXPECT_EQ("one", readFile(deep + "S0000001.TXN"));
+    EXPECT_EQ("one", ReadFile(deep + "S0000001.TXN"));
 }
 
 }  // namespace

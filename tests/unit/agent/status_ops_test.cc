@@ -4,7 +4,9 @@
 
 #include <string>
 
-#include "agent_fixture.h"
+#include <gtest/gtest.h>
+
+#include "message_buffer.h"
 
 namespace {
 

@@ -8,28 +8,18 @@
 #include <string>
 
 #include "gtest/gtest.h"
+#include "common/emulated_server.h"
 #include "notesapi/notesapi.h"
 #include "runtime/ini.h"
 #include "runtime/messages.h"
 #include "runtime/runtime.h"
-#include "scratch_dir.h"
 
 namespace {
 
-class Runtime : public ::testing::Test {
+// Start(ini) starts the runtime the way the program does, on notes.ini files
+// the tests write themselves.
+class Runtime : public EmulatedServer {
 protected:
-    void SetUp() override {
-        unsetenv("NOTESEMU_FAIL");
-        ASSERT_FALSE(dir.path().empty());
-    }
-    void TearDown() override { NotesTerm(); }
-
-    // Starts the way the program does: data directory value, then "=" + ini.
-    STATUS Start(const std::string &ini) {
-        std::string eq = "=" + ini;
-        char *argv[] = {const_cast<char *>(""), &eq[0]};
-        return NotesInitExtended(2, argv);
-    }
     std::string DataDirectory() {
         char buf[1024];
         memset(buf, 'x', sizeof buf);
@@ -42,12 +32,10 @@ protected:
         *found = OSGetEnvironmentString(name, buf, 1023) != FALSE;
         return buf;
     }
-
-    ScratchDir dir;
 };
 
 TEST_F(Runtime, SettingsAreMatchedWithoutRegardToCaseAndTheFirstLineWins) {
-    ASSERT_TRUE(dir.Write("notes.ini",
+    ASSERT_TRUE(WriteFile(dir_ / "notes.ini",
                           "\xEF\xBB\xBF[Notes]\r\n"
                           "TRANSLOG_Path=logdir\r\n"
                           "\n"
@@ -57,7 +45,7 @@ TEST_F(Runtime, SettingsAreMatchedWithoutRegardToCaseAndTheFirstLineWins) {
                           "=orphan value\n"
                           "Empty=\n"
                           "Last=tail"));
-    ASSERT_EQ(Start(dir / "notes.ini"), NOERROR);
+    ASSERT_EQ(Start(dir_ / "notes.ini"), NOERROR);
     EXPECT_TRUE(emu::Started());
     bool found;
     EXPECT_EQ(Env("TRANSLOG_PATH", &found), "logdir");
@@ -79,11 +67,11 @@ TEST_F(Runtime, SettingsAreMatchedWithoutRegardToCaseAndTheFirstLineWins) {
 // An editor's byte-order mark is not part of the first name: that line is
 // read, and as the first one it wins over a later line for the same name.
 TEST_F(Runtime, AByteOrderMarkBeforeTheFirstNameIsNotPartOfIt) {
-    ASSERT_TRUE(dir.Write("notes.ini",
+    ASSERT_TRUE(WriteFile(dir_ / "notes.ini",
                           "\xEF\xBB\xBFTRANSLOG_Recreate_Logctrl=1\r\n"
                           "TRANSLOG_Recreate_Logctrl=0\r\n"
                           "\xEF\xBB\xBFSecond=only at the start\n"));
-    ASSERT_EQ(Start(dir / "notes.ini"), NOERROR);
+    ASSERT_EQ(Start(dir_ / "notes.ini"), NOERROR);
     bool found;
     EXPECT_EQ(Env("TRANSLOG_Recreate_Logctrl", &found), "1");
     EXPECT_TRUE(found);
@@ -93,8 +81,8 @@ TEST_F(Runtime, AByteOrderMarkBeforeTheFirstNameIsNotPartOfIt) {
 }
 
 TEST_F(Runtime, EnvironmentStringStaysWithinTheGivenLength) {
-    ASSERT_TRUE(dir.Write("notes.ini", "Name=abcdef\n"));
-    ASSERT_EQ(Start(dir / "notes.ini"), NOERROR);
+    ASSERT_TRUE(WriteFile(dir_ / "notes.ini", "Name=abcdef\n"));
+    ASSERT_EQ(Start(dir_ / "notes.ini"), NOERROR);
     char buf[8];
     memset(buf, '#', sizeof buf);
     EXPECT_TRUE(OSGetEnvironmentString("name", buf, 3));
@@ -107,33 +95,33 @@ TEST_F(Runtime, EnvironmentStringStaysWithinTheGivenLength) {
 }
 
 TEST_F(Runtime, DataDirectoryComesFromDirectoryOrTheIniFolder) {
-    ASSERT_TRUE(dir.Write("plain.ini", "TRANSLOG_Status=1\n"));
-    ASSERT_EQ(Start(dir / "plain.ini"), NOERROR);
-    EXPECT_EQ(DataDirectory(), dir.path());
-    EXPECT_EQ(emu::DataDir(), dir.path());
-    EXPECT_EQ(emu::IniPath(), dir / "plain.ini");
+    ASSERT_TRUE(WriteFile(dir_ / "plain.ini", "TRANSLOG_Status=1\n"));
+    ASSERT_EQ(Start(dir_ / "plain.ini"), NOERROR);
+    EXPECT_EQ(DataDirectory(), dir_.path());
+    EXPECT_EQ(emu::DataDir(), dir_.path());
+    EXPECT_EQ(emu::IniPath(), dir_ / "plain.ini");
     NotesTerm();
 
-    ASSERT_TRUE(dir.Write("relative.ini", "DIRECTORY=data/./sub/\n"));
-    ASSERT_EQ(Start(dir / "relative.ini"), NOERROR);
-    EXPECT_EQ(DataDirectory(), dir / "data/sub");
+    ASSERT_TRUE(WriteFile(dir_ / "relative.ini", "DIRECTORY=data/./sub/\n"));
+    ASSERT_EQ(Start(dir_ / "relative.ini"), NOERROR);
+    EXPECT_EQ(DataDirectory(), dir_ / "data/sub");
     NotesTerm();
 
-    ASSERT_TRUE(dir.Write("absolute.ini", "Directory=//srv//notesdata/\n"));
-    ASSERT_EQ(Start(dir / "absolute.ini"), NOERROR);
+    ASSERT_TRUE(WriteFile(dir_ / "absolute.ini", "Directory=//srv//notesdata/\n"));
+    ASSERT_EQ(Start(dir_ / "absolute.ini"), NOERROR);
     EXPECT_EQ(DataDirectory(), "/srv/notesdata");
     NotesTerm();
 
-    ASSERT_TRUE(dir.Write("root.ini", "Directory=/\n"));
-    ASSERT_EQ(Start(dir / "root.ini"), NOERROR);
+    ASSERT_TRUE(WriteFile(dir_ / "root.ini", "Directory=/\n"));
+    ASSERT_EQ(Start(dir_ / "root.ini"), NOERROR);
     EXPECT_EQ(DataDirectory(), "/");
 }
 
 TEST_F(Runtime, RelativeIniPathsAreResolvedFromTheWorkingDirectory) {
-    ASSERT_TRUE(dir.Write("notes.ini", "A=1\n"));
+    ASSERT_TRUE(WriteFile(dir_ / "notes.ini", "A=1\n"));
     char old[PATH_MAX];
     ASSERT_NE(getcwd(old, sizeof old), nullptr);
-    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    ASSERT_EQ(chdir(dir_.path().c_str()), 0);
     char here[PATH_MAX];
     ASSERT_NE(getcwd(here, sizeof here), nullptr);
     STATUS relative = Start("notes.ini");
@@ -151,19 +139,19 @@ TEST_F(Runtime, RelativeIniPathsAreResolvedFromTheWorkingDirectory) {
     EXPECT_EQ(fromCwd, NOERROR);
     EXPECT_EQ(cwdDir, here);
 
-    std::string programDir = dir.path();
+    std::string programDir = dir_.path();
     char *argvDir[] = {&programDir[0]};
     EXPECT_EQ(NotesInitExtended(1, argvDir), NOERROR);
-    EXPECT_EQ(DataDirectory(), dir.path());
+    EXPECT_EQ(DataDirectory(), dir_.path());
 }
 
 TEST_F(Runtime, AnUnreadableIniFailsTheStart) {
-    EXPECT_EQ(Start(dir / "absent.ini"), EMU_ERR_INI_MISSING);
+    EXPECT_EQ(Start(dir_ / "absent.ini"), EMU_ERR_INI_MISSING);
     EXPECT_FALSE(emu::Started());
-    ASSERT_EQ(mkdir((dir / "folder.ini").c_str(), 0755), 0);
-    EXPECT_EQ(Start(dir / "folder.ini"), EMU_ERR_INI_MISSING);
-    ASSERT_EQ(symlink((dir / "gone.ini").c_str(), (dir / "dangling.ini").c_str()), 0);
-    EXPECT_EQ(Start(dir / "dangling.ini"), EMU_ERR_INI_MISSING);
+    ASSERT_EQ(mkdir((dir_ / "folder.ini").c_str(), 0755), 0);
+    EXPECT_EQ(Start(dir_ / "folder.ini"), EMU_ERR_INI_MISSING);
+    ASSERT_EQ(symlink((dir_ / "gone.ini").c_str(), (dir_ / "dangling.ini").c_str()), 0);
+    EXPECT_EQ(Start(dir_ / "dangling.ini"), EMU_ERR_INI_MISSING);
     EXPECT_EQ(Start(""), EMU_ERR_INI_MISSING);
     EXPECT_FALSE(emu::Started());
     char buf[1024] = "stale";
@@ -172,10 +160,10 @@ TEST_F(Runtime, AnUnreadableIniFailsTheStart) {
 }
 
 TEST_F(Runtime, OddArgumentVectorsAreAStatusNotACrash) {
-    ASSERT_TRUE(dir.Write("notes.ini", "A=1\n"));
+    ASSERT_TRUE(WriteFile(dir_ / "notes.ini", "A=1\n"));
     char program[] = "";
     char noEquals[] = "/etc/notes.ini";
-    std::string eq = "=" + (dir / "notes.ini");
+    std::string eq = "=" + (dir_ / "notes.ini");
     char *nullFirst[] = {nullptr, &eq[0]};
     char *nullSecond[] = {program, nullptr};
     char *bare[] = {program, noEquals};
@@ -191,11 +179,11 @@ TEST_F(Runtime, OddArgumentVectorsAreAStatusNotACrash) {
 }
 
 TEST_F(Runtime, StartsOnceAndStartsAgainAfterTerm) {
-    ASSERT_TRUE(dir.Write("one.ini", "Name=first\n"));
-    ASSERT_TRUE(dir.Write("two.ini", "Name=second\n"));
-    ASSERT_EQ(Start(dir / "one.ini"), NOERROR);
-    EXPECT_EQ(Start(dir / "two.ini"), EMU_ERR_ALREADY_STARTED);
-    EXPECT_EQ(emu::LoadIni(dir / "two.ini"), EMU_ERR_ALREADY_STARTED);
+    ASSERT_TRUE(WriteFile(dir_ / "one.ini", "Name=first\n"));
+    ASSERT_TRUE(WriteFile(dir_ / "two.ini", "Name=second\n"));
+    ASSERT_EQ(Start(dir_ / "one.ini"), NOERROR);
+    EXPECT_EQ(Start(dir_ / "two.ini"), EMU_ERR_ALREADY_STARTED);
+    EXPECT_EQ(emu::LoadIni(dir_ / "two.ini"), EMU_ERR_ALREADY_STARTED);
     bool found;
     EXPECT_EQ(Env("Name", &found), "first");
     NotesTerm();
@@ -204,32 +192,32 @@ TEST_F(Runtime, StartsOnceAndStartsAgainAfterTerm) {
     EXPECT_FALSE(found);
     EXPECT_EQ(DataDirectory(), "");
     NotesTerm();  // a second stop is harmless
-    ASSERT_EQ(Start(dir / "two.ini"), NOERROR);
+    ASSERT_EQ(Start(dir_ / "two.ini"), NOERROR);
     EXPECT_EQ(Env("Name", &found), "second");
 }
 
 TEST_F(Runtime, LoadIniReadsSettingsWithoutStarting) {
-    ASSERT_TRUE(dir.Write("notes.ini", "Directory=data\nTRANSLOG_Style=1\n"));
-    ASSERT_EQ(emu::LoadIni(dir / "notes.ini"), NOERROR);
+    ASSERT_TRUE(WriteFile(dir_ / "notes.ini", "Directory=data\nTRANSLOG_Style=1\n"));
+    ASSERT_EQ(emu::LoadIni(dir_ / "notes.ini"), NOERROR);
     EXPECT_FALSE(emu::Started());
-    EXPECT_EQ(emu::DataDir(), dir / "data");
+    EXPECT_EQ(emu::DataDir(), dir_ / "data");
     EXPECT_EQ(emu::Setting("translog_style"), "1");
     // The exported calls still see no runtime.
     bool found;
     Env("TRANSLOG_Style", &found);
     EXPECT_FALSE(found);
-    EXPECT_EQ(emu::LoadIni(dir / "absent.ini"), EMU_ERR_INI_MISSING);
+    EXPECT_EQ(emu::LoadIni(dir_ / "absent.ini"), EMU_ERR_INI_MISSING);
     EXPECT_EQ(emu::DataDir(), "");
 }
 
 TEST_F(Runtime, ADataDirectoryTooLongForTheCallersBufferIsRefused) {
     std::string longDir = "/" + std::string(1022, 'd');  // 1023 bytes: fits
-    ASSERT_TRUE(dir.Write("fits.ini", "Directory=" + longDir + "\n"));
-    ASSERT_EQ(Start(dir / "fits.ini"), NOERROR);
+    ASSERT_TRUE(WriteFile(dir_ / "fits.ini", "Directory=" + longDir + "\n"));
+    ASSERT_EQ(Start(dir_ / "fits.ini"), NOERROR);
     EXPECT_EQ(DataDirectory(), longDir);
     NotesTerm();
-    ASSERT_TRUE(dir.Write("long.ini", "Directory=" + longDir + "x\n"));
-    EXPECT_EQ(Start(dir / "long.ini"), EMU_ERR_BAD_ARGUMENT);
+    ASSERT_TRUE(WriteFile(dir_ / "long.ini", "Directory=" + longDir + "x\n"));
+    EXPECT_EQ(Start(dir_ / "long.ini"), EMU_ERR_BAD_ARGUMENT);
     EXPECT_FALSE(emu::Started());
 }
 

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "common/temp_dir.h"
 #include "formats/codec.h"
 #include "formats/filestream.h"
 #include "runtime/files.h"
@@ -31,25 +32,17 @@ TEST(Crc32Stream, PiecesAndZeroRunsGiveTheChecksumOfTheWhole) {
 
 class FileStreamTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/emu-stream-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override {
-        for (const char *name : {"/sparse", "/copy"}) unlink((dir_ + name).c_str());
-        rmdir(dir_.c_str());
-    }
+    void SetUp() override { ASSERT_FALSE(dir_.path().empty()); }
     // "head", a hole up to just below `size`, then "tail".
     std::string Sparse(uint64_t size) {
-        std::string path = dir_ + "/sparse";
+        std::string path = dir_ / "sparse";
         emu::Fd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
         EXPECT_TRUE(fd.valid());
         EXPECT_EQ(pwrite(fd.get(), "head", 4, 0), 4);
         EXPECT_EQ(pwrite(fd.get(), "tail", 4, static_cast<off_t>(size - 4)), 4);
         return path;
     }
-    std::string dir_;
+    TempDir dir_;
 };
 
 TEST_F(FileStreamTest, OffsetsBeyondFourGibibytesReadInEitherBuild) {
@@ -74,7 +67,7 @@ TEST_F(FileStreamTest, ACopyKeepsEveryByteAndTheHoles) {
     const uint64_t size = uint64_t(64) << 20;
     emu::FileSource src;
     ASSERT_EQ(src.Open(Sparse(size)), 0);
-    std::string copy = dir_ + "/copy";
+    std::string copy = dir_ / "copy";
     emu::Fd out(open(copy.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
     ASSERT_TRUE(out.valid());
     emu::FileSink sink(out.get());

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "common/temp_dir.h"
 #include "formats/codec.h"
 #include "formats/dbfile.h"
 #include "formats/extent.h"
@@ -200,9 +201,8 @@ TEST(LogControlFormat, RoundTripAndDamageRejected) {
 }
 
 TEST(AtomicWrite, ReplacesWholeFileAndReportsFolderErrors) {
-    char tmpl[] = "/tmp/emu-atomic-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    std::string path = std::string(tmpl) + "/f";
+    TempDir dir;
+    std::string path = dir / "f";
     ASSERT_EQ(emu::WriteFileAtomic(path, "first version, longer", 0600), 0);
     ASSERT_EQ(emu::WriteFileAtomic(path, "second"), 0);
     std::string got;
@@ -210,8 +210,6 @@ TEST(AtomicWrite, ReplacesWholeFileAndReportsFolderErrors) {
     EXPECT_EQ(got, "second");
     EXPECT_EQ(emu::ReadWholeFile(path, &got, 3), EFBIG);
     EXPECT_EQ(emu::WriteFileAtomic("/proc/emu-no-such/f", "x"), ENOENT);
-    unlink(path.c_str());
-    rmdir(tmpl);
 }
 
 }  // namespace

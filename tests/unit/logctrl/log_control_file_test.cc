@@ -7,51 +7,30 @@
 
 #include <string>
 
+#include "common/captured_stdout.h"
+#include "common/emulated_server.h"
 #include "logctrl/logctrl.h"
 #include "notesapi/notesapi.h"
-#include "support/temp_dir.h"
 
 namespace {
 
 // An emulated server whose notes.ini names `logPath` as TRANSLOG_Path (none
-// when empty), with the runtime started on it for the test's lifetime.
-class LogControlFileTest : public ::testing::Test {
+// when withPath is false), with the runtime started on it.
+class LogControlFileTest : public EmulatedServer {
 protected:
     void Start(const std::string &logPath, bool withPath = true) {
-        data = dir / "notesdata";
-        std::string cmd = std::string(NOTESEMU_BIN) + " init '" + data + "' >/dev/null";
-        ASSERT_EQ(0, system(cmd.c_str()));
-        std::string ini = ReadFile(data + "/notes.ini"), kept;
-        size_t start = 0;
-        while (start < ini.size()) {  // drop the default TRANSLOG_Path line
-            size_t end = ini.find('\n', start);
-            end = end == std::string::npos ? ini.size() : end + 1;
-            std::string line = ini.substr(start, end - start);
-            if (line.rfind("TRANSLOG_Path=", 0) != 0) kept += line;
-            start = end;
-        }
-        if (withPath) kept += "TRANSLOG_Path=" + logPath + "\n";
-        WriteFile(data + "/notes.ini", kept);
-        std::string iniArg = "=" + data + "/notes.ini";
-        char *argv[] = {const_cast<char *>(data.c_str()), const_cast<char *>(iniArg.c_str())};
-        ASSERT_EQ(0, NotesInitExtended(2, argv));
-        started = true;
-    }
-    void TearDown() override {
-        if (started) NotesTerm();
+        StartServer({withPath ? "TRANSLOG_Path=" + logPath : "TRANSLOG_Path"});
+        data = dataDir_;
     }
     // removeLogControlFile with its printed output.
-    int Remove(const std::string &dataDir, std::string *output) {
-        testing::internal::CaptureStdout();
+    static int Remove(const std::string &dataDir, std::string *output) {
+        CapturedStdout captured;
         int rc = removeLogControlFile(dataDir.c_str());
-        fflush(stdout);
-        *output = testing::internal::GetCapturedStdout();
+        *output = captured.text();
         return rc;
     }
 
-    TempDir dir;
     std::string data;
-    bool started = false;
 };
 
 }  // namespace
@@ -69,7 +48,7 @@ TEST_F(LogControlFileTest, RelativeLogDirectoryIsUnderTheDataDirectory) {
 }
 
 TEST_F(LogControlFileTest, AbsoluteLogDirectoryWithFinalSlash) {
-    std::string logs = dir / "logs";
+    std::string logs = dir_ / "logs";
     ASSERT_EQ(0, mkdir(logs.c_str(), 0700));
     Start(logs + "/");
     WriteFile(logs + "/nlogctrl.lfh", "control");
@@ -105,6 +84,13 @@ TEST_F(LogControlFileTest, JoinedPathTooLongIsRefused) {
     std::string out;
     EXPECT_EQ(0, Remove(longData, &out));
     EXPECT_EQ("Fail to delete log control file " + longData + "/logdir/nlogctrl.lfh, Reason=" +
+                  strerror(ENAMETOOLONG) + "\n",
+              out);
+    // A log folder too long in itself gets the same line, and is never taken
+    // relative to wherever the program runs.
+    std::string longerData = "/" + std::string(1020, 'd');
+    EXPECT_EQ(0, Remove(longerData, &out));
+    EXPECT_EQ("Fail to delete log control file " + longerData + "/logdir/nlogctrl.lfh, Reason=" +
                   strerror(ENAMETOOLONG) + "\n",
               out);
 }

@@ -13,8 +13,9 @@
 #include <set>
 #include <string>
 
+#include "common/captured_stdout.h"
+#include "common/temp_dir.h"
 #include "notesapi/notesapi.h"
-#include "support/temp_dir.h"
 
 namespace {
 
@@ -31,11 +32,12 @@ Rewrite RewriteIni(const std::string &before) {
     TempDir dir;
     std::string ini = dir / "notes.ini";
     WriteFile(ini, before);
-    testing::internal::CaptureStdout();
+    CapturedStdout captured;
     int result = setRecreateLogControl(ini.c_str());
-    fflush(stdout);
-    std::string output = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(result == 1 ? "Update " + ini + " with TRANSLOG_Recreate_Logctrl=1\n" : output, output);
+    std::string output = captured.text();
+    // A writable notes.ini is always rewritten, and says so in one line.
+    EXPECT_EQ(1, result);
+    EXPECT_EQ("Update " + ini + " with TRANSLOG_Recreate_Logctrl=1\n", output);
     return {result, ReadFile(ini), output};
 }
 
@@ -105,18 +107,18 @@ TEST(NotesIniRewrite, NulAndHighBytesSurvive) {
 TEST(NotesIniRewrite, MissingFileIsNotCreated) {
     TempDir dir;
     std::string ini = dir / "notes.ini";
-    testing::internal::CaptureStdout();
+    CapturedStdout captured;
     EXPECT_EQ(0, setRecreateLogControl(ini.c_str()));
-    EXPECT_EQ("Fail to open " + ini + "\n", testing::internal::GetCapturedStdout());
+    EXPECT_EQ("Fail to open " + ini + "\n", captured.text());
     EXPECT_FALSE(Exists(ini));
 }
 
 TEST(NotesIniRewrite, UnreadableContentIsNotRewritten) {
     TempDir dir;
     // A directory opens as a stream but cannot be read: never truncate on that.
-    testing::internal::CaptureStdout();
+    CapturedStdout captured;
     EXPECT_EQ(0, setRecreateLogControl(dir.path().c_str()));
-    EXPECT_EQ("Fail to open " + dir.path() + "\n", testing::internal::GetCapturedStdout());
+    EXPECT_EQ("Fail to open " + dir.path() + "\n", captured.text());
 }
 
 // Runs the rewrite in a child under the given limits; returns its output.
@@ -188,9 +190,10 @@ TEST(NotesIniRewrite, ReplacedWholeKeepingModeAndOwner) {
     }
     struct stat before, after;
     ASSERT_EQ(0, stat(ini.c_str(), &before));
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(1, setRecreateLogControl(ini.c_str()));
-    testing::internal::GetCapturedStdout();
+    {
+        CapturedStdout quiet;
+        EXPECT_EQ(1, setRecreateLogControl(ini.c_str()));
+    }
     ASSERT_EQ(0, stat(ini.c_str(), &after));
     // A new file took the name: the old one was never truncated.
     EXPECT_NE(before.st_ino, after.st_ino);
@@ -206,10 +209,10 @@ TEST(NotesIniRewrite, ALinkedNotesIniKeepsTheLinkAndItsFileIsReplaced) {
     ASSERT_EQ(0, mkdir((dir / "etc").c_str(), 0755));
     WriteFile(dir / "etc/notes.ini", "A=1\n");
     ASSERT_EQ(0, symlink("etc/notes.ini", (dir / "notes.ini").c_str()));
-    testing::internal::CaptureStdout();
+    CapturedStdout captured;
     EXPECT_EQ(1, setRecreateLogControl((dir / "notes.ini").c_str()));
     EXPECT_EQ("Update " + (dir / "notes.ini") + " with TRANSLOG_Recreate_Logctrl=1\n",
-              testing::internal::GetCapturedStdout());
+              captured.text());
     struct stat st;
     ASSERT_EQ(0, lstat((dir / "notes.ini").c_str(), &st));
     EXPECT_TRUE(S_ISLNK(st.st_mode));
@@ -221,9 +224,9 @@ TEST(NotesIniRewrite, AFifoIsNotWaitedOnAndNotReplaced) {
     TempDir dir;
     std::string ini = dir / "notes.ini";
     ASSERT_EQ(0, mkfifo(ini.c_str(), 0600));
-    testing::internal::CaptureStdout();
+    CapturedStdout captured;
     EXPECT_EQ(0, setRecreateLogControl(ini.c_str()));
-    EXPECT_EQ("Fail to open " + ini + "\n", testing::internal::GetCapturedStdout());
+    EXPECT_EQ("Fail to open " + ini + "\n", captured.text());
     struct stat st;
     ASSERT_EQ(0, lstat(ini.c_str(), &st));
     EXPECT_TRUE(S_ISFIFO(st.st_mode));

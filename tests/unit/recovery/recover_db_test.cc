@@ -1,4 +1,5 @@
-// The cut-off format records and the per-note report of note mode.
+// What the cut-off format records make of a text, and the per-note report of
+// note mode.
 #include "recovery/recover_db.h"
 
 #include <string.h>
@@ -8,46 +9,24 @@
 
 #include <gtest/gtest.h>
 
-#include "test_util.h"
+#include "common/captured_stdout.h"
+#include "common/emulated_server.h"
 
 namespace {
 
-TEST(CutOffFormat, RecordsHoldTheBytesTheApiReads) {
-    unsigned char expected[140];
-    memset(expected, 0, sizeof(expected));
-    const unsigned char head[] = {0x2c, 0x01, 2, 140, 0, 0, 0, 0};
-    memcpy(expected, head, sizeof(head));
-    const char *shortTexts[] = {"AM", "PM", "$", ",", ".", "/", ":"};
-    for (int i = 0; i < 7; ++i) memcpy(expected + 8 + 5 * i, shortTexts[i], strlen(shortTexts[i]));
-    const char *words[] = {"Yesterday", "Today", "Tomorrow"};
-    for (int i = 0; i < 3; ++i) memcpy(expected + 43 + 32 * i, words[i], strlen(words[i]));
-    EXPECT_EQ(0, memcmp(expected, &intl_format, sizeof(expected)));
-
-    const unsigned char format[] = {0, 0, 0, 2};
-    EXPECT_EQ(0, memcmp(format, &tfmt, sizeof(format)));
-}
-
 // An emulated server started in this process, for the calls that need the
 // runtime (time conversion).
-class StartedRuntime : public ::testing::Test {
+class StartedRuntime : public EmulatedServer {
 protected:
     void SetUp() override {
-        const std::string data = dir_ / "notesdata";
-        const std::string command = std::string(NOTESEMU_BIN) + " init '" + data + "' >/dev/null";
-        ASSERT_EQ(0, system(command.c_str()));
-        std::string ini = "=" + data + "/notes.ini";
-        std::vector<char *> argv = {const_cast<char *>(data.c_str()), ini.data()};
-        ASSERT_EQ(NOERROR, NotesInitExtended(2, argv.data()));
-        started_ = true;
+        EmulatedServer::SetUp();
+        ASSERT_NO_FATAL_FAILURE(StartServer());
         char *text = const_cast<char *>("11/15/2013 13:00");
         ASSERT_EQ(NOERROR, ConvertTextToTIMEDATE(&intl_format, &tfmt, &text, 16, &when_));
         char buffer[80] = {0};
         WORD length = 0;
         ASSERT_EQ(NOERROR, ConvertTIMEDATEToText(nullptr, nullptr, &when_, buffer, 79, &length));
         whenText_.assign(buffer, length);
-    }
-    void TearDown() override {
-        if (started_) NotesTerm();
     }
 
     NOTE_RECOVERY_INFO note(DWORD id, DWORD handle, const char *user) {
@@ -62,11 +41,31 @@ protected:
         return info;
     }
 
-    ScratchDir dir_;
-    bool started_ = false;
     TIMEDATE when_;
     std::string whenText_;
 };
+
+// What the format records make of a cut-off text: month first, a 24-hour
+// clock, all four digits of the year.
+TEST_F(StartedRuntime, CutOffTextIsReadMonthFirstOnATwentyFourHourClock) {
+    auto read = [](const std::string &text, TIME *broken) {
+        char *p = const_cast<char *>(text.c_str());
+        memset(broken, 0, sizeof *broken);
+        STATUS status = ConvertTextToTIMEDATE(&intl_format, &tfmt, &p, (WORD)text.size(),
+                                              &broken->GM);
+        if (status == NOERROR && !TimeGMToLocal(broken)) status = 1;
+        return status;
+    };
+    TIME t;
+    ASSERT_EQ(NOERROR, read("02/01/2013 13:05:09", &t));
+    EXPECT_EQ((std::vector<int>{2013, 2, 1, 13, 5, 9}),
+              (std::vector<int>{t.year, t.month, t.day, t.hour, t.minute, t.second}));
+    // Day first there is no thirteenth month; a two-digit year is not
+    // enough; a 12-hour time with its marker is not the program's format.
+    EXPECT_NE(NOERROR, read("13/01/2013 13:05", &t));
+    EXPECT_NE(NOERROR, read("02/01/13 13:05", &t));
+    EXPECT_NE(NOERROR, read("02/01/2013 01:05 PM", &t));
+}
 
 TEST_F(StartedRuntime, NoteReportIsNineLinesWithHexIdAndSignedHandle) {
     NOTE_RECOVERY_INFO info = note(0xFFFFFFFFu, 0xFFFFFFFEu, "Ann Admin");

@@ -15,7 +15,9 @@
 #include <utility>
 
 #include "faultshim.h"
-#include "temp_dir.h"
+#include "common/temp_dir.h"
+
+using namespace nsfmend;  // the layer under test
 
 namespace {
 

@@ -54,8 +54,9 @@ TEST_F(StringListTest, ClearedListIsUsableAgain) {
     EXPECT_EQ(0, getArraySize(&list));
     EXPECT_EQ(nullptr, getArrayItem(&list, 1));
     arrayAppend(&list, "new");
-    EXPECT_EQ(list.head, list.tail);
+    EXPECT_EQ(1, getArraySize(&list));
     EXPECT_STREQ("new", getArrayItem(&list, 1));
+    EXPECT_EQ(nullptr, getArrayItem(&list, 2));
 }
 
 TEST_F(StringListTest, ReadingInTurnAfterLateAppends) {

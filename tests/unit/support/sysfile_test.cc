@@ -9,7 +9,7 @@
 #include <string>
 
 #include "faultshim.h"
-#include "temp_dir.h"
+#include "common/temp_dir.h"
 
 TEST(FileLayer, CreateIsExclusiveAndPrivate) {
     TempDir dir;

@@ -74,6 +74,8 @@ extern "C" {
  *   "Error creating directory %s. %s"          (directory, system text)
  *   "Error copying file %s to %s. %s"          (extent, archived name, system text)
  *   "Fail to get transaction log directory"    (TRANSLOG_Path missing or empty)
+ *   "Log directory too long (over 1022 characters): %s" (the folder it names;
+ *                                              never cut, never taken relative)
  *   "No files under transaction log dir: %s\n" (nothing to capture)
  * Texts of restoreNsfDB and recoverNsfDB, besides platform and system texts:
  *   "Path too long (over 1023 characters): %s"

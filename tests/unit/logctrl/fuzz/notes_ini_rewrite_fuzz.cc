@@ -79,7 +79,7 @@ std::string RewriteFile(const std::string &input) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string input(reinterpret_cast<const char *>(data), size);
     std::string output = RewriteFile(input);
-    Check(output == withRecreateLogControl(input), "file and text rewrite differ");
+    Check(output == nsfmend::withRecreateLogControl(input), "file and text rewrite differ");
 
     const std::string bom = "\xEF\xBB\xBF";
     const size_t bomLength = input.compare(0, bom.size(), bom) == 0 ? bom.size() : 0;

@@ -1,8 +1,11 @@
-// A private temporary directory per test, removed with everything in it.
-#ifndef NSFMEND_TESTS_SUPPORT_TEMP_DIR_H
-#define NSFMEND_TESTS_SUPPORT_TEMP_DIR_H
+// A private temporary folder per test, removed with everything in it, and
+// the file helpers the tests use to set up and read back what is in it.
+#ifndef NSFMEND_TESTS_COMMON_TEMP_DIR_H
+#define NSFMEND_TESTS_COMMON_TEMP_DIR_H
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -13,23 +16,43 @@
 #include <iterator>
 #include <set>
 #include <string>
+#include <vector>
+
+// Removes path and everything below it. Folders a test made read-only or
+// unsearchable are opened up first, so nothing is left behind.
+inline void RemoveTree(const std::string &path) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) return;
+    if (!S_ISDIR(st.st_mode)) {
+        unlink(path.c_str());
+        return;
+    }
+    chmod(path.c_str(), 0700);
+    std::vector<std::string> names;
+    if (DIR *d = opendir(path.c_str())) {
+        while (struct dirent *e = readdir(d)) {
+            const std::string name = e->d_name;
+            if (name != "." && name != "..") names.push_back(name);
+        }
+        closedir(d);
+    }
+    for (const std::string &name : names) RemoveTree(path + "/" + name);
+    rmdir(path.c_str());
+}
 
 class TempDir {
 public:
     TempDir() {
         const char *base = getenv("TMPDIR");
         std::string pattern = std::string(base && *base ? base : "/tmp") + "/nsfmend-test-XXXXXX";
-        char buf[4096];
-        snprintf(buf, sizeof buf, "%s", pattern.c_str());
-        if (mkdtemp(buf) != nullptr) path_ = buf;
+        if (mkdtemp(&pattern[0]) != nullptr) path_ = pattern;
     }
     ~TempDir() {
-        if (path_.empty()) return;
-        // Read-only folders made by a test must not block the clean-up.
-        std::string cmd = "chmod -R u+rwx '" + path_ + "' 2>/dev/null; rm -rf '" + path_ + "'";
-        if (system(cmd.c_str()) != 0) {
-        }
+        if (!path_.empty()) RemoveTree(path_);
     }
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+
     const std::string &path() const { return path_; }
     std::string operator/(const std::string &name) const { return path_ + "/" + name; }
 
@@ -37,9 +60,12 @@ private:
     std::string path_;
 };
 
-inline void WriteFile(const std::string &path, const std::string &content) {
+// Writes a file whole; true when every byte went out.
+inline bool WriteFile(const std::string &path, const std::string &content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;
+    out.close();
+    return static_cast<bool>(out);
 }
 
 inline std::string ReadFile(const std::string &path) {
@@ -50,6 +76,15 @@ inline std::string ReadFile(const std::string &path) {
 inline bool Exists(const std::string &path) {
     struct stat st;
     return lstat(path.c_str(), &st) == 0;
+}
+
+inline bool MakeDir(const std::string &path) { return mkdir(path.c_str(), 0755) == 0; }
+
+// An empty file (or an existing one emptied).
+inline bool Touch(const std::string &path) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) return false;
+    return close(fd) == 0;
 }
 
 // The names in a folder, "." and ".." left out: what a test expects to find
@@ -70,6 +105,7 @@ inline std::set<std::string> FolderNames(const std::string &folder) {
 // no permission stops) and returns its result.
 inline int AsUnprivileged(const std::function<int()> &fn) {
     if (geteuid() != 0) return fn();
+    fflush(stdout);
     pid_t pid = fork();
     if (pid == 0) {
         if (setgid(65534) != 0 || setuid(65534) != 0) _exit(250);

@@ -1,0 +1,162 @@
+// The transaction-log directory: where TRANSLOG_Path puts it, what extents
+// and their copies are called, and what a listing of it holds.
+#include "translog/log_directory.h"
+
+#include <errno.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/emulated_server.h"
+
+using namespace nsfmend;  // the module under test
+
+namespace {
+
+std::string archivedNameIn(const char *dir, DWORD number, const char *suffix) {
+    char name[1024];
+    if (!formatArchivedName(name, sizeof name, dir, number, suffix)) return "<refused>";
+    return name;
+}
+
+TEST(ArchivedName, PadsToSevenDigitsAndNeverCutsLongerNumbers) {
+    EXPECT_EQ("/backup/logs/S0000042.TXN-full", archivedNameIn("/backup/logs/", 42, "-full"));
+    EXPECT_EQ("/backup/logs/S0000042.TXN", archivedNameIn("/backup/logs/", 42, ""));
+    EXPECT_EQ("/backup/S12345678.TXN", archivedNameIn("/backup/", 12345678, ""));
+    // Past 2^31 the number stays unsigned, never a minus sign.
+    EXPECT_EQ("/b/S4294967295.TXN", archivedNameIn("/b/", 4294967295u, ""));
+    // The folder is used as given: no separator is added here.
+    EXPECT_EQ("/backupS0000042.TXNx", archivedNameIn("/backup", 42, "x"));
+}
+
+TEST(ArchivedName, RefusesWhatWouldNotFitTheBuffer) {
+    const std::string dir = "/" + std::string(1023 - 1 - strlen("S0000001.TXN"), 'd');
+    EXPECT_EQ(1023u, archivedNameIn(dir.c_str(), 1, "").size());
+    EXPECT_EQ("<refused>", archivedNameIn(dir.c_str(), 1, "x"));
+    EXPECT_EQ("<refused>", archivedNameIn(dir.c_str(), 12345678, ""));
+    char name[16] = "sentinel";
+    EXPECT_FALSE(formatArchivedName(name, sizeof name, "/long/folder/", 1, ""));
+    EXPECT_STREQ("", name);
+}
+
+TEST(ArchivedName, AnExtentCapturedFromTheLogFolderGetsTheNameTheLoopGivesIt) {
+    EXPECT_EQ(archivedName("/backup/", 42, "-x"), capturedName("/backup/", "S0000042.TXN", "-x"));
+    EXPECT_EQ("/backup/notes.log", capturedName("/backup/", "notes.log", ""));
+}
+
+struct dirent entryNamed(const char *name) {
+    struct dirent entry;
+    memset(&entry, 0, sizeof entry);
+    snprintf(entry.d_name, sizeof entry.d_name, "%s", name);
+    return entry;
+}
+
+TEST(FileSelect, LeavesOutOnlyDotEntriesAndTheLogControlFile) {
+    for (const char *name : {".", "..", "nlogctrl.lfh"}) {
+        struct dirent e = entryNamed(name);
+        EXPECT_EQ(0, file_select(&e)) << name;
+    }
+    for (const char *name : {"S0000001.TXN", "NLOGCTRL.LFH", "nlogctrl.lfh.old", ".x", "..."}) {
+        struct dirent e = entryNamed(name);
+        EXPECT_EQ(1, file_select(&e)) << name;
+    }
+}
+
+TEST(LogDirectoryListing, NamesInByteOrderWithTheirKindsAndNoControlFile) {
+    TempDir dir;
+    ASSERT_TRUE(WriteFile(dir / "S0000002.TXN", "two"));
+    ASSERT_TRUE(WriteFile(dir / "S0000001.TXN", "one"));
+    ASSERT_TRUE(WriteFile(dir / "nlogctrl.lfh", "control"));
+    ASSERT_EQ(0, mkfifo((dir / "S0000003.TXN").c_str(), 0600));
+    ASSERT_TRUE(MakeDir(dir / "S0000004.TXN"));
+    ASSERT_EQ(0, symlink("S0000001.TXN", (dir / "S0000005.TXN").c_str()));
+    ASSERT_EQ(0, symlink("gone", (dir / "S0000006.TXN").c_str()));
+
+    std::vector<LogFile> files = {{"stale", LogFileKind::kRegular}};
+    ASSERT_EQ(0, listLogDirectory(dir.path().c_str(), &files));
+    std::vector<std::string> names;
+    std::vector<LogFileKind> kinds;
+    for (const LogFile &f : files) {
+        names.push_back(f.name);
+        kinds.push_back(f.kind);
+    }
+    EXPECT_EQ((std::vector<std::string>{"S0000001.TXN", "S0000002.TXN", "S0000003.TXN",
+                                        "S0000004.TXN", "S0000005.TXN", "S0000006.TXN"}),
+              names);
+    EXPECT_EQ((std::vector<LogFileKind>{LogFileKind::kRegular, LogFileKind::kRegular,
+                                        LogFileKind::kNotRegular, LogFileKind::kNotRegular,
+                                        LogFileKind::kRegular, LogFileKind::kUnknown}),
+              kinds);
+
+    EXPECT_EQ(ENOENT, listLogDirectory((dir / "missing").c_str(), &files));
+    EXPECT_TRUE(files.empty());
+}
+
+// The runtime started on a server whose notes.ini sets TRANSLOG_Path as the
+// test says; logging is off, so the folder need not exist.
+class LogFolder : public EmulatedServer {
+protected:
+    void StartWithLogPath(const std::string &setting) {
+        StartServer({"TRANSLOG_Status=0", setting});
+    }
+    // The folder and the result, as "<result> <folder>".
+    static std::string Resolved(const char *dataDir) {
+        std::string logDir = "stale";
+        const int rc = resolveLogDirectory(dataDir, &logDir);
+        return std::to_string(rc) + " " + logDir;
+    }
+};
+
+TEST_F(LogFolder, AbsoluteValueIsUsedAsItIs) {
+    StartWithLogPath("TRANSLOG_Path=/logs/txn");
+    EXPECT_EQ("0 /logs/txn", Resolved(nullptr));
+    EXPECT_EQ("0 /logs/txn", Resolved("/elsewhere"));
+}
+
+TEST_F(LogFolder, RelativeValueIsJoinedToTheDataFolder) {
+    StartWithLogPath("TRANSLOG_Path=txnlogs");
+    // Asked of the API, or as the caller has it; a final "/" is not doubled.
+    EXPECT_EQ("0 " + dataDir_ + "/txnlogs", Resolved(nullptr));
+    EXPECT_EQ("0 " + dataDir_ + "/txnlogs", Resolved((dataDir_ + "/").c_str()));
+    EXPECT_EQ("0 /srv/txnlogs", Resolved("/srv"));
+}
+
+TEST_F(LogFolder, MissingOrEmptySettingGivesNoFolder) {
+    StartWithLogPath("TRANSLOG_Path");
+    EXPECT_EQ(std::to_string(ENOENT) + " ", Resolved(nullptr));
+    NotesTerm();
+    RemoveTree(dataDir_);
+    StartWithLogPath("TRANSLOG_Path=");
+    EXPECT_EQ(std::to_string(ENOENT) + " ", Resolved(nullptr));
+}
+
+TEST_F(LogFolder, RelativeValueTooLongToJoinIsRefusedNeverUsedRelative) {
+    const std::string value(1022 - 1 - dataDir_.size() + 1, 'v');
+    StartWithLogPath("TRANSLOG_Path=" + value);
+    EXPECT_EQ(std::to_string(ENAMETOOLONG) + " " + dataDir_ + "/" + value, Resolved(nullptr));
+}
+
+TEST_F(LogFolder, RelativeValueJustShortEnoughIsJoined) {
+    const std::string value(1022 - 1 - dataDir_.size(), 'v');
+    StartWithLogPath("TRANSLOG_Path=" + value);
+    EXPECT_EQ("0 " + dataDir_ + "/" + value, Resolved(nullptr));
+}
+
+TEST_F(LogFolder, AValueFillingAllItsCharactersMayBeCutAndIsRefused) {
+    const std::string fits = "/" + std::string(1021, 'a');
+    const std::string full = "/" + std::string(1022, 'a');
+    StartWithLogPath("TRANSLOG_Path=" + fits);
+    EXPECT_EQ("0 " + fits, Resolved(nullptr));
+    NotesTerm();
+    RemoveTree(dataDir_);
+    // Longer than the 1023 characters the API hands out: it comes cut.
+    StartWithLogPath("TRANSLOG_Path=" + full + "/more/");
+    EXPECT_EQ(std::to_string(ENAMETOOLONG) + " " + full, Resolved(nullptr));
+}
+
+}  // namespace
