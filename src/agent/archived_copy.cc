@@ -6,10 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <memory>
-#include <new>
 #include <string>
 
+#include "support/compare.h"
 #include "support/copy.h"
 #include "support/durable.h"
 #include "support/raii.h"
@@ -19,39 +18,14 @@
 namespace nsfmend {
 namespace {
 
-enum class Relation { kIdentical, kPrefix, kDifferent };
-
 // How the existing archived file's bytes stand to the source's.
-int compareWithSource(const char *archived, const char *source, Relation *relation) {
-    *relation = Relation::kDifferent;
+int compareWithSource(const char *archived, const char *source, ContentRelation *relation) {
+    *relation = ContentRelation::kDifferent;
     UniqueFd old(open(archived, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!old.valid()) return lastError();
     UniqueFd src(open(source, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!src.valid()) return lastError();
-    struct stat oldSt, srcSt;
-    if (fstat(old.get(), &oldSt) != 0 || fstat(src.get(), &srcSt) != 0) return lastError();
-    if (!S_ISREG(oldSt.st_mode) || !S_ISREG(srcSt.st_mode) || oldSt.st_size > srcSt.st_size)
-        return 0;
-
-    const size_t kPiece = 1u << 16;
-    std::unique_ptr<char[]> a(new (std::nothrow) char[kPiece]);
-    std::unique_ptr<char[]> b(new (std::nothrow) char[kPiece]);
-    if (!a || !b) return ENOMEM;
-    for (;;) {
-        size_t gotOld = 0, gotSrc = 0;
-        int rc = readAll(old.get(), a.get(), kPiece, &gotOld);
-        if (rc == 0 && gotOld > 0) rc = readAll(src.get(), b.get(), gotOld, &gotSrc);
-        if (rc != 0) return rc;
-        if (gotOld == 0) break;
-        if (gotSrc != gotOld || memcmp(a.get(), b.get(), gotOld) != 0) return 0;
-    }
-    // Every byte of the archived file matched; is there more of the source?
-    char extra;
-    size_t more = 0;
-    int rc = readAll(src.get(), &extra, 1, &more);
-    if (rc != 0) return rc;
-    *relation = more == 0 ? Relation::kIdentical : Relation::kPrefix;
-    return 0;
+    return compareContents(old.get(), src.get(), relation);
 }
 
 }  // namespace
@@ -63,18 +37,18 @@ int archiveFile(const char *source, const char *archivedName) {
         return LogFileCopy(source, archivedName, 1);
     }
     if (!S_ISREG(st.st_mode)) return EEXIST;
-    Relation relation;
+    ContentRelation relation;
     int rc = compareWithSource(archivedName, source, &relation);
     if (rc != 0) return rc;
     switch (relation) {
-        case Relation::kIdentical:
+        case ContentRelation::kIdentical:
             // An earlier run may have been stopped before its copy reached
             // the disk; the server must not hear "archived" before it has.
             rc = syncFile(archivedName);
             return rc != 0 ? rc : syncFolderOf(archivedName);
-        case Relation::kPrefix:
+        case ContentRelation::kPrefix:
             return LogFileCopy(source, archivedName, 0);
-        case Relation::kDifferent:
+        case ContentRelation::kDifferent:
             break;
     }
     return EEXIST;
