@@ -266,20 +266,45 @@ int writeWholeFile(const char *path, std::string_view content, const struct stat
     return rc;
 }
 
-int replaceFileContent(const char *path, std::string_view content) {
-    struct stat st;
-    if (lstat(path, &st) != 0) return lastError();
-    std::string target = path;
-    if (S_ISLNK(st.st_mode)) {
+namespace {
+
+// The file a replacement of path writes (a symbolic link's target, never the
+// link) and its status, once it is known to be a regular file this user
+// may write.
+int replacementTarget(const char *path, std::string *target, struct stat *st) {
+    if (lstat(path, st) != 0) return lastError();
+    *target = path;
+    if (S_ISLNK(st->st_mode)) {
         // The link is the administrator's; the file it names is what changes.
         char resolved[PATH_MAX];
         if (realpath(path, resolved) == nullptr) return lastError();
-        target = resolved;
-        if (stat(target.c_str(), &st) != 0) return lastError();
+        *target = resolved;
+        if (stat(target->c_str(), st) != 0) return lastError();
     }
-    if (!S_ISREG(st.st_mode)) return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return lastError();
+    if (!S_ISREG(st->st_mode)) return S_ISDIR(st->st_mode) ? EISDIR : EINVAL;
+    if (faccessat(AT_FDCWD, target->c_str(), W_OK, AT_EACCESS) != 0) return lastError();
+    return 0;
+}
+
+}  // namespace
+
+int replaceFileContent(const char *path, std::string_view content) {
+    std::string target;
+    struct stat st;
+    int rc = replacementTarget(path, &target, &st);
+    if (rc != 0) return rc;
     return writeWholeFile(target.c_str(), content, &st, Placing::kReplace);
+}
+
+int checkReplaceable(const char *path) {
+    std::string target;
+    struct stat st;
+    int rc = replacementTarget(path, &target, &st);
+    if (rc != 0) return rc;
+    // TempFile opens the folder, then makes its file in it.
+    std::string folder, name;
+    splitPath(target.c_str(), &folder, &name);
+    return faccessat(AT_FDCWD, folder.c_str(), R_OK | W_OK | X_OK, AT_EACCESS) == 0 ? 0 : lastError();
 }
 
 int removeFile(const char *path) {

@@ -105,6 +105,11 @@ int writeWholeFile(const char *path, std::string_view content, const struct stat
 // folder. A file this user may not write is refused (EACCES, EPERM, EROFS)
 // as writing it in place would be.
 int replaceFileContent(const char *path, std::string_view content);
+// Whether replaceFileContent would get to write path, asked without writing
+// anything: the file (a link's target) is a regular file this user may
+// write, in a folder where this user may make the temporary file. 0, or the
+// errno the replacement would meet.
+int checkReplaceable(const char *path);
 // Removes path and syncs its folder. A missing file gives ENOENT.
 int removeFile(const char *path);
 

@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -16,23 +17,49 @@ namespace nsfmend {
 
 const char kRunLockName[] = ".nsfmend.lock";
 
-int RunLock::acquire(const char *dataDir) {
+namespace {
+
+// Opens the lock file of dataDir (created when createFlag is O_CREAT).
+// Read-only is enough for a lock, so a lock file another user created
+// serves every user that can read it. Never through a link or a FIFO.
+int openLockFile(const char *dataDir, int createFlag, UniqueFd *fd) {
     if (dataDir == nullptr || dataDir[0] == '\0') return ENOENT;
-    // Read-only is enough for a lock, so a lock file another user created
-    // serves every user that can read it. Never through a link or a FIFO.
-    fd_.reset(open(joinPath(dataDir, kRunLockName).c_str(),
-                   O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
-    if (!fd_.valid()) return lastError();
+    fd->reset(open(joinPath(dataDir, kRunLockName).c_str(),
+                   O_RDONLY | createFlag | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
+    if (!fd->valid()) return lastError();
     struct stat st;
-    if (fstat(fd_.get(), &st) != 0) return lastError();
-    if (!S_ISREG(st.st_mode)) return EINVAL;
-    while (flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) {
-        if (errno == EINTR) continue;
-        int error = errno;
-        fd_.reset();
-        return error;
+    if (fstat(fd->get(), &st) != 0) return lastError();
+    // A folder: what the creating open of a run meets first.
+    if (S_ISDIR(st.st_mode)) return EISDIR;
+    return S_ISREG(st.st_mode) ? 0 : EINVAL;
+}
+
+// flock without waiting: 0, or EWOULDBLOCK while another holds it.
+int tryLock(int fd, int operation) {
+    while (flock(fd, operation | LOCK_NB) != 0) {
+        if (errno != EINTR) return errno;
     }
     return 0;
+}
+
+}  // namespace
+
+int RunLock::acquire(const char *dataDir) {
+    int error = openLockFile(dataDir, O_CREAT, &fd_);
+    if (error == 0) error = tryLock(fd_.get(), LOCK_EX);
+    if (error != 0) fd_.reset();
+    return error;
+}
+
+int probeRunLock(const char *dataDir) {
+    UniqueFd fd;
+    int error = openLockFile(dataDir, 0, &fd);
+    if (error == ENOENT && dataDir != nullptr && dataDir[0] != '\0') {
+        // A run makes the lock file where there is none yet.
+        return faccessat(AT_FDCWD, dataDir, W_OK | X_OK, AT_EACCESS) == 0 ? 0 : lastError();
+    }
+    // Closing the descriptor lets go of the shared lock.
+    return error != 0 ? error : tryLock(fd.get(), LOCK_SH);
 }
 
 bool RunLock::acquireOrExplain(const char *dataDir, char *why) {

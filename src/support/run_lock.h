@@ -31,6 +31,14 @@ private:
     UniqueFd fd_;
 };
 
+// Whether a run holds dataDir's lock, asked without changing anything: no
+// lock file is created, and the lock is tried shared and let go at once, so
+// two such questions never see each other as a run. 0: a run would get the
+// lock (no lock file yet counts when the folder lets a run make one).
+// EWOULDBLOCK: another run holds it. Anything else: the errno acquire
+// would meet.
+int probeRunLock(const char *dataDir);
+
 // The one line that tells why a run did not start, for the result of
 // acquire: "Another nsfmend run is working on <dataDir>; nothing was
 // changed" when busy, else "Fail to lock <lock file>, Reason=<text>".

@@ -252,6 +252,39 @@ TEST(ReplaceFileContent, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
     }
 }
 
+TEST(CheckReplaceable, AnswersAsTheReplacementWouldAndChangesNothing) {
+    TempDir dir;
+    ASSERT_EQ(0, chmod(dir.path().c_str(), 0777));
+    ASSERT_TRUE(MakeDir(dir / "etc"));
+    WriteFile(dir / "etc/notes.ini", "A=1\n");
+    ASSERT_EQ(0, symlink("etc/notes.ini", (dir / "notes.ini").c_str()));
+    ASSERT_EQ(0, symlink("gone.ini", (dir / "dangling.ini").c_str()));
+    const struct stat before = StatOf(dir / "etc/notes.ini");
+
+    EXPECT_EQ(0, checkReplaceable((dir / "notes.ini").c_str()));
+    EXPECT_EQ(ENOENT, checkReplaceable((dir / "dangling.ini").c_str()));
+    EXPECT_EQ(ENOENT, checkReplaceable((dir / "missing.ini").c_str()));
+    EXPECT_EQ(EISDIR, checkReplaceable((dir / "etc").c_str()));
+    EXPECT_EQ(before.st_ino, StatOf(dir / "etc/notes.ini").st_ino);
+    EXPECT_EQ(before.st_mtime, StatOf(dir / "etc/notes.ini").st_mtime);
+    EXPECT_EQ((std::set<std::string>{"notes.ini"}), FolderNames(dir / "etc"));
+
+    // A file this user may not write, and a writable file in a folder where
+    // no temporary file can be made: the question and the replacement agree.
+    WriteFile(dir / "readonly.ini", "A=1\n");
+    ASSERT_EQ(0, chmod((dir / "readonly.ini").c_str(), 0444));
+    const std::string readonly = dir / "readonly.ini";
+    EXPECT_EQ(EACCES, AsUnprivileged([&] { return checkReplaceable(readonly.c_str()); }));
+    EXPECT_EQ(EACCES, AsUnprivileged([&] { return replaceFileContent(readonly.c_str(), "B=2\n"); }));
+    ASSERT_EQ(0, chmod((dir / "etc/notes.ini").c_str(), 0666));
+    ASSERT_EQ(0, chmod((dir / "etc").c_str(), 0555));
+    const std::string linked = dir / "notes.ini";
+    EXPECT_EQ(EACCES, AsUnprivileged([&] { return checkReplaceable(linked.c_str()); }));
+    EXPECT_EQ(EACCES, AsUnprivileged([&] { return replaceFileContent(linked.c_str(), "B=2\n"); }));
+    EXPECT_EQ("A=1\n", ReadFile(dir / "etc/notes.ini"));
+    ASSERT_EQ(0, chmod((dir / "etc").c_str(), 0755));
+}
+
 TEST(RemoveFile, RemovesAndTellsAMissingFile) {
     TempDir dir;
     WriteFile(dir / "nlogctrl.lfh", "x");
