@@ -166,36 +166,49 @@ int listDatabases(const char *directory, StringArray *list, const char *topDirec
     return nsfmend::listDirectory(directory, list, topDirectory, message, &descent);
 }
 
-int isLoggedDatabase(const char *dbPath) {
-    char reason[kMessageSize];
-    memset(reason, 0, sizeof(reason));
-
-    nsfmend::OpenDatabase db;
-    STATUS status = db.open(dbPath);
-    if (status != NOERROR) {
-        get_api_error_message(status, reason);
-        printf(" Fail to open database %s, Reason=%s\n", dbPath, reason);
-        return -1;
+nsfmend::LoggedQuery nsfmend::queryLogged(const char *dbPath) {
+    LoggedQuery query;
+    OpenDatabase db;
+    query.status = db.open(dbPath);
+    if (query.status != NOERROR) {
+        query.failedStep = "open";
+        return query;
     }
-
     BOOL logged = FALSE;
     UNID logId;
     UNID instanceId;
     DWORD extent = 0;
-    status = NSFDbGetLogInfo(db.handle(), 0, &logged, &logId, &instanceId, &extent);
-    if (status != NOERROR) {
-        get_api_error_message(status, reason);
-        printf(" Fail to get log info from database %s, Reason=%s\n", dbPath, reason);
-        return -1;  // the owner closes the handle; that close is not checked
+    query.status = NSFDbGetLogInfo(db.handle(), 0, &logged, &logId, &instanceId, &extent);
+    if (query.status != NOERROR) {
+        query.failedStep = "get log info from";
+        return query;  // the owner closes the handle; that close is not checked
     }
+    query.status = db.close();
+    if (query.status != NOERROR) {
+        query.failedStep = "close";
+        return query;
+    }
+    query.logged = logged != FALSE;
+    return query;
+}
 
-    status = db.close();
-    if (status != NOERROR) {
-        get_api_error_message(status, reason);
-        printf(" Fail to close database %s, Reason=%s\n", dbPath, reason);
+std::string nsfmend::describeLoggedFailure(const char *dbPath, const LoggedQuery &query) {
+    char reason[kMessageSize];
+    memset(reason, 0, sizeof(reason));
+    get_api_error_message(query.status, reason);
+    char line[kMessageSize + kPathSize];
+    (void)snprintf(line, sizeof line, "Fail to %s database %s, Reason=%s",
+                   query.failedStep != nullptr ? query.failedStep : "open", dbPath, reason);
+    return line;
+}
+
+int isLoggedDatabase(const char *dbPath) {
+    const nsfmend::LoggedQuery query = nsfmend::queryLogged(dbPath);
+    if (query.failedStep != nullptr) {
+        printf(" %s\n", nsfmend::describeLoggedFailure(dbPath, query).c_str());
         return -1;
     }
-    return logged ? 1 : 0;
+    return query.logged ? 1 : 0;
 }
 
 int restoreAllDatabases(const char *, const char *directory, const char *topDirectory,

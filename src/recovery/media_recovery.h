@@ -4,6 +4,10 @@
 
 #include <dirent.h>
 
+#include <string>
+
+#include "notesapi/notesapi.h"
+
 #include "support/string_array.h"
 
 // 1 when the tree was listed and every logged database was recovered; 0 when
@@ -18,5 +22,25 @@ int file_select2(const struct dirent *entry);
 // 1 logged, 0 not logged; -1 after printing why the database could not be
 // asked (open, log information or close failed).
 int isLoggedDatabase(const char *dbPath);
+
+namespace nsfmend {
+
+// How asking a database whether it is logged ended.
+struct LoggedQuery {
+    bool logged = false;
+    // The step that failed ("open", "get log info from", "close") and its
+    // status; null when the database could be asked.
+    const char *failedStep = nullptr;
+    STATUS status = NOERROR;
+};
+
+// isLoggedDatabase without its line: opens dbPath through the API as given,
+// reads the logged flag and closes the database again.
+LoggedQuery queryLogged(const char *dbPath);
+// The line of a failed query, without the leading blank and the line end:
+// "Fail to open database <path>, Reason=<the API's text>".
+std::string describeLoggedFailure(const char *dbPath, const LoggedQuery &query);
+
+}  // namespace nsfmend
 
 #endif

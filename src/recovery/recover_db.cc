@@ -65,12 +65,8 @@ int RecoverDbs(const char *backupPath, const char *cutOffTime, int newDbiid, int
 
     if (hasCutOff) {
         flags = withCutOff(flags);
-        // The API only reads the text; it advances its own copy of the pointer.
-        char *text = const_cast<char *>(cutOffTime);
-        STATUS status = ConvertTextToTIMEDATE(&intl_format, &tfmt, &text,
-                                              (WORD)strlen(cutOffTime), &cutOff);
+        STATUS status = nsfmend::parseCutOffTime(cutOffTime, &cutOff, nullptr);
         if (status != NOERROR) return status;
-        convertToLocalTIMEDATE(&cutOff, 0, 0);
         cutOffArg = &cutOff;
     }
 
@@ -98,16 +94,37 @@ int RecoverDbs(const char *backupPath, const char *cutOffTime, int newDbiid, int
     return status;
 }
 
+namespace {
+
+// convertToLocalTIMEDATE, leaving the record it worked in in *broken.
+void restamp(TIMEDATE *time, int zone, int dst, TIME *broken) {
+    memset(broken, 0, sizeof(*broken));
+    broken->GM = *time;
+    TimeGMToLocal(broken);
+    // Keep the calendar reading, replace only the zone it is read in.
+    broken->zone = zone;
+    broken->dst = dst;
+    TimeLocalToGM(broken);
+    *time = broken->GM;
+}
+
+}  // namespace
+
 void convertToLocalTIMEDATE(TIMEDATE *time, int zone, int dst) {
     TIME broken;
-    memset(&broken, 0, sizeof(broken));
-    broken.GM = *time;
-    TimeGMToLocal(&broken);
-    // Keep the calendar reading, replace only the zone it is read in.
-    broken.zone = zone;
-    broken.dst = dst;
-    TimeLocalToGM(&broken);
-    *time = broken.GM;
+    restamp(time, zone, dst, &broken);
+}
+
+STATUS nsfmend::parseCutOffTime(const char *text, TIMEDATE *cutOff, TIME *reading) {
+    memset(cutOff, 0, sizeof(*cutOff));
+    // The API only reads the text; it advances its own copy of the pointer.
+    char *cursor = const_cast<char *>(text);
+    STATUS status = ConvertTextToTIMEDATE(&intl_format, &tfmt, &cursor, (WORD)strlen(text), cutOff);
+    if (status != NOERROR) return status;
+    TIME broken;
+    restamp(cutOff, 0, 0, &broken);
+    if (reading != nullptr) *reading = broken;
+    return NOERROR;
 }
 
 extern "C" STATUS NoteCallback(DWORD action, void *, NOTE_RECOVERY_INFO *info) {

@@ -15,6 +15,16 @@ int RecoverDbs(const char *backupPath, const char *cutOffTime, int newDbiid, int
 // Re-stamps the calendar reading of *time as one taken in the given zone.
 void convertToLocalTIMEDATE(TIMEDATE *time, int zone, int dst);
 
+namespace nsfmend {
+
+// The cut-off text as RecoverDbs reads it: parsed with intl_format and tfmt,
+// then re-stamped as a GMT+0 reading. NOERROR with *cutOff the value the
+// recovery is given and, when reading is given, the calendar fields it
+// stands for (in GMT+0); otherwise the parse status, as RecoverDbs returns it.
+STATUS parseCutOffTime(const char *text, TIMEDATE *cutOff, TIME *reading);
+
+}  // namespace nsfmend
+
 extern "C" STATUS NoteCallback(DWORD action, void *context, NOTE_RECOVERY_INFO *info);
 
 #endif

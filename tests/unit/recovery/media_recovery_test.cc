@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +16,8 @@
 #include <gtest/gtest.h>
 
 #include "common/captured_stdout.h"
+#include "common/emulated_server.h"
+#include "support/text.h"
 #include "common/temp_dir.h"
 
 namespace {
@@ -267,6 +270,57 @@ TEST(RestoreAllDatabases, TreeWithoutDatabasesPrintsNothing) {
     out.restore();
     EXPECT_EQ(1, result);
     EXPECT_EQ("", out.text());
+}
+
+// The question whether a database is logged, asked without a line (the
+// preflight's) and with one (the sweep's): the same answer and the same words.
+class LoggedQueryOnServer : public EmulatedServer {};
+
+TEST_F(LoggedQueryOnServer, TheQueryAndTheSweepsLineAgree) {
+    ASSERT_NO_FATAL_FAILURE(StartServer());
+    ASSERT_EQ(0, Emu({"create", "logged.nsf"}));
+    ASSERT_EQ(0, Emu({"create", "plain.nsf", "--unlogged"}));
+    const std::string logged = dataDir_ + "/logged.nsf";
+    const std::string plain = dataDir_ + "/plain.nsf";
+    const std::string missing = dataDir_ + "/missing.nsf";
+
+    CapturedStdout out;
+    const nsfmend::LoggedQuery yes = nsfmend::queryLogged(logged.c_str());
+    const nsfmend::LoggedQuery no = nsfmend::queryLogged(plain.c_str());
+    const nsfmend::LoggedQuery gone = nsfmend::queryLogged(missing.c_str());
+    EXPECT_EQ("", out.text());  // the query itself prints nothing
+    EXPECT_TRUE(yes.failedStep == nullptr && yes.logged);
+    EXPECT_TRUE(no.failedStep == nullptr && !no.logged);
+    ASSERT_NE(nullptr, gone.failedStep);
+    char reason[4096] = {};
+    get_api_error_message(gone.status, reason);
+    EXPECT_EQ("Fail to open database " + missing + ", Reason=" + reason,
+              nsfmend::describeLoggedFailure(missing.c_str(), gone));
+
+    EXPECT_EQ(1, isLoggedDatabase(logged.c_str()));
+    EXPECT_EQ(0, isLoggedDatabase(plain.c_str()));
+    EXPECT_EQ(-1, isLoggedDatabase(missing.c_str()));
+    out.restore();
+    EXPECT_EQ(" Fail to open database " + missing + ", Reason=" + reason + "\n", out.text());
+}
+
+TEST_F(LoggedQueryOnServer, AFailedLogInfoOrCloseIsNamedByItsStep) {
+    ASSERT_NO_FATAL_FAILURE(StartServer());
+    ASSERT_EQ(0, Emu({"create", "logged.nsf"}));
+    const std::string logged = dataDir_ + "/logged.nsf";
+    char reason[4096] = {};
+    get_api_error_message(0x0108, reason);
+
+    setenv("NOTESEMU_FAIL", "NSFDbGetLogInfo=0x0108", 1);
+    nsfmend::LoggedQuery query = nsfmend::queryLogged(logged.c_str());
+    EXPECT_EQ("Fail to get log info from database " + logged + ", Reason=" + reason,
+              nsfmend::describeLoggedFailure(logged.c_str(), query));
+    setenv("NOTESEMU_FAIL", "NSFDbClose=0x0108", 1);
+    query = nsfmend::queryLogged(logged.c_str());
+    unsetenv("NOTESEMU_FAIL");
+    EXPECT_EQ("Fail to close database " + logged + ", Reason=" + reason,
+              nsfmend::describeLoggedFailure(logged.c_str(), query));
+    EXPECT_FALSE(query.logged);
 }
 
 }  // namespace

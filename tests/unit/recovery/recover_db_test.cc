@@ -2,7 +2,9 @@
 // note mode.
 #include "recovery/recover_db.h"
 
+#include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
 #include <string>
 #include <vector>
@@ -65,6 +67,42 @@ TEST_F(StartedRuntime, CutOffTextIsReadMonthFirstOnATwentyFourHourClock) {
     EXPECT_NE(NOERROR, read("13/01/2013 13:05", &t));
     EXPECT_NE(NOERROR, read("02/01/13 13:05", &t));
     EXPECT_NE(NOERROR, read("02/01/2013 01:05 PM", &t));
+}
+
+// The cut-off as the recovery reads it, for the preflight to show back: the
+// typed calendar reading, taken as GMT+0 whatever the zone the runtime shows
+// times in.
+TEST_F(StartedRuntime, CutOffIsTheTypedReadingInGmtWhateverTheLocalZone) {
+    const char *savedTz = getenv("TZ");
+    const std::string saved = savedTz != nullptr ? savedTz : "";
+    setenv("TZ", "EST5EDT,M3.2.0,M11.1.0", 1);
+    tzset();
+    TIMEDATE cutOff;
+    TIME reading;
+    const STATUS status = nsfmend::parseCutOffTime("11/15/2013 13:00", &cutOff, &reading);
+    TIME gmt;
+    memset(&gmt, 0, sizeof gmt);
+    gmt.year = 2013, gmt.month = 11, gmt.day = 15, gmt.hour = 13;
+    const BOOL made = TimeLocalToGM(&gmt);  // zone 0, no daylight saving
+    setenv("TZ", saved.c_str(), 1);
+    tzset();
+
+    ASSERT_EQ(NOERROR, status);
+    EXPECT_EQ((std::vector<int>{2013, 11, 15, 13, 0, 0, 0, 0}),
+              (std::vector<int>{reading.year, reading.month, reading.day, reading.hour,
+                                reading.minute, reading.second, reading.zone, reading.dst}));
+    ASSERT_TRUE(made);
+    EXPECT_EQ(0, memcmp(&gmt.GM, &cutOff, sizeof cutOff));
+}
+
+TEST_F(StartedRuntime, ACutOffThatDoesNotParseGivesTheStatusTheRecoveryReturns) {
+    TIMEDATE cutOff;
+    const STATUS status = nsfmend::parseCutOffTime("13/45/2013 25:00", &cutOff, nullptr);
+    EXPECT_NE(NOERROR, status);
+    // The recovery stops at the same status, before it opens the file.
+    CapturedStdout out;
+    EXPECT_EQ((int)status, RecoverDbs("/no/such/backup.nsf", "13/45/2013 25:00", 0, 0, 0, 0));
+    EXPECT_EQ("", out.text());
 }
 
 TEST_F(StartedRuntime, NoteReportIsNineLinesWithHexIdAndSignedHandle) {
