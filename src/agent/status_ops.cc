@@ -36,8 +36,6 @@ bool queryLogStyle(WORD *style, char *msg) {
     return true;
 }
 
-namespace {
-
 // A path cut short by a buffer would name another file: refuse it whole.
 void pathTooLong(const char *path, char *msg) {
     formatMessage(msg, "Path too long (over 1023 characters): %s", path);
@@ -48,8 +46,6 @@ bool refuseLongPath(const char *path, char *msg) {
     pathTooLong(path, msg);
     return true;
 }
-
-}  // namespace
 }  // namespace nsfmend
 
 using nsfmend::fitsPathBuffer;

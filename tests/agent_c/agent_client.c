@@ -11,6 +11,7 @@
  *     restore BACKUP DB                    restoreNsfDB
  *     recover BACKUP DATE DBIID REPID OPT  recoverNsfDB (DATE "-" = NULL)
  *     style                                getTransLogStyle
+ *     verify BACKUPDIR [LOGDIR]            verifyNsfArchiveLogs (no LOGDIR = NULL)
  *
  * Output: "result=..." where the operation has one, then "msg=<text>",
  * and for the archiving "stamp=" / "format=" (or "untouched").
@@ -27,8 +28,8 @@
 #define UNTOUCHED "untouched"
 
 static void usage(void) {
-    fputs("usage: agent_client [--repeat N] spool|archive|capture|restore|recover|style ARGS...\n",
-          stderr);
+    fputs("usage: agent_client [--repeat N] spool|archive|capture|restore|recover|style|verify"
+          " ARGS...\n", stderr);
 }
 
 /* Exactly the documented size, so a write past it is caught by the sanitizer. */
@@ -81,6 +82,9 @@ static int runOnce(int argc, char **argv) {
         printf("msg=%s\n", msg);
     } else if (strcmp(op, "style") == 0 && argc == 1) {
         getTransLogStyle(msg);
+        printf("msg=%s\n", msg);
+    } else if (strcmp(op, "verify") == 0 && (argc == 2 || argc == 3)) {
+        verifyNsfArchiveLogs(argv[1], argc == 3 ? argv[2] : NULL, msg);
         printf("msg=%s\n", msg);
     } else {
         usage();

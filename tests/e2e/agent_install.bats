@@ -36,7 +36,7 @@ arch_flags() {
         awk '\$5 == \"GLOBAL\" && \$7 != \"UND\" && \$4 == \"FUNC\" {print \$8}' | sort"
     [ "$output" = "$(sed -n 's/^ \([A-Za-z_][A-Za-z0-9_]*\)@\(NSFMEND_0\) .*/\1@@\2/p' \
         "$SOURCE_DIR/src/agent/libnsfmend0.symbols" | grep -v '^NSFMEND_0@' | sort)" ]
-    [ "${#lines[@]}" -ge 6 ]
+    [ "${#lines[@]}" -eq 7 ]
     readelf -d "$AGENT_LIBDIR/libnsfmend.so.0" | grep -q 'NEEDED.*\[libnotes\.so\]'
 }
 

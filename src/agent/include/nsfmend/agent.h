@@ -2,8 +2,9 @@
  * nsfmend backup-agent library (libnsfmend.so).
  *
  * Operations for a backup agent running on the server machine: archive the
- * server's transaction-log extents into a directory of the agent's, restore a
- * backup file over a live database, roll a backup file forward through the
+ * server's transaction-log extents into a directory of the agent's, check
+ * that such a directory holds an unbroken chain of them, restore a backup
+ * file over a live database, roll a backup file forward through the
  * archived logs, and ask the server's logging style.
  *
  * The caller starts the platform runtime itself (NotesInitExtended from the
@@ -189,6 +190,35 @@ void restoreNsfDB(const char *backupFile, const char *dbPath, void *unused, char
  */
 void recoverNsfDB(const char *backupFile, const char *dateTime, int newDbiid, int newRepid,
                     int thirdOption, char *msg);
+
+/*
+ * Checks that backupDir holds what a point-in-time recovery needs: the
+ * archived extents there (names as archiving gives them, S + seven or more
+ * digits + ".TXN" + any suffix) form an unbroken run of numbers from the
+ * first to the last, every one can be read, and copies of one extent under
+ * several suffixes agree (each equal to the longest, or its start: a
+ * capture taken while the server was still filling it). With logDir (the
+ * server's log directory; NULL or empty: not asked), also that backupDir
+ * holds every extent the server holds there (S%07u.TXN, as the server names
+ * them). Other files are not looked at. Only reads: no lock is taken, and
+ * the runtime is not needed.
+ * msg: "QMR_NSF_SUCCESS", or the first of these that applies, in this order:
+ *   "Invalid backup directory: empty"          (backupDir NULL or empty)
+ *   "Path too long (over 1023 characters): %s" (backupDir or logDir)
+ *   "Fail to list directory %s, Reason=%s"     (backupDir, then logDir; system text)
+ *   "No archived extents in %s"                (backupDir)
+ *   "Cannot read archived extent %s, Reason=%s" (the file; system text, or
+ *                                              "Not a regular file")
+ *   "Missing extent %s in %s (missing: %s)"    (the first missing extent's
+ *      name, backupDir, every missing one: "S0000003.TXN, S0000005.TXN to
+ *      S0000007.TXN"; past 20 such ranges ", and N more" counts the rest)
+ *   "Copies of extent %s disagree: %s and %s"  (extent name, the longest
+ *                                              copy, one that disagrees)
+ *   "Extents of the log directory %s missing from %s: %s" (logDir,
+ *      backupDir, the extents the server holds that backupDir lacks, named
+ *      as above)
+ */
+void verifyNsfArchiveLogs(const char *backupDir, const char *logDir, char *msg);
 
 /*
  * msg: "QMR_NSF_TRANSLOG_STYLE_CIRCULAR" (0), "..._ARCHIVE" (1),

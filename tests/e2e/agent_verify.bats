@@ -1,0 +1,80 @@
+#!/usr/bin/env bats
+# The agent's check of an archive folder, on archives the agent library
+# itself made: an unbroken chain under several suffixes, a lost copy, a
+# copy that disagrees, and extents the server holds that were never archived.
+
+load helpers
+load agent_helpers
+load recovery_helpers
+
+setup_file() {
+    agent_build_client
+}
+
+setup() {
+    new_server
+    ARCHIVE="$BATS_TEST_TMPDIR/archive"
+}
+
+# Two archiving runs with their own suffixes, changes between them: the
+# second captures again the extent the first caught half-filled.
+two_archive_runs() {
+    write_changes mail.nsf 11
+    run agent spool "$ARCHIVE" "-full"
+    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    write_changes mail.nsf 20 >/dev/null
+    run agent spool "$ARCHIVE" "-incr"
+    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+}
+
+@test "two archiving runs under their own suffixes leave an unbroken chain with every server extent" {
+    two_archive_runs
+    # The half-filled capture of the first run and the whole copy of the
+    # second: one the start of the other.
+    [ -f "$ARCHIVE/S0000003.TXN-full" ] && [ -f "$ARCHIVE/S0000003.TXN-incr" ]
+    ! cmp -s "$ARCHIVE/S0000003.TXN-full" "$ARCHIVE/S0000003.TXN-incr"
+    run agent verify "$ARCHIVE" "$SERVER/logdir"
+    [ "$status" -eq 0 ]
+    [ "$output" = "msg=QMR_NSF_SUCCESS" ]
+    run agent verify "$ARCHIVE"
+    [ "$output" = "msg=QMR_NSF_SUCCESS" ]
+}
+
+@test "extents written since the last archiving are named when the log directory is given" {
+    two_archive_runs
+    write_changes mail.nsf 30 >/dev/null
+    local last
+    last=$(extent_states | tail -n 1 | cut -d' ' -f1)
+    run agent verify "$ARCHIVE" "$SERVER/logdir"
+    [[ $(field msg) == "Extents of the log directory $SERVER/logdir missing from $ARCHIVE: S00000"*" to $last" ]]
+    # Without it, the archive's own chain is whole.
+    run agent verify "$ARCHIVE" ""
+    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+}
+
+@test "a lost archived copy is named as the first missing extent" {
+    two_archive_runs
+    # The second run captured every extent the log directory still held
+    # under its own suffix too: both copies go.
+    rm "$ARCHIVE"/S0000002.TXN-*
+    run agent verify "$ARCHIVE" "$SERVER/logdir"
+    [ "$(field msg)" = "Missing extent S0000002.TXN in $ARCHIVE (missing: S0000002.TXN)" ]
+}
+
+@test "a copy whose bytes are not the extent's is reported with the copy it disagrees with" {
+    two_archive_runs
+    printf 'X' | dd of="$ARCHIVE/S0000003.TXN-full" bs=1 seek=20 conv=notrunc 2>/dev/null
+    run agent verify "$ARCHIVE"
+    [ "$(field msg)" = "Copies of extent S0000003.TXN disagree: S0000003.TXN-incr and S0000003.TXN-full" ]
+}
+
+@test "the check only reads: no lock file, nothing changed in either folder" {
+    two_archive_runs
+    rm -f "$SERVER/.nsfmend.lock"
+    local before
+    before=$(tree_sum "$BATS_TEST_TMPDIR")
+    run agent verify "$ARCHIVE" "$SERVER/logdir"
+    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    [ "$(tree_sum "$BATS_TEST_TMPDIR")" = "$before" ]
+    [ ! -e "$SERVER/.nsfmend.lock" ]
+}
