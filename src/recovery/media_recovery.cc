@@ -11,8 +11,6 @@
 #include <sys/types.h>
 #include <unistd.h>
 
-#include <memory>
-#include <new>
 #include <string_view>
 #include <vector>
 
@@ -50,13 +48,6 @@ public:
 private:
     DBHANDLE handle_ = 0;
     bool open_ = false;
-};
-
-struct ListDeleter {
-    void operator()(StringArray *list) const {
-        clearArrayContent(list);
-        delete list;
-    }
 };
 
 // A directory on the current descent path, by device and inode: meeting it
@@ -216,13 +207,12 @@ int restoreAllDatabases(const char *, const char *directory, const char *topDire
     char message[kMessageSize];
     memset(message, 0, sizeof(message));
 
-    std::unique_ptr<StringArray, nsfmend::ListDeleter> list(new (std::nothrow) StringArray());
+    nsfmend::OwnedStringArray list = nsfmend::newStringArray();
     if (!list) {
         nsfmend::listingFailure(message, directory, ENOMEM);
         puts(message);
         return 0;
     }
-    arrayInit(list.get());
 
     // The whole tree is listed before anything is opened: either every
     // database is considered, or none.

@@ -4,6 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <new>
+
 void arrayInit(StringArray *list) {
     list->head = nullptr;
     list->tail = nullptr;
@@ -74,3 +76,18 @@ void clearArrayContent(StringArray *list) {
     }
     arrayInit(list);
 }
+
+namespace nsfmend {
+
+void StringArrayDeleter::operator()(StringArray *list) const {
+    clearArrayContent(list);
+    delete list;
+}
+
+OwnedStringArray newStringArray() {
+    OwnedStringArray list(new (std::nothrow) StringArray());
+    if (list) arrayInit(list.get());
+    return list;
+}
+
+}  // namespace nsfmend

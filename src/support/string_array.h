@@ -3,6 +3,8 @@
 #ifndef NSFMEND_SUPPORT_STRING_ARRAY_H
 #define NSFMEND_SUPPORT_STRING_ARRAY_H
 
+#include <memory>
+
 typedef struct StringArrayNode {
     char *text;
     struct StringArrayNode *next;
@@ -23,5 +25,17 @@ int getArraySize(StringArray *list);
 long getArrayTotalContentByteSize(StringArray *list);
 char *getArrayItem(StringArray *list, int position);
 void clearArrayContent(StringArray *list);
+
+namespace nsfmend {
+
+struct StringArrayDeleter {
+    void operator()(StringArray *list) const;
+};
+// A list on the heap, emptied and freed on every return of its owner.
+using OwnedStringArray = std::unique_ptr<StringArray, StringArrayDeleter>;
+// A new empty list; null when there is no memory for it.
+OwnedStringArray newStringArray();
+
+}  // namespace nsfmend
 
 #endif
