@@ -44,7 +44,13 @@ std::string randomDigits() {
     return digits;
 }
 
-// The folder part and the name part of a path.
+int openFolder(const std::string &folder, UniqueFd *fd) {
+    fd->reset(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return fd->valid() ? 0 : lastError();
+}
+
+}  // namespace
+
 void splitPath(const char *path, std::string *folder, std::string *name) {
     const char *slash = strrchr(path, '/');
     if (slash == nullptr) {
@@ -55,13 +61,6 @@ void splitPath(const char *path, std::string *folder, std::string *name) {
         *name = slash + 1;
     }
 }
-
-int openFolder(const std::string &folder, UniqueFd *fd) {
-    fd->reset(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    return fd->valid() ? 0 : lastError();
-}
-
-}  // namespace
 
 std::string hiddenSiblingName(std::string_view finalName, std::string_view tag) {
     const size_t room = kNameMax - 2 - tag.size();
@@ -282,8 +281,7 @@ int replacementTarget(const char *path, std::string *target, struct stat *st) {
         if (stat(target->c_str(), st) != 0) return lastError();
     }
     if (!S_ISREG(st->st_mode)) return S_ISDIR(st->st_mode) ? EISDIR : EINVAL;
-    if (faccessat(AT_FDCWD, target->c_str(), W_OK, AT_EACCESS) != 0) return lastError();
-    return 0;
+    return accessAllowed(target->c_str(), W_OK);
 }
 
 }  // namespace
@@ -304,7 +302,7 @@ int checkReplaceable(const char *path) {
     // TempFile opens the folder, then makes its file in it.
     std::string folder, name;
     splitPath(target.c_str(), &folder, &name);
-    return faccessat(AT_FDCWD, folder.c_str(), R_OK | W_OK | X_OK, AT_EACCESS) == 0 ? 0 : lastError();
+    return accessAllowed(folder.c_str(), R_OK | W_OK | X_OK);
 }
 
 int removeFile(const char *path) {

@@ -56,7 +56,7 @@ int probeRunLock(const char *dataDir) {
     int error = openLockFile(dataDir, 0, &fd);
     if (error == ENOENT && dataDir != nullptr && dataDir[0] != '\0') {
         // A run makes the lock file where there is none yet.
-        return faccessat(AT_FDCWD, dataDir, W_OK | X_OK, AT_EACCESS) == 0 ? 0 : lastError();
+        return accessAllowed(dataDir, W_OK | X_OK);
     }
     // Closing the descriptor lets go of the shared lock.
     return error != 0 ? error : tryLock(fd.get(), LOCK_SH);

@@ -17,6 +17,10 @@ using nsfmend::lastError;
 
 int nsfmend::lastError() { return errno > 0 ? errno : -1; }
 
+int nsfmend::accessAllowed(const char *path, int mode) {
+    return faccessat(AT_FDCWD, path, mode, AT_EACCESS) == 0 ? 0 : lastError();
+}
+
 WORD OSTranslateTo(WORD mode, const char *in, WORD inLength, char *out, WORD outSize) {
     return OSTranslate(mode, in, inLength, out, outSize);
 }

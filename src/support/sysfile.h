@@ -28,6 +28,9 @@ namespace nsfmend {
 // The result of a system call that failed: its errno, or -1 when it set
 // none (a positive number must never be mistaken for success).
 int lastError();
+// Whether this process, as its effective user, may access path in mode
+// (R_OK, W_OK, X_OK): 0, or the errno of the refusal.
+int accessAllowed(const char *path, int mode);
 
 }  // namespace nsfmend
 
