@@ -44,6 +44,14 @@ struct RunSettings {
 int runSingleDatabaseMode(const RunSettings &settings);
 int runMediaRecoveryMode(const RunSettings &settings);
 
+// OPT=CHECK: what the run the other arguments ask for would meet, one line
+// per check and a verdict; 0 when it would proceed, 1 when not. Without IN=
+// a media recovery is checked, with IN= a restore (OUT= given) or a
+// recovery of the backup file. Nothing is changed.
+int runPreflight(const RunSettings &settings);
+// The preflight's lines when the runtime did not start; 1.
+int reportPreflightWithoutRuntime(const RunSettings &settings);
+
 }  // namespace nsfmend
 
 #endif

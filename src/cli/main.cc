@@ -135,6 +135,32 @@ Option matchOption(RunSettings &s, const char *arg) {
     return Option{nullptr, nullptr};
 }
 
+// The notes.ini path of the run: INI=, else notes.ini next to
+// NOTES_DATA_DIR (in the working directory when that is unset). 1, or 0
+// after the line that says why there is none.
+int resolveIniPath(RunSettings *s) {
+    // A data directory cut to fit would point at another server: refuse it.
+    const char *appDir = getenv("NOTES_DATA_DIR");
+    if (appDir != nullptr && strlen(appDir) >= kFieldSize) {
+        printf("NOTES_DATA_DIR is too long (%u characters, at most %u)\n", (unsigned)strlen(appDir),
+               (unsigned)(kFieldSize - 1));
+        return 0;
+    }
+    getServerAppDir(s->programDir);
+    if (s->iniPath[0] != '\0') return 1;
+    size_t dirLen = strlen(s->programDir);
+    bool slash = dirLen != 0 && s->programDir[dirLen - 1] != DirSlash[0];
+    size_t need = dirLen + (slash ? strlen(DirSlash) : 0) + strlen("notes.ini");
+    if (need >= kFieldSize) {
+        printf("The notes.ini path is too long (at most %u characters): %s%snotes.ini\n",
+               (unsigned)(kFieldSize - 2), s->programDir, slash ? DirSlash : "");
+        return 0;
+    }
+    concatPath(s->iniPath, s->programDir);
+    concatPath(s->iniPath, "notes.ini");
+    return 1;
+}
+
 int run(int argc, char **argv) {
     static RunSettings s;  // zero-filled: every field starts empty
     memset(&s, 0, sizeof s);
@@ -179,8 +205,13 @@ int run(int argc, char **argv) {
         }
     }
 
+    // The preflight asks what a run would meet and changes nothing: no
+    // checklist, since nothing is confirmed. TEST= still wins, as it does
+    // over every other operation.
+    const bool test = s.testText[0] != '\0';
+    const bool preflight = !test && std::string_view(s.operation) == "CHECK";
     const bool mediaRecovery =
-        s.testText[0] == '\0' && (s.inputFile[0] == '\0' || s.restoreDb[0] == '\0');
+        !test && !preflight && (s.inputFile[0] == '\0' || s.restoreDb[0] == '\0');
     if (mediaRecovery) {
         printRestoreAllDatabasesGuideline();
         // The prompt has no line end: it must be visible before we block.
@@ -190,37 +221,20 @@ int run(int argc, char **argv) {
         if (answer != 'Y' && answer != 'y') return 0;
     }
 
-    // A data directory cut to fit would point at another server: refuse it.
-    const char *appDir = getenv("NOTES_DATA_DIR");
-    if (appDir != nullptr && strlen(appDir) >= kFieldSize) {
-        printf("NOTES_DATA_DIR is too long (%u characters, at most %u)\n", (unsigned)strlen(appDir),
-               (unsigned)(kFieldSize - 1));
-        return 1;
-    }
-    getServerAppDir(s.programDir);
-    if (s.iniPath[0] == '\0') {
-        size_t dirLen = strlen(s.programDir);
-        bool slash = dirLen != 0 && s.programDir[dirLen - 1] != DirSlash[0];
-        size_t need = dirLen + (slash ? strlen(DirSlash) : 0) + strlen("notes.ini");
-        if (need >= kFieldSize) {
-            printf("The notes.ini path is too long (at most %u characters): %s%snotes.ini\n",
-                   (unsigned)(kFieldSize - 2), s.programDir, slash ? DirSlash : "");
-            return 1;
-        }
-        concatPath(s.iniPath, s.programDir);
-        concatPath(s.iniPath, "notes.ini");
-    }
+    if (!resolveIniPath(&s)) return 1;
 
     prependSysPath(s.programDir, s.savedPath);
     if (!initNotes(s.iniPath)) {
         resetSysPath(s.savedPath);
-        return 1;
+        return preflight ? reportPreflightWithoutRuntime(s) : 1;
     }
     getServerDataDir(s.dataDir);
 
     int result = 0;
-    if (s.testText[0] != '\0')
+    if (test)
         result = testDbOpen(s.testText) == 0 ? 1 : 0;
+    else if (preflight)
+        result = runPreflight(s);
     else if (s.inputFile[0] != '\0' && s.restoreDb[0] != '\0')
         result = runSingleDatabaseMode(s);
     else

@@ -2,7 +2,8 @@
 # One run at a time: media recovery, a restore and the archiving hold the
 # data directory's run lock; a second run stops at once with one line (or
 # message text) and changes nothing. A run is held in the middle of its work
-# by the fault shim's pause, so the second one meets it for certain.
+# by the fault shim's pause, so the second one meets it for certain. The
+# preflight sees the held lock without taking or making it.
 
 load helpers
 load recovery_helpers
@@ -100,6 +101,31 @@ BUSY_LINE() { echo "Another nsfmend run is working on $SERVER; nothing was chang
         [ "$(cat "$SERVER/notes.ini")" = "$want" ]
         [ -z "$(leftovers "$SERVER")" ]
     done
+}
+
+@test "the preflight sees a run that holds the lock, and the run it checks is refused the same way" {
+    mail_story
+    start_held renameat media_recovery
+
+    run nsfmend OPT=CHECK
+    [ "$status" -eq 1 ]
+    [ "$(fail_detail 'run lock')" = "$(BUSY_LINE)" ]
+    run media_recovery
+    [ "$status" -eq 1 ]
+    assert_output_has $'\n'"$(BUSY_LINE)"$'\n'
+    run nsfmend OPT=CHECK IN="$BACKUP" OUT="$LIVE"
+    [ "$status" -eq 1 ]
+    [ "$(fail_detail 'run lock')" = "$(BUSY_LINE)" ]
+    # A recovery of a backup file takes no lock: a note, and it goes on.
+    run nsfmend OPT=CHECK IN="$BACKUP"
+    [ "$status" -eq 0 ]
+    assert_output_has $'\nnote run lock: '"$(BUSY_LINE)"$' (a recovery of a backup file does not take the lock)\n'
+
+    release_held
+    [ "$HELD_STATUS" -eq 0 ]
+    # Once it is done, the lock is free again; the preflight left it as it was.
+    run nsfmend OPT=CHECK IN="$BACKUP" OUT="$LIVE"
+    assert_output_has $'\nok   run lock: no other run holds '"$SERVER"$'\n'
 }
 
 @test "a second archive run is refused while one runs; nothing is lost or left behind" {

@@ -48,6 +48,70 @@ mail_story() {
     LIVE="$SERVER/mail.nsf"
 }
 
+# The disaster story: the logged databases it makes (local.box is not logged).
+DBS=(mail/ann.nsf mail/bob.nsf apps/catalog.nsf names.nsf)
+
+snapshot() { # DIR: the notes of every database into DIR/<name>.notes
+    local db
+    mkdir -p "$1"
+    for db in "${DBS[@]}" local.box; do db_notes "$db" > "$1/${db//\//_}.notes"; done
+}
+
+# The server's life up to the loss: databases, a nightly backup of the data
+# directory, a day's work over several extents, the disk lost, and the backup
+# and the archived extents put back. Extra arguments run after the day's
+# work, before the extents are archived (a last rollover, say). Sets LOGDIR
+# and NIGHTLY; the notes of each database are in at-backup/ and before-loss/.
+disaster_story() {
+    new_server
+    mkdir -p "$SERVER/mail" "$SERVER/apps"
+    emu create mail/ann.nsf >/dev/null
+    emu create mail/bob.nsf >/dev/null
+    emu create apps/catalog.nsf >/dev/null
+    emu create local.box --unlogged >/dev/null
+    local i db
+    for i in 1 2 3; do
+        emu put mail/ann.nsf $i "ann note $i" --user "Ann Admin"
+        emu put mail/bob.nsf $((i * 10)) "bob note $i" --user "Bob Baker"
+    done
+    emu put apps/catalog.nsf 1 "catalog" --user "Cat Keeper"
+    emu put local.box 1 "kept locally" --user "Ann Admin"
+    emu rollover >/dev/null
+
+    # The nightly backup of the whole data directory.
+    NIGHTLY="$BATS_TEST_TMPDIR/nightly"
+    cp -a "$SERVER" "$NIGHTLY"
+    snapshot "$BATS_TEST_TMPDIR/at-backup"
+
+    # A day's work over several extents, on every kind of database.
+    emu put mail/ann.nsf 2 "ann note 2, edited" --user "Ann Admin"
+    emu delete mail/bob.nsf 20 --user "Bob Baker"
+    emu rollover >/dev/null
+    emu put mail/bob.nsf 40 "bob note 4" --user "Bob Baker"
+    emu abort mail/ann.nsf 9 "rolled back"
+    emu put apps/catalog.nsf 2 "catalog, more" --user "Cat Keeper"
+    emu rollover >/dev/null
+    emu put mail/ann.nsf 4 "ann note 4" --user "Ann Admin"
+    emu put names.nsf 7 "Dee Delta" --user "Admin"
+    emu put local.box 2 "lost with the disk" --user "Ann Admin"
+    "$@"
+    snapshot "$BATS_TEST_TMPDIR/before-loss"
+    # Every database changed after the backup, so each one has something to replay.
+    for db in "${DBS[@]}" local.box; do
+        ! cmp -s "$BATS_TEST_TMPDIR/at-backup/${db//\//_}.notes" "$BATS_TEST_TMPDIR/before-loss/${db//\//_}.notes"
+    done
+    LOGDIR=$(sed -n 's/^TRANSLOG_Path=//Ip' "$SERVER/notes.ini" | head -1)
+    [[ $LOGDIR == /* ]] || LOGDIR="$SERVER/$LOGDIR"
+    cp -a "$LOGDIR" "$BATS_TEST_TMPDIR/archived-logs"
+
+    # The disk is lost; the data directory and then the archived extents come back.
+    rm -rf "$SERVER"
+    cp -a "$NIGHTLY" "$SERVER"
+    cp "$BATS_TEST_TMPDIR"/archived-logs/*.TXN "$LOGDIR/"
+    snapshot "$BATS_TEST_TMPDIR/restored"
+    diff -r "$BATS_TEST_TMPDIR/at-backup" "$BATS_TEST_TMPDIR/restored"
+}
+
 # The sweep's part of $output: from the line after "Running media recovery ..."
 # up to the runtime stop, with the API's reason for a failed open replaced
 # by REASON.
@@ -82,3 +146,16 @@ expect_sweep() {
 
 # A checksum of every file under a directory, to show nothing was touched.
 tree_sum() { (cd "$1" && find . -type f -print0 | sort -z | xargs -0 sha256sum); }
+
+# What a run that only reads must leave as it found under a folder: every
+# file's checksum, and every entry's name, type and mode (a new empty file or
+# folder shows too).
+tree_state() {
+    tree_sum "$1"
+    (cd "$1" && find . -printf '%p %y %m\n' | sort)
+}
+
+# The preflight's part of $output: its heading, its check lines, its verdict.
+preflight_lines() { printf '%s\n' "$output" | sed -n '/^Preflight of a /,/^Verdict: /p'; }
+# The detail of the first line of $output marked FAIL for SUBJECT.
+fail_detail() { printf '%s\n' "$output" | sed -n "s/^FAIL $1: //p" | head -n 1; }

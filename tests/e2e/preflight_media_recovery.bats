@@ -1,0 +1,151 @@
+#!/usr/bin/env bats
+# nsfmend OPT=CHECK without IN=: the preflight of a media recovery after a
+# disaster restore. One line per check and a verdict; it changes nothing;
+# when it says the recovery would proceed the recovery succeeds, and when it
+# says it would fail the recovery fails for the reason it named.
+
+load helpers
+load recovery_helpers
+
+# The preflight, its answer channel fed a Y it must never read.
+preflight() { nsfmend OPT=CHECK "$@" <<<"Y"; }
+
+@test "on a clean disaster restore it would proceed, changes nothing, and the recovery then succeeds" {
+    disaster_story
+    local before extents
+    before=$(tree_state "$SERVER")
+    extents=$(ls "$LOGDIR" | grep -c '^S.*\.TXN$')
+
+    NOTESEMU_CALL_LOG="$BATS_TEST_TMPDIR/calls" run preflight
+    [ "$status" -eq 0 ]
+    [ "$(preflight_lines)" = "Preflight of a media recovery (nothing is changed):
+ok   notes.ini: $SERVER/notes.ini can be read and replaced
+ok   data directory: $SERVER
+ok   log directory: $LOGDIR
+ok   extents: S0000001.TXN to S000000$extents.TXN, $extents extents, none missing
+note log control file: $LOGDIR/nlogctrl.lfh is there; the reset deletes it
+ok   databases: 5 found under $SERVER: 4 logged, 1 not logged
+ok   run lock: no other run holds $SERVER
+Verdict: the media recovery would proceed" ]
+    refute_output_has "Continue ?"
+    # Read-only: every file and entry as it was, no lock file, and of the
+    # server's calls only the databases opened and closed again.
+    [ "$(tree_state "$SERVER")" = "$before" ]
+    [ ! -e "$SERVER/.nsfmend.lock" ]
+    [ "$(cut -f1 "$BATS_TEST_TMPDIR/calls" | sort -u)" = $'NSFDbClose\nNSFDbOpen' ]
+    [ "$(grep -c '^NSFDbOpen' "$BATS_TEST_TMPDIR/calls")" -eq 5 ]
+
+    run nsfmend <<<"Y"
+    [ "$status" -eq 0 ]
+    refute_output_has "Fail to"
+    for db in "${DBS[@]}"; do
+        diff -u "$BATS_TEST_TMPDIR/before-loss/${db//\//_}.notes" <(db_notes "$db")
+    done
+}
+
+@test "it shows no checklist and leaves standard input unread" {
+    new_server
+    run bash -c "printf 'Y\nleft for the next reader\n' | { \"$NSFMEND\" OPT=CHECK >/dev/null; cat; }"
+    [ "$output" = $'Y\nleft for the next reader' ]
+    # TEST= still wins over every operation.
+    run nsfmend OPT=CHECK TEST="runtime OK"
+    [ "$status" -eq 0 ]
+    assert_output_has $'\nruntime OK\n'
+    refute_output_has "Preflight"
+}
+
+@test "a gap in the extents is named, and the recovery fails for it" {
+    disaster_story emu rollover
+    rm "$LOGDIR/S0000005.TXN"
+    run preflight
+    [ "$status" -eq 1 ]
+    assert_output_has "
+FAIL extents: S0000001.TXN to S0000006.TXN, 5 extents, missing S0000005.TXN
+"
+    assert_output_has $'\nVerdict: the media recovery would fail\n'
+
+    run nsfmend <<<"Y"
+    [ "$status" -eq 1 ]
+    assert_output_has " Fail to recover database $SERVER/mail/ann.nsf, Reason=A transaction log extent needed for recovery is missing"
+}
+
+@test "a database that cannot be opened is named with the line the sweep prints for it" {
+    disaster_story
+    printf 'not a database' >"$SERVER/mail/bob.nsf"
+    run preflight
+    [ "$status" -eq 1 ]
+    assert_output_has "
+FAIL databases: 5 found under $SERVER: 3 logged, 1 not logged, 1 cannot be asked
+"
+    local line
+    line=$(fail_detail database)
+    [[ $line == "Fail to open database $SERVER/mail/bob.nsf, Reason="?* ]]
+
+    run nsfmend <<<"Y"
+    [ "$status" -eq 1 ]
+    assert_output_has " $line"$'\n'
+    assert_output_has " Failed: $SERVER/mail/bob.nsf"
+}
+
+@test "extents the recovery cannot read are named; other names in the log directory are noted" {
+    disaster_story
+    rm "$LOGDIR/S0000002.TXN"
+    mkfifo "$LOGDIR/S0000002.TXN"    # a recovery would wait on it for ever
+    ln -sf nowhere "$LOGDIR/S0000003.TXN"
+    touch "$LOGDIR/S0000004.TXN-copy" "$LOGDIR/readme"
+    run preflight
+    [ "$status" -eq 1 ]
+    assert_output_has "
+FAIL extent: $LOGDIR/S0000002.TXN is not a regular file
+FAIL extent: $LOGDIR/S0000003.TXN cannot be read, Reason=No such file or directory
+note log directory: 2 other entries, not extents the server reads: S0000004.TXN-copy, readme
+"
+}
+
+@test "a missing TRANSLOG_Path fails it with the line the reset stops at" {
+    disaster_story
+    sed -i '/^TRANSLOG_Path=/d' "$SERVER/notes.ini"
+    run preflight
+    [ "$status" -eq 1 ]
+    [ "$(fail_detail 'log directory')" = "Fail to get transaction log directory" ]
+    refute_output_has "extents:"
+    refute_output_has "log control file:"
+    run nsfmend <<<"Y"
+    [ "$status" -eq 1 ]
+    assert_output_has $'\nFail to get transaction log directory\n'
+}
+
+@test "a notes.ini this user may not replace fails it, and the reset stops at it" {
+    command -v setpriv >/dev/null || skip "setpriv is needed to drop privileges"
+    disaster_story
+    # Everything else is this user's to change; notes.ini only to read.
+    chmod -R a+rwX "$SERVER"
+    chmod 0644 "$SERVER/notes.ini"
+    local dir="$BATS_TEST_TMPDIR"
+    while [ "$dir" != / ]; do chmod o+x "$dir"; dir=$(dirname "$dir"); done
+    local as=()
+    if [ "$(id -u)" -eq 0 ]; then
+        as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+    else
+        chmod 0444 "$SERVER/notes.ini"
+    fi
+    run "${as[@]}" "$NSFMEND" OPT=CHECK
+    [ "$status" -eq 1 ]
+    [ "$(fail_detail notes.ini)" = "Fail to edit $SERVER/notes.ini, Reason=Permission denied" ]
+    assert_output_has $'\nVerdict: the media recovery would fail\n'
+
+    run "${as[@]}" "$NSFMEND" <<<"Y"
+    [ "$status" -eq 1 ]
+    assert_output_has $'\nFail to edit '"$SERVER/notes.ini"$'\n'
+    refute_output_has "Running media recovery"
+}
+
+@test "a runtime that does not start ends it with a FAIL and the verdict" {
+    new_server
+    run nsfmend OPT=CHECK INI="$BATS_TEST_TMPDIR/no-such.ini"
+    [ "$status" -eq 1 ]
+    [ "${lines[-3]}" = "InitNotes failed. Error Code = $(printf '%d' 0x0103)" ] || {
+        printf '%s\n' "$output" >&2; false; }
+    [ "${lines[-2]}" = "FAIL runtime: did not start with $BATS_TEST_TMPDIR/no-such.ini" ]
+    [ "${lines[-1]}" = "Verdict: the media recovery would fail" ]
+}

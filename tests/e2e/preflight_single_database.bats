@@ -1,0 +1,138 @@
+#!/usr/bin/env bats
+# nsfmend OPT=CHECK with IN=: the preflight of a restore (OUT= given) or of a
+# recovery of the backup file. It changes nothing, the backup file included;
+# when it says the run would proceed the run succeeds, and when it says it
+# would fail the run fails for the reason it named.
+
+load helpers
+load recovery_helpers
+
+setup() {
+    mail_story
+    emu server start >/dev/null
+}
+
+@test "a restore that would proceed: nothing changed, and the restore then succeeds" {
+    local before_server before_backup size
+    before_server=$(tree_state "$SERVER")
+    before_backup=$(tree_state "${BACKUP%/*}")
+    size=$(stat -c %s "$BACKUP")
+
+    # The cut-off is shown back in GMT+0, whatever zone the runtime shows
+    # times in.
+    TZ=EST5EDT NOTESEMU_CALL_LOG="$BATS_TEST_TMPDIR/calls" \
+        run nsfmend OPT=CHECK IN="$BACKUP" OUT="$LIVE" DATETIME="11/15/2013 14:00"
+    [ "$status" -eq 0 ]
+    [[ $(preflight_lines) =~ ^"Preflight of a restore (nothing is changed):
+ok   data directory: $SERVER
+ok   backup file: $BACKUP is a logged database
+ok   cut-off time: \"11/15/2013 14:00\" reads as 11/15/2013 14:00:00 GMT+0
+ok   restore database: $LIVE is a regular file
+ok   restore folder: $SERVER takes the temporary copy
+ok   free space: "[0-9.]+" "[KMGTP]iB" free in $SERVER, the copy of the backup file needs $size bytes
+ok   log directory: $SERVER/logdir
+ok   extents: S0000001.TXN to S0000003.TXN, 3 extents, none missing
+ok   run lock: no other run holds $SERVER
+Verdict: the restore would proceed"$ ]] || { preflight_lines >&2; false; }
+    [ "$(tree_state "$SERVER")" = "$before_server" ]
+    [ "$(tree_state "${BACKUP%/*}")" = "$before_backup" ]
+    [ "$(db_field "$LIVE" state)" = online ]
+    [ "$(cut -f1 "$BATS_TEST_TMPDIR/calls" | sort -u)" = $'NSFDbClose\nNSFDbOpen' ]
+
+    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE" DATETIME="11/15/2013 14:00"
+    [ "$status" -eq 0 ]
+    [ "$(db_notes "$LIVE")" == "$AT_1400" ]
+}
+
+@test "a recovery of the backup file alone, from a relative path, with no cut-off" {
+    # A name the data directory does not hold: the file the recovery reads
+    # is the one in the working directory.
+    cd "${BACKUP%/*}"
+    mv mail.nsf restored.nsf
+    run nsfmend OPT=CHECK IN=restored.nsf
+    [ "$status" -eq 0 ]
+    [ "$(preflight_lines)" = "Preflight of a recovery (nothing is changed):
+ok   data directory: $SERVER
+ok   backup file: restored.nsf is a logged database
+note cut-off time: none: the recovery goes to the latest transaction
+ok   log directory: $SERVER/logdir
+ok   extents: S0000001.TXN to S0000003.TXN, 3 extents, none missing
+note run lock: no other run holds $SERVER
+Verdict: the recovery would proceed" ]
+    run nsfmend OPT=RECOVER IN=restored.nsf OUT=unused
+    [ "$status" -eq 0 ]
+    [ "$(db_notes "$PWD/restored.nsf")" == "$LATEST" ]
+}
+
+@test "a cut-off that cannot be read fails it with the reason the recovery stops at" {
+    run nsfmend OPT=CHECK IN="$BACKUP" OUT="$LIVE" DATETIME="13/45/2013 14:00"
+    [ "$status" -eq 1 ]
+    local reason
+    reason=$(fail_detail 'cut-off time')
+    [[ $reason == '"13/45/2013 14:00" cannot be read, Reason='?* ]]
+    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE" DATETIME="13/45/2013 14:00"
+    [ "$status" -eq 1 ]
+    assert_output_has " Fail to recover database $BACKUP, Reason=${reason#*Reason=}"$'\n'
+}
+
+@test "a symbolic link at OUT= fails it with the restore's own line" {
+    ln -s "$LIVE" "$BATS_TEST_TMPDIR/link.nsf"
+    run nsfmend OPT=CHECK IN="$BACKUP" OUT="$BATS_TEST_TMPDIR/link.nsf"
+    [ "$status" -eq 1 ]
+    local line
+    line=$(fail_detail 'restore database')
+    [ "$line" = "Fail to restore database $BATS_TEST_TMPDIR/link.nsf, Reason=Not a regular file (a symbolic link or special file is never replaced)" ]
+    refute_output_has "restore folder:"
+    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$BATS_TEST_TMPDIR/link.nsf"
+    [ "$status" -eq 1 ]
+    assert_output_has " $line"$'\n'
+}
+
+@test "a backup file that is missing or not logged fails it" {
+    run nsfmend OPT=CHECK IN="$BATS_TEST_TMPDIR/none.nsf" OUT="$LIVE"
+    [ "$status" -eq 1 ]
+    local reason
+    reason=$(fail_detail 'backup file')
+    [[ $reason == "Fail to open database $BATS_TEST_TMPDIR/none.nsf, Reason="?* ]]
+    run nsfmend OPT=RESTORE IN="$BATS_TEST_TMPDIR/none.nsf" OUT="$LIVE"
+    [ "$status" -eq 1 ]
+    assert_output_has " Fail to recover database $BATS_TEST_TMPDIR/none.nsf, Reason=${reason#*Reason=}"$'\n'
+
+    emu create plain.nsf --unlogged >/dev/null
+    emu backup plain.nsf "$BATS_TEST_TMPDIR/plain.nsf" >/dev/null
+    run nsfmend OPT=CHECK IN="$BATS_TEST_TMPDIR/plain.nsf"
+    [ "$status" -eq 1 ]
+    [ "$(fail_detail 'backup file')" = "$BATS_TEST_TMPDIR/plain.nsf is not a logged database" ]
+    run nsfmend OPT=RECOVER IN="$BATS_TEST_TMPDIR/plain.nsf" OUT=x
+    [ "$status" -eq 1 ]
+    assert_output_has "Reason=Database is not enabled for transaction logging"
+}
+
+@test "a gap in the extents the backup needs fails it, and the recovery" {
+    rm "$SERVER/logdir/S0000002.TXN"
+    run nsfmend OPT=CHECK IN="$BACKUP" OUT="$LIVE"
+    [ "$status" -eq 1 ]
+    [ "$(fail_detail extents)" = "S0000001.TXN to S0000003.TXN, 2 extents, missing S0000002.TXN" ]
+    assert_output_has $'\nVerdict: the restore would fail\n'
+    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
+    [ "$status" -eq 1 ]
+    assert_output_has " Fail to recover database $BACKUP, Reason=A transaction log extent needed for recovery is missing"
+}
+
+@test "a live database not there yet is a note; its folder must take the copy" {
+    # Stopped, the server holds no database, so a restore may create one.
+    emu server stop >/dev/null
+    run nsfmend OPT=CHECK IN="$BACKUP" OUT="$SERVER/new/copy.nsf"
+    [ "$status" -eq 1 ]
+    assert_output_has $'\nnote restore database: '"$SERVER/new/copy.nsf"$' is not there yet; the restore creates it\n'
+    [ "$(fail_detail 'restore folder')" = "$SERVER/new takes no new file, Reason=No such file or directory" ]
+    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$SERVER/new/copy.nsf"
+    [ "$status" -eq 1 ]
+
+    mkdir "$SERVER/new"
+    run nsfmend OPT=CHECK IN="$BACKUP" OUT="$SERVER/new/copy.nsf"
+    [ "$status" -eq 0 ]
+    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$SERVER/new/copy.nsf"
+    [ "$status" -eq 0 ]
+    cmp "$BACKUP" "$SERVER/new/copy.nsf"
+}
