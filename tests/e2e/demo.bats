@@ -18,6 +18,11 @@ after_heading() { printf '%s\n' "$output" | sed -n "/^== $1/,\$p"; }
     assert_output_has " Bringing database $BATS_TEST_TMPDIR/nsfmend-demo."
     assert_output_has "  ok: its last change is 11:50"
     assert_output_has "  ok: mail/bob.nsf and apps/catalog.nsf were not touched"
+    # The disaster act checks first, with a verdict, and only then recovers.
+    assert_output_has $'\nok   extents: S0000001.TXN to S'
+    assert_output_has $'\nVerdict: the media recovery would proceed\n'
+    assert_output_has "  ok: the preflight says it would proceed, and changed nothing"
+    [[ $output == *"Verdict: the media recovery would proceed"*"Continue ? (Y) or (N) "* ]]
     assert_output_has $'Continue ? (Y) or (N) \n'
     assert_output_has "/act2/notesdata/names.nsf till latest transaction"
     refute_output_has "Fail to"
