@@ -8,7 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -34,6 +36,20 @@ ExtentChain Chain(const TempDir &dir, ExtentNames names = ExtentNames::kAnySuffi
 }
 
 std::string Missing(const ExtentChain &chain) { return describeExtentRanges(chain.missing, 10); }
+
+// "number: longest and other" for each pair of copies that disagree.
+std::string Disagreements(const ExtentChain &chain) {
+    std::string out;
+    for (const DisagreeingCopies &d : chain.disagreeing)
+        out += (out.empty() ? "" : "; ") + std::to_string(d.number) + ": " + d.longest + " and " +
+               d.other;
+    return out;
+}
+
+// Files of the given names and contents in dir.
+void Files(const TempDir &dir, std::initializer_list<std::pair<const char *, const char *>> files) {
+    for (const auto &[name, content] : files) ASSERT_TRUE(WriteFile(dir / name, content));
+}
 
 }  // namespace
 
@@ -70,41 +86,35 @@ TEST(ExtentChain, CopiesUnderSeveralSuffixesAgreeWhenEqualOrTheStartOfTheLongest
     TempDir dir;
     // Extent 1: the same bytes twice. Extent 2: two captures taken while it
     // filled, then the whole. Extent 3: a copy with other bytes.
-    ASSERT_TRUE(WriteFile(dir / "S0000001.TXN-full", "records 1"));
-    ASSERT_TRUE(WriteFile(dir / "S0000001.TXN-incr", "records 1"));
-    ASSERT_TRUE(WriteFile(dir / "S0000002.TXN-a", "rec"));
-    ASSERT_TRUE(WriteFile(dir / "S0000002.TXN-b", "records 2"));
-    ASSERT_TRUE(WriteFile(dir / "S0000002.TXN-c", "records"));
-    ASSERT_TRUE(WriteFile(dir / "S0000003.TXN", "records 3"));
-    ASSERT_TRUE(WriteFile(dir / "S0000003.TXN-old", "records X"));
+    Files(dir, {{"S0000001.TXN-full", "records 1"},
+                {"S0000001.TXN-incr", "records 1"},
+                {"S0000002.TXN-a", "rec"},
+                {"S0000002.TXN-b", "records 2"},
+                {"S0000002.TXN-c", "records"},
+                {"S0000003.TXN", "records 3"},
+                {"S0000003.TXN-old", "records X"}});
     const ExtentChain chain = Chain(dir);
     EXPECT_EQ((std::vector<DWORD>{1, 2, 3}), chain.numbers);
     EXPECT_EQ("", Missing(chain));
-    ASSERT_EQ(1u, chain.disagreeing.size());
-    EXPECT_EQ(3u, chain.disagreeing[0].number);
     // Of equal length, the first in name order is the one compared with.
-    EXPECT_EQ("S0000003.TXN", chain.disagreeing[0].longest);
-    EXPECT_EQ("S0000003.TXN-old", chain.disagreeing[0].other);
+    EXPECT_EQ("3: S0000003.TXN and S0000003.TXN-old", Disagreements(chain));
 }
 
 TEST(ExtentChain, ALongerCopyThatIsNotTheContinuationDisagrees) {
     TempDir dir;
-    ASSERT_TRUE(WriteFile(dir / "S0000005.TXN-a", "records 5"));
-    ASSERT_TRUE(WriteFile(dir / "S0000005.TXN-b", "records 5 and then some"));
-    ASSERT_TRUE(WriteFile(dir / "S0000005.TXN-c", "other"));
-    const ExtentChain chain = Chain(dir);
-    ASSERT_EQ(1u, chain.disagreeing.size());
-    EXPECT_EQ("S0000005.TXN-b", chain.disagreeing[0].longest);
-    EXPECT_EQ("S0000005.TXN-c", chain.disagreeing[0].other);
+    Files(dir, {{"S0000005.TXN-a", "records 5"},
+                {"S0000005.TXN-b", "records 5 and then some"},
+                {"S0000005.TXN-c", "other"}});
+    EXPECT_EQ("5: S0000005.TXN-b and S0000005.TXN-c", Disagreements(Chain(dir)));
 }
 
 TEST(ExtentChain, TheServersViewCountsBareNamesOnly) {
     TempDir dir;
-    ASSERT_TRUE(WriteFile(dir / "S0000001.TXN", "1"));
-    ASSERT_TRUE(WriteFile(dir / "S0000002.TXN-full", "2"));
-    ASSERT_TRUE(WriteFile(dir / "S0000003.TXN", "3"));
-    ASSERT_TRUE(WriteFile(dir / "nlogctrl.lfh", "control"));
-    ASSERT_TRUE(WriteFile(dir / "readme", "x"));
+    Files(dir, {{"S0000001.TXN", "1"},
+                {"S0000002.TXN-full", "2"},
+                {"S0000003.TXN", "3"},
+                {"nlogctrl.lfh", "control"},
+                {"readme", "x"}});
     const ExtentChain server = Chain(dir, ExtentNames::kBare);
     EXPECT_EQ((std::vector<DWORD>{1, 3}), server.numbers);
     EXPECT_EQ("S0000002.TXN", Missing(server));
