@@ -67,8 +67,8 @@ extern "C" void verifyNsfArchiveLogs(const char *backupDir, const char *logDir, 
         return;
     }
     const bool withServer = logDir != nullptr && logDir[0] != '\0';
-    if (nsfmend::refuseLongPath(backupDir, msg) || (withServer && nsfmend::refuseLongPath(logDir, msg)))
-        return;
+    if (nsfmend::refuseLongPath(backupDir, msg)) return;
+    if (withServer && nsfmend::refuseLongPath(logDir, msg)) return;
     ExtentChain archive;
     if (!nsfmend::readChain(backupDir, ExtentNames::kAnySuffix, &archive, msg)) return;
     if (nsfmend::describeChainFault(backupDir, archive, msg)) return;
