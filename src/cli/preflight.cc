@@ -239,9 +239,9 @@ void checkDatabases(Report *r, const char *dataDir) {
 
 // The backup file: a logged database the recovery can roll forward in place.
 void checkBackupFile(Report *r, const char *backupPath) {
-    // The recovery takes a relative backup path from the working directory,
-    // a database open from the data directory: ask about the file the
-    // recovery will read.
+    // IN= names a file as the restore's copy reads it, from the working
+    // directory, while a database open takes a relative name from the data
+    // directory: ask about the file the run will use.
     std::string path = backupPath;
     if (path[0] != '/') {
         char cwd[kPathSize];
