@@ -36,10 +36,14 @@ bool queryLogStyle(WORD *style, char *msg) {
     return true;
 }
 
+namespace {
+
 // A path cut short by a buffer would name another file: refuse it whole.
 void pathTooLong(const char *path, char *msg) {
     formatMessage(msg, "Path too long (over 1023 characters): %s", path);
 }
+
+}  // namespace
 
 bool refuseLongPath(const char *path, char *msg) {
     if (fitsPathBuffer(path)) return false;

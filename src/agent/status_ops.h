@@ -18,9 +18,8 @@ static_assert(kPathSize == NSFMEND_PATH_SIZE, "path buffer size");
 
 // True when path and its terminator fit a kPathSize buffer.
 bool fitsPathBuffer(const char *path);
-// "Path too long (over 1023 characters): <path>" in the message buffer.
-void pathTooLong(const char *path, char *msg);
-// True, with pathTooLong's text, when path does not fit a kPathSize buffer.
+// True, with "Path too long (over 1023 characters): <path>" in the message
+// buffer, when path does not fit a kPathSize buffer.
 bool refuseLongPath(const char *path, char *msg);
 // Takes the run lock of the server's data directory; false, with the reason
 // in the message buffer, when another run holds it or it cannot be taken.
