@@ -61,24 +61,6 @@ std::string withReason(const std::string &text, int error) {
     return text + ", Reason=" + systemText(error);
 }
 
-// "1.5 GiB"; bytes as they are below one KiB.
-std::string sizeText(unsigned long long bytes) {
-    static const char *const kUnits[] = {"KiB", "MiB", "GiB", "TiB", "PiB"};
-    char text[64];
-    if (bytes < 1024) {
-        (void)snprintf(text, sizeof text, "%llu bytes", bytes);
-        return text;
-    }
-    double value = (double)bytes / 1024;
-    size_t unit = 0;
-    while (value >= 1024 && unit + 1 < sizeof kUnits / sizeof kUnits[0]) {
-        value /= 1024;
-        ++unit;
-    }
-    (void)snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
-    return text;
-}
-
 // The reset reads notes.ini whole and replaces it through a temporary file.
 void checkIni(Report *r, const char *iniPath) {
     std::string content;
@@ -322,8 +304,8 @@ void checkRestoreTarget(Report *r, const char *dbPath, const char *backupPath) {
     const unsigned long long available = (unsigned long long)fs.f_bavail * fs.f_frsize;
     const unsigned long long needed = (unsigned long long)backup.st_size;
     r->line(available >= needed ? Mark::kOk : Mark::kFail, "free space",
-            sizeText(available) + " free in " + folder + ", the copy of the backup file needs " +
-                sizeText(needed));
+            sizeText((double)available, "bytes") + " free in " + folder +
+                ", the copy of the backup file needs " + sizeText((double)needed, "bytes"));
 }
 
 // A restore and a media recovery take the run lock and stop when it is

@@ -4,6 +4,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "support/text.h"
+
 namespace nsfmend {
 namespace {
 
@@ -13,17 +15,6 @@ int64_t nowNs() {
     struct timespec ts;
     if (clock_gettime(CLOCK_MONOTONIC, &ts) != 0) return 0;
     return (int64_t)ts.tv_sec * 1000000000 + ts.tv_nsec;
-}
-
-// 1536 MiB -> "1.5 GiB": three significant places are enough to watch.
-void humanBytes(double value, char *out, size_t size) {
-    const char *units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
-    size_t unit = 0;
-    while (value >= 1024 && unit + 1 < sizeof units / sizeof units[0]) {
-        value /= 1024;
-        unit++;
-    }
-    (void)snprintf(out, size, unit == 0 ? "%.0f %s" : "%.1f %s", value, units[unit]);
 }
 
 }  // namespace
@@ -62,18 +53,16 @@ void Progress::bytes(uint64_t done, uint64_t total) {
     lastDrawNs_ = now;
     const double seconds = (double)(now - startNs_) / 1e9;
     const double rate = seconds > 0 ? (double)done / seconds : 0;
-    char doneText[32], totalText[32], rateText[32], left[32] = "--:--";
-    humanBytes((double)done, doneText, sizeof doneText);
-    humanBytes((double)total, totalText, sizeof totalText);
-    humanBytes(rate, rateText, sizeof rateText);
+    char left[32] = "--:--";
     if (rate > 0 && total >= done) {
         const long secs = (long)((double)(total - done) / rate);
         (void)snprintf(left, sizeof left, "%ld:%02ld", secs / 60, secs % 60);
     }
     const int percent = total > 0 ? (int)(done * 100 / total) : 100;
     char text[160];
-    (void)snprintf(text, sizeof text, "%3d%%  %s of %s  %s/s  %s left", percent, doneText,
-                   totalText, rateText, left);
+    (void)snprintf(text, sizeof text, "%3d%%  %s of %s  %s/s  %s left", percent,
+                   sizeText((double)done, "B").c_str(), sizeText((double)total, "B").c_str(),
+                   sizeText(rate, "B").c_str(), left);
     draw(text);
 }
 

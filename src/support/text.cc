@@ -119,4 +119,21 @@ std::string systemText(int errorNumber) {
     return text;
 }
 
+std::string sizeText(double bytes, const char *byteWord) {
+    static const char *const kUnits[] = {"KiB", "MiB", "GiB", "TiB", "PiB"};
+    char text[64];
+    if (bytes < 1024) {
+        (void)snprintf(text, sizeof text, "%.0f %s", bytes, byteWord);
+        return text;
+    }
+    double value = bytes / 1024;
+    size_t unit = 0;
+    while (value >= 1024 && unit + 1 < sizeof kUnits / sizeof kUnits[0]) {
+        value /= 1024;
+        ++unit;
+    }
+    (void)snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
+    return text;
+}
+
 }  // namespace nsfmend

@@ -52,6 +52,9 @@ void setMessage(char *msg, const char *text);
 void formatMessage(char *msg, const char *format, ...) __attribute__((format(printf, 2, 3)));
 // get_sys_error_message as a value, for a line or message that quotes it.
 std::string systemText(int errorNumber);
+// A size for a person to read: 1536 MiB -> "1.5 GiB" (binary units up to
+// PiB, one decimal); below one KiB the whole number and byteWord ("512 B").
+std::string sizeText(double bytes, const char *byteWord);
 
 }  // namespace nsfmend
 

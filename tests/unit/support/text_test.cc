@@ -98,6 +98,15 @@ TEST(NumberFormatting, DigitsInEveryRadix) {
     EXPECT_EQ(sizeof(long) * 8, strlen(ltoa(-1, buf, 2)));
 }
 
+TEST(NumberFormatting, SizesInBinaryUnits) {
+    EXPECT_EQ("0 B", nsfmend::sizeText(0, "B"));
+    EXPECT_EQ("1023 bytes", nsfmend::sizeText(1023, "bytes"));
+    EXPECT_EQ("1.0 KiB", nsfmend::sizeText(1024, "bytes"));
+    EXPECT_EQ("1.5 GiB", nsfmend::sizeText(1536.0 * 1024 * 1024, "B"));
+    // Past the largest unit the number grows instead of the unit running out.
+    EXPECT_EQ("2048.0 PiB", nsfmend::sizeText(2048.0 * (1ull << 50), "B"));
+}
+
 TEST(FailureTexts, ApiStatusWithoutTextShowsWholeNumber) {
     char buf[4096];
     // A text left in the buffer by an earlier step must not survive a lookup
