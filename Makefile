@@ -23,10 +23,13 @@ BREL64 := build/release-x86_64
 BREL32 := build/release-i386
 RELEASE := -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr
 PKGDIR := build/packages
+# How this machine runs the i386 programs: native, emulated or build-only
+# (written by scripts/i386-runtime before anything of the i386 tree runs).
+I386_STATE := build/i386-runtime
 CTEST := ctest --output-on-failure --no-tests=error -j$(JOBS)
 
 .PHONY: all deps deps-build deps-package build build64 build32 buildsan buildfuzz release64 release32 \
-        test test64 test32 testsan fuzz analyze testpkg demo bench package clean
+        i386-runtime test test64 test32 testsan fuzz analyze testpkg demo bench package clean
 
 all: build
 
@@ -70,9 +73,18 @@ test64: build64
 	rm -rf $(B64)/interruption-sweep
 	cd $(B64) && $(CTEST)
 	$(call SWEEP_SUMMARY,$(B64))
-test32: build32
+# Whatever runs an i386 program first makes sure this machine can: natively,
+# or under user-mode emulation it sets up (as root) when the kernel cannot.
+i386-runtime: deps-package
+	scripts/i386-runtime ensure $(I386_STATE)
+
+test32: build32 i386-runtime
 	rm -rf $(B32)/interruption-sweep
-	cd $(B32) && $(CTEST)
+	if [ "$$(cat $(I386_STATE))" = build-only ]; then \
+	  scripts/i386-runtime check-tree $(B32); \
+	else \
+	  cd $(B32) && $(CTEST); \
+	fi
 	$(call SWEEP_SUMMARY,$(B32))
 testsan: buildsan
 	cd $(BSAN) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 $(CTEST)
@@ -84,16 +96,17 @@ analyze: build64
 	scripts/analyze $(B64)
 
 # The packages as shipped: contents, library, hardening, Depends, programs.
-testpkg: package deps
-	PACKAGES=$(PKGDIR) SOURCE_DIR=$(CURDIR) bats tests/package
+testpkg: package deps i386-runtime
+	PACKAGES=$(PKGDIR) SOURCE_DIR=$(CURDIR) I386_RUN=$$(cat $(I386_STATE)) bats tests/package
 
 test: test64 test32 testsan fuzz analyze testpkg
+	@scripts/i386-runtime summary $(I386_STATE)
 	@echo "make test: all passed"
 
 demo: release64
 	scripts/demo $(BREL64)
 
-bench: build64
+bench: build64 i386-runtime
 	bench/copy $(B64)
 	bench/sweep $(B64)
 	bench/large-db

@@ -175,8 +175,7 @@ setup() {
 }
 
 @test "every copy and its folder entry are synced before the extent is reported archived" {
-    command -v strace >/dev/null || skip "strace is not installed"
-    strace -f -o /dev/null true 2>/dev/null || skip "tracing is not permitted here"
+    require_strace
     write_changes mail.nsf 5
     mkdir -p "$BACKUP"
     run strace -f -y -e trace=fsync,rename,renameat,renameat2 -o "$BATS_TEST_TMPDIR/trace" \

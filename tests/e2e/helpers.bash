@@ -28,6 +28,18 @@ with_faults() {
     LD_PRELOAD="$FAULTSHIM" "$@"
 }
 
+# Tests that read a run's system calls with strace. Under user-mode
+# emulation (the i386 build on a kernel without 32-bit support) the tracer
+# would see the emulator's own calls instead of the program's, so these are
+# skipped there, with the reason.
+require_strace() {
+    command -v strace >/dev/null || skip "strace is not installed"
+    strace -f -o /dev/null true 2>/dev/null || skip "tracing is not permitted here"
+    if [ "${NSFMEND_32BIT:-OFF}" = ON ] && "$SOURCE_DIR/scripts/i386-runtime" emulated; then
+        skip "a tracer sees the emulator's system calls, not the program's: i386 runs under user-mode emulation here"
+    fi
+}
+
 # The hidden files the program's writes leave beside their targets while
 # they run (temporary copies, the restore's offline mark), in folder $1.
 leftovers() {

@@ -99,8 +99,7 @@ setup() { mail_story; }
 }
 
 @test "the restored file and its folder entry are synced before the database goes online" {
-    command -v strace >/dev/null || skip "strace is not installed"
-    strace -f -o /dev/null true 2>/dev/null || skip "tracing is not permitted here"
+    require_strace
     emu server start >/dev/null
     local name=${LIVE##*/} trace="$BATS_TEST_TMPDIR/trace"
     # LeakSanitizer cannot run under a tracer; the other tests check leaks.

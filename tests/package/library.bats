@@ -111,7 +111,7 @@ triggers" ]
 
 @test "the C agent client builds against each architecture's packages and runs against its emulator" {
     local arch lib emulator client class
-    for arch in "${ARCHES[@]}"; do
+    for arch in "${RUN_ARCHES[@]}"; do
         lib="$ROOT/usr/lib/$(triplet "$arch")"
         emulator="$(unpacked nsfmend-emulator "$arch")"
         export NOTESEMU="$emulator/usr/bin/notesemu"

@@ -7,6 +7,10 @@
 : "${PACKAGES:?set by make testpkg}" "${SOURCE_DIR:?set by make testpkg}"
 
 ARCHES=(amd64 i386)
+# The architectures whose programs run here: make testpkg passes how the i386
+# programs run (scripts/i386-runtime), and NSFMEND_I386_TESTS=build-only
+# leaves them unrun.
+if [ "${I386_RUN:-native}" = build-only ]; then RUN_ARCHES=(amd64); else RUN_ARCHES=("${ARCHES[@]}"); fi
 VERSION=$(sed -n 's/^project(nsfmend VERSION \([0-9.]*\).*/\1/p' "$SOURCE_DIR/CMakeLists.txt")
 LIB_PACKAGES=(libnsfmend0 libnsfmend-dev)
 ALL_PACKAGES=(libnsfmend0 libnsfmend-dev nsfmend nsfmend-emulator)

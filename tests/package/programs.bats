@@ -22,7 +22,7 @@ use_arch() {
 
 @test "the installed nsfmend runs test mode and a recovery against the installed emulator" {
     local arch
-    for arch in "${ARCHES[@]}"; do
+    for arch in "${RUN_ARCHES[@]}"; do
         use_arch "$arch"
         rm -rf "$BATS_TEST_TMPDIR/notesdata" "$BATS_TEST_TMPDIR/backup"
         mail_story
@@ -45,7 +45,7 @@ use_arch() {
 
 @test "both installed programs print the package's version" {
     local arch
-    for arch in "${ARCHES[@]}"; do
+    for arch in "${RUN_ARCHES[@]}"; do
         use_arch "$arch"
         run -0 "$NSFMEND" --version
         [ "$output" = "nsfmend $VERSION" ]
