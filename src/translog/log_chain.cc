@@ -56,13 +56,24 @@ void openCopies(const char *dir, const std::vector<const LogFile *> &copies,
     }
 }
 
-// Every copy must be the longest one or its start; the first that is
+// The copy the others are compared with: the longest, and of copies equally
+// long the first name in byte order, so that what a check reports depends on
+// the folder's content alone, never on the order of a listing.
+size_t referenceCopy(const std::vector<OpenCopy> &copies) {
+    size_t best = 0;
+    for (size_t i = 1; i < copies.size(); ++i) {
+        if (copies[i].size > copies[best].size ||
+            (copies[i].size == copies[best].size && *copies[i].name < *copies[best].name))
+            best = i;
+    }
+    return best;
+}
+
+// Every copy must be the reference copy or its start; the first that is
 // neither is reported.
 void compareCopies(DWORD number, std::vector<OpenCopy> *copies, ExtentChain *chain) {
     if (copies->size() < 2) return;
-    size_t longest = 0;
-    for (size_t i = 1; i < copies->size(); ++i)
-        if ((*copies)[i].size > (*copies)[longest].size) longest = i;
+    const size_t longest = referenceCopy(*copies);
     for (size_t i = 0; i < copies->size(); ++i) {
         if (i == longest) continue;
         // The longest copy is read once per other copy, each time from its start.

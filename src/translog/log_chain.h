@@ -45,7 +45,8 @@ struct BadExtentFile {
 // Two copies of one extent of which neither is the start of the other.
 struct DisagreeingCopies {
     DWORD number;
-    std::string longest;  // the copy every other one is compared with
+    std::string longest;  // the copy every other one is compared with: the
+                          // longest; of equally long ones, the first by name
     std::string other;    // the first that is neither equal to it nor its start
 };
 

@@ -61,11 +61,36 @@ two_archive_runs() {
     [ "$(field msg)" = "Missing extent S0000002.TXN in $ARCHIVE (missing: S0000002.TXN)" ]
 }
 
+# Flips byte 20 of a file.
+flip_byte() { printf 'X' | dd of="$1" bs=1 seek=20 conv=notrunc 2>/dev/null; }
+
 @test "a copy whose bytes are not the extent's is reported with the copy it disagrees with" {
     two_archive_runs
-    printf 'X' | dd of="$ARCHIVE/S0000003.TXN-full" bs=1 seek=20 conv=notrunc 2>/dev/null
+    # A half-filled capture beside the whole extent, made so on purpose
+    # whenever the first run's capture was taken: the first half of the
+    # second run's copy.
+    local whole="$ARCHIVE/S0000003.TXN-incr" size
+    size=$(stat -c %s "$whole")
+    head -c $((size / 2)) "$whole" >"$ARCHIVE/S0000003.TXN-full"
+    run agent verify "$ARCHIVE"
+    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    flip_byte "$ARCHIVE/S0000003.TXN-full"
     run agent verify "$ARCHIVE"
     [ "$(field msg)" = "Copies of extent S0000003.TXN disagree: S0000003.TXN-incr and S0000003.TXN-full" ]
+}
+
+@test "of two copies equally long, the one first by name is the one the other disagrees with" {
+    two_archive_runs
+    local one="$ARCHIVE/S0000002.TXN-full"
+    cp "$one" "$ARCHIVE/S0000002.TXN-a"
+    # Whichever of the two is damaged, the text is the same.
+    flip_byte "$one"
+    run agent verify "$ARCHIVE"
+    [ "$(field msg)" = "Copies of extent S0000002.TXN disagree: S0000002.TXN-a and S0000002.TXN-full" ]
+    cp "$ARCHIVE/S0000002.TXN-a" "$one"
+    flip_byte "$ARCHIVE/S0000002.TXN-a"
+    run agent verify "$ARCHIVE"
+    [ "$(field msg)" = "Copies of extent S0000002.TXN disagree: S0000002.TXN-a and S0000002.TXN-full" ]
 }
 
 @test "the check only reads: no lock file, nothing changed in either folder" {

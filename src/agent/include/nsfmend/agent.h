@@ -213,7 +213,8 @@ void recoverNsfDB(const char *backupFile, const char *dateTime, int newDbiid, in
  *      name, backupDir, every missing one: "S0000003.TXN, S0000005.TXN to
  *      S0000007.TXN"; past 20 such ranges ", and N more" counts the rest)
  *   "Copies of extent %s disagree: %s and %s"  (extent name, the longest
- *                                              copy, one that disagrees)
+ *      copy, the first by name that disagrees with it; of copies equally
+ *      long, the one first in byte order of the names counts as longest)
  *   "Extents of the log directory %s missing from %s: %s" (logDir,
  *      backupDir, the extents the server holds that backupDir lacks, named
  *      as above)
