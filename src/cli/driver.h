@@ -51,6 +51,11 @@ int runMediaRecoveryMode(const RunSettings &settings);
 int runPreflight(const RunSettings &settings);
 // The preflight's lines when the runtime did not start; 1.
 int reportPreflightWithoutRuntime(const RunSettings &settings);
+// Whether starting the runtime would itself change a file (notes.ini asks
+// it to rebuild a missing log control file): the preflight then starts none.
+bool preflightMustNotStartRuntime(const RunSettings &settings);
+// The preflight's lines when it did not start the runtime for that; 2.
+int reportPreflightWithoutStart(const RunSettings &settings);
 
 }  // namespace nsfmend
 

@@ -223,6 +223,9 @@ int run(int argc, char **argv) {
 
     if (!resolveIniPath(&s)) return 1;
 
+    // A check changes nothing, and starting the runtime would.
+    if (preflight && preflightMustNotStartRuntime(s)) return reportPreflightWithoutStart(s);
+
     prependSysPath(s.programDir, s.savedPath);
     if (!initNotes(s.iniPath)) {
         resetSysPath(s.savedPath);

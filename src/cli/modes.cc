@@ -1,9 +1,14 @@
-// The two work modes of the driver. Everything they call prints its own
-// lines; a mode only turns the 1/0 outcome into the exit status.
+// The two work modes of the driver. Each first builds the run's plan
+// (cli/plan.h) and changes nothing unless it holds; then everything they
+// call prints its own lines, and a mode only turns the 1/0 outcome into the
+// exit status.
 #include <stdio.h>
 #include <string.h>
 
+#include <string_view>
+
 #include "cli/driver.h"
+#include "cli/plan.h"
 #include "logctrl/logctrl.h"
 #include "recovery/media_recovery.h"
 #include "recovery/restore_single.h"
@@ -22,28 +27,45 @@ bool lockRun(const RunSettings &s, RunLock *lock) {
     return false;
 }
 
+// The plan of the run, or false after the failing steps' own lines.
+bool planHolds(const RunSettings &s, RunKind kind, Plan *plan) {
+    *plan = buildPlan(s, kind, Asker::kRun);
+    if (plan->holds()) return true;
+    printStopLines(*plan);
+    return false;
+}
+
 }  // namespace
 
 int runSingleDatabaseMode(const RunSettings &s) {
+    const std::string_view op = s.operation;
+    // Any other operation text does nothing, as restoreSingleDatabase says.
+    if (op != "RECOVER" && op != "NOTE" && op != "RESTORE") return 0;
     // Recovering a backup file changes only that file; a restore replaces a
     // live database.
+    const RunKind kind = op == "RESTORE" ? RunKind::kRestore : RunKind::kRecovery;
     RunLock lock;
-    if (strcmp(s.operation, "RESTORE") == 0 && !lockRun(s, &lock)) return 1;
-    int ok = restoreSingleDatabase(s.operation, s.inputFile, s.restoreDb, s.cutOffTime, s.newDbiid,
-                                   s.newRepid);
+    if (kind == RunKind::kRestore && !lockRun(s, &lock)) return 1;
+    Plan plan;
+    if (!planHolds(s, kind, &plan)) return 1;
+    int ok = restoreSingleDatabase(s.operation, plan.backupPath.c_str(),
+                                   kind == RunKind::kRestore ? plan.livePath.c_str() : s.restoreDb,
+                                   s.cutOffTime, s.newDbiid, s.newRepid);
     return ok == 1 ? 0 : 1;
 }
 
 int runMediaRecoveryMode(const RunSettings &s) {
     RunLock lock;
     if (!lockRun(s, &lock)) return 1;
+    Plan plan;
+    if (!planHolds(s, RunKind::kMediaRecovery, &plan)) return 1;
     // The log control state is reset before the sweep, so that the runtime
     // rebuilds it from the archived extents; a failed step stops the run.
     if (setRecreateLogControl(s.iniPath) != 1) return 1;
     if (removeLogControlFile(s.dataDir) != 1) return 1;
     printf("Running media recovery ...\n");
-    int ok = restoreAllDatabases(s.operation, s.dataDir, s.dataDir, s.cutOffTime, s.newDbiid,
-                                 s.newRepid);
+    // The databases the plan listed and asked, and no others.
+    int ok = recoverListedDatabases(plan.databases, s.cutOffTime, s.newDbiid, s.newRepid);
     return ok == 1 ? 0 : 1;
 }
 

@@ -38,6 +38,41 @@ int deletionFailed(const std::string &path, int error) {
 
 }  // namespace
 
+bool asksToRecreateLogControl(std::string_view content) {
+    size_t start = 0;
+    while (start < content.size()) {
+        size_t end = content.find('\n', start);
+        if (end == std::string_view::npos) end = content.size();
+        std::string_view line = content.substr(start, end - start);
+        if (setsKey(line)) {
+            std::string_view value = line.substr(sizeof kKey - 1);
+            while (!value.empty() && isspace((unsigned char)value.back())) value.remove_suffix(1);
+            if (value == "1") return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
+std::string iniSetting(std::string_view content, std::string_view name) {
+    size_t start = 0;
+    while (start < content.size()) {
+        size_t end = content.find('\n', start);
+        if (end == std::string_view::npos) end = content.size();
+        std::string_view line = content.substr(start, end - start);
+        start = end + 1;
+        if (line.size() <= name.size() || line[name.size()] != '=') continue;
+        bool same = true;
+        for (size_t i = 0; i < name.size() && same; i++)
+            same = toupper((unsigned char)line[i]) == toupper((unsigned char)name[i]);
+        if (!same) continue;
+        std::string_view value = line.substr(name.size() + 1);
+        while (!value.empty() && isspace((unsigned char)value.back())) value.remove_suffix(1);
+        return std::string(value);
+    }
+    return "";
+}
+
 std::string withRecreateLogControl(std::string_view content) {
     std::string out;
     out.reserve(content.size() + sizeof kSettingLine);

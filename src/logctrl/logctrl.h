@@ -17,6 +17,13 @@ namespace nsfmend {
 // the line) becomes the setting line; when none does, the setting line is
 // added on a line of its own. All other bytes come through unchanged.
 std::string withRecreateLogControl(std::string_view content);
+// Whether notes.ini content sets TRANSLOG_Recreate_Logctrl=1 (the key as the
+// rewrite matches it): a runtime started with it rebuilds a missing log
+// control file, which is a change.
+bool asksToRecreateLogControl(std::string_view content);
+// The value of the first line of notes.ini content that sets name (compared
+// without regard to ASCII case), without its line end; empty when none does.
+std::string iniSetting(std::string_view content, std::string_view name);
 
 }  // namespace nsfmend
 

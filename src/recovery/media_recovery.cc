@@ -180,6 +180,7 @@ nsfmend::LoggedQuery nsfmend::queryLogged(const char *dbPath) {
         return query;
     }
     query.logged = logged != FALSE;
+    query.logExtent = extent;
     return query;
 }
 
@@ -222,14 +223,24 @@ int restoreAllDatabases(const char *, const char *directory, const char *topDire
         return 0;
     }
 
+    std::vector<std::string> databases;
     const int count = getArraySize(list.get());
-    int recovered = 0;
-    int skipped = 0;
-    std::vector<const char *> failed;  // owned by the list, which outlives this
-    nsfmend::Progress progress;
     for (int position = 1; position <= count; ++position) {
         const char *path = getArrayItem(list.get(), position);
-        if (path == nullptr) continue;
+        if (path != nullptr) databases.emplace_back(path);
+    }
+    return nsfmend::recoverListedDatabases(databases, cutOffTime, newDbiid, newRepid);
+}
+
+int nsfmend::recoverListedDatabases(const std::vector<std::string> &databases,
+                                    const char *cutOffTime, int newDbiid, int newRepid) {
+    const long count = (long)databases.size();
+    int recovered = 0;
+    int skipped = 0;
+    std::vector<const char *> failed;  // owned by the caller's list
+    Progress progress;
+    for (long position = 1; position <= count; ++position) {
+        const char *path = databases[(size_t)position - 1].c_str();
         progress.item(position, count, path);
         const int logged = isLoggedDatabase(path);
         if (logged == 1) {

@@ -5,6 +5,7 @@
 #include <dirent.h>
 
 #include <string>
+#include <vector>
 
 #include "notesapi/notesapi.h"
 
@@ -25,6 +26,12 @@ int isLoggedDatabase(const char *dbPath);
 
 namespace nsfmend {
 
+// The sweep's second half, over a list made before: each logged database is
+// recovered, the others skipped, in list order; then the summary line. 1
+// when none failed.
+int recoverListedDatabases(const std::vector<std::string> &databases, const char *cutOffTime,
+                           int newDbiid, int newRepid);
+
 // How asking a database whether it is logged ended.
 struct LoggedQuery {
     bool logged = false;
@@ -32,6 +39,9 @@ struct LoggedQuery {
     // status; null when the database could be asked.
     const char *failedStep = nullptr;
     STATUS status = NOERROR;
+    // The extent its last logged change went to: a recovery reads the log
+    // from there on. 0 when the server gives none.
+    DWORD logExtent = 0;
 };
 
 // isLoggedDatabase without its line: opens dbPath through the API as given,

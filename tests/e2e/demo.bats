@@ -14,7 +14,7 @@ after_heading() { printf '%s\n' "$output" | sed -n "/^== $1/,\$p"; }
 @test "the demo restores to the cut-off, recovers the whole data directory and says so" {
     run demo
     [ "$status" -eq 0 ]
-    assert_output_has " Recover restore/ann.nsf transactions till transaction in 11/15/2013 11:50:00"
+    assert_output_has "/act1/restore/ann.nsf transactions till transaction in 11/15/2013 11:50:00"
     assert_output_has " Bringing database $BATS_TEST_TMPDIR/nsfmend-demo."
     assert_output_has "  ok: its last change is 11:50"
     assert_output_has "  ok: mail/bob.nsf and apps/catalog.nsf were not touched"

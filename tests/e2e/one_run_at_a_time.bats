@@ -123,7 +123,14 @@ BUSY_LINE() { echo "Another nsfmend run is working on $SERVER; nothing was chang
 
     release_held
     [ "$HELD_STATUS" -eq 0 ]
-    # Once it is done, the lock is free again; the preflight left it as it was.
+    # Once it is done, the lock is free again; the preflight left it as it
+    # was. The log control file is rebuilt when the runtime next starts,
+    # which the check does not do.
+    run nsfmend OPT=CHECK IN="$BACKUP" OUT="$LIVE"
+    [ "$status" -eq 2 ]
+    [ ! -e "$SERVER/logdir/nlogctrl.lfh" ]
+    run nsfmend TEST=started
+    [ -f "$SERVER/logdir/nlogctrl.lfh" ]
     run nsfmend OPT=CHECK IN="$BACKUP" OUT="$LIVE"
     assert_output_has $'\nok   run lock: no other run holds '"$SERVER"$'\n'
 }

@@ -23,16 +23,20 @@ setup() {
     TZ=EST5EDT NOTESEMU_CALL_LOG="$BATS_TEST_TMPDIR/calls" \
         run nsfmend OPT=CHECK IN="$BACKUP" OUT="$LIVE" DATETIME="11/15/2013 14:00"
     [ "$status" -eq 0 ]
+    # The copy needs room for the backup and every extent its recovery reads.
+    size=$((size + $(cat "$SERVER"/logdir/S*.TXN | wc -c) + ${#LIVE} + 1))
     [[ $(preflight_lines) =~ ^"Preflight of a restore (nothing is changed):
 ok   data directory: $SERVER
+ok   log directory: $SERVER/logdir
+ok   extents: S0000001.TXN to S0000003.TXN, 3 extents, none missing
+note log control file: $SERVER/logdir/nlogctrl.lfh is there; whether its content is sound is the server's to judge
 ok   backup file: $BACKUP is a logged database
 ok   cut-off time: \"11/15/2013 14:00\" reads as 11/15/2013 14:00:00 GMT+0
 ok   restore database: $LIVE is a regular file
 ok   restore folder: $SERVER takes the temporary copy
-ok   free space: "[0-9.]+" "[KMGTP]iB" free in $SERVER, the copy of the backup file needs $size bytes
-ok   log directory: $SERVER/logdir
-ok   extents: S0000001.TXN to S0000003.TXN, 3 extents, none missing
+ok   free space: "[0-9.]+" "[KMGTP]iB" free in $SERVER, the copy of the recovered backup file needs $size bytes
 ok   run lock: no other run holds $SERVER
+note recovery: the server itself decides whether the extents' content is sound, whether the cut-off lies after each database's last change, and whether each database belongs to this server's log
 Verdict: the restore would proceed"$ ]] || { preflight_lines >&2; false; }
     [ "$(tree_state "$SERVER")" = "$before_server" ]
     [ "$(tree_state "${BACKUP%/*}")" = "$before_backup" ]
@@ -45,19 +49,21 @@ Verdict: the restore would proceed"$ ]] || { preflight_lines >&2; false; }
 }
 
 @test "a recovery of the backup file alone, from a relative path, with no cut-off" {
-    # A name the data directory does not hold: the file the recovery reads
-    # is the one in the working directory.
+    # A backup file's relative name is taken from the working directory,
+    # once, and named in full from then on.
     cd "${BACKUP%/*}"
     mv mail.nsf restored.nsf
     run nsfmend OPT=CHECK IN=restored.nsf
     [ "$status" -eq 0 ]
     [ "$(preflight_lines)" = "Preflight of a recovery (nothing is changed):
 ok   data directory: $SERVER
-ok   backup file: restored.nsf is a logged database
-note cut-off time: none: the recovery goes to the latest transaction
 ok   log directory: $SERVER/logdir
 ok   extents: S0000001.TXN to S0000003.TXN, 3 extents, none missing
+note log control file: $SERVER/logdir/nlogctrl.lfh is there; whether its content is sound is the server's to judge
+ok   backup file: $PWD/restored.nsf is a logged database
+note cut-off time: none: the recovery goes to the latest transaction
 note run lock: no other run holds $SERVER
+note recovery: the server itself decides whether the extents' content is sound, whether the cut-off lies after each database's last change, and whether each database belongs to this server's log
 Verdict: the recovery would proceed" ]
     run nsfmend OPT=RECOVER IN=restored.nsf OUT=unused
     [ "$status" -eq 0 ]
@@ -105,7 +111,8 @@ Verdict: the recovery would proceed" ]
     [ "$(fail_detail 'backup file')" = "$BATS_TEST_TMPDIR/plain.nsf is not a logged database" ]
     run nsfmend OPT=RECOVER IN="$BATS_TEST_TMPDIR/plain.nsf" OUT=x
     [ "$status" -eq 1 ]
-    assert_output_has "Reason=Database is not enabled for transaction logging"
+    assert_output_has $'\nFAIL backup file: '"$BATS_TEST_TMPDIR/plain.nsf"$' is not a logged database\n'
+    refute_output_has "Recovering backup file"
 }
 
 @test "a gap in the extents the backup needs fails it, and the recovery" {
@@ -116,7 +123,8 @@ Verdict: the recovery would proceed" ]
     assert_output_has $'\nVerdict: the restore would fail\n'
     run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
     [ "$status" -eq 1 ]
-    assert_output_has " Fail to recover database $BACKUP, Reason=A transaction log extent needed for recovery is missing"
+    assert_output_has $'\nFAIL extents: S0000001.TXN to S0000003.TXN, 2 extents, missing S0000002.TXN\n'
+    refute_output_has "Taking database"
 }
 
 @test "a live database not there yet is a note; its folder must take the copy" {

@@ -62,8 +62,10 @@ setup() { mail_story; }
     for text in "2013-11-15 14:00" "tomorrow-ish" "13/45/2013 25:61"; do
         run nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE" DATETIME="$text"
         [ "$status" -eq 1 ]
-        assert_output_has $'\n\n Recovering backup file '"$BACKUP"$'...\n Fail to recover database '"$BACKUP"', Reason='
-        refute_output_has " Recover $BACKUP"
+        # Found before anything is recovered: the recovery's own line, and
+        # no recovery begun.
+        assert_output_has $'\nInitialization completed successfully\n Fail to recover database '"$BACKUP"', Reason='
+        refute_output_has "Recovering backup file"
         cmp "$BACKUP" "$BATS_TEST_TMPDIR/before"
     done
 }
@@ -116,11 +118,13 @@ setup() { mail_story; }
     assert_output_has " Fail to recover database $BACKUP, Reason=error_code=4000"
     cmp "$BACKUP" "$BATS_TEST_TMPDIR/before"
 
-    # A missing extent: the chain of logs is broken, nothing is replayed.
+    # A missing extent: the chain of logs is broken, nothing is replayed,
+    # and the run says so before it begins.
     rm -f "$SERVER"/logdir/S0000002.TXN
     run nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE"
     [ "$status" -eq 1 ]
-    assert_output_has " Fail to recover database $BACKUP, Reason="
+    assert_output_has $'\nFAIL extents: S0000001.TXN to S0000003.TXN, 2 extents, missing S0000002.TXN\n'
+    refute_output_has "Recovering backup file"
     cmp "$BACKUP" "$BATS_TEST_TMPDIR/before"
 }
 

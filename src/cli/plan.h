@@ -1,0 +1,80 @@
+// Check, then act: every run that changes the server's files first resolves
+// all of its inputs into one plan (the paths as the server will see them,
+// the parsed cut-off, the log chain, each database's answer, every
+// destination, the lock) before it changes anything. OPT=CHECK prints the
+// plan and its verdict; the run builds the same plan and carries it out only
+// when it holds, or stops before its first change with the failing checks'
+// own lines. What only the server can judge stands in the plan as a note
+// that says so, never as an "ok".
+#ifndef NSFMEND_CLI_PLAN_H
+#define NSFMEND_CLI_PLAN_H
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/driver.h"
+
+namespace nsfmend {
+
+enum class RunKind {
+    kMediaRecovery,  // reset the log control state, recover every logged database
+    kRecovery,       // roll one backup file forward in place
+    kRestore,        // and then put it in place of a live database
+};
+
+// "media recovery", "recovery", "restore".
+const char *runKindName(RunKind kind);
+
+enum class Mark { kOk, kFail, kNote };
+
+struct PlanStep {
+    Mark mark;
+    std::string subject;
+    std::string detail;
+    // What the run prints when it stops on this step: the line the
+    // operation itself would have printed had it met the fault, where it
+    // has one (with its own leading blank); empty: the check's own line.
+    std::string runLine;
+};
+
+// Who asks: OPT=CHECK, which changes nothing and only looks whether a run
+// holds the lock, or the run itself, which holds it already.
+enum class Asker { kCheck, kRun };
+
+struct Plan {
+    RunKind kind = RunKind::kMediaRecovery;
+    std::vector<PlanStep> steps;
+    // IN= and OUT= resolved once into absolute paths: the API calls, the
+    // program's own file operations and its output all use these. A backup
+    // file lies anywhere and is named from the working directory, as the
+    // server's recovery takes it; a live database is named as the server
+    // names its databases, from the data directory.
+    std::string backupPath;
+    std::string livePath;
+    // A media recovery's databases, in the sweep's order: the run recovers
+    // exactly these.
+    std::vector<std::string> databases;
+
+    void add(Mark mark, std::string subject, std::string detail, std::string runLine = "");
+    bool holds() const;
+};
+
+// A database path as the server resolves it: an absolute path as it is, a
+// relative one below the data directory.
+std::string resolveServerPath(std::string_view dataDir, std::string_view path);
+// A backup file's path as the recovery takes it: relative ones from the
+// working directory.
+std::string resolveBackupPath(std::string_view path);
+
+// The plan of a run of `kind` with these settings. The runtime is started.
+Plan buildPlan(const RunSettings &settings, RunKind kind, Asker asker);
+
+// OPT=CHECK: the steps, one line each ("<mark> <subject>: <detail>").
+void printPlanSteps(const Plan &plan);
+// The run that does not start: each failing step's run line.
+void printStopLines(const Plan &plan);
+
+}  // namespace nsfmend
+
+#endif
