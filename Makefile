@@ -29,7 +29,8 @@ I386_STATE := build/i386-runtime
 CTEST := ctest --output-on-failure --no-tests=error -j$(JOBS)
 
 .PHONY: all deps deps-build deps-package build build64 build32 buildsan buildfuzz release64 release32 \
-        i386-runtime test test64 test32 testsan fuzz analyze testpkg demo bench package clean
+        i386-runtime test test64 test32 testsan fuzz analyze testpkg demo bench package clean \
+        plan-agreement
 
 all: build
 
@@ -102,6 +103,15 @@ testpkg: package deps i386-runtime
 test: test64 test32 testsan fuzz analyze testpkg
 	@scripts/i386-runtime summary $(I386_STATE)
 	@echo "make test: all passed"
+
+# Generated server states, each checked with OPT=CHECK and then run: the
+# check and the run must agree, and the check change nothing. PLAN_STATES
+# and PLAN_SEED choose the sample; make test runs a fixed one of 120.
+PLAN_STATES ?= 300
+PLAN_SEED ?= 1
+plan-agreement: build64
+	set -o pipefail; NSFMEND=$(B64)/src/nsfmend NOTESEMU=$(B64)/emulator/notesemu \
+	  tests/e2e/plan-agreement --states $(PLAN_STATES) --seed $(PLAN_SEED) | grep -v '^note state'
 
 demo: release64
 	scripts/demo $(BREL64)

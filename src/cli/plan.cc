@@ -453,6 +453,13 @@ void Planner::cutOffTime() {
             std::string("\"") + text + "\" cannot be read, Reason=" + reason, runLine);
         return;
     }
+    // The API reads a date alone as its midnight; a cut-off is a moment,
+    // and a day given without one is more likely meant to end than begin.
+    if (strchr(text, ':') == nullptr) {
+        add(Mark::kFail, "cut-off time",
+            std::string("\"") + text + "\" gives no time of day; write it as MM/DD/YYYY HH:MM");
+        return;
+    }
     char when[64];
     (void)snprintf(when, sizeof when, "%02d/%02d/%04d %02d:%02d:%02d", reading.month, reading.day,
                    reading.year, reading.hour, reading.minute, reading.second);

@@ -3,7 +3,9 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <string.h>
 #include <sys/file.h>
+#include <sys/sysmacros.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,6 +44,25 @@ int tryLock(int fd, int operation) {
     return 0;
 }
 
+// The kernel's table of the locks held now, one line a lock:
+// "1: FLOCK  ADVISORY  WRITE 1234 08:01:5678 0 EOF"; a waiter's line has
+// "->" after its number.
+const char kLocksTable[] = "/proc/locks";
+
+// Whether a line of the table is a granted flock on the file (device, inode).
+bool holdsFlock(const char *line, dev_t device, ino_t inode) {
+    char type[16] = {}, access[16] = {};
+    unsigned devMajor = 0, devMinor = 0;
+    unsigned long long number = 0;
+    int pid = 0;
+    // "%*d:" then the type: a waiter ("->") does not match it.
+    if (sscanf(line, "%*d: %15s %*s %15s %d %x:%x:%llu", type, access, &pid, &devMajor, &devMinor,
+               &number) != 6)
+        return false;
+    return strcmp(type, "FLOCK") == 0 && devMajor == major(device) && devMinor == minor(device) &&
+           number == (unsigned long long)inode;
+}
+
 }  // namespace
 
 int RunLock::acquire(const char *dataDir) {
@@ -58,8 +79,18 @@ int probeRunLock(const char *dataDir) {
         // A run makes the lock file where there is none yet.
         return accessAllowed(dataDir, W_OK | X_OK);
     }
-    // Closing the descriptor lets go of the shared lock.
-    return error != 0 ? error : tryLock(fd.get(), LOCK_SH);
+    if (error != 0) return error;
+    struct stat st;
+    if (fstat(fd.get(), &st) != 0) return lastError();
+    // Read from the kernel's table of locks, never by taking one: even a
+    // shared lock held for an instant would refuse a run that starts then.
+    UniqueFile locks(fopen(kLocksTable, "re"));
+    if (!locks) return 0;  // no table to read: nothing seen holding it
+    char line[256];
+    while (fgets(line, sizeof line, locks.get()) != nullptr) {
+        if (holdsFlock(line, st.st_dev, st.st_ino)) return EWOULDBLOCK;
+    }
+    return 0;
 }
 
 bool RunLock::acquireOrExplain(const char *dataDir, char *why) {

@@ -32,9 +32,10 @@ private:
 };
 
 // Whether a run holds dataDir's lock, asked without changing anything: no
-// lock file is created, and the lock is tried shared and let go at once, so
-// two such questions never see each other as a run. 0: a run would get the
-// lock (no lock file yet counts when the folder lets a run make one).
+// lock file is created and no lock taken, not even for an instant (the
+// kernel's table of locks is read), so the question can never refuse a run
+// that starts while it is asked. 0: a run would get the lock (no lock file
+// yet counts when the folder lets a run make one).
 // EWOULDBLOCK: another run holds it. Anything else: the errno acquire
 // would meet.
 int probeRunLock(const char *dataDir);
