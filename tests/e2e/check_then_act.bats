@@ -1,0 +1,206 @@
+#!/usr/bin/env bats
+# Check, then act: a run resolves its inputs into one plan before it changes
+# anything, stops before its first change when the plan does not hold, and
+# uses the one path it resolved for the API, its own file work and its
+# output. OPT=CHECK shows the same plan and changes nothing.
+
+bats_require_minimum_version 1.5.0
+
+load helpers
+load recovery_helpers
+
+# Everything under the test's folder: names, types, modes, sizes, times and
+# checksums. (The run lock's file, which every run that takes the lock
+# leaves, is made before the first look.)
+whole_state() { (cd "$BATS_TEST_TMPDIR" && find . -printf '%p %y %m %s %T@\n' | sort; tree_sum .); }
+
+@test "an unreadable cut-off stops a media recovery before notes.ini or the control file is touched" {
+    disaster_story
+    touch "$SERVER/.nsfmend.lock"
+    local text before
+    for text in "garbage" "11/15/2013 14:00 and more" "11/15/2013"; do
+        before=$(whole_state)
+        run nsfmend DATETIME="$text" <<<"Y"
+        [ "$status" -eq 1 ]
+        assert_output_has $'\nFAIL cut-off time: "'"$text"'" '
+        refute_output_has "Update "
+        refute_output_has "Running media recovery"
+        diff <(echo "$before") <(whole_state)
+    done
+}
+
+@test "a restore whose OUT= folder is missing changes nothing and never says it takes the database offline" {
+    mail_story
+    emu server start >/dev/null
+    cp "$BACKUP" "$BATS_TEST_TMPDIR/backup-before"
+    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$SERVER/gone/mail.nsf"
+    [ "$status" -eq 1 ]
+    assert_output_has $'\n Fail to restore database '"$SERVER/gone/mail.nsf"$', Reason=No such file or directory\n'
+    refute_output_has "Recovering backup file"
+    refute_output_has "Taking database"
+    cmp "$BACKUP" "$BATS_TEST_TMPDIR/backup-before"
+}
+
+@test "a relative OUT= names the data directory's database for the server, the copy and the output alike" {
+    mail_story
+    emu server start >/dev/null
+    mkdir "$BATS_TEST_TMPDIR/elsewhere"
+    cd "$BATS_TEST_TMPDIR/elsewhere"
+    run nsfmend OPT=CHECK IN="$BACKUP" OUT=mail.nsf
+    [ "$status" -eq 0 ]
+    assert_output_has $'\nok   restore database: '"$SERVER/mail.nsf"$' is a regular file\n'
+    run nsfmend OPT=RESTORE IN="$BACKUP" OUT=mail.nsf
+    [ "$status" -eq 0 ]
+    assert_output_has " Taking database $SERVER/mail.nsf offline ..."
+    assert_output_has " Bringing database $SERVER/mail.nsf online ..."
+    [ ! -e mail.nsf ]
+    [ "$(db_notes "$LIVE")" == "$LATEST" ]
+    cmp "$BACKUP" "$LIVE"
+}
+
+@test "a FIFO, a folder or a missing file at IN= is refused at once, never handed to the server" {
+    mail_story
+    mkfifo "$BATS_TEST_TMPDIR/pipe.nsf"
+    mkdir "$BATS_TEST_TMPDIR/folder.nsf"
+    local in
+    for in in pipe.nsf folder.nsf; do
+        run timeout 20 "$NSFMEND" OPT=CHECK IN="$BATS_TEST_TMPDIR/$in"
+        [ "$status" -eq 1 ]
+        [ "$(fail_detail 'backup file')" = "$BATS_TEST_TMPDIR/$in is not a regular file" ]
+        run timeout 20 "$NSFMEND" OPT=RECOVER IN="$BATS_TEST_TMPDIR/$in" OUT="$LIVE"
+        [ "$status" -eq 1 ]
+        assert_output_has $'\n Fail to recover database '"$BATS_TEST_TMPDIR/$in"$', Reason=Not a regular file\n'
+    done
+}
+
+@test "the extents a backup needs and the newest one a database names are checked, and the missing ones named" {
+    mail_story
+    emu server start >/dev/null
+    # The live database last changed in S0000003.TXN: without it the log
+    # ends too early for any recovery to the latest transaction.
+    mv "$SERVER/logdir/S0000003.TXN" "$BATS_TEST_TMPDIR/"
+    run nsfmend OPT=CHECK IN="$BACKUP" OUT="$LIVE"
+    [ "$status" -eq 1 ]
+    [ "$(fail_detail extents)" = "a database of $SERVER changed in S0000003.TXN; $SERVER/logdir ends at S0000002.TXN, missing S0000003.TXN" ]
+    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
+    [ "$status" -eq 1 ]
+    refute_output_has "Recovering backup file"
+    mv "$BATS_TEST_TMPDIR/S0000003.TXN" "$SERVER/logdir/"
+
+    # The backup's recovery starts in S0000001.TXN.
+    mv "$SERVER/logdir/S0000001.TXN" "$BATS_TEST_TMPDIR/"
+    run nsfmend OPT=CHECK IN="$BACKUP"
+    [ "$status" -eq 1 ]
+    [ "$(fail_detail extents)" = "$BACKUP needs the log from S0000001.TXN on; $SERVER/logdir begins at S0000002.TXN, missing S0000001.TXN" ]
+}
+
+@test "the check never takes the run lock, not even shared for an instant" {
+    require_strace
+    mail_story
+    run strace -f -e trace=flock -o "$BATS_TEST_TMPDIR/trace" "$NSFMEND" OPT=CHECK IN="$BACKUP" OUT="$LIVE"
+    [ "$status" -eq 0 ]
+    ! grep -q 'flock(' "$BATS_TEST_TMPDIR/trace"
+    # The run takes it.
+    emu server start >/dev/null
+    run strace -f -e trace=flock -o "$BATS_TEST_TMPDIR/trace" "$NSFMEND" OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
+    [ "$status" -eq 0 ]
+    grep -q 'flock(.*LOCK_EX|LOCK_NB) *= 0' "$BATS_TEST_TMPDIR/trace"
+}
+
+@test "after a failed media recovery the check does not start the runtime that would rebuild the control file" {
+    disaster_story
+    echo "TRANSLOG_Recreate_Logctrl=1" >>"$SERVER/notes.ini"
+    rm "$LOGDIR/nlogctrl.lfh"
+    local before
+    before=$(whole_state)
+    run nsfmend OPT=CHECK
+    [ "$status" -eq 2 ]
+    assert_output_has $'\nnote runtime: not started: '"$SERVER/notes.ini"' sets TRANSLOG_Recreate_Logctrl=1 and the log control file is missing'
+    [ "${lines[-1]}" = "Verdict: the media recovery cannot be checked without a change (exit status 2)" ]
+    refute_output_has "Initialize"
+    [ "$(whole_state)" = "$before" ]
+    # The run itself starts it, and the recovery succeeds.
+    run nsfmend <<<"Y"
+    [ "$status" -eq 0 ]
+    assert_output_has " Recover $SERVER/mail/ann.nsf till latest transaction"
+}
+
+@test "a control file that is a folder with something in it fails a media recovery's check and stops the run" {
+    disaster_story
+    rm "$LOGDIR/nlogctrl.lfh"
+    mkdir "$LOGDIR/nlogctrl.lfh"
+    touch "$LOGDIR/nlogctrl.lfh/left"
+    run nsfmend OPT=CHECK
+    [ "$status" -eq 1 ]
+    [ "$(fail_detail 'log control file')" = "Fail to delete log control file $LOGDIR/nlogctrl.lfh, Reason=Directory not empty" ]
+    run nsfmend <<<"Y"
+    [ "$status" -eq 1 ]
+    assert_output_has $'\nFail to delete log control file '"$LOGDIR/nlogctrl.lfh"$', Reason=Directory not empty\n'
+    refute_output_has "Update "
+    # An empty one the reset removes: a note.
+    rm "$LOGDIR/nlogctrl.lfh/left"
+    run nsfmend OPT=CHECK
+    [ "$status" -eq 0 ]
+    assert_output_has $'\nnote log control file: '"$LOGDIR/nlogctrl.lfh"$' is there; the reset deletes it\n'
+    [ -d "$LOGDIR/nlogctrl.lfh" ]
+}
+
+@test "other names in the log directory: twenty are named, the twenty-first is counted" {
+    mail_story
+    local i
+    for i in $(seq -w 1 20); do touch "$SERVER/logdir/note-$i"; done
+    run nsfmend OPT=CHECK IN="$BACKUP"
+    assert_output_has $'\nnote log directory: 20 other entries, not extents the server reads: note-01, '
+    assert_output_has $', note-19, note-20\n'
+    refute_output_has "more"
+    touch "$SERVER/logdir/note-21"
+    run nsfmend OPT=CHECK IN="$BACKUP"
+    assert_output_has $', note-19, note-20, and 1 more\n'
+    refute_output_has "note-21"
+}
+
+# A small file system of its own for the server, so that it can be full.
+small_file_system() {
+    [ "$(id -u)" -eq 0 ] || skip "mounting a small file system needs root"
+    mkdir -p "$BATS_TEST_TMPDIR/small"
+    mount -t tmpfs -o size="$1" tmpfs "$BATS_TEST_TMPDIR/small" 2>/dev/null ||
+        skip "tmpfs cannot be mounted here"
+    SMALL="$BATS_TEST_TMPDIR/small"
+}
+teardown() {
+    if [ -n "${SMALL:-}" ]; then umount "$SMALL" 2>/dev/null || true; fi
+    check_handles_left_open
+}
+
+@test "no room for the restore's copy, or for the new notes.ini, fails the check and stops the run first" {
+    mail_story
+    small_file_system 256k
+    # The live database on a file system with no room for its new copy.
+    mkdir "$SMALL/data"
+    cp -a "$LIVE" "$SMALL/data/mail.nsf"
+    cat /dev/zero >"$SMALL/filler" 2>/dev/null || true  # full
+    emu server start >/dev/null
+    run nsfmend OPT=CHECK IN="$BACKUP" OUT="$SMALL/data/mail.nsf"
+    [ "$status" -eq 1 ]
+    [[ $(fail_detail 'free space') == *" free in $SMALL/data, the copy of the recovered backup file needs "* ]]
+    cp "$BACKUP" "$BATS_TEST_TMPDIR/backup-before"
+    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$SMALL/data/mail.nsf"
+    [ "$status" -eq 1 ]
+    assert_output_has $'\n Fail to restore database '"$SMALL/data/mail.nsf"$', Reason=No space left on device\n'
+    refute_output_has "Recovering backup file"
+    cmp "$BACKUP" "$BATS_TEST_TMPDIR/backup-before"
+
+    # notes.ini on a full file system: the reset could not write its copy.
+    rm -f "$SMALL/filler" "$SMALL/data/mail.nsf"
+    cp "$SERVER/notes.ini" "$SMALL/notes.ini"
+    echo "Directory=$SERVER" >>"$SMALL/notes.ini"
+    sed -i '0,/^Directory=/{/^Directory=/d}' "$SMALL/notes.ini"
+    cat /dev/zero >"$SMALL/filler" 2>/dev/null || true  # full
+    run nsfmend OPT=CHECK INI="$SMALL/notes.ini"
+    [ "$status" -eq 1 ]
+    [ "$(fail_detail notes.ini)" = "Fail to edit $SMALL/notes.ini, Reason=No space left on device" ]
+    run nsfmend INI="$SMALL/notes.ini" <<<"Y"
+    [ "$status" -eq 1 ]
+    assert_output_has $'\nFail to edit '"$SMALL/notes.ini"$'\n'
+    refute_output_has "Delete log control file"
+}
