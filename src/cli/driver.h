@@ -52,6 +52,12 @@ int runPreflight(const RunSettings &settings);
 // The preflight's lines when the runtime did not start; 1.
 int reportPreflightWithoutRuntime(const RunSettings &settings);
 
+// OPT=VERIFY: whether the archive folder IN= holds what a recovery needs
+// (and, with OUT= naming the server's log directory, every extent that
+// holds), one line per finding and a verdict; 0 when it would serve a
+// recovery, 1 when not. It reads files only: no runtime, nothing changed.
+int runArchiveVerify(const RunSettings &settings);
+
 }  // namespace nsfmend
 
 #endif

@@ -23,6 +23,7 @@
 #include "support/run_lock.h"
 #include "support/sizes.h"
 #include "support/text.h"
+#include "translog/archive_check.h"
 #include "translog/log_chain.h"
 #include "translog/log_directory.h"
 
@@ -150,6 +151,50 @@ std::string checkLogDirectory(Report *r, const char *dataDir) {
     r->line(Mark::kOk, "log directory", logDir);
     checkExtents(r, logDir, chain);
     return logDir;
+}
+
+// When the archive was copied into the log directory with its records, the
+// extents there are checked against them: a lost newest extent, or one
+// damaged or cut short, would otherwise be a recovery that succeeds short
+// of the last transactions. Nothing is said when there are no records.
+void checkLogAgainstRecords(Report *r, const std::string &logDir) {
+    RecordCheck check;
+    if (checkArchiveRecords(logDir.c_str(), ExtentNames::kBare, &check) != 0) return;
+    const ArchiveRecords &records = check.records;
+    if (records.records.empty()) return;
+    r->line(Mark::kOk, "archive records",
+            std::to_string(records.records.size()) + " in " + logDir + ", " +
+                std::to_string(countMatches(check, RecordMatch::kMatches)) +
+                " extents as recorded (size and SHA-256)");
+    for (const RecordFault &fault : records.faults) {
+        const std::string path = joinPath(logDir, fault.record);
+        r->line(Mark::kFail, "archive record",
+                fault.error != 0 ? withReason(path + " cannot be read", fault.error)
+                                 : path + " is damaged at line " + std::to_string(fault.line));
+    }
+    std::vector<std::string> byNameOnly;
+    for (const RecordFinding &f : check.findings) {
+        const std::string path = joinPath(logDir, f.name);
+        if (f.match == RecordMatch::kDiffers)
+            r->line(Mark::kFail, "extent", path + " does not match archive record " + f.record +
+                                               " (" + describeMismatch(f) + ")");
+        else if (f.match == RecordMatch::kUnreadable)
+            r->line(Mark::kFail, "extent", withReason(path + " cannot be read", f.error));
+        else if (f.match == RecordMatch::kMissing)
+            r->line(Mark::kFail, "extent", f.name + " listed in archive record " + f.record +
+                                               " is not in " + logDir);
+        else if (f.match == RecordMatch::kGrown)
+            r->line(Mark::kNote, "extent", path + " has grown from what archive record " +
+                                               f.record + " lists");
+        else if (f.match == RecordMatch::kUnrecorded)
+            byNameOnly.push_back(f.name);
+    }
+    if (check.logs.size() > 1)
+        r->line(Mark::kFail, "archive records", "extents of " + std::to_string(check.logs.size()) +
+                                                    " logs: " + describeLogs(check.logs));
+    if (!byNameOnly.empty())
+        r->line(Mark::kNote, "archive records",
+                "no line for " + namesText(byNameOnly) + ": checked by name only");
 }
 
 // The reset deletes the log control file, so the runtime rebuilds it from
@@ -340,6 +385,7 @@ int runPreflight(const RunSettings &s) {
         checkIni(&r, s.iniPath);
         checkDataDirectory(&r, s.dataDir);
         const std::string logDir = checkLogDirectory(&r, s.dataDir);
+        if (!logDir.empty()) checkLogAgainstRecords(&r, logDir);
         if (!logDir.empty()) checkLogControlFile(&r, logDir);
         checkDatabases(&r, s.dataDir);
         checkRunLock(&r, s.dataDir, true);
