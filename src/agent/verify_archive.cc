@@ -21,8 +21,8 @@ void describeListFailure(const char *dir, int error, char *msg) {
     formatMessage(msg, "Fail to list directory %s, Reason=%s", dir, systemText(error).c_str());
 }
 
-// The first thing wrong with the archive's own chain, in msg; false when
-// nothing is.
+// The first extent that cannot be read or is missing, in msg; false when
+// there is none.
 bool describeChainFault(const char *backupDir, const ArchiveCheck &check, char *msg) {
     const ExtentChain &chain = check.chain;
     if (chain.numbers.empty() && check.missing.empty()) {
@@ -42,14 +42,17 @@ bool describeChainFault(const char *backupDir, const ArchiveCheck &check, char *
                       describeExtentRanges(check.missing, kRangesPerMessage).c_str());
         return true;
     }
-    if (!chain.disagreeing.empty()) {
-        const DisagreeingCopies &copies = chain.disagreeing.front();
-        formatMessage(msg, "Copies of extent %s disagree: %s and %s",
-                      extentName(copies.number).c_str(), copies.longest.c_str(),
-                      copies.other.c_str());
-        return true;
-    }
     return false;
+}
+
+// Copies of one extent that disagree: asked after the records, whose text
+// names the damaged copy where the records list it.
+bool describeDisagreement(const ExtentChain &chain, char *msg) {
+    if (chain.disagreeing.empty()) return false;
+    const DisagreeingCopies &copies = chain.disagreeing.front();
+    formatMessage(msg, "Copies of extent %s disagree: %s and %s", extentName(copies.number).c_str(),
+                  copies.longest.c_str(), copies.other.c_str());
+    return true;
 }
 
 // The first record that cannot serve, then the first file a record lists
@@ -121,6 +124,7 @@ extern "C" void verifyNsfArchiveLogs(const char *backupDir, const char *logDir, 
     }
     if (nsfmend::describeChainFault(backupDir, check, msg)) return;
     if (nsfmend::describeRecordFault(backupDir, check.records, msg)) return;
+    if (nsfmend::describeDisagreement(check.chain, msg)) return;
     if (withServer) {
         if (check.serverError != 0) {
             nsfmend::describeListFailure(logDir, check.serverError, msg);
