@@ -264,3 +264,19 @@ TEST(ArchiveRecordWriter, AFailedWriteLeavesNoRecordAndIsTriedAgain) {
     EXPECT_EQ("S0000001.TXN:matches", Findings(Check(dir)));
     EXPECT_EQ(ENOENT, writer.add(dir / "S0000009.TXN", nullptr));
 }
+
+TEST(ArchiveRecordWriter, ANewRecordSortsAfterEveryOneThereEvenWhenTheClockWentBack) {
+    TempDir dir;
+    ASSERT_TRUE(WriteFile(dir / "S0000001.TXN", "one, grown"));
+    // Written while the clock was ahead (within what a 32-bit time holds):
+    // its line would otherwise stay in force.
+    Record(dir, "nsfmend-archive-20371231T235959Z.sha256", {Entry("S0000001.TXN", "one")});
+    ArchiveRecordWriter writer;
+    ASSERT_EQ(0, writer.add(dir / "S0000001.TXN", nullptr));
+    ASSERT_EQ(0, writer.write());
+    ArchiveRecords records;
+    ASSERT_EQ(0, readArchiveRecords(dir.path().c_str(), &records));
+    ASSERT_EQ(2u, records.records.size());
+    EXPECT_EQ("nsfmend-archive-20380101T000000Z.sha256", records.records[1]);
+    EXPECT_EQ(sha256Hex("one, grown"), records.latest["S0000001.TXN"].entry.sha256);
+}
