@@ -207,8 +207,11 @@ bool parseArchiveRecordName(std::string_view name, time_t *stamp) {
     if (!allDigits(text.substr(0, 8)) || text[8] != 'T' || !allDigits(text.substr(9, 6)) ||
         text[15] != 'Z')
         return false;
+    // Digits only, checked above.
     auto number = [&](size_t at, size_t length) {
-        return std::stoi(std::string(text.substr(at, length)));
+        int value = 0;
+        for (char c : text.substr(at, length)) value = value * 10 + (c - '0');
+        return value;
     };
     struct tm utc = {};
     utc.tm_year = number(0, 4) - 1900;
