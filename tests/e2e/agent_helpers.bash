@@ -73,12 +73,12 @@ write_changes() {
 
 # The archive records of folder DIR, oldest first, one name a line.
 archive_records() {
-    (cd "$1" && ls -A) | grep -E '^nsfmend-archive-[0-9]{8}T[0-9]{6}Z\.sha256$' || true
+    (cd "$1" 2>/dev/null && ls -A) | grep -E '^nsfmend-archive-[0-9]{8}T[0-9]{6}Z\.sha256$' || true
 }
 
 # Every entry of folder DIR but its archive records (hidden ones too).
 archived_files() {
-    (cd "$1" && ls -A) | grep -vE '^nsfmend-archive-[0-9]{8}T[0-9]{6}Z\.sha256$' || true
+    (cd "$1" 2>/dev/null && ls -A) | grep -vE '^nsfmend-archive-[0-9]{8}T[0-9]{6}Z\.sha256$' || true
 }
 
 # The checksum lines in force in DIR's records: of the lines for one name,
