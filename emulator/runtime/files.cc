@@ -105,6 +105,7 @@ void RemoveStaleTemps(const std::string &path) {
     DIR *d = opendir(dir.c_str());
     if (d == nullptr) return;
     std::vector<std::string> stale;
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): our own stream; readdir is safe per stream
     while (struct dirent *e = readdir(d))
         if (IsTempOf(e->d_name, base)) stale.push_back(e->d_name);
     closedir(d);
