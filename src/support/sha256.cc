@@ -40,7 +40,7 @@ Sha256::Sha256() { memcpy(state_, kInitial, sizeof state_); }
 
 void Sha256::block(const unsigned char *p) {
     uint32_t w[64];
-    for (int i = 0; i < 16; ++i)
+    for (size_t i = 0; i < 16; ++i)
         w[i] = (uint32_t)p[4 * i] << 24 | (uint32_t)p[4 * i + 1] << 16 |
                (uint32_t)p[4 * i + 2] << 8 | (uint32_t)p[4 * i + 3];
     for (int i = 16; i < 64; ++i) {
@@ -94,10 +94,9 @@ void Sha256::update(const void *data, size_t size) {
 std::string Sha256::hexDigest() const {
     Sha256 last = *this;  // padding goes into a copy: this one may take more
     const uint64_t bits = length_ * 8;
-    const unsigned char one = 0x80;
-    last.update(&one, 1);
-    const unsigned char zero = 0;
-    while (last.pendingSize_ != 56) last.update(&zero, 1);
+    // 0x80, then zeros up to 8 bytes short of a block's end.
+    unsigned char padding[64] = {0x80};
+    last.update(padding, pendingSize_ < 56 ? 56 - pendingSize_ : 120 - pendingSize_);
     unsigned char lengthBytes[8];
     for (int i = 0; i < 8; ++i) lengthBytes[i] = (unsigned char)(bits >> (56 - 8 * i));
     last.update(lengthBytes, sizeof lengthBytes);

@@ -32,7 +32,7 @@ private:
     void block(const unsigned char *data);
 
     uint32_t state_[8];
-    unsigned char pending_[64];
+    unsigned char pending_[64] = {};
     size_t pendingSize_ = 0;
     uint64_t length_ = 0;
 };

@@ -162,6 +162,7 @@ RecordFinding judge(const char *dir, const LogFile &file,
         if (rc == 0 && fstat(fd.get(), &st) != 0) rc = lastError();
         if (rc == 0 && !S_ISREG(st.st_mode)) rc = EINVAL;
         std::vector<uint64_t> marks;
+        marks.reserve(candidates.size());
         for (const RecordedFile *candidate : candidates) marks.push_back(candidate->entry.size);
         if (rc == 0) rc = sha256File(fd.get(), marks, &digest);
         if (rc != 0) {
