@@ -1,11 +1,16 @@
 #include "runtime/files.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <vector>
 
 #include "runtime/messages.h"
 #include "runtime/paths.h"
@@ -72,6 +77,48 @@ int WriteAllAt(int fd, const void *data, size_t n, uint64_t off) {
     return 0;
 }
 
+namespace {
+
+const char kTempMark[] = ".tmp-";
+// mkstemp replaces six X's with letters and digits.
+constexpr size_t kTempRandom = 6;
+
+bool IsTempOf(const std::string &name, const std::string &base) {
+    const size_t mark = sizeof kTempMark - 1;
+    if (name.size() != base.size() + mark + kTempRandom) return false;
+    if (name.compare(0, base.size(), base) != 0) return false;
+    if (name.compare(base.size(), mark, kTempMark) != 0) return false;
+    for (size_t i = base.size() + mark; i < name.size(); i++) {
+        const char c = name[i];
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void RemoveStaleTemps(const std::string &path) {
+    const size_t slash = path.rfind('/');
+    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string dir = DirName(path);
+    DIR *d = opendir(dir.c_str());
+    if (d == nullptr) return;
+    std::vector<std::string> stale;
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): our own stream; readdir is safe per stream
+    while (struct dirent *e = readdir(d))
+        if (IsTempOf(e->d_name, base)) stale.push_back(e->d_name);
+    closedir(d);
+    for (const std::string &name : stale) {
+        const std::string full = JoinPath(dir, name);
+        Fd fd(open(full.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+        // Locked: a live writer's, left alone. Anything else of that name
+        // is a stopped writer's leftover.
+        if (fd.valid() && flock(fd.get(), LOCK_EX | LOCK_NB) != 0) continue;
+        unlink(full.c_str());
+    }
+}
+
 AtomicFile::~AtomicFile() {
     if (!fd_.valid()) return;
     fd_.Close();
@@ -85,11 +132,22 @@ int AtomicFile::Create(const std::string &path, mode_t mode) {
     }
     path_ = path;
     mode_ = mode;
-    tmp_ = path + ".tmp-XXXXXX";
-    int fd = mkstemp(&tmp_[0]);
-    if (fd < 0) return errno;
-    fd_.Reset(fd);
-    return 0;
+    RemoveStaleTemps(path);
+    for (int attempt = 0; attempt < 8; attempt++) {
+        tmp_ = path + kTempMark + std::string(kTempRandom, 'X');
+        int fd = mkstemp(&tmp_[0]);
+        if (fd < 0) return errno;
+        fd_.Reset(fd);
+        // Held until the rename or the removal: another process's clean-up
+        // then leaves this file alone.
+        if (flock(fd, LOCK_EX) != 0) return errno;
+        // Taken away before it was locked, by a clean-up that found it
+        // unlocked: make another.
+        struct stat st;
+        if (fstat(fd, &st) == 0 && st.st_nlink > 0) return 0;
+        fd_.Close();
+    }
+    return EEXIST;
 }
 
 int AtomicFile::Commit() {
@@ -97,9 +155,10 @@ int AtomicFile::Commit() {
     int err = 0;
     if (fchmod(fd_.get(), mode_) != 0) err = errno;
     if (err == 0 && fsync(fd_.get()) != 0) err = errno;
+    // Renamed while still open, so still locked: no clean-up takes it first.
+    if (err == 0 && rename(tmp_.c_str(), path_.c_str()) != 0) err = errno;
     int closeErr = fd_.Close();
     if (err == 0) err = closeErr;
-    if (err == 0 && rename(tmp_.c_str(), path_.c_str()) != 0) err = errno;
     if (err != 0) {
         unlink(tmp_.c_str());
         return err;

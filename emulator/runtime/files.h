@@ -49,9 +49,10 @@ int WriteAll(int fd, const void *data, size_t n);
 int WriteAllAt(int fd, const void *data, size_t n, uint64_t off);
 
 // The new version of a file, written to a temporary file in the same folder
-// and renamed over the old one only once complete and synced, so a crash
-// leaves either the old or the new file, never a torn one. Destroyed
-// without Commit, it removes the temporary file.
+// (path + ".tmp-" + six characters) and renamed over the old one only once
+// complete and synced, so a crash leaves either the old or the new file,
+// never a torn one. Destroyed without Commit, it removes the temporary file;
+// one a killed process left is removed by the next write of the same file.
 class AtomicFile {
 public:
     AtomicFile() = default;
@@ -70,6 +71,11 @@ private:
     mode_t mode_ = 0644;
     Fd fd_;
 };
+
+// Removes the temporary files that AtomicFiles of path left when their
+// process was stopped. A writer holds a lock on its temporary file until it
+// is renamed or removed, so one still being written is left alone.
+void RemoveStaleTemps(const std::string &path);
 
 // Replaces path with data through an AtomicFile.
 int WriteFileAtomic(const std::string &path, std::string_view data, mode_t mode = 0);

@@ -82,6 +82,9 @@ STATUS CollectReplay(const LogConfig &cfg, const DbHeader &db, bool toTime, int6
 // non-zero callback return the file is left as it was.
 STATUS RecoverFile(const LogConfig &cfg, const std::string &path, DWORD flags,
                    TIMEDATE *recoveryTime, NOTE_CALLBACK noteCallback, void *context) {
+    // What a recovery of this file killed midway left beside it goes first,
+    // whether or not this one gets to write.
+    RemoveStaleTemps(path);
     // The header and, once replayed, the changed notes; the file's other
     // notes stay on disk until they are merged with them.
     DbFile db;

@@ -64,6 +64,9 @@ STATUS RebuildControl(const LogConfig &cfg, LogControl *out) {
 
 STATUS LoadControl(const LogConfig &cfg, LogControl *ctl, bool *rebuilt) {
     if (rebuilt) *rebuilt = false;
+    // A write of the control file killed midway left its temporary file in
+    // the log folder, where it would look like a file of the log's own.
+    RemoveStaleTemps(ControlPath(cfg.logDir));
     std::string bytes;
     int err = ReadWholeFile(ControlPath(cfg.logDir), &bytes, kMaxControlSize);
     if (err == ENOENT) {

@@ -13,6 +13,7 @@
 #include "agent/status_ops.h"
 #include "support/sysfile.h"
 #include "support/text.h"
+#include "translog/archive_record.h"
 #include "translog/log_directory.h"
 
 const char nsfmend::kTimeStampFormat[] = "%Y-%m-%d-%H-%M-%S";
@@ -61,7 +62,8 @@ bool acceptableArguments(const char *suffix, const char *destDir, char *msg) {
 }
 
 // The half-filled capture from the server's log directory.
-bool captureLogDirectory(const char *destDir, const char *suffix, char *msg) {
+bool captureLogDirectory(const char *destDir, const char *suffix, ArchiveRecordWriter *records,
+                         char *msg) {
     std::string logDir;
     const int resolved = resolveLogDirectory(nullptr, &logDir);
     if (resolved == ENOENT) {
@@ -72,7 +74,7 @@ bool captureLogDirectory(const char *destDir, const char *suffix, char *msg) {
         formatMessage(msg, "Log directory too long (over 1022 characters): %s", logDir.c_str());
         return false;
     }
-    return captureHalfFilledLogs(logDir.c_str(), destDir, suffix, msg) != 0;
+    return captureHalfFilledLogs(logDir.c_str(), destDir, suffix, records, msg) != 0;
 }
 
 // The archiving run; the caller holds the run lock.
@@ -97,6 +99,8 @@ WORD archiveLogs(const char *suffix, const char *destDir, char *timeStamp, char 
     removeArchiveLeftovers(destDir);
     if (timeStamp != nullptr) getCurrentTime(timeStamp, timeFormat);
 
+    // The run's one record: what it archived, kept up to date as it goes.
+    ArchiveRecordWriter records;
     WORD status = 0;
     bool firstTurn = true;
     while (status == 0) {
@@ -137,6 +141,20 @@ WORD archiveLogs(const char *suffix, const char *destDir, char *timeStamp, char 
             status = 1;
             break;
         }
+        // Recorded before the server is told too: an extent it may reuse
+        // afterwards is never one that no record names.
+        result = records.add(archived, &logId);
+        if (result != 0) {
+            describeRecordFailure(msg, archived, records.recordPath(), result);
+            status = 1;
+            break;
+        }
+        result = records.write();
+        if (result != 0) {
+            describeRecordWriteFailure(msg, records.recordPath(), result);
+            status = 1;
+            break;
+        }
         apiStatus = NSFDoneArchivingLog(&logId, &logNumber);
         if (apiStatus != NOERROR) {
             get_api_error_message(apiStatus, msg);
@@ -151,7 +169,8 @@ WORD archiveLogs(const char *suffix, const char *destDir, char *timeStamp, char 
     // destination makes the capture fail too, with a text that misleads).
     char laterFailure[kMessageSize];
     memset(laterFailure, 0, sizeof laterFailure);
-    if (!captureLogDirectory(destDir, suffix, status == 0 ? msg : laterFailure)) status = 1;
+    if (!captureLogDirectory(destDir, suffix, &records, status == 0 ? msg : laterFailure))
+        status = 1;
 
     apiStatus = NSFEndArchivingLogs();
     if (apiStatus != NOERROR && status == 0) {

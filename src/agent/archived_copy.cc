@@ -63,6 +63,17 @@ void describeNameTooLong(char *msg, const std::string &archivedName) {
     formatMessage(msg, "Archived name too long (over 1023 characters): %s", archivedName.c_str());
 }
 
+void describeRecordFailure(char *msg, const std::string &archivedName, const std::string &record,
+                           int error) {
+    formatMessage(msg, "Error recording archived file %s in %s. %s", archivedName.c_str(),
+                  record.c_str(), systemText(error).c_str());
+}
+
+void describeRecordWriteFailure(char *msg, const std::string &record, int error) {
+    formatMessage(msg, "Error writing archive record %s. %s", record.c_str(),
+                  systemText(error).c_str());
+}
+
 void removeArchiveLeftovers(const char *destDir) {
     // The archived names are destDir + name, so their folder is the one that
     // holds destDir + "x": destDir itself when it ends with "/".

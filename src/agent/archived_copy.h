@@ -22,6 +22,13 @@ int archiveFile(const char *source, const char *archivedName);
 // and "Archived name too long (over 1023 characters): <name>".
 void describeCopyFailure(char *msg, const char *source, const char *archivedName, int error);
 void describeNameTooLong(char *msg, const std::string &archivedName);
+// The failure texts of the run's archive record: "Error recording archived
+// file <archivedName> in <record>. <system text>" (the copy could not be
+// read for its checksum) and "Error writing archive record <record>.
+// <system text>".
+void describeRecordFailure(char *msg, const std::string &archivedName, const std::string &record,
+                           int error);
+void describeRecordWriteFailure(char *msg, const std::string &record, int error);
 
 // Removes the temporary files that interrupted runs left in the folder the
 // archived names are made in (destDir is their common start). Leftovers are

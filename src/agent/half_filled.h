@@ -5,10 +5,15 @@
 
 namespace nsfmend {
 
+class ArchiveRecordWriter;
+
 // The capture itself, for a caller that holds the run lock (the archiving
 // run); archiveHalfFilledLogs, declared in nsfmend/agent.h, takes the lock
-// and calls it.
-int captureHalfFilledLogs(const char *logDir, const char *destDir, const char *suffix, char *msg);
+// and calls it. Every copy it has (made now or before) goes into the run's
+// record, which is written before it returns, whether or not a later file
+// failed.
+int captureHalfFilledLogs(const char *logDir, const char *destDir, const char *suffix,
+                          ArchiveRecordWriter *records, char *msg);
 
 }  // namespace nsfmend
 

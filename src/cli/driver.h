@@ -57,6 +57,12 @@ bool preflightMustNotStartRuntime(const RunSettings &settings);
 // The preflight's lines when it did not start the runtime for that; 2.
 int reportPreflightWithoutStart(const RunSettings &settings);
 
+// OPT=VERIFY: whether the archive folder IN= holds what a recovery needs
+// (and, with OUT= naming the server's log directory, every extent that
+// holds), one line per finding and a verdict; 0 when it would serve a
+// recovery, 1 when not. It reads files only: no runtime, nothing changed.
+int runArchiveVerify(const RunSettings &settings);
+
 }  // namespace nsfmend
 
 #endif

@@ -210,6 +210,10 @@ int run(int argc, char **argv) {
     // over every other operation.
     const bool test = s.testText[0] != '\0';
     const bool preflight = !test && std::string_view(s.operation) == "CHECK";
+    // The archive check reads files only: it needs neither the checklist
+    // nor the runtime.
+    const bool verify = !test && std::string_view(s.operation) == "VERIFY";
+    if (verify) return runArchiveVerify(s);
     const bool mediaRecovery =
         !test && !preflight && (s.inputFile[0] == '\0' || s.restoreDb[0] == '\0');
     if (mediaRecovery) {

@@ -25,6 +25,7 @@
 #include "support/sizes.h"
 #include "support/sysfile.h"
 #include "support/text.h"
+#include "translog/archive_check.h"
 #include "translog/log_chain.h"
 #include "translog/log_directory.h"
 
@@ -128,6 +129,7 @@ private:
     void iniFile();
     bool dataDirectory();
     void logDirectory();
+    void archiveRecords();
     void logControlFile();
     void databases();
     void backupFile();
@@ -238,6 +240,52 @@ void Planner::logDirectory() {
         add(Mark::kNote, "log directory",
             std::to_string(chain.others.size()) +
                 " other entries, not extents the server reads: " + namesText(chain.others));
+}
+
+// When the archive was copied into the log directory with its records, the
+// extents there are checked against them: a lost newest extent, or one
+// damaged or cut short, would otherwise be a recovery that succeeds short
+// of the last transactions. Nothing is said when there are no records.
+void Planner::archiveRecords() {
+    if (!log_.known) return;
+    const std::string &logDir = log_.dir;
+    RecordCheck check;
+    if (checkArchiveRecords(logDir.c_str(), ExtentNames::kBare, &check) != 0) return;
+    const ArchiveRecords &records = check.records;
+    if (records.records.empty()) return;
+    add(Mark::kOk, "archive records",
+        std::to_string(records.records.size()) + " in " + logDir + ", " +
+            std::to_string(countMatches(check, RecordMatch::kMatches)) +
+            " extents as recorded (size and SHA-256)");
+    for (const RecordFault &fault : records.faults) {
+        const std::string path = joinPath(logDir, fault.record);
+        add(Mark::kFail, "archive record",
+            fault.error != 0 ? withReason(path + " cannot be read", fault.error)
+                             : path + " is damaged at line " + std::to_string(fault.line));
+    }
+    std::vector<std::string> byNameOnly;
+    for (const RecordFinding &f : check.findings) {
+        const std::string path = joinPath(logDir, f.name);
+        if (f.match == RecordMatch::kDiffers)
+            add(Mark::kFail, "extent",
+                path + " does not match archive record " + f.record + " (" + describeMismatch(f) + ")");
+        else if (f.match == RecordMatch::kUnreadable)
+            add(Mark::kFail, "extent", withReason(path + " cannot be read", f.error));
+        else if (f.match == RecordMatch::kMissing)
+            add(Mark::kFail, "extent",
+                f.name + " listed in archive record " + f.record + " is not in " + logDir);
+        else if (f.match == RecordMatch::kGrown)
+            add(Mark::kNote, "extent",
+                path + " has grown from what archive record " + f.record + " lists");
+        else if (f.match == RecordMatch::kUnrecorded)
+            byNameOnly.push_back(f.name);
+    }
+    if (check.logs.size() > 1)
+        add(Mark::kFail, "archive records",
+            "extents of " + std::to_string(check.logs.size()) + " logs: " + describeLogs(check.logs));
+    if (!byNameOnly.empty())
+        add(Mark::kNote, "archive records",
+            "no line for " + namesText(byNameOnly) + ": checked by name only");
 }
 
 // A media recovery's reset deletes the log control file, so the runtime
@@ -557,6 +605,7 @@ void Planner::media() {
     iniFile();
     if (!dataDirectory()) return;
     logDirectory();
+    archiveRecords();
     logControlFile();
     cutOffTime();
     databases();

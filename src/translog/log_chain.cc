@@ -110,18 +110,27 @@ bool parseExtentName(std::string_view name, DWORD *number, std::string_view *suf
     return true;
 }
 
-int checkExtentChain(const char *dir, ExtentNames names, ExtentChain *chain) {
+int checkExtentChain(const char *dir, ExtentNames names, ExtentChain *chain,
+                     const std::set<std::string> *suffixes) {
     *chain = ExtentChain();
     std::vector<LogFile> files;
     const int listed = listLogDirectory(dir, &files);
     if (listed != 0) return listed;
 
+    UniqueFd folder(suffixes != nullptr ? open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1);
+    auto isFolder = [&](const LogFile &file) {
+        struct stat st;
+        return file.kind == LogFileKind::kNotRegular && folder.valid() &&
+               fstatat(folder.get(), file.name.c_str(), &st, 0) == 0 && S_ISDIR(st.st_mode);
+    };
     std::map<DWORD, std::vector<const LogFile *>> byNumber;
     for (const LogFile &file : files) {
         DWORD number = 0;
         std::string_view suffix;
         if (!parseExtentName(file.name, &number, &suffix) ||
-            (names == ExtentNames::kBare && !suffix.empty())) {
+            (names == ExtentNames::kBare && !suffix.empty()) ||
+            (suffixes != nullptr &&
+             (suffixes->count(std::string(suffix)) == 0 || isFolder(file)))) {
             chain->others.push_back(file.name);
             continue;
         }
@@ -137,6 +146,21 @@ int checkExtentChain(const char *dir, ExtentNames names, ExtentChain *chain) {
         compareCopies(number, &readable, chain);
     }
     return 0;
+}
+
+std::vector<ExtentRange> rangesNotIn(DWORD lo, DWORD hi, const std::vector<DWORD> &numbers) {
+    std::vector<ExtentRange> out;
+    // The next number not yet known to be present; 64 bits, as hi may be the
+    // largest number a DWORD holds.
+    uint64_t next = lo;
+    for (DWORD number : numbers) {
+        if (number < lo) continue;
+        if (number > hi) break;
+        if (number > next) out.push_back(ExtentRange{(DWORD)next, number - 1});
+        next = uint64_t{number} + 1;
+    }
+    if (next <= hi) out.push_back(ExtentRange{(DWORD)next, hi});
+    return out;
 }
 
 std::vector<ExtentRange> extentsNotIn(const ExtentChain &have, const ExtentChain &lacking) {

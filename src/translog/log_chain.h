@@ -10,6 +10,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,9 +62,15 @@ struct ExtentChain {
 // Lists dir (as listLogDirectory does: no log control file) and checks the
 // extents in it. Copies of one extent agree when each is identical to the
 // longest or its start (a capture taken while the server filled it). Only
-// the files of an extent with several copies are read. 0, or the errno of
+// the files of an extent with several copies are read. With suffixes given
+// (those the archive records of dir use), only names with one of them are
+// extents, and a folder never is; the rest go to others. 0, or the errno of
 // the listing.
-int checkExtentChain(const char *dir, ExtentNames names, ExtentChain *chain);
+int checkExtentChain(const char *dir, ExtentNames names, ExtentChain *chain,
+                     const std::set<std::string> *suffixes = nullptr);
+
+// The numbers from lo to hi, both included, that `numbers` (ascending) lacks.
+std::vector<ExtentRange> rangesNotIn(DWORD lo, DWORD hi, const std::vector<DWORD> &numbers);
 
 // The numbers of `have` that `lacking` does not hold.
 std::vector<ExtentRange> extentsNotIn(const ExtentChain &have, const ExtentChain &lacking);

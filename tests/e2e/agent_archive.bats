@@ -20,7 +20,7 @@ setup() {
     [ "$(field msg)" = QMR_NSF_SUCCESS ]
     [[ "$(field stamp)" =~ ^[0-9]{4}(-[0-9]{2}){5}$ ]]
     [ "$(field format)" = "%Y-%m-%d-%H-%M-%S" ]
-    [ "$(ls "$BACKUP")" = S0000001.TXN ]
+    [ "$(archived_files "$BACKUP")" = S0000001.TXN ]
     cmp "$SERVER/logdir/S0000001.TXN" "$BACKUP/S0000001.TXN"
     [ "$(extent_states)" = "S0000001.TXN current" ]
 }
@@ -29,7 +29,7 @@ setup() {
     write_changes mail.nsf 11
     run agent spool "$BACKUP/" "-full"
     [ "$(field msg)" = QMR_NSF_SUCCESS ]
-    [ "$(ls "$BACKUP" | tr '\n' ' ')" = "S0000001.TXN-full S0000002.TXN-full S0000003.TXN-full " ]
+    [ "$(archived_files "$BACKUP" | tr '\n' ' ')" = "S0000001.TXN-full S0000002.TXN-full S0000003.TXN-full " ]
     for n in 1 2 3; do cmp "$SERVER/logdir/S000000$n.TXN" "$BACKUP/S000000$n.TXN-full"; done
     [ "$(extent_states | tr '\n' ' ')" = "S0000001.TXN archived S0000002.TXN archived S0000003.TXN current " ]
     [ ! -e "$BACKUP/nlogctrl.lfh-full" ]
@@ -53,18 +53,21 @@ setup() {
     [ -f "$BATS_TEST_TMPDIR/flatS0000002.TXNx" ]
 }
 
-@test "an archived name holding something else stops the loop, the capture too, and stays as it was" {
+@test "an archived name holding something else stops the loop, the capture saves the rest, and it stays as it was" {
     write_changes mail.nsf 13
     mkdir -p "$BACKUP"
     echo "an older copy" > "$BACKUP/S0000002.TXN"
     run agent spool "$BACKUP" ""
-    # The capture meets the same name and stops there; its text is the last.
+    # The loop's text names the cause; the capture meets the same name, goes
+    # on past it and saves the newer extents, which the server is not told of.
     [ "$(field msg)" = "Error copying file $SERVER/logdir/S0000002.TXN to $BACKUP/S0000002.TXN. File exists" ]
     [ "$(extent_states | tr '\n' ' ')" = "S0000001.TXN archived S0000002.TXN full S0000003.TXN full S0000004.TXN current " ]
     [ "$(cat "$BACKUP/S0000002.TXN")" = "an older copy" ]
-    cmp "$SERVER/logdir/S0000001.TXN" "$BACKUP/S0000001.TXN"
-    [ ! -e "$BACKUP/S0000003.TXN" ]
+    for n in 1 3 4; do cmp "$SERVER/logdir/S000000$n.TXN" "$BACKUP/S000000$n.TXN"; done
     [ -z "$(leftovers "$BACKUP")" ]
+    # What was copied is recorded; the foreign file is not.
+    run check_records "$BACKUP"
+    [ "$output" = $'S0000001.TXN: OK\nS0000003.TXN: OK\nS0000004.TXN: OK' ]
 }
 
 @test "a rerun takes identical copies as archived and completes an earlier capture" {
@@ -99,7 +102,7 @@ setup() {
     run timeout 20 env LD_LIBRARY_PATH="$AGENT_LIBDIR:$LIBNOTES_DIR" "$AGENT_CLIENT" spool "$BACKUP" ""
     [ "$status" -eq 0 ]
     [ "$(field msg)" = QMR_NSF_SUCCESS ]
-    [ "$(ls -A "$BACKUP" | tr '\n' ' ')" = "S0000001.TXN S0000002.TXN " ]
+    [ "$(archived_files "$BACKUP" | tr '\n' ' ')" = "S0000001.TXN S0000002.TXN " ]
 }
 
 @test "archive style and unknown styles archive; circular, linear and no logging are refused" {

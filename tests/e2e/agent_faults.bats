@@ -39,7 +39,7 @@ states() { extent_states | tr '\n' ' '; }
 @test "a failing first query: its text, the capture still runs, the bracket is closed" {
     NOTESEMU_FAIL="NSFGetFirstLogToArchive#1=263" run agent --repeat 2 spool "$BACKUP" ""
     [ "$(printf '%s\n' "$output" | sed -n 1p)" = "msg=$ACCESS" ]
-    [ "$(ls "$BACKUP" | tr '\n' ' ')" = "S0000001.TXN S0000002.TXN S0000003.TXN " ]
+    [ "$(archived_files "$BACKUP" | tr '\n' ' ')" = "S0000001.TXN S0000002.TXN S0000003.TXN " ]
     # Run two got past begin; the capture's copies of extents 1 and 2 are
     # identical, so they count as archived without a second copy.
     [ "$(printf '%s\n' "$output" | sed -n 4p)" = "msg=QMR_NSF_SUCCESS" ]
@@ -97,5 +97,5 @@ states() { extent_states | tr '\n' ' '; }
     [ "$(printf '%s\n' "$output" | sed -n 4p)" = "msg=Fail to get transaction log directory" ]
     [ "$(states)" = "S0000001.TXN archived S0000002.TXN archived S0000003.TXN current " ]
     # Nothing was captured from an undefined folder.
-    [ "$(ls "$BACKUP" | tr '\n' ' ')" = "S0000001.TXN S0000002.TXN " ]
+    [ "$(archived_files "$BACKUP" | tr '\n' ' ')" = "S0000001.TXN S0000002.TXN " ]
 }

@@ -70,3 +70,27 @@ write_changes() {
         "$NOTESEMU" put "$db" "$i" "text $i" >/dev/null
     done
 }
+
+# The archive records of folder DIR, oldest first, one name a line.
+archive_records() {
+    (cd "$1" 2>/dev/null && ls -A) | grep -E '^nsfmend-archive-[0-9]{8}T[0-9]{6}Z\.sha256$' || true
+}
+
+# Every entry of folder DIR but its archive records (hidden ones too).
+archived_files() {
+    (cd "$1" 2>/dev/null && ls -A) | grep -vE '^nsfmend-archive-[0-9]{8}T[0-9]{6}Z\.sha256$' || true
+}
+
+# The checksum lines in force in DIR's records: of the lines for one name,
+# the latest record's. Names as the tests make them, without escapes.
+records_in_force() {
+    local dir=$1 record
+    for record in $(archive_records "$dir"); do cat "$dir/$record"; done |
+        awk '!/^#/ { name = substr($0, 67); if (!(name in line)) order[n++] = name; line[name] = $0 }
+             END { for (i = 0; i < n; i++) print line[order[i]] }'
+}
+
+# sha256sum's own check of DIR against the lines in force; its output.
+check_records() {
+    records_in_force "$1" | (cd "$1" && sha256sum -c --strict -)
+}

@@ -16,7 +16,7 @@ setup_file() {
 
     run agent spool "$ARCHIVE" ".run1"
     [ "$(field msg)" = QMR_NSF_SUCCESS ]
-    [ "$(ls "$ARCHIVE" | tr '\n' ' ')" = "S0000001.TXN.run1 S0000002.TXN.run1 S0000003.TXN.run1 " ]
+    [ "$(archived_files "$ARCHIVE" | tr '\n' ' ')" = "S0000001.TXN.run1 S0000002.TXN.run1 S0000003.TXN.run1 " ]
 
     # The server goes on; the extent that was half filled fills up.
     emu put mail.nsf 5 "late" --user "Di Dean" --at 2013-11-15T17:00:00Z

@@ -18,7 +18,13 @@ after_heading() { printf '%s\n' "$output" | sed -n "/^== $1/,\$p"; }
     assert_output_has " Bringing database $BATS_TEST_TMPDIR/nsfmend-demo."
     assert_output_has "  ok: its last change is 11:50"
     assert_output_has "  ok: mail/bob.nsf and apps/catalog.nsf were not touched"
-    # The disaster act checks first, with a verdict, and only then recovers.
+    # The disaster act archives through the agent library, checks the
+    # archive (sha256sum and OPT=VERIFY), checks the recovery against the
+    # records copied in, with a verdict, and only then recovers.
+    assert_output_has $'\nS0000001.TXN: OK\n'
+    assert_output_has $'\nVerdict: the archive would serve a recovery\n'
+    assert_output_has $'\nok   archive records: 1 in '
+    [[ $output == *"Verdict: the archive would serve a recovery"*"Verdict: the media recovery would proceed"* ]]
     assert_output_has $'\nok   extents: S0000001.TXN to S'
     assert_output_has $'\nVerdict: the media recovery would proceed\n'
     assert_output_has "  ok: the preflight says it would proceed, and changed nothing"

@@ -223,3 +223,28 @@ notes: 2
     [[ "$output" == *$'\nnotes: 3\n1\t2013-11-15T10:00:00Z\tAnn\tfirst\n2\t2013-11-15T11:00:00Z\tadmin\t-dash\n3\t2013-11-15T12:00:00Z\tadmin\t--user' ]]
     run -1 emu put names.nsf 4 four -- --at 2013-11-15T13:00:00Z
 }
+
+@test "what a killed write of the server left goes with the next operation on that file" {
+    new_server
+    emu create mail.nsf >/dev/null
+    emu put mail.nsf 1 "one"
+    emu backup mail.nsf "$BATS_TEST_TMPDIR/backup.nsf" >/dev/null
+    emu put mail.nsf 2 "two"
+    # A recovery of the backup killed while it wrote its new copy, and a
+    # write of the log control file killed the same way.
+    head -c 4096 /dev/zero >"$BATS_TEST_TMPDIR/backup.nsf.tmp-k1LLed"
+    printf torn >"$SERVER/logdir/nlogctrl.lfh.tmp-Ab3dEf"
+    run "$NSFMEND" OPT=RECOVER IN="$BATS_TEST_TMPDIR/backup.nsf" OUT="$SERVER/mail.nsf"
+    [ "$status" -eq 0 ]
+    [ ! -e "$BATS_TEST_TMPDIR/backup.nsf.tmp-k1LLed" ]
+    [ ! -e "$SERVER/logdir/nlogctrl.lfh.tmp-Ab3dEf" ]
+    # A failing recovery clears its file's leftovers too; a write of the
+    # control file clears its own.
+    head -c 4096 /dev/zero >"$BATS_TEST_TMPDIR/backup.nsf.tmp-k1LLed"
+    run "$NSFMEND" OPT=RECOVER IN="$BATS_TEST_TMPDIR/backup.nsf" OUT="$SERVER/mail.nsf" DATETIME="01/01/2000 00:00"
+    [ "$status" -eq 1 ]
+    [ ! -e "$BATS_TEST_TMPDIR/backup.nsf.tmp-k1LLed" ]
+    printf torn >"$SERVER/logdir/nlogctrl.lfh.tmp-Ab3dEf"
+    emu put mail.nsf 3 "three"
+    [ "$(ls -A "$SERVER/logdir" | grep -c tmp-)" -eq 0 ]
+}

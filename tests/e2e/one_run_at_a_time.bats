@@ -152,7 +152,8 @@ BUSY_LINE() { echo "Another nsfmend run is working on $SERVER; nothing was chang
     grep -qx 'msg=QMR_NSF_SUCCESS' "$BATS_TEST_TMPDIR/held.out"
     [ "$(extent_states | tr '\n' ' ')" = "S0000001.TXN archived S0000002.TXN archived S0000003.TXN archived S0000004.TXN current " ]
     for n in 1 2 3 4; do cmp "$SERVER/logdir/S000000$n.TXN" "$ARCHIVE/S000000$n.TXN"; done
-    [ "$(ls -A "$ARCHIVE" | tr '\n' ' ')" = "S0000001.TXN S0000002.TXN S0000003.TXN S0000004.TXN " ]
+    [ "$(archived_files "$ARCHIVE" | tr '\n' ' ')" = "S0000001.TXN S0000002.TXN S0000003.TXN S0000004.TXN " ]
+    [ "$(archive_records "$ARCHIVE" | wc -l)" -eq 1 ]
 }
 
 @test "two archive runs started together: one is refused or both succeed, nothing lost or left behind" {

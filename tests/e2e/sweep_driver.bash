@@ -229,16 +229,21 @@ sweep_archive() {
     EXTENT_SUMS=$(copy_sums "$SERVER/logdir")
     ARCHIVED=$'S0000001.TXN archived\nS0000002.TXN archived\nS0000003.TXN archived\nS0000004.TXN current'
 
-    # Nothing under a final name is anything but the whole extent, and what
-    # the server was told is archived has its copy.
+    # Nothing under a final name is anything but the whole extent, every
+    # record there is whole and true to the copies, and what the server was
+    # told is archived has its copy and a record naming it.
     check_interrupted() {
-        local line name
+        local line name record
         while read -r line; do
             [ -z "$line" ] || grep -qxF "$line" <<<"$EXTENT_SUMS"
         done <<<"$(copy_sums "$BACKUP")"
+        for record in $(archive_records "$BACKUP"); do
+            (cd "$BACKUP" && sha256sum -c --strict --quiet "$record")
+        done
         for name in $(extent_states | while read -r n state; do
             [ "$state" != archived ] || echo "$n"; done); do
             [ -e "$BACKUP/$name" ]
+            records_in_force "$BACKUP" | grep -q "  $name\$"
         done
         if [[ $RUN_OUT == *msg=QMR_NSF_SUCCESS* ]]; then check_done; fi
     }
@@ -246,7 +251,10 @@ sweep_archive() {
         [[ $RUN_OUT == *msg=QMR_NSF_SUCCESS* ]]
         [ "$(extent_states)" = "$ARCHIVED" ]
         [ "$(copy_sums "$BACKUP")" = "$EXTENT_SUMS" ]
-        [ "$(ls -A "$BACKUP")" = $'S0000001.TXN\nS0000002.TXN\nS0000003.TXN\nS0000004.TXN' ]
+        [ "$(archived_files "$BACKUP")" = $'S0000001.TXN\nS0000002.TXN\nS0000003.TXN\nS0000004.TXN' ]
+        # One record, or two when a stopped run had written one already.
+        [ -n "$(archive_records "$BACKUP")" ]
+        [ "$(records_in_force "$BACKUP")" = "$EXTENT_SUMS" ]
     }
     snapshot_result() { LISTING=$(archive_listing); }
     check_unchanged() { [ "$(archive_listing)" = "$LISTING" ]; }

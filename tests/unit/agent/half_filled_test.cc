@@ -73,14 +73,39 @@ TEST_F(Capture, AnythingElseOfThatNameIsAFailureAndStaysAsItWas) {
     EXPECT_EQ("another server's extent", ReadFile(dest_ + "S0000002.TXN"));
 
     // A folder of that name is no copy either; the first failure in byte
-    // order is the one reported, and nothing after it is tried.
+    // order is the one reported, and the files after it are captured all
+    // the same: one bad name must not leave the newest extent unsaved.
     ASSERT_EQ(0, unlink((dest_ + "S0000002.TXN").c_str()));
     ASSERT_TRUE(WriteFile(logs_ + "/S0000004.TXN", "four"));
+    ASSERT_TRUE(WriteFile(dest_ + "S0000005.TXN", "not this one's"));
+    ASSERT_TRUE(WriteFile(logs_ + "/S0000005.TXN", "five"));
+    ASSERT_TRUE(WriteFile(logs_ + "/S0000006.TXN", "six"));
     MessageBuffer folder;
     EXPECT_EQ(0, archiveHalfFilledLogs(logs_.c_str(), dest_.c_str(), "", folder.get()));
     EXPECT_EQ(nameExists("S0000003.TXN"), folder.text());
     EXPECT_EQ("two", ReadFile(dest_ + "S0000002.TXN"));
-    EXPECT_FALSE(Exists(dest_ + "S0000004.TXN"));
+    EXPECT_EQ("four", ReadFile(dest_ + "S0000004.TXN"));
+    EXPECT_EQ("not this one's", ReadFile(dest_ + "S0000005.TXN"));
+    EXPECT_EQ("six", ReadFile(dest_ + "S0000006.TXN"));
+}
+
+TEST_F(Capture, HiddenNamesAndArchiveRecordsInTheLogFolderAreNotCopied) {
+    ASSERT_TRUE(WriteFile(logs_ + "/S0000001.TXN", "one"));
+    // What a stopped run of the program leaves, and what an editor does.
+    ASSERT_TRUE(WriteFile(logs_ + "/.S0000002.TXN.nsfmend-0badc0de", "partial"));
+    ASSERT_TRUE(WriteFile(logs_ + "/.S0000001.TXN.swp", "editor"));
+    ASSERT_TRUE(WriteFile(logs_ + "/nsfmend-archive-20131115T120000Z.sha256", "copied in"));
+    MessageBuffer msg;
+    EXPECT_EQ(1, archiveHalfFilledLogs(logs_.c_str(), dest_.c_str(), "-x", msg.get()));
+    std::set<std::string> copied;
+    for (const std::string &name : FolderNames(dest_))
+        if (name.rfind("nsfmend-archive-", 0) != 0) copied.insert(name);
+    EXPECT_EQ(std::set<std::string>{"S0000001.TXN-x"}, copied);
+    // Only hidden names alone: nothing to capture.
+    ASSERT_EQ(0, unlink((logs_ + "/S0000001.TXN").c_str()));
+    MessageBuffer none;
+    EXPECT_EQ(0, archiveHalfFilledLogs(logs_.c_str(), dest_.c_str(), "-x", none.get()));
+    EXPECT_EQ("No files under transaction log dir: " + logs_ + "\n", none.text());
 }
 
 TEST_F(Capture, SpecialFilesAreNeitherCopiedNorWaitedOn) {

@@ -166,3 +166,32 @@ TEST(ExtentChain, WhatTheServerHoldsThatTheArchiveLacks) {
     EXPECT_EQ("S0000003.TXN, and 4 more", describeExtentRanges(lacking, 1));
     EXPECT_TRUE(extentsNotIn(Chain(archive), Chain(server, ExtentNames::kBare)).empty());
 }
+
+TEST(RangesNotIn, TheGapsFromTheFirstToTheLastEndsIncluded) {
+    EXPECT_EQ("S0000001.TXN, S0000004.TXN to S0000005.TXN, S0000008.TXN",
+              describeExtentRanges(rangesNotIn(1, 8, {2, 3, 6, 7}), 10));
+    EXPECT_EQ("", describeExtentRanges(rangesNotIn(2, 3, {1, 2, 3, 4}), 10));
+    EXPECT_EQ("S0000003.TXN to S0000005.TXN", describeExtentRanges(rangesNotIn(3, 5, {}), 10));
+    // The largest number there is ends the range without wrapping round.
+    EXPECT_EQ("S4294967294.TXN",
+              describeExtentRanges(rangesNotIn(4294967294u, 4294967295u, {4294967295u}), 10));
+    EXPECT_EQ("S4294967295.TXN",
+              describeExtentRanges(rangesNotIn(4294967294u, 4294967295u, {4294967294u}), 10));
+}
+
+TEST(ExtentChain, WithTheRecordsSuffixesOnlyThoseNamesAreExtentsAndFoldersNever) {
+    TempDir dir;
+    Files(dir, {{"S0000001.TXN", "one"}, {"S0000002.TXN", "two"}, {"S0000002.TXN.bak", "tWo"}});
+    ASSERT_TRUE(MakeDir(dir / "S0000003.TXN"));
+    const std::set<std::string> suffixes = {""};
+    ExtentChain chain;
+    ASSERT_EQ(0, checkExtentChain(dir.path().c_str(), ExtentNames::kAnySuffix, &chain, &suffixes));
+    EXPECT_EQ((std::vector<DWORD>{1, 2}), chain.numbers);
+    EXPECT_TRUE(chain.bad.empty());
+    EXPECT_TRUE(chain.disagreeing.empty());
+    EXPECT_EQ((std::vector<std::string>{"S0000002.TXN.bak", "S0000003.TXN"}), chain.others);
+    // Without, every name of an extent's form counts, as before.
+    const ExtentChain all = Chain(dir);
+    EXPECT_EQ(1u, all.bad.size());
+    EXPECT_EQ(1u, all.disagreeing.size());
+}

@@ -78,6 +78,10 @@ extern "C" {
  *   "Log directory too long (over 1022 characters): %s" (the folder it names;
  *                                              never cut, never taken relative)
  *   "No files under transaction log dir: %s\n" (nothing to capture)
+ *   "Error recording archived file %s in %s. %s" (archived name, record,
+ *                                              system text: the copy could
+ *                                              not be read for its checksum)
+ *   "Error writing archive record %s. %s"      (record, system text)
  * Texts of restoreNsfDB and recoverNsfDB, besides platform and system texts:
  *   "Path too long (over 1023 characters): %s"
  *   "Not a regular file (a symbolic link or special file is never replaced): %s"
@@ -97,6 +101,32 @@ extern "C" {
  * folder synced: a file is always wholly old or wholly new, whenever the
  * process is stopped. A backup agent picking up S*.TXN* never takes such a
  * file; the next run removes those a stopped run left.
+ *
+ * Archive records: every archiving run (spoolNsfArchiveLogs, DoArchiveLogs
+ * and archiveHalfFilledLogs, each with its capture) writes into the
+ * destination folder one record of what it archived, through the same
+ * temporary-file writes, so a record too is wholly old or wholly new. Its
+ * name is "nsfmend-archive-" + the UTC time of its writing as
+ * YYYYMMDDTHHMMSSZ + ".sha256" (later than every record already there, so
+ * the names sort as the runs ran); it is never hidden and never matches
+ * S*.TXN*. It is text that sha256sum -c checks, in that folder:
+ *   # nsfmend archive record 1: sha256sum -c <record> checks it in its folder
+ *   # size 262144 log 00C2B1A4000000010000000200000003
+ *   5f9c...(64 hex digits)...  S0000001.TXN
+ *   # size 1288
+ *   ab41...  S0000004.TXN
+ * Each checksum line ("<SHA-256>  <archived name>", as sha256sum writes it,
+ * escapes included) follows a comment with the file's size in bytes and,
+ * for an extent the server handed out, the log ID it came with (the UNID's
+ * four words as 32 hex digits); a file captured from the log directory has
+ * none. The loop records each extent after its copy is on disk and before
+ * the server is told it was archived; the capture records its copies when
+ * it ends, also after a failure. A file goes into a run's record only when
+ * the records there do not already give its size and checksum, so a run
+ * that copies nothing writes none. For a name in several records, the
+ * latest record's line is the one in force (a capture that a later run
+ * completed). The extents keep their names and bytes; nothing else in the
+ * folder changes.
  */
 
 /*
@@ -119,8 +149,9 @@ extern "C" {
  *   QMR_NSF_TRANSLOG_STYLE_NOT_LOGGED: logging is off; nothing done.
  *   QMR_NSF_TRANSLOG_STYLE_ARCHIVE: the style is 0 or 2; nothing done.
  *
- * An extent is reported archived to the server only after its copy and the
- * destination folder's entry for it have reached the disk. When the archived
+ * An extent is reported archived to the server only after its copy, the
+ * destination folder's entry for it and the run's archive record naming it
+ * have reached the disk. When the archived
  * name exists already: a byte-identical file is the extent's copy (it is
  * reported archived, nothing is copied); a file whose bytes are the start of
  * the extent's (an earlier capture of an extent then being filled) is
@@ -149,12 +180,17 @@ uint16_t DoArchiveLogs(const char *suffix, const char *destDir, char *timeStamp,
  * kept, an earlier capture of the same file completed, anything else of that
  * name is a failure. FIFOs, sockets, devices and folders are skipped, never
  * opened. destDir must end with "/".
+ * Hidden names (beginning with ".": temporary files, a stopped run's own
+ * among them) and archive records are no files of the log and are never
+ * copied. A file that fails does not stop the capture: every other one is
+ * still copied, so one bad name never leaves the newest transactions
+ * unsaved. The copies go into the run's archive record.
  * Result 1: every file has its copy; msg untouched.
  * Result 0: msg holds the system text for a log directory that cannot be
  *   listed, "No files under transaction log dir: %s\n" (no regular file to
- *   capture), "Error copying file %s to %s. %s" for the first failing copy
- *   (the rest are not tried; a name that cannot be looked up fails too), or
- *   a too-long or run-lock text above.
+ *   capture), or the first failure: "Error copying file %s to %s. %s" (a
+ *   name that cannot be looked up fails too), a record text or a too-long
+ *   text above; or a run-lock text.
  */
 int archiveHalfFilledLogs(const char *logDir, const char *destDir, const char *suffix,
                           char *msg);
@@ -192,16 +228,37 @@ void recoverNsfDB(const char *backupFile, const char *dateTime, int newDbiid, in
                     int thirdOption, char *msg);
 
 /*
- * Checks that backupDir holds what a point-in-time recovery needs: the
- * archived extents there (names as archiving gives them, S + seven or more
- * digits + ".TXN" + any suffix) form an unbroken run of numbers from the
- * first to the last, every one can be read, and copies of one extent under
- * several suffixes agree (each equal to the longest, or its start: a
- * capture taken while the server was still filling it). With logDir (the
- * server's log directory; NULL or empty: not asked), also that backupDir
- * holds every extent the server holds there (S%07u.TXN, as the server names
- * them). Other files are not looked at. Only reads: no lock is taken, and
- * the runtime is not needed.
+ * Checks that backupDir holds what a point-in-time recovery needs, as its
+ * archive records (above) and the names there tell.
+ *
+ * What counts as an archived extent: a name as archiving gives it, S +
+ * seven or more digits + ".TXN" + a suffix. When backupDir holds a record
+ * that can be read, only suffixes its lines use count, and a folder never
+ * does: an editor's copy such as S0000002.TXN.bak, or a folder named like
+ * an extent, is not looked at. Without any record (an archive made before
+ * records were written) every suffix counts, as does anything of such a
+ * name. Other files are not looked at.
+ *
+ * It checks that the extents form an unbroken run of numbers from the first
+ * extent present or named by a record to the last (a lost first or newest
+ * extent is missing too), that every one can be read, that every file the
+ * lines in force list is there with the recorded size and SHA-256, that
+ * the records name extents of one log only, and that copies of one extent
+ * under several suffixes agree (each equal to the longest, or its start: a
+ * capture taken while the server was still filling it). A copy that has
+ * grown from its recorded bytes (a run that completed a capture was stopped
+ * before its record) is no fault. Files no record lists are checked by
+ * their names as above only; nsfmend OPT=VERIFY counts them. With logDir
+ * (the server's log directory; NULL or empty: not asked), also that
+ * backupDir holds every extent the server holds there (S%07u.TXN, as the
+ * server names them). Only reads: no lock is taken, and the runtime is not
+ * needed.
+ *
+ * What it cannot tell: a run that archived into another folder leaves no
+ * trace in backupDir (only logDir shows the extents it lacks); and a copy
+ * that no longer matches its record is reported even when a recovery would
+ * not need it (a damaged early capture beside the whole extent): damage to
+ * an archive is worth knowing about.
  * msg: "QMR_NSF_SUCCESS", or the first of these that applies, in this order:
  *   "Invalid backup directory: empty"          (backupDir NULL or empty)
  *   "Path too long (over 1023 characters): %s" (backupDir or logDir)
@@ -212,6 +269,19 @@ void recoverNsfDB(const char *backupFile, const char *dateTime, int newDbiid, in
  *   "Missing extent %s in %s (missing: %s)"    (the first missing extent's
  *      name, backupDir, every missing one: "S0000003.TXN, S0000005.TXN to
  *      S0000007.TXN"; past 20 such ranges ", and N more" counts the rest)
+ *   "Cannot read archive record %s, Reason=%s" (the record; system text, or
+ *                                              "Not a regular file")
+ *   "Archive record %s is damaged at line %zu" (the record, the first line
+ *                                              that is not a record's)
+ *   "Archived file %s listed in archive record %s is missing" (the file,
+ *                                              the record's name)
+ *   "Cannot read archived file %s, Reason=%s"  (as for an extent)
+ *   "Archived file %s does not match archive record %s (%s)" (the file, the
+ *      record's name, "size N, recorded M" or "same size, another SHA-256",
+ *      and ", recorded as NAME" when the file was compared with the line of
+ *      another copy of its extent)
+ *   "Extents of more than one log in %s: %s"   (backupDir, each log ID with
+ *      the first extent recorded with it: "ID (from S0000001.TXN), ...")
  *   "Copies of extent %s disagree: %s and %s"  (extent name, the longest
  *      copy, the first by name that disagrees with it; of copies equally
  *      long, the one first in byte order of the names counts as longest)

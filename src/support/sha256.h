@@ -1,0 +1,61 @@
+// SHA-256 (FIPS 180-4), streamed: a file of many gigabytes is hashed through
+// a fixed-size buffer, never held in memory. The archive records give each
+// archived copy's digest in the form sha256sum prints, so a record can be
+// checked with sha256sum -c as well as by nsfmend itself.
+#ifndef NSFMEND_SUPPORT_SHA256_H
+#define NSFMEND_SUPPORT_SHA256_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace nsfmend {
+
+// One digest being computed. A copy is an independent digest of the bytes
+// seen so far, so one pass over a file can give the digest of a start of
+// it as well as of the whole.
+class Sha256 {
+public:
+    Sha256();
+    void update(const void *data, size_t size);
+    void update(std::string_view text) { update(text.data(), text.size()); }
+    // The digest of everything given so far, as 64 lowercase hex digits;
+    // the object itself can go on taking bytes.
+    std::string hexDigest() const;
+    // How many bytes it has taken.
+    uint64_t length() const { return length_; }
+
+private:
+    void block(const unsigned char *data);
+
+    uint32_t state_[8];
+    unsigned char pending_[64] = {};
+    size_t pendingSize_ = 0;
+    uint64_t length_ = 0;
+};
+
+// The hex digest of a text.
+std::string sha256Hex(std::string_view text);
+
+// True for 64 lowercase hex digits: a digest as hexDigest gives it.
+bool isHexDigest(std::string_view text);
+
+// What one pass over an open file gives: the whole file's digest and size,
+// and the digest of its first `marks[i]` bytes for each mark not past its
+// end (empty for a mark past it).
+struct FileDigest {
+    uint64_t size = 0;
+    std::string whole;
+    std::vector<std::string> atMarks;
+};
+
+// Reads fd from where it stands to its end in fixed-size pieces. 0, or the
+// errno of a failed read (ENOMEM when the buffer cannot be had).
+int sha256File(int fd, const std::vector<uint64_t> &marks, FileDigest *digest);
+
+}  // namespace nsfmend
+
+#endif
