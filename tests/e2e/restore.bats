@@ -238,6 +238,23 @@ stop_restore_while_offline() {
     [ "$(stat -c %a "$SERVER/.nsfmend.lock")" == 600 ]
 }
 
+@test "an administrator's own offline after a stopped restore is taken for the restore's" {
+    require_faultshim
+    stop_restore_while_offline
+    # Online and offline again by hand: the mark cannot tell this offline
+    # from the one the stopped restore made, and the run says what it does.
+    emu online mail.nsf
+    emu offline mail.nsf
+    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
+    [ "$status" -eq 0 ]
+    assert_output_has " Taking database $LIVE offline ...
+ Database $LIVE was left offline by an interrupted restore: brought online and taken offline again
+"
+    cmp "$BACKUP" "$LIVE"
+    [ "$(db_field "$LIVE" state)" == online ]
+    [ -z "$(leftovers "$SERVER")" ]
+}
+
 @test "a database some other tool took offline is not taken over" {
     require_faultshim
     stop_restore_while_offline

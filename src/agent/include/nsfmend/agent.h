@@ -185,6 +185,11 @@ int archiveHalfFilledLogs(const char *logDir, const char *destDir, const char *s
  * While the database is offline a hidden mark ".<name>.nsfmend-offline"
  * lies beside it; when an interrupted restore left one, going offline is
  * retried once after bringing the database online, so a rerun gets through.
+ * The mark cannot tell that offline state from one an administrator made
+ * by hand since (online, then offline again): that database is taken for
+ * the interrupted restore's too, and is online when the restore is done;
+ * remove the mark to keep it offline (the restore then fails to take it
+ * offline and changes nothing).
  * msg: "QMR_NSF_SUCCESS", or the platform text when going offline fails
  *   (any status; nothing is copied), the system text when the copy fails
  *   (the live file is as it was and the database is brought back online),
