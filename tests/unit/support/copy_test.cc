@@ -241,6 +241,24 @@ TEST(FileCopy, ARestoreOfANewFileGainsNoWriteAccessItsFoldersDoNotGive) {
     }
 }
 
+// Giving a file its owner clears the set-user-ID and set-group-ID bits,
+// so the mode, and they with it, comes after the owner.
+TEST(FileCopy, SetIdBitsSurviveACopyAndARestore) {
+    TempDir dir;
+    WriteFile(dir / "src", "program");
+    ASSERT_EQ(0, chmod((dir / "src").c_str(), 06755));
+    for (int mode : {kCreateNew, kOverwrite}) {
+        std::string dst = dir / ("dst" + std::to_string(mode));
+        ASSERT_EQ(0, CopyUnixFile((dir / "src").c_str(), dst.c_str(), mode));
+        EXPECT_EQ(06755u, StatOf(dst).st_mode & 07777) << mode;
+    }
+    WriteFile(dir / "db.nsf", "live");
+    ASSERT_EQ(0, chmod((dir / "db.nsf").c_str(), 06750));
+    ASSERT_EQ(0, CopyUnixFile((dir / "src").c_str(), (dir / "db.nsf").c_str(), kOverwrite, nullptr,
+                              nsfmend::CopyAccess::kKeepDestination));
+    EXPECT_EQ(06750u, StatOf(dir / "db.nsf").st_mode & 07777);
+}
+
 TEST(FileCopy, OnlyARegularFileIsReplacedNeverALinkFolderOrDevice) {
     TempDir dir;
     WriteFile(dir / "src", std::string(3 << 20, 'x'));
