@@ -80,12 +80,19 @@ setup_file() {
     [ -L "$SERVER/link.nsf" ] && [ -p "$SERVER/fifo.nsf" ]
 }
 
-@test "a failing online step leaves its text after the copy was made" {
+@test "a failing online step leaves its text and the offline mark for the next restore" {
     mail_story
     emu server start >/dev/null
     NOTESEMU_FAIL="NSFBringDatabaseOnline=263" run agent restore "$BACKUP" "$LIVE"
     [ "$(field msg)" = "Unable to access the file" ]
     cmp "$BACKUP" "$LIVE"
+    # Still offline, and the mark says which restore left it so.
+    [ "$(db_field mail.nsf state)" = offline ]
+    [ "$(leftovers "$SERVER")" = .mail.nsf.nsfmend-offline ]
+    run agent restore "$BACKUP" "$LIVE"
+    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    [ "$(db_field mail.nsf state)" = online ]
+    [ -z "$(leftovers "$SERVER")" ]
 }
 
 @test "restore keeps the live database's owner, group and mode, not the backup's" {

@@ -277,6 +277,8 @@ stop_restore_while_offline() {
     assert_output_has " Bringing database $LIVE online ...
  Fail to bring database $LIVE online, Reason=error_code=4002"
     [ "$(db_notes "$LIVE")" == "$LATEST" ]
+    # Left offline: the mark tells the next restore whose offline it is.
+    [ "$(leftovers "$SERVER")" == .mail.nsf.nsfmend-offline ]
 }
 
 @test "RECOVER and NOTE with OUT= never touch the live database" {

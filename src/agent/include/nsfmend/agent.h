@@ -194,7 +194,8 @@ int archiveHalfFilledLogs(const char *logDir, const char *destDir, const char *s
  *   (any status; nothing is copied), the system text when the copy fails
  *   (the live file is as it was and the database is brought back online),
  *   the platform text when bringing it online fails (the copy has been
- *   made), or a text above.
+ *   made; the database stays offline with its mark, for the next restore),
+ *   or a text above.
  */
 void restoreNsfDB(const char *backupFile, const char *dbPath, void *unused, char *msg);
 
