@@ -46,9 +46,9 @@ bool isReplaceableDatabase(const char *dbPath) {
 }
 
 std::string restoreRefusal(const char *dbPath) {
+    if (!isReplaceableDatabase(dbPath)) return kNotRegularDatabase;
     struct stat st;
     if (lstat(dbPath, &st) != 0) return "";
-    if (!S_ISREG(st.st_mode)) return kNotRegularDatabase;
     // The copy is a new file: an owner we cannot give it would leave the
     // database ours instead, so the restore stops before the offline step.
     if (ownerCanBeGiven(st) == 0) return "";
