@@ -162,11 +162,13 @@ STATUS CreateExtent(const std::string &logDir, const UNID &logId, uint32_t numbe
     if (!fd.valid()) return errno == EEXIST ? STATUS(EMU_ERR_LOG_CORRUPT) : FileStatus(errno);
     std::string header = EncodeExtentHeader(logId, number, firstSeq);
     int err = WriteAll(fd.get(), header.data(), header.size());
+    // Only a header on disk makes an extent: one that may not be is removed,
+    // so the next attempt makes it afresh instead of meeting it.
+    if (err == 0 && fsync(fd.get()) != 0) err = errno;
     if (err != 0) {
         unlink(path.c_str());
         return FileStatus(err);
     }
-    if (fsync(fd.get()) != 0) return FileStatus(errno);
     return FileStatus(fd.Close());
 }
 

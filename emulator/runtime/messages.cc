@@ -28,6 +28,9 @@ WORD OSLoadString(HMODULE, STATUS code, char *retBuffer, WORD bufferLength) {
     if (retBuffer == nullptr || bufferLength == 0) return 0;
     retBuffer[0] = '\0';
     if (emu::InjectedFault("OSLoadString", nullptr)) return 0;
+    // The table holds codes only: a caller that leaves a status's flag bits
+    // on finds no text, as it may with the platform's own library.
+    if ((code & 0xC000) != 0) return 0;
     const char *text = emu::StatusText(code);
     size_t n = strlen(text);
     if (n > static_cast<size_t>(bufferLength) - 1) n = static_cast<size_t>(bufferLength) - 1;

@@ -9,28 +9,36 @@
 #include "runtime/runtime.h"
 #include "server/state.h"
 
-namespace {
+namespace emu {
 
-STATUS ChangeOffline(const char *dbPath, bool takeOffline) {
-    if (dbPath == nullptr || dbPath[0] == '\0') return EMU_ERR_BAD_ARGUMENT;
-    const std::string &dataDir = emu::DataDir();
-    emu::DirLock lock(dataDir);
-    emu::ServerState state;
-    STATUS st = emu::LoadServerState(dataDir, &state);
+STATUS ChangeOffline(const std::string &dataDir, const std::string &path, bool takeOffline) {
+    DirLock lock(dataDir);
+    ServerState state;
+    STATUS st = LoadServerState(dataDir, &state);
     if (st != NOERROR) return st;
     // No running server holds the file, so there is nothing to take offline.
     if (!state.running) return EMU_DB_NOT_IN_USE;
-    std::string path = emu::ResolveDbPath(dataDir, emu::ApiPath(dbPath));
     bool offline = state.offline.count(path) != 0;
     if (takeOffline && offline) return EMU_ERR_DB_ALREADY_OFFLINE;
     if (!takeOffline && !offline) return EMU_ERR_DB_ALREADY_ONLINE;
     // Taking offline needs a database there; coming online needs the file
     // that was put in its place to be a sound database, or it stays offline.
-    st = emu::CheckDb(path, nullptr);
+    st = CheckDb(path, nullptr);
     if (st != NOERROR) return st;
     if (takeOffline) state.offline.insert(path);
     else state.offline.erase(path);
-    return emu::SaveServerState(dataDir, state);
+    return SaveServerState(dataDir, state);
+}
+
+}  // namespace emu
+
+namespace {
+
+STATUS ChangeOffline(const char *dbPath, bool takeOffline) {
+    if (dbPath == nullptr || dbPath[0] == '\0') return EMU_ERR_BAD_ARGUMENT;
+    const std::string &dataDir = emu::DataDir();
+    return emu::ChangeOffline(dataDir, emu::ResolveDbPath(dataDir, emu::ApiPath(dbPath)),
+                              takeOffline);
 }
 
 // The path's bytes as passed, and the database file they named.

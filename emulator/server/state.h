@@ -31,6 +31,11 @@ std::string ResolveDbPath(const std::string &dataDir, const std::string &name);
 // (a native name passed as it is) is still found.
 std::string ApiPath(const char *path);
 bool IsOffline(const std::string &dataDir, const std::string &absPath);
+// Takes the database at absPath offline, or brings it online, as the
+// running server does (server/offline.cc): EMU_DB_NOT_IN_USE when the
+// server is stopped, EMU_ERR_DB_ALREADY_OFFLINE or ..._ONLINE when it is so
+// already, the database's own status when it is no sound database.
+STATUS ChangeOffline(const std::string &dataDir, const std::string &absPath, bool takeOffline);
 
 // Serialises the server's writers (the tool, archiving) on the data folder
 // itself, so no extra file appears in the log folder that agents copy.

@@ -39,6 +39,7 @@ const char kUsage[] =
     "  backup DB FILE\n"
     "  show DB\n"
     "  server start|stop|status\n"
+    "  offline DB | online DB\n"
     "  logs\n"
     "  rollover\n"
     "  reuse\n"
@@ -364,6 +365,16 @@ int CmdServer(const Args &a, const Server &s) {
     return st == NOERROR ? 0 : FailStatus("cannot write the server state", st);
 }
 
+// As an administrator at the server's console: one database offline or
+// back online, by the server's own rules.
+int CmdOffline(const Args &a, const Server &s) {
+    const std::string &what = a.positional[0];
+    if (a.positional.size() != 2) return Fail(what + " needs DB");
+    std::string path = emu::ResolveDbPath(s.cfg.dataDir, a.positional[1]);
+    STATUS st = emu::ChangeOffline(s.cfg.dataDir, path, what == "offline");
+    return st == NOERROR ? 0 : FailStatus(what + " " + path, st);
+}
+
 // The log's state and the extents present in its folder; 0, or 1 after the
 // error line.
 int ReadLog(const Server &s, emu::LogControl *ctl, std::vector<uint32_t> *numbers) {
@@ -434,8 +445,9 @@ int main(int argc, char **argv) {
     const std::string &cmd = a.positional[0];
     if (cmd == "init") return CmdInit(a);
     Server s;
-    static const char *const kKnown[] = {"create", "put",  "delete",   "abort", "backup", "show",
-                                         "server", "logs", "rollover", "reuse", "pad"};
+    static const char *const kKnown[] = {"create", "put",    "delete",  "abort",  "backup",
+                                         "show",   "server", "offline", "online", "logs",
+                                         "rollover", "reuse", "pad"};
     bool known = false;
     for (const char *k : kKnown) known = known || cmd == k;
     if (!known) return Fail("unknown command " + cmd + " (see notesemu help)");
@@ -448,6 +460,7 @@ int main(int argc, char **argv) {
     if (cmd == "backup") return CmdBackup(a, s);
     if (cmd == "show") return CmdShow(a, s);
     if (cmd == "server") return CmdServer(a, s);
+    if (cmd == "offline" || cmd == "online") return CmdOffline(a, s);
     if (cmd == "logs") return CmdLogs(a, s);
     if (cmd == "rollover") return CmdRollover(a, s);
     if (cmd == "pad") return CmdPad(a, s);

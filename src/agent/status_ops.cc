@@ -5,6 +5,8 @@
 #include <errno.h>
 #include <string.h>
 
+#include <string>
+
 #include "recovery/recover_db.h"
 #include "recovery/restore_single.h"
 #include "support/sysfile.h"
@@ -54,14 +56,13 @@ bool refuseLongPath(const char *path, char *msg) {
 
 using nsfmend::fitsPathBuffer;
 using nsfmend::formatMessage;
-using nsfmend::isReplaceableDatabase;
-using nsfmend::kNotRegularDatabase;
 using nsfmend::kPathSize;
 using nsfmend::lockRun;
 using nsfmend::OfflineMark;
 using nsfmend::pathTooLong;
 using nsfmend::queryLogStyle;
 using nsfmend::refuseLongPath;
+using nsfmend::restoreRefusal;
 using nsfmend::RunLock;
 using nsfmend::setMessage;
 using nsfmend::takeOfflineForRestore;
@@ -93,8 +94,9 @@ extern "C" void restoreNsfDB(const char *backupFile, const char *dbPath, void * 
     // Another run changing the server's files would race this one.
     RunLock lock;
     if (!lockRun(&lock, msg)) return;
-    if (!isReplaceableDatabase(dbPath)) {
-        formatMessage(msg, "%s: %s", kNotRegularDatabase, dbPath);
+    const std::string refusal = restoreRefusal(dbPath);
+    if (!refusal.empty()) {
+        formatMessage(msg, "%s: %s", refusal.c_str(), dbPath);
         return;
     }
     OfflineMark mark;

@@ -519,10 +519,10 @@ void Planner::cutOffTime() {
 void Planner::restoreTarget() {
     const std::string &live = plan_->livePath;
     const std::string restoreLine = " Fail to restore database " + live + ", Reason=";
-    if (!isReplaceableDatabase(live.c_str())) {
-        add(Mark::kFail, "restore database",
-            "Fail to restore database " + live + ", Reason=" + kNotRegularDatabase,
-            restoreLine + kNotRegularDatabase);
+    const std::string refusal = restoreRefusal(live.c_str());
+    if (!refusal.empty()) {
+        add(Mark::kFail, "restore database", "Fail to restore database " + live + ", Reason=" + refusal,
+            restoreLine + refusal);
         return;
     }
     struct stat st;

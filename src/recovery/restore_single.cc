@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string_view>
 
@@ -29,7 +30,7 @@ STATUS TakeDbsOffline(const char *dbPath) {
 }
 
 int RestoreDbs(const char *source, const char *destination, Progress *progress) {
-    return SysFileCopy(source, destination, 0, progress);
+    return SysFileCopy(source, destination, 0, progress, nsfmend::CopyAccess::kKeepDestination);
 }
 
 STATUS BringDbsOnline(const char *dbPath) {
@@ -42,6 +43,21 @@ bool isReplaceableDatabase(const char *dbPath) {
     struct stat st;
     if (lstat(dbPath, &st) != 0) return true;  // nothing there, or the copy says why
     return S_ISREG(st.st_mode);
+}
+
+std::string restoreRefusal(const char *dbPath) {
+    if (!isReplaceableDatabase(dbPath)) return kNotRegularDatabase;
+    struct stat st;
+    if (lstat(dbPath, &st) != 0) return "";
+    // The copy is a new file: an owner we cannot give it would leave the
+    // database ours instead, so the restore stops before the offline step.
+    if (ownerCanBeGiven(st) == 0) return "";
+    char text[kMessageSize];
+    (void)snprintf(text, sizeof text,
+                   "The owner of the live database (user %u, group %u) cannot be kept by user %u;"
+                   " a database is never handed to another user",
+                   (unsigned)st.st_uid, (unsigned)st.st_gid, (unsigned)geteuid());
+    return text;
 }
 
 int OfflineMark::set(const char *dbPath) {
@@ -87,8 +103,6 @@ int bringBackOnline(const char *dbPath, char *reason) {
 int restoreSingleDatabase(const char *operation, const char *backupPath, const char *dbPath,
                           const char *cutOffTime, int newDbiid, int newRepid) {
     using nsfmend::bringBackOnline;
-    using nsfmend::isReplaceableDatabase;
-    using nsfmend::kNotRegularDatabase;
     char reason[kMessageSize];
     memset(reason, 0, sizeof(reason));
     int bringOnline = 1;
@@ -99,9 +113,12 @@ int restoreSingleDatabase(const char *operation, const char *backupPath, const c
     const bool restore = op == "RESTORE" && dbPath != nullptr && dbPath[0] != '\0';
 
     // Refused before anything, the backup file included, is changed.
-    if (restore && !isReplaceableDatabase(dbPath)) {
-        printf(" Fail to restore database %s, Reason=%s\n", dbPath, kNotRegularDatabase);
-        return 0;
+    if (restore) {
+        const std::string refusal = nsfmend::restoreRefusal(dbPath);
+        if (!refusal.empty()) {
+            printf(" Fail to restore database %s, Reason=%s\n", dbPath, refusal.c_str());
+            return 0;
+        }
     }
 
     printf("\n\n Recovering backup file %s...\n", backupPath);

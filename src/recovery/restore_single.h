@@ -16,8 +16,11 @@ int restoreSingleDatabase(const char *operation, const char *backupPath, const c
                           const char *cutOffTime, int newDbiid, int newRepid);
 STATUS TakeDbsOffline(const char *dbPath);
 // Puts the copy in place whole (temporary file, sync, rename): on failure
-// the database file is as it was. progress, when given, shows the copy's
-// progress (the command line's restore).
+// the database file is as it was. The copy has the backup's times; a live
+// file it replaces keeps its owner, group and mode, and a new one takes the
+// backup's without write access for group or others that the folders do
+// not give (CopyAccess::kKeepDestination). progress, when given, shows the
+// copy's progress (the command line's restore).
 int RestoreDbs(const char *source, const char *destination,
                nsfmend::Progress *progress = nullptr);
 STATUS BringDbsOnline(const char *dbPath);
@@ -30,6 +33,11 @@ extern const char kNotRegularDatabase[];
 // symbolic link is never followed (it could point anywhere, and a restore
 // runs as root), and a FIFO, device or folder is not a database.
 bool isReplaceableDatabase(const char *dbPath);
+// Why a restore may not replace dbPath, asked before anything is changed:
+// empty when it may. Besides isReplaceableDatabase's rule (kNotRegularDatabase),
+// a live file whose owner and group this process could not give the new
+// file is refused: the database is never handed to another user.
+std::string restoreRefusal(const char *dbPath);
 
 // A hidden mark beside the live database that a restore has taken it
 // offline: set before the database goes offline, cleared once it is online

@@ -1,6 +1,6 @@
-// File copy with the source's times, mode and owner, made through the
-// durable-write layer: the destination changes only by a rename of the
-// finished, synced copy.
+// File copy with the source's times, and its mode and owner or those of the
+// file it replaces, made through the durable-write layer: the destination
+// changes only by a rename of the finished, synced copy.
 //
 // The data moves in fixed-size pieces (the kernel's copy_file_range where it
 // can, a 1 MiB buffer otherwise), so memory does not grow with the file; the
@@ -16,6 +16,7 @@
 
 #include <memory>
 #include <new>
+#include <string>
 
 #include "support/durable.h"
 #include "support/progress.h"
@@ -23,6 +24,7 @@
 #include "support/sizes.h"
 #include "support/sysfile.h"
 
+using nsfmend::CopyAccess;
 using nsfmend::kPathSize;
 using nsfmend::lastError;
 using nsfmend::Placing;
@@ -152,17 +154,56 @@ int NotRegular(mode_t mode) { return S_ISDIR(mode) ? EISDIR : EINVAL; }
 
 // What an existing destination allows: create-new mode never touches one;
 // overwrite mode replaces a regular file only, never writing through a link.
-int CheckDestination(const char *dst, bool create) {
-    struct stat st;
-    if (lstat(dst, &st) != 0) return errno == ENOENT ? 0 : lastError();
+// *found tells whether there is one, with its status in *st.
+int CheckDestination(const char *dst, bool create, struct stat *st, bool *found) {
+    *found = false;
+    if (lstat(dst, st) != 0) return errno == ENOENT ? 0 : lastError();
+    *found = true;
     if (create) return EEXIST;
-    if (S_ISLNK(st.st_mode)) return ELOOP;
-    return S_ISREG(st.st_mode) ? 0 : NotRegular(st.st_mode);
+    if (S_ISLNK(st->st_mode)) return ELOOP;
+    return S_ISREG(st->st_mode) ? 0 : NotRegular(st->st_mode);
+}
+
+// The group and other write bits a file of group gid may have in this
+// folder without letting anyone change it who could not replace it there
+// already. A sticky folder lets its writers replace only their own files.
+mode_t WriteGivenBy(const struct stat &folder, gid_t gid) {
+    if ((folder.st_mode & S_ISVTX) != 0) return 0;
+    if ((folder.st_mode & S_IWOTH) != 0) return S_IWGRP | S_IWOTH;
+    return (folder.st_mode & S_IWGRP) != 0 && folder.st_gid == gid ? S_IWGRP : 0;
+}
+
+// The mode a restore gives a database that did not exist: the backup's,
+// less the group and other write access both folders do not give.
+int NewDatabaseMode(const char *src, int destFolderFd, const struct stat &backup, mode_t *mode) {
+    std::string folder, name;
+    nsfmend::splitPath(src, &folder, &name);
+    struct stat from, to;
+    if (stat(folder.c_str(), &from) != 0 || fstat(destFolderFd, &to) != 0) return lastError();
+    const mode_t given = WriteGivenBy(from, backup.st_gid) & WriteGivenBy(to, backup.st_gid);
+    *mode = backup.st_mode & ~((mode_t)(S_IWGRP | S_IWOTH) & ~given);
+    return 0;
+}
+
+// The attributes the finished copy takes under access: the source's times
+// always; the owner and mode as CopyAccess says.
+int AttributesFor(CopyAccess access, const char *src, int destFolderFd, const struct stat &source,
+                  const struct stat *live, struct stat *give, nsfmend::Owner *owner) {
+    *give = source;
+    *owner = nsfmend::Owner::kIfAllowed;
+    if (access == CopyAccess::kFollowSource) return 0;
+    if (live == nullptr) return NewDatabaseMode(src, destFolderFd, source, &give->st_mode);
+    give->st_uid = live->st_uid;
+    give->st_gid = live->st_gid;
+    give->st_mode = live->st_mode;
+    *owner = nsfmend::Owner::kExact;
+    return 0;
 }
 
 }  // namespace
 
-int CopyUnixFile(const char *source, const char *destination, int createNew, Progress *progress) {
+int CopyUnixFile(const char *source, const char *destination, int createNew, Progress *progress,
+                 CopyAccess access) {
     const bool create = createNew == 1;
     char src[kPathSize] = {};
     char dst[kPathSize] = {};
@@ -176,7 +217,9 @@ int CopyUnixFile(const char *source, const char *destination, int createNew, Pro
     if (rc == -1) return lastError();
     if (rc != 0) return -1;
     if (!S_ISREG(st.st_mode)) return NotRegular(st.st_mode);
-    rc = CheckDestination(dst, create);
+    struct stat live;
+    bool found = false;
+    rc = CheckDestination(dst, create, &live, &found);
     if (rc != 0) return rc;
 
     // Without blocking, and checked again once open: the name may have been
@@ -193,14 +236,19 @@ int CopyUnixFile(const char *source, const char *destination, int createNew, Pro
     rc = out.create(dst);
     if (rc == 0) rc = CopyContent(in.get(), out.fd(), (uint64_t)st.st_size, progress);
     if (progress != nullptr) progress->clear();
-    if (rc == 0) rc = out.giveAttributes(st, true);
+    struct stat give;
+    nsfmend::Owner owner = nsfmend::Owner::kIfAllowed;
+    if (rc == 0)
+        rc = AttributesFor(access, src, out.folderFd(), st, found ? &live : nullptr, &give, &owner);
+    if (rc == 0) rc = out.giveAttributes(give, true, owner);
     if (rc == 0) rc = out.place(create ? Placing::kNoReplace : Placing::kReplace);
     // The source was only read: closing it cannot lose anything.
     return rc;
 }
 
-int SysFileCopy(const char *source, const char *destination, int createNew, Progress *progress) {
-    return CopyUnixFile(source, destination, createNew, progress);
+int SysFileCopy(const char *source, const char *destination, int createNew, Progress *progress,
+                CopyAccess access) {
+    return CopyUnixFile(source, destination, createNew, progress, access);
 }
 
 int LogFileCopy(const char *source, const char *destination, int createNew) {

@@ -1,4 +1,5 @@
-// File copy with the source's times, mode and owner. The copy is written to
+// File copy with the source's times, and the source's mode and owner or,
+// for a restore, those of the file it replaces. The copy is written to
 // a hidden temporary file beside the destination, synced, and renamed into
 // place, so the destination is only ever the old file or the whole copy.
 // createNew == 1: the destination must not exist (EEXIST, left untouched);
@@ -11,13 +12,30 @@
 
 namespace nsfmend {
 class Progress;
-}
+
+// Whose owner, group and mode the copy takes; its times are the source's.
+enum class CopyAccess {
+    // The source's, its owner where this process may give it: an archived
+    // extent is its source's copy.
+    kFollowSource,
+    // A restore brings back content, not the permissions of wherever the
+    // backup lay. A destination that exists keeps its own owner, group and
+    // mode exactly: an owner this process cannot give fails the copy
+    // (EPERM) and leaves the destination as it was. A new one takes the
+    // source's, without group or other write access that the source's
+    // folder and the destination's folder do not both give already.
+    kKeepDestination,
+};
+
+}  // namespace nsfmend
 
 // progress, when given, is told how far the copy is as the data moves.
 int CopyUnixFile(const char *source, const char *destination, int createNew,
-                 nsfmend::Progress *progress = nullptr);
+                 nsfmend::Progress *progress = nullptr,
+                 nsfmend::CopyAccess access = nsfmend::CopyAccess::kFollowSource);
 int SysFileCopy(const char *source, const char *destination, int createNew,
-                nsfmend::Progress *progress = nullptr);
+                nsfmend::Progress *progress = nullptr,
+                nsfmend::CopyAccess access = nsfmend::CopyAccess::kFollowSource);
 int LogFileCopy(const char *source, const char *destination, int createNew);
 
 #endif

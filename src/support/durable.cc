@@ -6,11 +6,16 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <linux/capability.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <vector>
 
 namespace nsfmend {
 namespace {
@@ -214,18 +219,47 @@ int readAll(int fd, void *buffer, size_t size, size_t *got) {
 
 int TempFile::write(const void *data, size_t size) { return writeAll(file_.get(), data, size); }
 
-int TempFile::giveAttributes(const struct stat &like, bool withTimes) {
+int TempFile::giveAttributes(const struct stat &like, bool withTimes, Owner owner) {
     if (withTimes) {
         const struct timespec times[2] = {like.st_atim, like.st_mtim};
         if (futimens(file_.get(), times) != 0) return lastError();
     }
-    // Owner before mode: a change of owner may clear the set-id bits.
-    if (fchown(file_.get(), like.st_uid, like.st_gid) != 0) {
-        // Not being allowed to set it is no failure: the file then belongs
-        // to this process's user, as any file it creates.
-    }
+    // Owner before mode: a change of owner clears the set-id bits.
+    if (fchown(file_.get(), like.st_uid, like.st_gid) != 0 && owner == Owner::kExact)
+        return lastError();
+    // Otherwise not being allowed to set it is no failure: the file then
+    // belongs to this process's user, as any file it creates.
     if (fchmod(file_.get(), like.st_mode & 07777) != 0) return lastError();
     return 0;
+}
+
+namespace {
+
+// CAP_CHOWN in the effective set: root's, or a service's that was given it.
+bool mayChangeOwners() {
+    struct __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+    struct __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (syscall(SYS_capget, &header, data) != 0) return geteuid() == 0;
+    return (data[CAP_TO_INDEX(CAP_CHOWN)].effective & CAP_TO_MASK(CAP_CHOWN)) != 0;
+}
+
+bool inGroups(gid_t gid) {
+    if (gid == getegid()) return true;
+    const int size = getgroups(0, nullptr);
+    if (size <= 0) return false;
+    std::vector<gid_t> groups((size_t)size);
+    const int count = getgroups(size, groups.data());
+    if (count <= 0) return false;
+    groups.resize((size_t)count);
+    return std::find(groups.begin(), groups.end(), gid) != groups.end();
+}
+
+}  // namespace
+
+int ownerCanBeGiven(const struct stat &like) {
+    if (mayChangeOwners()) return 0;
+    // Without it a file keeps its user, and takes only a group of ours.
+    return like.st_uid == geteuid() && inGroups(like.st_gid) ? 0 : EPERM;
 }
 
 int TempFile::place(Placing how) {

@@ -65,6 +65,18 @@ int renameIntoPlace(int folderFd, const char *from, const char *to, Placing how)
 // those made for finalName, or every one when finalName is empty.
 int removeLeftovers(int folderFd, std::string_view finalName);
 
+// Whether a new file may end up belonging to this process's user when the
+// owner it is to have cannot be given.
+enum class Owner {
+    kIfAllowed,  // yes: a copy of a source we may not give away is still ours
+    kExact,      // never: a replaced database stays its owner's
+};
+
+// 0 when this process may give a file of its own the owner and group of
+// like (it may change owners, or they are its user and one of its groups);
+// EPERM otherwise. Asks without changing anything.
+int ownerCanBeGiven(const struct stat &like);
+
 // A new file on its way to finalPath. The destructor removes it unless it
 // has been placed, so every early return leaves nothing behind.
 class TempFile {
@@ -82,9 +94,11 @@ public:
     // The whole of data, across short writes.
     int write(const void *data, size_t size);
     // Mode and owner of `like`, and its access and modification times when
-    // withTimes. Not being allowed to set the owner is no failure: the file
-    // then belongs to this process's user, as any file it creates.
-    int giveAttributes(const struct stat &like, bool withTimes);
+    // withTimes. With Owner::kIfAllowed, not being allowed to set the owner
+    // is no failure: the file then belongs to this process's user, as any
+    // file it creates. With Owner::kExact it is (EPERM, EINVAL, ...).
+    int giveAttributes(const struct stat &like, bool withTimes,
+                       Owner owner = Owner::kIfAllowed);
     // fsync, close, rename into place, fsync of the folder.
     int place(Placing how);
 

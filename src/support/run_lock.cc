@@ -21,14 +21,41 @@ const char kRunLockName[] = ".nsfmend.lock";
 
 namespace {
 
-// Opens the lock file of dataDir (created when createFlag is O_CREAT).
+const int kOpenFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+
+// Makes the lock file when there is none. It stands for the data
+// directory: readable by no one who may not read that (whatever the
+// umask), and the directory's owner and group where we may give them, so
+// the server's own user can lock it after a root run made it.
+int createLockFile(const std::string &path, const char *dataDir, UniqueFd *fd) {
+    struct stat folder;
+    if (stat(dataDir, &folder) != 0) return lastError();
+    fd->reset(open(path.c_str(), kOpenFlags | O_CREAT | O_EXCL, 0600 | (folder.st_mode & 0044)));
+    if (fd->valid()) {
+        if (fchown(fd->get(), folder.st_uid, folder.st_gid) != 0) {
+            // Not allowed: the file stays this user's, as any it creates.
+        }
+        return 0;
+    }
+    if (errno != EEXIST) return lastError();
+    fd->reset(open(path.c_str(), kOpenFlags));
+    return fd->valid() ? 0 : lastError();
+}
+
+// Opens the lock file of dataDir, made first when create is true and there
+// is none.
 // Read-only is enough for a lock, so a lock file another user created
 // serves every user that can read it. Never through a link or a FIFO.
-int openLockFile(const char *dataDir, int createFlag, UniqueFd *fd) {
+int openLockFile(const char *dataDir, bool create, UniqueFd *fd) {
     if (dataDir == nullptr || dataDir[0] == '\0') return ENOENT;
-    fd->reset(open(joinPath(dataDir, kRunLockName).c_str(),
-                   O_RDONLY | createFlag | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
-    if (!fd->valid()) return lastError();
+    const std::string path = joinPath(dataDir, kRunLockName);
+    if (create) {
+        int error = createLockFile(path, dataDir, fd);
+        if (error != 0) return error;
+    } else {
+        fd->reset(open(path.c_str(), kOpenFlags));
+        if (!fd->valid()) return lastError();
+    }
     struct stat st;
     if (fstat(fd->get(), &st) != 0) return lastError();
     // A folder: what the creating open of a run meets first.
@@ -66,7 +93,7 @@ bool holdsFlock(const char *line, dev_t device, ino_t inode) {
 }  // namespace
 
 int RunLock::acquire(const char *dataDir) {
-    int error = openLockFile(dataDir, O_CREAT, &fd_);
+    int error = openLockFile(dataDir, true, &fd_);
     if (error == 0) error = tryLock(fd_.get(), LOCK_EX);
     if (error != 0) fd_.reset();
     return error;
@@ -74,7 +101,7 @@ int RunLock::acquire(const char *dataDir) {
 
 int probeRunLock(const char *dataDir) {
     UniqueFd fd;
-    int error = openLockFile(dataDir, 0, &fd);
+    int error = openLockFile(dataDir, false, &fd);
     if (error == ENOENT && dataDir != nullptr && dataDir[0] != '\0') {
         // A run makes the lock file where there is none yet.
         return accessAllowed(dataDir, W_OK | X_OK);

@@ -195,3 +195,24 @@ setup() {
     [ "$placed" -lt "$dir_sync" ]
     [ "$dir_sync" -lt "$done_line" ]
 }
+
+@test "an identical copy already in the archive is synced, with its folder entry, before the extent counts" {
+    require_strace
+    write_changes mail.nsf 5
+    mkdir -p "$BACKUP"
+    # Left by a run stopped after its copy, perhaps before it reached the disk.
+    cp "$SERVER/logdir/S0000001.TXN" "$BACKUP/S0000001.TXN"
+    inode=$(stat -c %i "$BACKUP/S0000001.TXN")
+    run strace -f -y -e trace=fsync,rename,renameat,renameat2 -o "$BATS_TEST_TMPDIR/trace" \
+        env LD_LIBRARY_PATH="$AGENT_LIBDIR:$LIBNOTES_DIR" "$AGENT_CLIENT" spool "$BACKUP" ""
+    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    [ "$(stat -c %i "$BACKUP/S0000001.TXN")" = "$inode" ]
+    [ "$(extent_states | head -n 1)" = "S0000001.TXN archived" ]
+    done_line=$(grep -n 'rename.*nlogctrl' "$BATS_TEST_TMPDIR/trace" | head -n 1 | cut -d: -f1)
+    # The copy itself is synced under its own name, then the folder.
+    file_sync=$(grep -n "fsync([0-9]*<$BACKUP/S0000001\.TXN>)" "$BATS_TEST_TMPDIR/trace" | head -n 1 | cut -d: -f1)
+    dir_sync=$(awk -v from="$file_sync" 'NR > from && index($0, "fsync") && index($0, "<'"$BACKUP"'>)") { print NR; exit }' "$BATS_TEST_TMPDIR/trace")
+    [ -n "$done_line" ] && [ -n "$file_sync" ] && [ -n "$dir_sync" ]
+    [ "$file_sync" -lt "$dir_sync" ]
+    [ "$dir_sync" -lt "$done_line" ]
+}

@@ -80,12 +80,56 @@ setup_file() {
     [ -L "$SERVER/link.nsf" ] && [ -p "$SERVER/fifo.nsf" ]
 }
 
-@test "a failing online step leaves its text after the copy was made" {
+@test "a failing online step leaves its text and the offline mark for the next restore" {
     mail_story
     emu server start >/dev/null
     NOTESEMU_FAIL="NSFBringDatabaseOnline=263" run agent restore "$BACKUP" "$LIVE"
     [ "$(field msg)" = "Unable to access the file" ]
     cmp "$BACKUP" "$LIVE"
+    # Still offline, and the mark says which restore left it so.
+    [ "$(db_field mail.nsf state)" = offline ]
+    [ "$(leftovers "$SERVER")" = .mail.nsf.nsfmend-offline ]
+    run agent restore "$BACKUP" "$LIVE"
+    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    [ "$(db_field mail.nsf state)" = online ]
+    [ -z "$(leftovers "$SERVER")" ]
+}
+
+@test "restore keeps the live database's owner, group and mode, not the backup's" {
+    [ "$(id -u)" -eq 0 ] || skip "only root can give the files the owners this needs"
+    mail_story
+    emu server start >/dev/null
+    chown 65534:65534 "$BACKUP"
+    chmod 0666 "$BACKUP"
+    chown 4321:4322 "$LIVE"
+    chmod 0600 "$LIVE"
+    run agent restore "$BACKUP" "$LIVE"
+    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    cmp "$BACKUP" "$LIVE"
+    [ "$(stat -c '%a %u %g' "$LIVE")" = "600 4321 4322" ]
+    [ "$(stat -c %Y "$LIVE")" = "$(stat -c %Y "$BACKUP")" ]
+}
+
+@test "an unprivileged agent is refused another user's database before it goes offline" {
+    [ "$(id -u)" -eq 0 ] || skip "needs root to run the agent as another user (65534)"
+    command -v setpriv >/dev/null || skip "setpriv is needed to drop privileges"
+    mail_story
+    emu server start >/dev/null
+    local dir
+    for dir in "$BATS_TEST_TMPDIR" "$BATS_FILE_TMPDIR"; do
+        while [ "$dir" != / ]; do chmod o+x "$dir"; dir=$(dirname "$dir"); done
+    done
+    chown -R 65534:65534 "$SERVER" "${BACKUP%/*}"
+    chown 0:0 "$LIVE"
+    chmod 0666 "$LIVE"
+    cp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
+    run setpriv --reuid=65534 --regid=65534 --clear-groups \
+        env LD_LIBRARY_PATH="$AGENT_LIBDIR:$LIBNOTES_DIR" "$AGENT_CLIENT" restore "$BACKUP" "$LIVE"
+    [ "$(field msg)" = "The owner of the live database (user 0, group 0) cannot be kept by user 65534; a database is never handed to another user: $LIVE" ]
+    cmp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
+    [ "$(stat -c '%a %u %g' "$LIVE")" = "666 0 0" ]
+    [ "$(db_field mail.nsf state)" = online ]
+    [ -z "$(leftovers "$SERVER")" ]
 }
 
 @test "recover with an empty or absent date rolls forward to the latest transaction" {

@@ -122,6 +122,25 @@ notes: 2
     [ "$output" = "stopped" ]
 }
 
+@test "offline and online change one database as the running server would" {
+    new_server
+    run emu offline names.nsf
+    [ "$status" -eq 1 ]
+    [ "$output" = "notesemu: offline $SERVER/names.nsf: Database is not in use by a running server (status 5113)" ]
+    emu server start
+    emu offline names.nsf
+    [ "$(emu show names.nsf | sed -n 's/^state: //p')" = offline ]
+    run emu offline names.nsf
+    [ "$status" -eq 1 ]
+    [[ "$output" == *"Database is already offline"* ]]
+    emu online names.nsf
+    [ "$(emu show names.nsf | sed -n 's/^state: //p')" = online ]
+    run emu online names.nsf
+    [ "$status" -eq 1 ]
+    run emu online
+    [ "$output" = "notesemu: online needs DB" ]
+}
+
 @test "rollover closes the current extent and reuse removes only archived ones" {
     new_server
     emu put names.nsf 1 x

@@ -30,12 +30,78 @@ setup() { mail_story; }
     cmp "$BACKUP" "$LIVE"
 }
 
-@test "the restored copy keeps the backup's times and mode" {
-    chmod 0640 "$BACKUP"
+@test "the restored database keeps the live file's owner, group and mode and takes the backup's times" {
+    [ "$(id -u)" -eq 0 ] || skip "only root can give the files the owners this needs"
+    # A backup open to everyone, of another user, over a database only its
+    # owner may read.
+    chown 65534:65534 "$BACKUP"
+    chmod 0666 "$BACKUP"
+    chown 4321:4322 "$LIVE"
+    chmod 0600 "$LIVE"
     emu server start >/dev/null
     run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
     [ "$status" -eq 0 ]
-    [ "$(stat -c '%a %Y %u %g' "$LIVE")" == "$(stat -c '%a %Y %u %g' "$BACKUP")" ]
+    cmp "$BACKUP" "$LIVE"
+    [ "$(stat -c '%a %u %g' "$LIVE")" == "600 4321 4322" ]
+    [ "$(stat -c %Y "$LIVE")" == "$(stat -c %Y "$BACKUP")" ]
+
+    # Readable by every user before stays so; nothing more.
+    chmod 0644 "$LIVE"
+    chmod 0640 "$BACKUP"
+    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
+    [ "$status" -eq 0 ]
+    [ "$(stat -c '%a %u %g' "$LIVE")" == "644 4321 4322" ]
+}
+
+@test "a new database takes the backup's mode without write access its folders do not give" {
+    chmod 0666 "$BACKUP"
+    chmod 0755 "$SERVER" "${BACKUP%/*}"
+    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$SERVER/new.nsf"
+    [ "$status" -eq 0 ]
+    cmp "$BACKUP" "$SERVER/new.nsf"
+    [ "$(stat -c '%a %u %g %Y' "$SERVER/new.nsf")" == "$(stat -c '644 %u %g %Y' "$BACKUP")" ]
+}
+
+# The emulated server and the backup as user 65534's, reachable by that user.
+hand_over_to_nobody() {
+    [ "$(id -u)" -eq 0 ] || skip "needs root to run the restore as another user (65534)"
+    command -v setpriv >/dev/null || skip "setpriv is needed to drop privileges"
+    local dir="$BATS_TEST_TMPDIR"
+    while [ "$dir" != / ]; do chmod o+x "$dir"; dir=$(dirname "$dir"); done
+    chown -R 65534:65534 "$SERVER" "${BACKUP%/*}"
+    AS_NOBODY=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+}
+
+@test "a restore by an unprivileged user keeps the live database's mode" {
+    hand_over_to_nobody
+    chmod 0644 "$BACKUP"
+    chmod 0600 "$LIVE"
+    emu server start >/dev/null
+    run "${AS_NOBODY[@]}" "$NSFMEND" OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
+    [ "$status" -eq 0 ]
+    cmp "$BACKUP" "$LIVE"
+    [ "$(stat -c '%a %u %g' "$LIVE")" == "600 65534 65534" ]
+}
+
+@test "a database of another owner is refused before it is taken offline, never handed over" {
+    hand_over_to_nobody
+    # The folder lets user 65534 replace the file, and the file lets it
+    # write: only the owner could not be kept.
+    chown 0:0 "$LIVE"
+    chmod 0666 "$LIVE"
+    emu server start >/dev/null
+    cp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
+    cp "$BACKUP" "$BATS_TEST_TMPDIR/backup-before"
+    run "${AS_NOBODY[@]}" "$NSFMEND" OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
+    [ "$status" -eq 1 ]
+    assert_output_has " Fail to restore database $LIVE, Reason=The owner of the live database (user 0, group 0) cannot be kept by user 65534; a database is never handed to another user"
+    refute_output_has "Recovering backup file"
+    refute_output_has "Taking database"
+    cmp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
+    cmp "$BACKUP" "$BATS_TEST_TMPDIR/backup-before"
+    [ "$(stat -c '%a %u %g' "$LIVE")" == "666 0 0" ]
+    [ "$(db_field "$LIVE" state)" == online ]
+    [ -z "$(leftovers "$SERVER")" ]
 }
 
 @test "a failed recovery stops the restore before the live database is touched" {
@@ -158,6 +224,37 @@ stop_restore_while_offline() {
     [ -z "$(leftovers "$SERVER")" ]
 }
 
+@test "under umask 000 the offline mark, the copy and the run lock open the database to no one new" {
+    require_faultshim
+    chmod 0700 "$SERVER"
+    chmod 0640 "$LIVE"
+    umask 000
+    # Stopped at the copy's rename: the mark and the finished copy are there.
+    stop_restore_while_offline
+    [ "$(stat -c %a "$SERVER/.mail.nsf.nsfmend-offline")" == 600 ]
+    local copy
+    copy=$(leftovers "$SERVER" | grep -v -- -offline)
+    [ "$(stat -c %a "$SERVER/$copy")" == 640 ]
+    [ "$(stat -c %a "$SERVER/.nsfmend.lock")" == 600 ]
+}
+
+@test "an administrator's own offline after a stopped restore is taken for the restore's" {
+    require_faultshim
+    stop_restore_while_offline
+    # Online and offline again by hand: the mark cannot tell this offline
+    # from the one the stopped restore made, and the run says what it does.
+    emu online mail.nsf
+    emu offline mail.nsf
+    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
+    [ "$status" -eq 0 ]
+    assert_output_has " Taking database $LIVE offline ...
+ Database $LIVE was left offline by an interrupted restore: brought online and taken offline again
+"
+    cmp "$BACKUP" "$LIVE"
+    [ "$(db_field "$LIVE" state)" == online ]
+    [ -z "$(leftovers "$SERVER")" ]
+}
+
 @test "a database some other tool took offline is not taken over" {
     require_faultshim
     stop_restore_while_offline
@@ -180,6 +277,8 @@ stop_restore_while_offline() {
     assert_output_has " Bringing database $LIVE online ...
  Fail to bring database $LIVE online, Reason=error_code=4002"
     [ "$(db_notes "$LIVE")" == "$LATEST" ]
+    # Left offline: the mark tells the next restore whose offline it is.
+    [ "$(leftovers "$SERVER")" == .mail.nsf.nsfmend-offline ]
 }
 
 @test "RECOVER and NOTE with OUT= never touch the live database" {

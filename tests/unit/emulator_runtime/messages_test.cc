@@ -39,6 +39,12 @@ TEST(MessageTable, UnknownCodesGiveAnEmptyTextOverAnyOldContents) {
     strcpy(buf, "QMR_NSF_SUCCESS");
     EXPECT_EQ(OSLoadString(nullptr, 0, buf, sizeof buf), 0);
     EXPECT_STREQ(buf, "");
+    // The table is keyed by the code alone: the caller masks the flag bits.
+    for (STATUS flags : {0x4000, 0x8000, 0xC000}) {
+        strcpy(buf, "QMR_NSF_SUCCESS");
+        EXPECT_EQ(OSLoadString(nullptr, static_cast<STATUS>(flags | 5113), buf, sizeof buf), 0);
+        EXPECT_STREQ(buf, "") << flags;
+    }
 }
 
 TEST(MessageTable, TextIsCutToTheBuffer) {

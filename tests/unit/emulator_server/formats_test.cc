@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <set>
 #include <string>
 
 #include "common/temp_dir.h"
+#include "faultshim.h"
 #include "formats/codec.h"
 #include "formats/dbfile.h"
 #include "formats/extent.h"
@@ -131,13 +133,18 @@ TEST(ExtentFormat, RoundTripKeepsRecordsInOrder) {
 TEST(ExtentFormat, TornOrFlippedRecordsAreRejected) {
     emu::LogRecord first;
     std::string bytes = SampleExtent(&first);
-    std::string header = emu::EncodeExtentHeader(emu::RandomUnid(), 9, 17);
+    // Where a record ends: the header's end, then each record's.
+    std::set<size_t> ends = {emu::EncodeExtentHeader(emu::RandomUnid(), 9, 17).size()};
+    for (const emu::LogRecord &r : {first, Record(18, RECOVER_ACTION_UNDO, ""),
+                                    Record(19, RECOVER_ACTION_DELETION, "")})
+        ends.insert(*ends.rbegin() + emu::EncodeRecord(r).size());
+    ASSERT_EQ(*ends.rbegin(), bytes.size());
+    // The bytes past the cut are still there to be misread: a record one
+    // byte longer than what is left is torn, whatever follows in memory.
     for (size_t len = 0; len < bytes.size(); len++) {
         emu::Extent ext;
-        STATUS st = emu::DecodeExtent(bytes.data(), len, &ext);
-        // Cutting exactly between records leaves a valid shorter extent.
-        if (st == NOERROR) EXPECT_GE(len, header.size()) << "length " << len;
-        else EXPECT_EQ(st, EMU_ERR_LOG_CORRUPT);
+        const STATUS want = ends.count(len) != 0 ? NOERROR : STATUS(EMU_ERR_LOG_CORRUPT);
+        EXPECT_EQ(emu::DecodeExtent(bytes.data(), len, &ext), want) << "length " << len;
     }
     for (size_t i = 0; i < bytes.size(); i++) {
         std::string bad = bytes;
@@ -145,6 +152,45 @@ TEST(ExtentFormat, TornOrFlippedRecordsAreRejected) {
         emu::Extent ext;
         EXPECT_EQ(emu::DecodeExtent(bad.data(), bad.size(), &ext), EMU_ERR_LOG_CORRUPT) << i;
     }
+}
+
+// An extent cut short on disk, its last record missing one byte, is
+// damaged, not an extent that ends a record earlier.
+TEST(ExtentFile, OneCutShortIsDamaged) {
+    TempDir dir;
+    const UNID logId = emu::RandomUnid();
+    ASSERT_EQ(emu::CreateExtent(dir.path(), logId, 2, 5), NOERROR);
+    // A last record that ends in a zero byte, as the terminator of the
+    // read-back string that follows the cut also is.
+    std::string record = emu::EncodeRecord(Record(5, RECOVER_ACTION_UPDATE, std::string("z\0", 2)));
+    ASSERT_EQ(record.back(), '\0');
+    ASSERT_EQ(emu::AppendFileSynced(emu::ExtentPath(dir.path(), 2), record), 0);
+    emu::Extent ext;
+    ASSERT_EQ(emu::ReadExtent(dir.path(), 2, &ext), NOERROR);
+    ASSERT_EQ(ext.records.size(), 1u);
+    ASSERT_EQ(truncate(emu::ExtentPath(dir.path(), 2).c_str(),
+                       static_cast<off_t>(emu::EncodeExtentHeader(logId, 2, 5).size() +
+                                          record.size() - 1)),
+              0);
+    EXPECT_EQ(emu::ReadExtent(dir.path(), 2, &ext), EMU_ERR_LOG_CORRUPT);
+}
+
+// The header is on disk before the extent exists for the server: a sync
+// that fails leaves no extent, so the next attempt makes it afresh.
+TEST(ExtentFile, ANewExtentsHeaderIsSyncedBeforeItCounts) {
+    TempDir dir;
+    const UNID logId = emu::RandomUnid();
+    {
+        FaultArmed fault("fsync", 1, "eio");
+        EXPECT_EQ(emu::CreateExtent(dir.path(), logId, 3, 9), emu::FileStatus(EIO));
+        EXPECT_EQ(faultshim_acted(), 1);
+    }
+    EXPECT_FALSE(Exists(emu::ExtentPath(dir.path(), 3)));
+    ASSERT_EQ(emu::CreateExtent(dir.path(), logId, 3, 9), NOERROR);
+    emu::Extent ext;
+    ASSERT_EQ(emu::ReadExtent(dir.path(), 3, &ext), NOERROR);
+    EXPECT_EQ(ext.firstSeq, 9u);
+    EXPECT_TRUE(ext.records.empty());
 }
 
 TEST(ExtentFormat, SequenceRunsOnByOneFromTheHeadersFirstNumber) {

@@ -14,6 +14,7 @@
 
 #include "faultshim.h"
 #include "common/temp_dir.h"
+#include "support/durable.h"
 
 namespace {
 
@@ -150,6 +151,112 @@ TEST(FileCopy, OwnerThatCannotBeSetKeepsTheCopy) {
         EXPECT_NE(StatOf(src).st_uid, StatOf(dst).st_uid);
         EXPECT_EQ(StatOf(src).st_mode & 07777, StatOf(dst).st_mode & 07777);
     }
+}
+
+// A restore brings back the content only: the owner, group and mode stay
+// those of the database it replaces, whatever the backup's were.
+TEST(FileCopy, ARestoreKeepsTheReplacedFilesOwnerAndModeAndTakesTheSourcesTimes) {
+    TempDir dir;
+    WriteFile(dir / "backup.nsf", "recovered");
+    chmod((dir / "backup.nsf").c_str(), 0666);
+    SetTimes(dir / "backup.nsf", 1000000000, 1100000000);
+    WriteFile(dir / "db.nsf", "live");
+    chmod((dir / "db.nsf").c_str(), 0600);
+    const bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(0, chown((dir / "backup.nsf").c_str(), 65534, 65534));
+        ASSERT_EQ(0, chown((dir / "db.nsf").c_str(), 4321, 4322));
+    }
+    ASSERT_EQ(0, CopyUnixFile((dir / "backup.nsf").c_str(), (dir / "db.nsf").c_str(), kOverwrite,
+                              nullptr, nsfmend::CopyAccess::kKeepDestination));
+    EXPECT_EQ("recovered", ReadFile(dir / "db.nsf"));
+    struct stat st = StatOf(dir / "db.nsf");
+    EXPECT_EQ(0600u, st.st_mode & 07777);
+    EXPECT_EQ(1100000000, st.st_mtime);
+    if (root) {
+        EXPECT_EQ(4321u, st.st_uid);
+        EXPECT_EQ(4322u, st.st_gid);
+    }
+    EXPECT_EQ((std::set<std::string>{"backup.nsf", "db.nsf"}), FolderNames(dir.path()));
+}
+
+// The copy is a new file: a user who may not give it the live file's owner
+// would make the database its own, so the copy fails and the file stays.
+TEST(FileCopy, ARestoreNeverHandsTheDatabaseToTheCopyingUser) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to give the database another owner";
+    TempDir dir;
+    chmod(dir.path().c_str(), 0777);
+    WriteFile(dir / "backup.nsf", "recovered");
+    chmod((dir / "backup.nsf").c_str(), 0644);
+    // Another user's database that the copying user may write, in a folder
+    // where it may replace it: only the owner cannot be kept.
+    std::string db = dir / "db.nsf";
+    WriteFile(db, "live");
+    chmod(db.c_str(), 0666);
+    ASSERT_EQ(0, chown(db.c_str(), 4321, 4322));
+    EXPECT_EQ(EPERM, AsUnprivileged([&] { return nsfmend::ownerCanBeGiven(StatOf(db)); }));
+    EXPECT_EQ(0, nsfmend::ownerCanBeGiven(StatOf(db)));
+    EXPECT_EQ(EPERM, AsUnprivileged([&] {
+                  return CopyUnixFile((dir / "backup.nsf").c_str(), db.c_str(), kOverwrite, nullptr,
+                                      nsfmend::CopyAccess::kKeepDestination);
+              }));
+    EXPECT_EQ("live", ReadFile(db));
+    EXPECT_EQ(4321u, StatOf(db).st_uid);
+    EXPECT_EQ((std::set<std::string>{"backup.nsf", "db.nsf"}), FolderNames(dir.path()));
+    // Its own files the unprivileged user keeps as they are.
+    ASSERT_EQ(0, chown(db.c_str(), 65534, 65534));
+    EXPECT_EQ(0, AsUnprivileged([&] { return nsfmend::ownerCanBeGiven(StatOf(db)); }));
+}
+
+// With no live file the backup's mode stays, but not a write access for
+// group or others that neither folder gave them over that name already.
+TEST(FileCopy, ARestoreOfANewFileGainsNoWriteAccessItsFoldersDoNotGive) {
+    TempDir dir;
+    const std::string from = dir / "from", to = dir / "to";
+    ASSERT_TRUE(MakeDir(from));
+    ASSERT_TRUE(MakeDir(to));
+    WriteFile(from + "/backup.nsf", "recovered");
+    chmod((from + "/backup.nsf").c_str(), 06777);
+    const gid_t group = StatOf(from + "/backup.nsf").st_gid;
+    ASSERT_EQ(0, chown(to.c_str(), (uid_t)-1, group));
+    struct Case {
+        mode_t from, to, want;
+    } cases[] = {
+        {0755, 0755, 06755},   // nobody else writes either folder
+        {0777, 0777, 06777},   // everybody could replace the file anyway
+        {01777, 0777, 06755},  // a sticky folder lets others replace only their own files
+        {0777, 0775, 06775},   // the file's group writes the destination folder
+        {0775, 0777, 06775},
+        {0770, 0755, 06755},
+    };
+    int n = 0;
+    for (const Case &c : cases) {
+        chmod(from.c_str(), c.from);
+        chmod(to.c_str(), c.to);
+        const std::string db = to + "/db" + std::to_string(n++) + ".nsf";
+        ASSERT_EQ(0, CopyUnixFile((from + "/backup.nsf").c_str(), db.c_str(), kOverwrite, nullptr,
+                                  nsfmend::CopyAccess::kKeepDestination));
+        EXPECT_EQ(c.want, StatOf(db).st_mode & 07777)
+            << std::oct << "folders " << c.from << " and " << c.to;
+    }
+}
+
+// Giving a file its owner clears the set-user-ID and set-group-ID bits,
+// so the mode, and they with it, comes after the owner.
+TEST(FileCopy, SetIdBitsSurviveACopyAndARestore) {
+    TempDir dir;
+    WriteFile(dir / "src", "program");
+    ASSERT_EQ(0, chmod((dir / "src").c_str(), 06755));
+    for (int mode : {kCreateNew, kOverwrite}) {
+        std::string dst = dir / ("dst" + std::to_string(mode));
+        ASSERT_EQ(0, CopyUnixFile((dir / "src").c_str(), dst.c_str(), mode));
+        EXPECT_EQ(06755u, StatOf(dst).st_mode & 07777) << mode;
+    }
+    WriteFile(dir / "db.nsf", "live");
+    ASSERT_EQ(0, chmod((dir / "db.nsf").c_str(), 06750));
+    ASSERT_EQ(0, CopyUnixFile((dir / "src").c_str(), (dir / "db.nsf").c_str(), kOverwrite, nullptr,
+                              nsfmend::CopyAccess::kKeepDestination));
+    EXPECT_EQ(06750u, StatOf(dir / "db.nsf").st_mode & 07777);
 }
 
 TEST(FileCopy, OnlyARegularFileIsReplacedNeverALinkFolderOrDevice) {

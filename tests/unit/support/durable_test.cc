@@ -96,6 +96,21 @@ TEST(TempFile, PlacedFileIsWholeWithItsModeAndTheTemporaryNameGone) {
     EXPECT_EQ(std::set<std::string>{"db.nsf"}, FolderNames(dir.path()));
 }
 
+// Until it has its attributes the copy is readable by its owner alone,
+// whatever the umask: it may hold a database no one else may read.
+TEST(TempFile, IsItsOwnersAloneWhileWrittenEvenUnderUmask000) {
+    TempDir dir;
+    const mode_t umaskBefore = umask(0);
+    TempFile temp;
+    const int rc = temp.create((dir / "db.nsf").c_str());
+    umask(umaskBefore);
+    ASSERT_EQ(0, rc);
+    struct stat st;
+    ASSERT_EQ(0, fstat(temp.fd(), &st));
+    EXPECT_EQ(0600u, st.st_mode & 07777);
+    EXPECT_EQ(geteuid(), st.st_uid);
+}
+
 TEST(TempFile, NoReplaceLeavesAnExistingNameAndRemovesTheCopy) {
     TempDir dir;
     WriteFile(dir / "S0000001.TXN", "archived earlier");

@@ -68,3 +68,37 @@ TEST(ProbeRunLock, AFolderWhereNoLockFileCanBeMadeIsNoFreeLock) {
               }));
     ASSERT_EQ(0, chmod(dir.path().c_str(), 0755));
 }
+
+// The lock file stands for the data directory: whatever the umask, no user
+// may read it who may not read the directory, and the directory's owner
+// (the server's user) may lock it after another user's run made it.
+TEST(RunLock, TheLockFileIsReadableByNoMoreUsersThanItsFolder) {
+    const mode_t umaskBefore = umask(0);
+    for (mode_t folder : {0700, 0750, 0755, 0711}) {
+        TempDir dir;
+        ASSERT_EQ(0, chmod(dir.path().c_str(), folder));
+        RunLock run;
+        ASSERT_EQ(0, run.acquire(dir.path().c_str()));
+        struct stat st;
+        ASSERT_EQ(0, stat((dir / kRunLockName).c_str(), &st));
+        EXPECT_EQ(0600u | (folder & 0044), st.st_mode & 07777) << std::oct << folder;
+    }
+    umask(umaskBefore);
+
+    if (geteuid() != 0) return;  // giving it to the folder's owner needs root
+    TempDir dir;
+    ASSERT_EQ(0, chown(dir.path().c_str(), 65534, 65534));
+    ASSERT_EQ(0, chmod(dir.path().c_str(), 0700));
+    {
+        RunLock run;
+        ASSERT_EQ(0, run.acquire(dir.path().c_str()));
+    }
+    struct stat st;
+    ASSERT_EQ(0, stat((dir / kRunLockName).c_str(), &st));
+    EXPECT_EQ(65534u, st.st_uid);
+    EXPECT_EQ(65534u, st.st_gid);
+    EXPECT_EQ(0, AsUnprivileged([&] {
+                  RunLock run;
+                  return run.acquire(dir.path().c_str());
+              }));
+}

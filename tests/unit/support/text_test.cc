@@ -119,6 +119,15 @@ TEST(FailureTexts, ApiStatusWithoutTextShowsWholeNumber) {
     get_api_error_message(1, nullptr);  // nothing to write into, no crash
 }
 
+TEST(FailureTexts, ApiStatusWithFlagBitsShowsTheTextOfItsCode) {
+    char buf[4096];
+    for (unsigned flags : {0x4000u, 0x8000u, 0xC000u}) {
+        strcpy(buf, "QMR_NSF_SUCCESS");
+        get_api_error_message(static_cast<STATUS>(flags | 5113), buf);
+        EXPECT_STREQ("Database is not in use by a running server", buf) << flags;
+    }
+}
+
 TEST(FailureTexts, SystemErrors) {
     char buf[4096];
     get_sys_error_message(-1, buf);

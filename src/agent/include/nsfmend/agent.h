@@ -85,6 +85,11 @@ extern "C" {
  * Texts of restoreNsfDB and recoverNsfDB, besides platform and system texts:
  *   "Path too long (over 1023 characters): %s"
  *   "Not a regular file (a symbolic link or special file is never replaced): %s"
+ *   "The owner of the live database (user %u, group %u) cannot be kept by
+ *    user %u; a database is never handed to another user: %s"
+ *                                              (restoreNsfDB, one line: the
+ *                                              live file's owner and group,
+ *                                              this process's user, dbPath)
  * Texts of the operations that take the run lock (archiving, restoreNsfDB):
  *   "Another nsfmend run is working on %s; nothing was changed" (data directory)
  *   "Fail to lock %s, Reason=%s"               (lock file, system text)
@@ -197,18 +202,36 @@ int archiveHalfFilledLogs(const char *logDir, const char *destDir, const char *s
 
 /*
  * Puts backupFile in place of the live database dbPath: takes the database
- * offline, copies the file beside it and renames the copy over it (keeping
- * the backup's times, mode and owner), brings the database online. unused
- * is ignored. dbPath must be a regular file, or not exist yet: a symbolic
- * link, FIFO, device or folder there is refused and nothing is followed.
+ * offline, copies the file beside it and renames the copy over it, brings
+ * the database online. unused is ignored. dbPath must be a regular file, or
+ * not exist yet: a symbolic link, FIFO, device or folder there is refused
+ * and nothing is followed.
+ * Access: a restore brings back content, not the permissions of wherever
+ * the backup lay. The copy takes the backup's access and modification
+ * times; a live dbPath keeps its own owner, group and mode (set-id bits
+ * included). A new dbPath takes the backup's owner and group (where this
+ * process may give them) and mode, less any write access for group or
+ * others that the backup's folder and dbPath's folder do not both give
+ * already (a sticky folder gives none). A process that may not give the
+ * copy the live file's owner and group (not root, and not that owner with
+ * that group among its own) is refused with the owner text above before
+ * the database is taken offline: a database is never handed to the
+ * process's user. The temporary copy is mode 0600 until it takes its
+ * mode, and the offline mark below is mode 0600, whatever the umask.
  * While the database is offline a hidden mark ".<name>.nsfmend-offline"
  * lies beside it; when an interrupted restore left one, going offline is
  * retried once after bringing the database online, so a rerun gets through.
+ * The mark cannot tell that offline state from one an administrator made
+ * by hand since (online, then offline again): that database is taken for
+ * the interrupted restore's too, and is online when the restore is done;
+ * remove the mark to keep it offline (the restore then fails to take it
+ * offline and changes nothing).
  * msg: "QMR_NSF_SUCCESS", or the platform text when going offline fails
  *   (any status; nothing is copied), the system text when the copy fails
  *   (the live file is as it was and the database is brought back online),
  *   the platform text when bringing it online fails (the copy has been
- *   made), or a text above.
+ *   made; the database stays offline with its mark, for the next restore),
+ *   or a text above.
  */
 void restoreNsfDB(const char *backupFile, const char *dbPath, void *unused, char *msg);
 
