@@ -61,9 +61,6 @@ two_archive_runs() {
     [ "$(field msg)" = "Missing extent S0000002.TXN in $ARCHIVE (missing: S0000002.TXN)" ]
 }
 
-# Flips byte 20 of a file.
-flip_byte() { printf 'X' | dd of="$1" bs=1 seek=20 conv=notrunc 2>/dev/null; }
-
 @test "a copy whose bytes are not the extent's is reported with the copy it disagrees with" {
     two_archive_runs
     # A half-filled capture beside the whole extent, made so on purpose
@@ -77,7 +74,7 @@ flip_byte() { printf 'X' | dd of="$1" bs=1 seek=20 conv=notrunc 2>/dev/null; }
     head -c $((size / 2)) "$whole" >"$ARCHIVE/S0000003.TXN-full"
     run agent verify "$ARCHIVE"
     [ "$(field msg)" = QMR_NSF_SUCCESS ]
-    flip_byte "$ARCHIVE/S0000003.TXN-full"
+    flip_byte "$ARCHIVE/S0000003.TXN-full" 20
     run agent verify "$ARCHIVE"
     [ "$(field msg)" = "Copies of extent S0000003.TXN disagree: S0000003.TXN-incr and S0000003.TXN-full" ] || { echo "$output"; ls -la "$ARCHIVE"; false; }
 }
@@ -88,11 +85,11 @@ flip_byte() { printf 'X' | dd of="$1" bs=1 seek=20 conv=notrunc 2>/dev/null; }
     rm "$ARCHIVE"/nsfmend-archive-*
     cp "$one" "$ARCHIVE/S0000002.TXN-a"
     # Whichever of the two is damaged, the text is the same.
-    flip_byte "$one"
+    flip_byte "$one" 20
     run agent verify "$ARCHIVE"
     [ "$(field msg)" = "Copies of extent S0000002.TXN disagree: S0000002.TXN-a and S0000002.TXN-full" ]
     cp "$ARCHIVE/S0000002.TXN-a" "$one"
-    flip_byte "$ARCHIVE/S0000002.TXN-a"
+    flip_byte "$ARCHIVE/S0000002.TXN-a" 20
     run agent verify "$ARCHIVE"
     [ "$(field msg)" = "Copies of extent S0000002.TXN disagree: S0000002.TXN-a and S0000002.TXN-full" ]
 }

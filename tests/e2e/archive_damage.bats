@@ -106,13 +106,6 @@ recover_from_archive() {
     fi
 }
 
-# Flips the byte at offset $2 of file $1.
-flip_byte() {
-    local old
-    old=$(dd if="$1" bs=1 skip="$2" count=1 2>/dev/null | od -An -tu1 | tr -d ' ')
-    printf "\\$(printf '%03o' $(((old + 1) % 256)))" | dd of="$1" bs=1 seek="$2" conv=notrunc 2>/dev/null
-}
-
 # The check and the recovery, each as expected ("ok fine", "fail fails", ...).
 outcome() {
     check_archive "$@"

@@ -111,7 +111,7 @@ Verdict: the archive would serve a recovery" ]
     local first
     first=$(archive_records "$ARCHIVE" | head -n 1)
     rm "$ARCHIVE/S0000001.TXN"
-    printf 'X' | dd of="$ARCHIVE/S0000004.TXN" bs=1 seek=60 conv=notrunc 2>/dev/null
+    flip_byte "$ARCHIVE/S0000004.TXN" 60
     cp "$ARCHIVE/S0000005.TXN" "$ARCHIVE/S0000005.TXN-copy"
     write_changes mail.nsf 8 >/dev/null
     run nsfmend OPT=VERIFY IN="$ARCHIVE" OUT="$SERVER/logdir"
@@ -222,7 +222,7 @@ other_build() {
 
     # One damaged: named with what differs.
     cp "$archive/$newest" "$LOGDIR/"
-    printf 'X' | dd of="$LOGDIR/S0000002.TXN" bs=1 seek=50 conv=notrunc 2>/dev/null
+    flip_byte "$LOGDIR/S0000002.TXN" 50
     run nsfmend OPT=CHECK <<<"Y"
     [ "$status" -eq 1 ]
     assert_output_has $'\nFAIL extent: '"$LOGDIR/S0000002.TXN does not match archive record $record (same size, another SHA-256)"$'\n'

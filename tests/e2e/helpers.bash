@@ -40,6 +40,16 @@ require_strace() {
     fi
 }
 
+# Changes the byte at offset $2 of file $1 to another value. Writing a fixed
+# byte would change nothing one time in 256 where the file holds random
+# bytes (a log ID), and a test built on it would fail now and then.
+flip_byte() {
+    local old
+    old=$(dd if="$1" bs=1 skip="$2" count=1 2>/dev/null | od -An -tu1 | tr -d ' ')
+    printf "\\$(printf '%03o' $(((${old:-0} + 1) % 256)))" |
+        dd of="$1" bs=1 seek="$2" conv=notrunc 2>/dev/null
+}
+
 # The hidden files the program's writes leave beside their targets while
 # they run (temporary copies, the restore's offline mark), in folder $1.
 leftovers() {
