@@ -99,7 +99,7 @@ setup() {
     printf partial > "$BACKUP/.S0000009.TXN-x.nsfmend-12345678"
     mkfifo "$SERVER/logdir/S0000090.TXN"
     ln -s /dev/zero "$SERVER/logdir/S0000091.TXN"
-    run timeout 20 env LD_LIBRARY_PATH="$AGENT_LIBDIR:$LIBNOTES_DIR" "$AGENT_CLIENT" spool "$BACKUP" ""
+    run timeout 60 env LD_LIBRARY_PATH="$AGENT_LIBDIR:$LIBNOTES_DIR" "$AGENT_CLIENT" spool "$BACKUP" ""
     [ "$status" -eq 0 ]
     [ "$(field msg)" = QMR_NSF_SUCCESS ]
     [ "$(archived_files "$BACKUP" | tr '\n' ' ')" = "S0000001.TXN S0000002.TXN " ]

@@ -64,10 +64,10 @@ whole_state() { (cd "$BATS_TEST_TMPDIR" && find . -printf '%p %y %m %s %T@\n' | 
     mkdir "$BATS_TEST_TMPDIR/folder.nsf"
     local in
     for in in pipe.nsf folder.nsf; do
-        run timeout 20 "$NSFMEND" OPT=CHECK IN="$BATS_TEST_TMPDIR/$in"
+        run timeout 60 "$NSFMEND" OPT=CHECK IN="$BATS_TEST_TMPDIR/$in"
         [ "$status" -eq 1 ]
         [ "$(fail_detail 'backup file')" = "$BATS_TEST_TMPDIR/$in is not a regular file" ]
-        run timeout 20 "$NSFMEND" OPT=RECOVER IN="$BATS_TEST_TMPDIR/$in" OUT="$LIVE"
+        run timeout 60 "$NSFMEND" OPT=RECOVER IN="$BATS_TEST_TMPDIR/$in" OUT="$LIVE"
         [ "$status" -eq 1 ]
         assert_output_has $'\n Fail to recover database '"$BATS_TEST_TMPDIR/$in"$', Reason=Not a regular file\n'
     done

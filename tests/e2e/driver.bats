@@ -115,7 +115,7 @@ expect_bytes() {  # expect_bytes FILE: compares $OUT_FILE with FILE byte for byt
     pid=$!
     exec {writer}>"$BATS_TEST_TMPDIR/answer"
     seen=no
-    for _ in $(seq 200); do
+    for _ in $(seq 1200); do
         if grep -qF 'Continue ? (Y) or (N) ' "$BATS_TEST_TMPDIR/out"; then seen=yes; break; fi
         sleep 0.05
     done

@@ -38,7 +38,7 @@ start_held() {
         echo "$status" >"$BATS_TEST_TMPDIR/held.status"
     ) &
     local i
-    for ((i = 0; i < 500; i++)); do
+    for ((i = 0; i < 3000; i++)); do
         [ -e "$PAUSE" ] && return 0
         sleep 0.02
     done

@@ -11,7 +11,7 @@ load recovery_helpers
     mkfifo "$BATS_TEST_TMPDIR/notes.ini"
     nsfmend TEST=ok INI="$BATS_TEST_TMPDIR/notes.ini" >"$BATS_TEST_TMPDIR/out" &
     local pid=$! i
-    for i in $(seq 100); do
+    for i in $(seq 600); do
         grep -q 'Initialize with file' "$BATS_TEST_TMPDIR/out" && break
         sleep 0.1
     done
