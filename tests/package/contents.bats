@@ -105,9 +105,10 @@ Priority: optional" ]
     [ "$output" = "$VERSION" ]
     run -0 dpkg-parsechangelog -l "$BATS_TEST_TMPDIR/changelog" -S Maintainer
     [ "$output" = "$(control_field "$(deb nsfmend amd64)" Maintainer)" ]
-    # Made from CHANGELOG.md: its first item opens the newest entry.
+    # Made from CHANGELOG.md: the first item of its newest release (not of
+    # what is still unreleased) opens the newest entry.
     local item
-    item=$(sed -n '0,/^- /s/^- //p' "$SOURCE_DIR/CHANGELOG.md")
+    item=$(sed -n '/^## [0-9]/,$p' "$SOURCE_DIR/CHANGELOG.md" | sed -n '0,/^- /s/^- //p')
     grep -qF "  * $item" "$BATS_TEST_TMPDIR/changelog"
     for arch in "${ARCHES[@]}"; do
         for package in "${ALL_PACKAGES[@]}"; do
