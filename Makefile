@@ -110,7 +110,7 @@ test: test64 test32 testsan fuzz analyze testpkg
 PLAN_STATES ?= 300
 PLAN_SEED ?= 1
 plan-agreement: build64
-	set -o pipefail; NSFMEND=$(B64)/src/nsfmend NOTESEMU=$(B64)/emulator/notesemu \
+	set -o pipefail; NSFMEND=$(CURDIR)/$(B64)/src/nsfmend NOTESEMU=$(CURDIR)/$(B64)/emulator/notesemu \
 	  tests/e2e/plan-agreement --states $(PLAN_STATES) --seed $(PLAN_SEED) | grep -v '^note state'
 
 demo: release64
