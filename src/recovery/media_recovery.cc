@@ -16,6 +16,7 @@
 
 #include "notesapi/notesapi.h"
 #include "recovery/restore_single.h"
+#include "support/path.h"
 #include "support/progress.h"
 #include "support/raii.h"
 #include "support/sizes.h"
@@ -58,8 +59,7 @@ struct DirId {
 };
 
 int listingFailure(char *message, const char *directory, int errorNumber) {
-    formatMessage(message, "Fail to list directory %s, Reason=%s", directory,
-                  systemText(errorNumber).c_str());
+    setMessage(message, listingFailureText(directory, errorNumber).c_str());
     return 0;
 }
 
@@ -88,20 +88,15 @@ int listDirectory(const char *directory, StringArray *list, const char *topDirec
     // stat of the whole path, without walking that path again for every entry.
     UniqueFd folder(open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 
-    const size_t dirLength = strlen(directory);
-    const bool needSlash = dirLength == 0 || directory[dirLength - 1] != DirSlash[0];
     const bool atTop = std::string_view(directory) == std::string_view(topDirectory);
     bool searchable = false;
 
     for (int i = 0; i < count; ++i) {
         const char *name = entries[i]->d_name;
-        // The path buffer holds 1023 characters; a deeper path is refused,
-        // never cut short.
-        if (dirLength + (needSlash ? 1 : 0) + strlen(name) > kPathSize - 1)
-            return listingFailure(message, directory, ENAMETOOLONG);
-        char path[kPathSize];
-        memset(path, 0, sizeof(path));
-        (void)snprintf(path, sizeof(path), "%s%s%s", directory, needSlash ? DirSlash : "", name);
+        // A path past the path buffer is refused, never cut short.
+        const std::string joined = joinPath(directory, name);
+        if (!fitsBuffer(joined)) return listingFailure(message, directory, ENAMETOOLONG);
+        const char *path = joined.c_str();
 
         // A plain file can fail its lookup only when the folder cannot be
         // searched; once one lookup here succeeded, its directory entry says

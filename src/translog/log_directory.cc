@@ -9,6 +9,7 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include "support/path.h"
 #include "support/raii.h"
 #include "support/sysfile.h"
 #include "support/text.h"
