@@ -11,6 +11,7 @@
 #include "agent/archived_copy.h"
 #include "agent/half_filled.h"
 #include "agent/status_ops.h"
+#include "agent/texts.h"
 #include "support/path.h"
 #include "support/result.h"
 #include "support/sysfile.h"
@@ -46,7 +47,7 @@ namespace {
 // character to test for the separator.
 Result checkDestination(const char *destDir) {
     if (destDir != nullptr && destDir[0] != '\0') return Result::ok();
-    return Result::system(EINVAL, "Invalid destination directory: empty");
+    return Result::system(EINVAL, NSFMEND_TEXT_INVALID_DESTINATION);
 }
 
 // Arguments the run can never work with, refused before the run lock is
@@ -74,8 +75,8 @@ Result archiveExtent(const char *suffix, const char *destDir, UNID *logId, DWORD
                      const char *extentPath, ArchiveRecordWriter *records) {
     int result = SysFileCreateDirectory(destDir);
     if (result != 0)
-        return Result::system(result, std::string("Error creating directory ") + destDir + ". " +
-                                          systemText(result));
+        return Result::system(
+            result, formatText(NSFMEND_TEXT_CREATING_DIRECTORY, destDir, systemText(result).c_str()));
     const std::string archived = archivedName(destDir, logNumber, suffix);
     if (!fitsBuffer(archived)) return archivedNameTooLong(archived);
     // Once told, the server may reuse the extent: the copy and its folder
@@ -106,7 +107,7 @@ Result archiveExtents(const char *suffix, const char *destDir, ArchiveRecordWrit
         extentPath[kPathSize - 1] = '\0';
         if (offered == STATUS_NO_LOG_TO_ARCHIVE) return Result::ok();
         if (offered != NOERROR) return Result::api(offered);
-        const Result archived = archiveExtent(suffix, destDir, &logId, logNumber, extentPath, records);
+        Result archived = archiveExtent(suffix, destDir, &logId, logNumber, extentPath, records);
         if (!archived.isOk()) return archived;
     }
 }
@@ -114,13 +115,13 @@ Result archiveExtents(const char *suffix, const char *destDir, ArchiveRecordWrit
 // The archiving run; the caller holds the run lock.
 Result archiveLogs(const char *suffix, const char *destDir, char *timeStamp, char *timeFormat) {
     WORD style = 0;
-    const Result asked = queryLogStyle(&style);
+    Result asked = queryLogStyle(&style);
     if (!asked.isOk()) return asked;
     // Circular and linear logs are reused by the server itself; only the
     // archive style (and styles this library does not know) hand out extents.
     if (style == 0 || style == 2) return Result::system(EINVAL, NSFMEND_QMR_STYLE_ARCHIVE);
 
-    const Result begun = Result::api(NSFBeginArchivingLogs());
+    Result begun = Result::api(NSFBeginArchivingLogs());
     if (!begun.isOk()) return begun;
     // From here on the bracket is open: every path below reaches
     // NSFEndArchivingLogs exactly once.
@@ -129,7 +130,7 @@ Result archiveLogs(const char *suffix, const char *destDir, char *timeStamp, cha
 
     // The run's one record: what it archived, kept up to date as it goes.
     ArchiveRecordWriter records;
-    const Result looped = archiveExtents(suffix, destDir, &records);
+    Result looped = archiveExtents(suffix, destDir, &records);
     // The capture runs whatever the loop's outcome: extents still being
     // filled are worth saving even when an earlier one could not be. The
     // first failure's text is the one that names the cause (a read-only

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "agent/status_ops.h"
+#include "agent/texts.h"
 #include "support/compare.h"
 #include "support/copy.h"
 #include "support/durable.h"
@@ -57,8 +58,8 @@ int archiveFile(const char *source, const char *archivedName) {
 }
 
 Result copyFailure(const char *source, const char *archivedName, int error) {
-    return Result::system(error, std::string("Error copying file ") + source + " to " +
-                                     archivedName + ". " + systemText(error));
+    return Result::system(
+        error, formatText(NSFMEND_TEXT_COPYING, source, archivedName, systemText(error).c_str()));
 }
 
 Result archivedNameTooLong(const std::string &archivedName) {
@@ -66,12 +67,13 @@ Result archivedNameTooLong(const std::string &archivedName) {
 }
 
 Result recordFailure(const std::string &archivedName, const std::string &record, int error) {
-    return Result::system(error, "Error recording archived file " + archivedName + " in " + record +
-                                     ". " + systemText(error));
+    return Result::system(error, formatText(NSFMEND_TEXT_RECORDING, archivedName.c_str(),
+                                            record.c_str(), systemText(error).c_str()));
 }
 
 Result recordWriteFailure(const std::string &record, int error) {
-    return Result::system(error, "Error writing archive record " + record + ". " + systemText(error));
+    return Result::system(
+        error, formatText(NSFMEND_TEXT_WRITING_RECORD, record.c_str(), systemText(error).c_str()));
 }
 
 void removeArchiveLeftovers(const char *destDir) {

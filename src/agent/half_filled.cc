@@ -12,6 +12,7 @@
 
 #include "agent/archived_copy.h"
 #include "agent/status_ops.h"
+#include "agent/texts.h"
 #include "support/path.h"
 #include "support/result.h"
 #include "support/text.h"
@@ -67,8 +68,7 @@ Result captureFiles(const char *logDir, const char *destDir, const char *suffix,
         if (result != 0) keep(recordFailure(archived, records->recordPath(), result));
     }
     if (copied == 0)
-        return Result::system(ENOENT, std::string("No files under transaction log dir: ") + logDir +
-                                          "\n");
+        return Result::system(ENOENT, formatText(NSFMEND_TEXT_NO_FILES_TO_CAPTURE, logDir));
     return first;
 }
 
@@ -78,7 +78,7 @@ Result captureHalfFilledLogs(const char *logDir, const char *destDir, const char
                              ArchiveRecordWriter *records) {
     if (logDir == nullptr || destDir == nullptr) return Result::system(EINVAL);
     if (suffix == nullptr) suffix = "";
-    const Result captured = captureFiles(logDir, destDir, suffix, records);
+    Result captured = captureFiles(logDir, destDir, suffix, records);
     // The copies made before a failure are on disk: they are recorded too.
     // The first failure's text stays, as it names the cause.
     const int written = records->write();

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "agent/status_ops.h"
+#include "agent/texts.h"
 #include "support/path.h"
 #include "support/text.h"
 #include "translog/archive_check.h"
@@ -27,16 +28,16 @@ Result listFailure(const char *dir, int error) {
 Result chainFault(const char *backupDir, const ArchiveCheck &check) {
     const ExtentChain &chain = check.chain;
     if (chain.numbers.empty() && check.missing.empty()) {
-        return Result::failure(formatText("No archived extents in %s", backupDir));
+        return Result::failure(formatText(NSFMEND_TEXT_NO_ARCHIVED_EXTENTS, backupDir));
     }
     if (!chain.bad.empty()) {
         const BadExtentFile &bad = chain.bad.front();
-        return Result::failure(formatText("Cannot read archived extent %s, Reason=%s",
+        return Result::failure(formatText(NSFMEND_TEXT_UNREADABLE_EXTENT,
                       joinPath(backupDir, bad.name).c_str(),
                       bad.notRegular ? "Not a regular file" : systemText(bad.error).c_str()));
     }
     if (!check.missing.empty()) {
-        return Result::failure(formatText("Missing extent %s in %s (missing: %s)",
+        return Result::failure(formatText(NSFMEND_TEXT_MISSING_EXTENT,
                       extentName(check.missing.front().first).c_str(), backupDir,
                       describeExtentRanges(check.missing, kRangesPerMessage).c_str()));
     }
@@ -48,7 +49,7 @@ Result chainFault(const char *backupDir, const ArchiveCheck &check) {
 Result disagreement(const ExtentChain &chain) {
     if (chain.disagreeing.empty()) return Result::ok();
     const DisagreeingCopies &copies = chain.disagreeing.front();
-    return Result::failure(formatText("Copies of extent %s disagree: %s and %s", extentName(copies.number).c_str(),
+    return Result::failure(formatText(NSFMEND_TEXT_DISAGREEING_COPIES, extentName(copies.number).c_str(),
                   copies.longest.c_str(), copies.other.c_str()));
 }
 
@@ -63,33 +64,33 @@ Result recordFault(const char *backupDir, const RecordCheck &check) {
         const RecordFault &fault = check.records.faults.front();
         const std::string path = joinPath(backupDir, fault.record);
         if (fault.error != 0)
-            return Result::failure(formatText("Cannot read archive record %s, Reason=%s", path.c_str(),
+            return Result::failure(formatText(NSFMEND_TEXT_UNREADABLE_RECORD, path.c_str(),
                                               fault.error == EINVAL ? "Not a regular file"
                                                                     : systemText(fault.error).c_str()));
-        return Result::failure(formatText("Archive record %s is damaged at line %zu", path.c_str(),
+        return Result::failure(formatText(NSFMEND_TEXT_DAMAGED_RECORD, path.c_str(),
                                           fault.line));
     }
     for (const RecordFinding &finding : check.findings) {
         const std::string path = joinPath(backupDir, finding.name);
         if (finding.match == RecordMatch::kMissing) {
-            return Result::failure(formatText("Archived file %s listed in archive record %s is missing",
+            return Result::failure(formatText(NSFMEND_TEXT_MISSING_FILE,
                           path.c_str(), finding.record.c_str()));
         }
     }
     for (const RecordFinding &finding : check.findings) {
         const std::string path = joinPath(backupDir, finding.name);
         if (finding.match == RecordMatch::kUnreadable) {
-            return Result::failure(formatText("Cannot read archived file %s, Reason=%s", path.c_str(),
+            return Result::failure(formatText(NSFMEND_TEXT_UNREADABLE_FILE, path.c_str(),
                           finding.error == EINVAL ? "Not a regular file"
                                                   : systemText(finding.error).c_str()));
         }
         if (finding.match == RecordMatch::kDiffers) {
-            return Result::failure(formatText("Archived file %s does not match archive record %s (%s)",
+            return Result::failure(formatText(NSFMEND_TEXT_MISMATCH,
                           path.c_str(), finding.record.c_str(), describeMismatch(finding).c_str()));
         }
     }
     if (check.logs.size() > 1) {
-        return Result::failure(formatText("Extents of more than one log in %s: %s", backupDir,
+        return Result::failure(formatText(NSFMEND_TEXT_SEVERAL_LOGS, backupDir,
                       describeLogs(check.logs).c_str()));
     }
     return Result::ok();
@@ -103,7 +104,7 @@ namespace {
 
 Result verifyArchive(const char *backupDir, const char *logDir) {
     if (backupDir == nullptr || backupDir[0] == '\0')
-        return Result::failure("Invalid backup directory: empty");
+        return Result::failure(NSFMEND_TEXT_INVALID_BACKUP_DIR);
     const bool withServer = logDir != nullptr && logDir[0] != '\0';
     Result result = checkPathFits(backupDir);
     if (result.isOk() && withServer) result = checkPathFits(logDir);
@@ -118,7 +119,7 @@ Result verifyArchive(const char *backupDir, const char *logDir) {
     if (check.serverError != 0) return listFailure(logDir, check.serverError);
     if (!check.lacking.empty())
         return Result::failure(
-            formatText("Extents of the log directory %s missing from %s: %s", logDir, backupDir,
+            formatText(NSFMEND_TEXT_LACKING_EXTENTS, logDir, backupDir,
                        describeExtentRanges(check.lacking, kRangesPerMessage).c_str()));
     return Result::ok();
 }

@@ -10,6 +10,7 @@
 #include "support/durable.h"
 #include "support/path.h"
 #include "support/sizes.h"
+#include "support/text.h"
 
 namespace nsfmend {
 
@@ -29,12 +30,8 @@ std::string restoreRefusal(const char *dbPath) {
     // The copy is a new file: an owner we cannot give it would leave the
     // database ours instead, so the restore stops before the offline step.
     if (ownerCanBeGiven(st) == 0) return "";
-    char text[kMessageSize];
-    (void)snprintf(text, sizeof text,
-                   "The owner of the live database (user %u, group %u) cannot be kept by user %u;"
-                   " a database is never handed to another user",
-                   (unsigned)st.st_uid, (unsigned)st.st_gid, (unsigned)geteuid());
-    return text;
+    return formatText(NSFMEND_OWNER_REFUSAL, (unsigned)st.st_uid, (unsigned)st.st_gid,
+                      (unsigned)geteuid());
 }
 
 std::string offlineMarkPath(std::string_view dbPath) {
@@ -68,7 +65,7 @@ namespace {
 // file has changed and the database goes back online as it was.
 Result bringOnline(const char *apiPath, OfflineMark *mark, RestoreReport *report) {
     report->starting(RestoreStep::kOnline);
-    const Result online = Result::api(BringDbsOnline(apiPath));
+    Result online = Result::api(BringDbsOnline(apiPath));
     if (!online.isOk()) {
         report->failed(RestoreStep::kOnline, online);
         return online;
@@ -83,7 +80,7 @@ Result replaceLiveDatabase(const char *recoveredFile, const char *apiPath, const
                            WhenNotInUse notInUse, RestoreReport *report) {
     report->starting(RestoreStep::kOffline);
     OfflineMark mark;
-    const Result marked = Result::system(mark.set(filePath));
+    Result marked = Result::system(mark.set(filePath));
     if (!marked.isOk()) {
         report->failed(RestoreStep::kMark, marked);
         return marked;
@@ -95,7 +92,7 @@ Result replaceLiveDatabase(const char *recoveredFile, const char *apiPath, const
     // there is nothing to bring back online.
     const bool inUse = status != STATUS_DB_NOT_IN_USE;
     if (status != NOERROR) {
-        const Result offline = Result::api(status);
+        Result offline = Result::api(status);
         report->failed(RestoreStep::kOffline, offline);
         if (inUse || notInUse == WhenNotInUse::kStop) {
             mark.clearIfOwn();
@@ -104,13 +101,13 @@ Result replaceLiveDatabase(const char *recoveredFile, const char *apiPath, const
     }
 
     report->starting(RestoreStep::kCopy);
-    const Result copied = Result::system(RestoreDbs(recoveredFile, filePath, report->progress()));
+    Result copied = Result::system(RestoreDbs(recoveredFile, filePath, report->progress()));
     if (!copied.isOk()) report->failed(RestoreStep::kCopy, copied);
     if (status != NOERROR) {
         mark.clearIfOwn();
         return copied;
     }
-    const Result online = bringOnline(apiPath, &mark, report);
+    Result online = bringOnline(apiPath, &mark, report);
     // The copy's failure names the cause; the online step only follows it.
     return copied.isOk() ? online : copied;
 }

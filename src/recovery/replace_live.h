@@ -16,6 +16,11 @@ class Progress;
 
 // The reason given when the live database is no regular file.
 extern const char kNotRegularDatabase[];
+// The reason given when its owner cannot be kept: the live file's user and
+// group, this process's user.
+#define NSFMEND_OWNER_REFUSAL                                                           \
+    "The owner of the live database (user %u, group %u) cannot be kept by user %u; a " \
+    "database is never handed to another user"
 // A restore writes only a regular file, or a database not there yet. A
 // symbolic link is never followed (it could point anywhere, and a restore
 // runs as root), and a FIFO, device or folder is not a database.

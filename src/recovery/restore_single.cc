@@ -13,7 +13,6 @@
 
 using nsfmend::Progress;
 using nsfmend::Result;
-using nsfmend::RestoreStep;
 
 STATUS TakeDbsOffline(const char *dbPath) {
     // The API takes the path as char * but does not write to it.

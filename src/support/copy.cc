@@ -26,12 +26,9 @@
 #include "support/sysfile.h"
 
 using nsfmend::CopyAccess;
-using nsfmend::kPathSize;
 using nsfmend::lastError;
 using nsfmend::Placing;
 using nsfmend::Progress;
-using nsfmend::TempFile;
-using nsfmend::UniqueFd;
 
 namespace {
 

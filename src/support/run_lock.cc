@@ -127,9 +127,9 @@ Result RunLock::take(const char *dataDir) {
 }
 
 std::string describeRunLockFailure(int error, const char *dataDir) {
-    if (error == EWOULDBLOCK)
-        return std::string("Another nsfmend run is working on ") + dataDir + "; nothing was changed";
-    return "Fail to lock " + joinPath(dataDir, kRunLockName) + ", Reason=" + systemText(error);
+    if (error == EWOULDBLOCK) return formatText(NSFMEND_RUN_LOCK_BUSY, dataDir);
+    return formatText(NSFMEND_RUN_LOCK_FAILED, joinPath(dataDir, kRunLockName).c_str(),
+                      systemText(error).c_str());
 }
 
 }  // namespace nsfmend

@@ -41,8 +41,11 @@ private:
 int probeRunLock(const char *dataDir);
 
 // The one line that tells why a run did not start, for the result of
-// acquire: "Another nsfmend run is working on <dataDir>; nothing was
-// changed" when busy, else "Fail to lock <lock file>, Reason=<text>".
+// acquire: NSFMEND_RUN_LOCK_BUSY with the data directory when another run
+// holds it, else NSFMEND_RUN_LOCK_FAILED with the lock file and the
+// system's text.
+#define NSFMEND_RUN_LOCK_BUSY "Another nsfmend run is working on %s; nothing was changed"
+#define NSFMEND_RUN_LOCK_FAILED "Fail to lock %s, Reason=%s"
 std::string describeRunLockFailure(int error, const char *dataDir);
 
 }  // namespace nsfmend

@@ -138,7 +138,7 @@ std::string sizeText(double bytes, const char *byteWord) {
 }
 
 std::string listingFailureText(const char *directory, int error) {
-    return std::string("Fail to list directory ") + directory + ", Reason=" + systemText(error);
+    return formatText(NSFMEND_LISTING_FAILED, directory, systemText(error).c_str());
 }
 
 }  // namespace nsfmend

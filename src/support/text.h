@@ -40,6 +40,8 @@ void get_api_error_message(STATUS status, char *buffer);
 // Fills buffer with strerror(errorNumber), or "Unknown error." for -1.
 void get_sys_error_message(int errorNumber, char *buffer);
 
+#define NSFMEND_LISTING_FAILED "Fail to list directory %s, Reason=%s"
+
 namespace nsfmend {
 
 // Puts text at the start of a message buffer (kMessageSize bytes), NUL
@@ -54,8 +56,8 @@ std::string systemText(int errorNumber);
 // A size for a person to read: 1536 MiB -> "1.5 GiB" (binary units up to
 // PiB, one decimal); below one KiB the whole number and byteWord ("512 B").
 std::string sizeText(double bytes, const char *byteWord);
-// "Fail to list directory <directory>, Reason=<system text>": a listing the
-// media recovery's sweep or the archive check could not make.
+// NSFMEND_LISTING_FAILED with the folder and the system's text: a listing
+// the media recovery's sweep or the archive check could not make.
 std::string listingFailureText(const char *directory, int error);
 
 }  // namespace nsfmend
