@@ -11,6 +11,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -64,15 +65,12 @@ int listingFailure(char *message, const char *directory, int errorNumber) {
 }
 
 bool isDatabaseName(const char *path) {
-    const char *dot = strrchr(path, '.');
-    const char *slash = strrchr(path, '/');
-    if (dot == nullptr || (slash != nullptr && dot < slash)) return false;
-    char extension[kPathSize];
-    memset(extension, 0, sizeof(extension));
-    (void)snprintf(extension, sizeof(extension), "%s", dot);
-    _strlwr(extension);
-    const std::string_view ext = extension;
-    return ext == ".box" || ext == ".nsf";
+    std::string extension = baseName(path);
+    const size_t dot = extension.rfind('.');
+    if (dot == std::string::npos) return false;
+    extension.erase(0, dot);
+    _strlwr(&extension[0]);
+    return extension == ".box" || extension == ".nsf";
 }
 
 int listDirectory(const char *directory, StringArray *list, const char *topDirectory,
