@@ -21,12 +21,15 @@ BFUZZ := build/fuzz
 # Release builds: what ships, without the tests, for the /usr prefix.
 BREL64 := build/release-x86_64
 BREL32 := build/release-i386
-RELEASE := -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr
 PKGDIR := build/packages
 # How this machine runs the i386 programs: native, emulated or build-only
 # (written by scripts/i386-runtime before anything of the i386 tree runs).
 I386_STATE := build/i386-runtime
-CTEST := ctest --output-on-failure --no-tests=error -j$(JOBS)
+# Each build is a preset of CMakePresets.json (its folder is build/NAME):
+# configured, built and tested by name.
+CONFIGURE = cmake --preset $(1) >/dev/null
+BUILD = cmake --build --preset $(1) -j$(JOBS)
+CTEST = ctest --preset $(1) -j$(JOBS)
 
 .PHONY: all deps deps-build deps-package build build64 build32 buildsan buildfuzz release64 release32 \
         i386-runtime test test64 test32 testsan fuzz analyze testpkg demo bench package clean \
@@ -42,28 +45,28 @@ deps:
 	@scripts/install-deps test
 
 build64: deps
-	cmake -S . -B $(B64) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-	cmake --build $(B64) -j$(JOBS)
+	$(call CONFIGURE,x86_64)
+	$(call BUILD,x86_64)
 
 build32: deps
-	cmake -S . -B $(B32) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE=cmake/i386.cmake >/dev/null
-	cmake --build $(B32) -j$(JOBS)
+	$(call CONFIGURE,i386)
+	$(call BUILD,i386)
 
 buildsan: deps
-	cmake -S . -B $(BSAN) -DCMAKE_BUILD_TYPE=Debug -DNSFMEND_SANITIZE=ON >/dev/null
-	cmake --build $(BSAN) -j$(JOBS)
+	$(call CONFIGURE,asan)
+	$(call BUILD,asan)
 
 buildfuzz: deps
-	CC=clang CXX=clang++ cmake -S . -B $(BFUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNSFMEND_FUZZ=ON >/dev/null
-	cmake --build $(BFUZZ) -j$(JOBS) --target fuzz_all
+	$(call CONFIGURE,fuzz)
+	$(call BUILD,fuzz)
 
 release64: deps-build
-	cmake -S . -B $(BREL64) $(RELEASE) >/dev/null
-	cmake --build $(BREL64) -j$(JOBS)
+	$(call CONFIGURE,release-x86_64)
+	$(call BUILD,release-x86_64)
 
 release32: deps-package
-	cmake -S . -B $(BREL32) $(RELEASE) -DCMAKE_TOOLCHAIN_FILE=cmake/i386.cmake >/dev/null
-	cmake --build $(BREL32) -j$(JOBS)
+	$(call CONFIGURE,release-i386)
+	$(call BUILD,release-i386)
 
 build: build64 build32
 
@@ -72,7 +75,7 @@ SWEEP_SUMMARY = @for f in $(1)/interruption-sweep/*.txt; do [ -e "$$f" ] && echo
 
 test64: build64
 	rm -rf $(B64)/interruption-sweep
-	cd $(B64) && $(CTEST)
+	$(call CTEST,x86_64)
 	$(call SWEEP_SUMMARY,$(B64))
 # Whatever runs an i386 program first makes sure this machine can: natively,
 # or under user-mode emulation it sets up (as root) when the kernel cannot.
@@ -84,13 +87,13 @@ test32: build32 i386-runtime
 	if [ "$$(cat $(I386_STATE))" = build-only ]; then \
 	  scripts/i386-runtime check-tree $(B32); \
 	else \
-	  cd $(B32) && $(CTEST); \
+	  $(call CTEST,i386); \
 	fi
 	$(call SWEEP_SUMMARY,$(B32))
 testsan: buildsan
-	cd $(BSAN) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 $(CTEST)
+	$(call CTEST,asan)
 fuzz: buildfuzz
-	scripts/fuzz-run $(BFUZZ) $(FUZZ_SECONDS)
+	JOBS=$(JOBS) scripts/fuzz-run $(BFUZZ) $(FUZZ_SECONDS)
 
 # clang-tidy and cppcheck over src/ and emulator/; any finding fails.
 analyze: build64

@@ -11,6 +11,9 @@
 #include "agent/archived_copy.h"
 #include "agent/half_filled.h"
 #include "agent/status_ops.h"
+#include "agent/texts.h"
+#include "support/path.h"
+#include "support/result.h"
 #include "support/sysfile.h"
 #include "support/text.h"
 #include "translog/archive_record.h"
@@ -42,58 +45,84 @@ namespace {
 
 // An empty destination has no folder to archive into, and no last
 // character to test for the separator.
-bool emptyDestination(const char *destDir, char *msg) {
-    if (destDir != nullptr && destDir[0] != '\0') return false;
-    setMessage(msg, "Invalid destination directory: empty");
-    return true;
+Result checkDestination(const char *destDir) {
+    if (destDir != nullptr && destDir[0] != '\0') return Result::ok();
+    return Result::system(EINVAL, NSFMEND_TEXT_INVALID_DESTINATION);
 }
 
 // Arguments the run can never work with, refused before the run lock is
 // taken or the server asked, so nothing is copied or reported archived.
-bool acceptableArguments(const char *suffix, const char *destDir, char *msg) {
-    if (emptyDestination(destDir, msg)) return false;
+Result checkArguments(const char *suffix, const char *destDir) {
+    Result checked = checkDestination(destDir);
+    if (!checked.isOk()) return checked;
     // The shortest name an extent can get.
     const std::string shortest = archivedName(destDir, 0, suffix);
-    if (shortest.size() >= kPathSize) {
-        describeNameTooLong(msg, shortest);
-        return false;
-    }
-    return true;
+    return fitsBuffer(shortest) ? Result::ok() : archivedNameTooLong(shortest);
 }
 
 // The half-filled capture from the server's log directory.
-bool captureLogDirectory(const char *destDir, const char *suffix, ArchiveRecordWriter *records,
-                         char *msg) {
+Result captureLogDirectory(const char *destDir, const char *suffix, ArchiveRecordWriter *records) {
     std::string logDir;
     const int resolved = resolveLogDirectory(nullptr, &logDir);
-    if (resolved == ENOENT) {
-        setMessage(msg, kNoLogDirectoryText);
-        return false;
+    if (resolved == ENOENT) return Result::system(ENOENT, kNoLogDirectoryText);
+    if (resolved != 0) return tooLong("Log directory", logDir, kLogDirectoryMax);
+    return captureHalfFilledLogs(logDir.c_str(), destDir, suffix, records);
+}
+
+// One extent the server handed out: copied, recorded, and only then
+// reported archived.
+Result archiveExtent(const char *suffix, const char *destDir, UNID *logId, DWORD logNumber,
+                     const char *extentPath, ArchiveRecordWriter *records) {
+    int result = SysFileCreateDirectory(destDir);
+    if (result != 0)
+        return Result::system(
+            result, formatText(NSFMEND_TEXT_CREATING_DIRECTORY, destDir, systemText(result).c_str()));
+    const std::string archived = archivedName(destDir, logNumber, suffix);
+    if (!fitsBuffer(archived)) return archivedNameTooLong(archived);
+    // Once told, the server may reuse the extent: the copy and its folder
+    // entry are on disk before NSFDoneArchivingLog, and a copy an earlier
+    // run already made counts as made.
+    result = archiveFile(extentPath, archived.c_str());
+    if (result != 0) return copyFailure(extentPath, archived.c_str(), result);
+    // Recorded before the server is told too: an extent it may reuse
+    // afterwards is never one that no record names.
+    result = records->add(archived, logId);
+    if (result != 0) return recordFailure(archived, records->recordPath(), result);
+    result = records->write();
+    if (result != 0) return recordWriteFailure(records->recordPath(), result);
+    return Result::api(NSFDoneArchivingLog(logId, &logNumber));
+}
+
+// Every extent the server offers, until it has none (status 5086) or one
+// fails.
+Result archiveExtents(const char *suffix, const char *destDir, ArchiveRecordWriter *records) {
+    for (bool first = true;; first = false) {
+        UNID logId;
+        DWORD logNumber = 0;
+        char extentPath[kPathSize];
+        memset(&logId, 0, sizeof logId);
+        memset(extentPath, 0, sizeof extentPath);
+        const STATUS offered = first ? NSFGetFirstLogToArchive(&logId, &logNumber, extentPath)
+                                     : NSFGetNextLogToArchive(&logId, &logNumber, extentPath);
+        extentPath[kPathSize - 1] = '\0';
+        if (offered == STATUS_NO_LOG_TO_ARCHIVE) return Result::ok();
+        if (offered != NOERROR) return Result::api(offered);
+        Result archived = archiveExtent(suffix, destDir, &logId, logNumber, extentPath, records);
+        if (!archived.isOk()) return archived;
     }
-    if (resolved != 0) {
-        formatMessage(msg, "Log directory too long (over 1022 characters): %s", logDir.c_str());
-        return false;
-    }
-    return captureHalfFilledLogs(logDir.c_str(), destDir, suffix, records, msg) != 0;
 }
 
 // The archiving run; the caller holds the run lock.
-WORD archiveLogs(const char *suffix, const char *destDir, char *timeStamp, char *timeFormat,
-                 char *msg) {
+Result archiveLogs(const char *suffix, const char *destDir, char *timeStamp, char *timeFormat) {
     WORD style = 0;
-    if (!queryLogStyle(&style, msg)) return 1;
+    Result asked = queryLogStyle(&style);
+    if (!asked.isOk()) return asked;
     // Circular and linear logs are reused by the server itself; only the
     // archive style (and styles this library does not know) hand out extents.
-    if (style == 0 || style == 2) {
-        setMessage(msg, NSFMEND_QMR_STYLE_ARCHIVE);
-        return 1;
-    }
+    if (style == 0 || style == 2) return Result::system(EINVAL, NSFMEND_QMR_STYLE_ARCHIVE);
 
-    STATUS apiStatus = NSFBeginArchivingLogs();
-    if (apiStatus != NOERROR) {
-        get_api_error_message(apiStatus, msg);
-        return 1;
-    }
+    Result begun = Result::api(NSFBeginArchivingLogs());
+    if (!begun.isOk()) return begun;
     // From here on the bracket is open: every path below reaches
     // NSFEndArchivingLogs exactly once.
     removeArchiveLeftovers(destDir);
@@ -101,123 +130,56 @@ WORD archiveLogs(const char *suffix, const char *destDir, char *timeStamp, char 
 
     // The run's one record: what it archived, kept up to date as it goes.
     ArchiveRecordWriter records;
-    WORD status = 0;
-    bool firstTurn = true;
-    while (status == 0) {
-        UNID logId;
-        DWORD logNumber = 0;
-        char extentPath[kPathSize];
-        memset(&logId, 0, sizeof logId);
-        memset(extentPath, 0, sizeof extentPath);
-        apiStatus = firstTurn ? NSFGetFirstLogToArchive(&logId, &logNumber, extentPath)
-                              : NSFGetNextLogToArchive(&logId, &logNumber, extentPath);
-        firstTurn = false;
-        extentPath[kPathSize - 1] = '\0';
-        if (apiStatus == STATUS_NO_LOG_TO_ARCHIVE) break;
-        if (apiStatus != NOERROR) {
-            get_api_error_message(apiStatus, msg);
-            status = 1;
-            break;
-        }
-        int result = SysFileCreateDirectory(destDir);
-        if (result != 0) {
-            formatMessage(msg, "Error creating directory %s. %s", destDir,
-                          systemText(result).c_str());
-            status = 1;
-            break;
-        }
-        const std::string archived = archivedName(destDir, logNumber, suffix);
-        if (archived.size() >= kPathSize) {
-            describeNameTooLong(msg, archived);
-            status = 1;
-            break;
-        }
-        // Once told, the server may reuse the extent: the copy and its folder
-        // entry are on disk before NSFDoneArchivingLog, and a copy an earlier
-        // run already made counts as made.
-        result = archiveFile(extentPath, archived.c_str());
-        if (result != 0) {
-            describeCopyFailure(msg, extentPath, archived.c_str(), result);
-            status = 1;
-            break;
-        }
-        // Recorded before the server is told too: an extent it may reuse
-        // afterwards is never one that no record names.
-        result = records.add(archived, &logId);
-        if (result != 0) {
-            describeRecordFailure(msg, archived, records.recordPath(), result);
-            status = 1;
-            break;
-        }
-        result = records.write();
-        if (result != 0) {
-            describeRecordWriteFailure(msg, records.recordPath(), result);
-            status = 1;
-            break;
-        }
-        apiStatus = NSFDoneArchivingLog(&logId, &logNumber);
-        if (apiStatus != NOERROR) {
-            get_api_error_message(apiStatus, msg);
-            status = 1;
-            break;
-        }
-    }
-
+    Result looped = archiveExtents(suffix, destDir, &records);
     // The capture runs whatever the loop's outcome: extents still being
     // filled are worth saving even when an earlier one could not be. The
     // first failure's text is the one that names the cause (a read-only
     // destination makes the capture fail too, with a text that misleads).
-    char laterFailure[kMessageSize];
-    memset(laterFailure, 0, sizeof laterFailure);
-    if (!captureLogDirectory(destDir, suffix, &records, status == 0 ? msg : laterFailure))
-        status = 1;
-
-    apiStatus = NSFEndArchivingLogs();
-    if (apiStatus != NOERROR && status == 0) {
-        get_api_error_message(apiStatus, msg);
-        status = 1;
-    }
-    if (status == 0) setMessage(msg, NSFMEND_QMR_SUCCESS);
-    return status;
+    const Result captured = captureLogDirectory(destDir, suffix, &records);
+    const Result ended = Result::api(NSFEndArchivingLogs());
+    if (!looped.isOk()) return looped;
+    return captured.isOk() ? ended : captured;
 }
 
 }  // namespace
 }  // namespace nsfmend
 
+using nsfmend::putResult;
+using nsfmend::Result;
+
 extern "C" WORD DoArchiveLogs(const char *suffix, const char *destDir, char *timeStamp,
                               char *timeFormat, char *msg) {
     if (msg == nullptr) return 1;
     if (suffix == nullptr) suffix = "";
-    if (!nsfmend::acceptableArguments(suffix, destDir, msg)) return 1;
+    Result result = nsfmend::checkArguments(suffix, destDir);
     nsfmend::RunLock lock;
-    if (!nsfmend::lockRun(&lock, msg)) return 1;
-    return nsfmend::archiveLogs(suffix, destDir, timeStamp, timeFormat, msg);
+    if (result.isOk()) result = nsfmend::lockRun(&lock);
+    if (result.isOk()) result = nsfmend::archiveLogs(suffix, destDir, timeStamp, timeFormat);
+    putResult(result, msg);
+    return result.isOk() ? 0 : 1;
 }
 
 extern "C" void spoolNsfArchiveLogs(const char *destDir, const char *suffix, char *timeStamp,
                                       char *timeFormat, char *msg) {
-    using nsfmend::kPathSize;
     if (msg == nullptr) return;
-    if (nsfmend::emptyDestination(destDir, msg)) return;
-    const size_t length = strnlen(destDir, kPathSize);
-    if (length > kPathSize - 2) {
-        nsfmend::formatMessage(msg, "Destination directory too long (over 1022 characters): %s",
-                               destDir);
-        return;
-    }
-    char folder[kPathSize];
-    memset(folder, 0, sizeof folder);
-    memcpy(folder, destDir, length);
-    if (folder[length - 1] != DirSlash[0]) folder[length] = DirSlash[0];
-
     if (suffix == nullptr) suffix = "";
-    if (!nsfmend::acceptableArguments(suffix, folder, msg)) return;
+    Result result = nsfmend::checkDestination(destDir);
+    // The folder with its final "/": the archived names are built on it,
+    // so it is refused at a length where that "/" could not follow.
+    const size_t most = nsfmend::kPathSize - 2;
+    std::string folder;
+    if (result.isOk() && !nsfmend::fitsBuffer(destDir, most + 1))
+        result = nsfmend::tooLong("Destination directory", destDir, most);
+    if (result.isOk()) folder = nsfmend::joinPath(destDir, "");
+    if (result.isOk()) result = nsfmend::checkArguments(suffix, folder.c_str());
     // Held from before the folder is made to after the bracket is closed.
     nsfmend::RunLock lock;
-    if (!nsfmend::lockRun(&lock, msg)) return;
-    // A failure here is reported by the loop, which creates it again before
-    // each extent; the message buffer is always written by the run.
-    SysFileCreateDirectory(folder);
-    if (nsfmend::archiveLogs(suffix, folder, timeStamp, timeFormat, msg) == 0)
-        nsfmend::setMessage(msg, NSFMEND_QMR_SUCCESS);
+    if (result.isOk()) result = nsfmend::lockRun(&lock);
+    if (result.isOk()) {
+        // A failure here is reported by the loop, which creates it again
+        // before each extent.
+        SysFileCreateDirectory(folder.c_str());
+        result = nsfmend::archiveLogs(suffix, folder.c_str(), timeStamp, timeFormat);
+    }
+    putResult(result, msg);
 }

@@ -8,9 +8,12 @@
 
 #include <string>
 
+#include "agent/status_ops.h"
+#include "agent/texts.h"
 #include "support/compare.h"
 #include "support/copy.h"
 #include "support/durable.h"
+#include "support/path.h"
 #include "support/raii.h"
 #include "support/sysfile.h"
 #include "support/text.h"
@@ -54,34 +57,29 @@ int archiveFile(const char *source, const char *archivedName) {
     return EEXIST;
 }
 
-void describeCopyFailure(char *msg, const char *source, const char *archivedName, int error) {
-    formatMessage(msg, "Error copying file %s to %s. %s", source, archivedName,
-                  systemText(error).c_str());
+Result copyFailure(const char *source, const char *archivedName, int error) {
+    return Result::system(
+        error, formatText(NSFMEND_TEXT_COPYING, source, archivedName, systemText(error).c_str()));
 }
 
-void describeNameTooLong(char *msg, const std::string &archivedName) {
-    formatMessage(msg, "Archived name too long (over 1023 characters): %s", archivedName.c_str());
+Result archivedNameTooLong(const std::string &archivedName) {
+    return tooLong("Archived name", archivedName);
 }
 
-void describeRecordFailure(char *msg, const std::string &archivedName, const std::string &record,
-                           int error) {
-    formatMessage(msg, "Error recording archived file %s in %s. %s", archivedName.c_str(),
-                  record.c_str(), systemText(error).c_str());
+Result recordFailure(const std::string &archivedName, const std::string &record, int error) {
+    return Result::system(error, formatText(NSFMEND_TEXT_RECORDING, archivedName.c_str(),
+                                            record.c_str(), systemText(error).c_str()));
 }
 
-void describeRecordWriteFailure(char *msg, const std::string &record, int error) {
-    formatMessage(msg, "Error writing archive record %s. %s", record.c_str(),
-                  systemText(error).c_str());
+Result recordWriteFailure(const std::string &record, int error) {
+    return Result::system(
+        error, formatText(NSFMEND_TEXT_WRITING_RECORD, record.c_str(), systemText(error).c_str()));
 }
 
 void removeArchiveLeftovers(const char *destDir) {
     // The archived names are destDir + name, so their folder is the one that
     // holds destDir + "x": destDir itself when it ends with "/".
-    std::string sample = std::string(destDir) + "x";
-    const char *slash = strrchr(sample.c_str(), '/');
-    std::string folder = slash == nullptr ? std::string(".")
-                         : slash == sample.c_str() ? std::string("/")
-                                                    : std::string(sample.c_str(), slash);
+    const std::string folder = parentOf(std::string(destDir) + "x");
     UniqueFd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.valid()) (void)removeLeftovers(fd.get(), "");
 }

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "support/result.h"
+
 namespace nsfmend {
 
 // Copies source to archivedName, which must not be replaced by anything
@@ -17,18 +19,17 @@ namespace nsfmend {
 // otherwise the errno of the failing step, or -1.
 int archiveFile(const char *source, const char *archivedName);
 
-// The failure texts of the archive loop and the capture, in the message
-// buffer: "Error copying file <source> to <archivedName>. <system text>",
-// and "Archived name too long (over 1023 characters): <name>".
-void describeCopyFailure(char *msg, const char *source, const char *archivedName, int error);
-void describeNameTooLong(char *msg, const std::string &archivedName);
-// The failure texts of the run's archive record: "Error recording archived
-// file <archivedName> in <record>. <system text>" (the copy could not be
-// read for its checksum) and "Error writing archive record <record>.
-// <system text>".
-void describeRecordFailure(char *msg, const std::string &archivedName, const std::string &record,
-                           int error);
-void describeRecordWriteFailure(char *msg, const std::string &record, int error);
+// The failures of the archive loop and the capture: "Error copying file
+// <source> to <archivedName>. <system text>", and "Archived name too long
+// (over 1023 characters): <name>".
+Result copyFailure(const char *source, const char *archivedName, int error);
+Result archivedNameTooLong(const std::string &archivedName);
+// The failures of the run's archive record: "Error recording archived file
+// <archivedName> in <record>. <system text>" (the copy could not be read
+// for its checksum) and "Error writing archive record <record>. <system
+// text>".
+Result recordFailure(const std::string &archivedName, const std::string &record, int error);
+Result recordWriteFailure(const std::string &record, int error);
 
 // Removes the temporary files that interrupted runs left in the folder the
 // archived names are made in (destDir is their common start). Leftovers are

@@ -7,10 +7,14 @@
 #include <string.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "agent/archived_copy.h"
 #include "agent/status_ops.h"
+#include "agent/texts.h"
+#include "support/path.h"
+#include "support/result.h"
 #include "support/text.h"
 #include "translog/archive_record.h"
 #include "translog/log_directory.h"
@@ -18,26 +22,19 @@
 namespace nsfmend {
 namespace {
 
-// Copies every file it can; 1, or 0 with the first failure in msg. A file
-// that fails does not stop the others: one bad name must not leave the
-// newest transactions unsaved.
-int captureFiles(const char *logDir, const char *destDir, const char *suffix,
-                 ArchiveRecordWriter *records, char *msg) {
+// Copies every file it can; ok, or the first failure. A file that fails
+// does not stop the others: one bad name must not leave the newest
+// transactions unsaved.
+Result captureFiles(const char *logDir, const char *destDir, const char *suffix,
+                    ArchiveRecordWriter *records) {
     std::vector<LogFile> files;
     const int listed = listLogDirectory(logDir, &files);
-    if (listed != 0) {
-        get_sys_error_message(listed, msg);
-        return 0;
-    }
+    if (listed != 0) return Result::system(listed);
     int copied = 0;
-    bool failed = false;
-    // Only the first failure is reported; the later ones go to scratch.
-    char later[kMessageSize];
-    memset(later, 0, sizeof later);
-    auto failure = [&]() {
-        char *text = failed ? later : msg;
-        failed = true;
-        return text;
+    // Only the first failure is reported.
+    Result first;
+    auto keep = [&first](Result failure) {
+        if (first.isOk()) first = std::move(failure);
     };
     for (const LogFile &file : files) {
         // Only regular files (or links to one) are extents: a FIFO would
@@ -49,14 +46,13 @@ int captureFiles(const char *logDir, const char *destDir, const char *suffix,
         if (file.name[0] == '.' || parseArchiveRecordName(file.name, nullptr)) continue;
         ++copied;
         const std::string source = joinPath(logDir, file.name);
-        if (source.size() >= kPathSize) {
-            formatMessage(failure(), "Source path too long (over 1023 characters): %s",
-                          source.c_str());
+        if (!fitsBuffer(source)) {
+            keep(tooLong("Source path", source));
             continue;
         }
         const std::string archived = capturedName(destDir, file.name.c_str(), suffix);
-        if (archived.size() >= kPathSize) {
-            describeNameTooLong(failure(), archived);
+        if (!fitsBuffer(archived)) {
+            keep(archivedNameTooLong(archived));
             continue;
         }
         // The same rules as the archive loop: an identical copy is kept, an
@@ -64,38 +60,30 @@ int captureFiles(const char *logDir, const char *destDir, const char *suffix,
         // that name is a failure rather than a silent skip.
         int result = archiveFile(source.c_str(), archived.c_str());
         if (result != 0) {
-            describeCopyFailure(failure(), source.c_str(), archived.c_str(), result);
+            keep(copyFailure(source.c_str(), archived.c_str(), result));
             continue;
         }
         // No log ID: the server did not hand this file out.
         result = records->add(archived, nullptr);
-        if (result != 0) describeRecordFailure(failure(), archived, records->recordPath(), result);
+        if (result != 0) keep(recordFailure(archived, records->recordPath(), result));
     }
-    if (copied == 0) {
-        formatMessage(msg, "No files under transaction log dir: %s\n", logDir);
-        return 0;
-    }
-    return failed ? 0 : 1;
+    if (copied == 0)
+        return Result::system(ENOENT, formatText(NSFMEND_TEXT_NO_FILES_TO_CAPTURE, logDir));
+    return first;
 }
 
 }  // namespace
 
-int captureHalfFilledLogs(const char *logDir, const char *destDir, const char *suffix,
-                          ArchiveRecordWriter *records, char *msg) {
-    if (logDir == nullptr || destDir == nullptr) {
-        get_sys_error_message(EINVAL, msg);
-        return 0;
-    }
+Result captureHalfFilledLogs(const char *logDir, const char *destDir, const char *suffix,
+                             ArchiveRecordWriter *records) {
+    if (logDir == nullptr || destDir == nullptr) return Result::system(EINVAL);
     if (suffix == nullptr) suffix = "";
-    int ok = captureFiles(logDir, destDir, suffix, records, msg);
+    Result captured = captureFiles(logDir, destDir, suffix, records);
     // The copies made before a failure are on disk: they are recorded too.
     // The first failure's text stays, as it names the cause.
     const int written = records->write();
-    if (written != 0 && ok == 1) {
-        describeRecordWriteFailure(msg, records->recordPath(), written);
-        ok = 0;
-    }
-    return ok;
+    if (written != 0 && captured.isOk()) return recordWriteFailure(records->recordPath(), written);
+    return captured;
 }
 
 }  // namespace nsfmend
@@ -104,9 +92,14 @@ extern "C" int archiveHalfFilledLogs(const char *logDir, const char *destDir, co
                                      char *msg) {
     if (msg == nullptr) return 0;
     nsfmend::RunLock lock;
-    if (!nsfmend::lockRun(&lock, msg)) return 0;
-    // Hidden temporary files of a run stopped here before, its record's too.
-    if (destDir != nullptr) nsfmend::removeArchiveLeftovers(destDir);
-    nsfmend::ArchiveRecordWriter records;
-    return nsfmend::captureHalfFilledLogs(logDir, destDir, suffix, &records, msg);
+    nsfmend::Result result = nsfmend::lockRun(&lock);
+    if (result.isOk()) {
+        // Hidden temporary files of a run stopped here before, its record's too.
+        if (destDir != nullptr) nsfmend::removeArchiveLeftovers(destDir);
+        nsfmend::ArchiveRecordWriter records;
+        result = nsfmend::captureHalfFilledLogs(logDir, destDir, suffix, &records);
+    }
+    // Success leaves the message buffer as it was.
+    if (!result.isOk()) nsfmend::putResult(result, msg);
+    return result.isOk() ? 1 : 0;
 }

@@ -3,6 +3,8 @@
 #ifndef NSFMEND_AGENT_HALF_FILLED_H
 #define NSFMEND_AGENT_HALF_FILLED_H
 
+#include "support/result.h"
+
 namespace nsfmend {
 
 class ArchiveRecordWriter;
@@ -11,9 +13,9 @@ class ArchiveRecordWriter;
 // run); archiveHalfFilledLogs, declared in nsfmend/agent.h, takes the lock
 // and calls it. Every copy it has (made now or before) goes into the run's
 // record, which is written before it returns, whether or not a later file
-// failed.
-int captureHalfFilledLogs(const char *logDir, const char *destDir, const char *suffix,
-                          ArchiveRecordWriter *records, char *msg);
+// failed. ok, or the first failure.
+Result captureHalfFilledLogs(const char *logDir, const char *destDir, const char *suffix,
+                             ArchiveRecordWriter *records);
 
 }  // namespace nsfmend
 

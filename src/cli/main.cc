@@ -8,10 +8,12 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <string>
 #include <string_view>
 
 #include "cli/driver.h"
 #include "notesapi/notesapi.h"
+#include "support/path.h"
 #include "support/sizes.h"
 #include "support/text.h"
 
@@ -148,17 +150,97 @@ int resolveIniPath(RunSettings *s) {
     }
     getServerAppDir(s->programDir);
     if (s->iniPath[0] != '\0') return 1;
-    size_t dirLen = strlen(s->programDir);
-    bool slash = dirLen != 0 && s->programDir[dirLen - 1] != DirSlash[0];
-    size_t need = dirLen + (slash ? strlen(DirSlash) : 0) + strlen("notes.ini");
-    if (need >= kFieldSize) {
-        printf("The notes.ini path is too long (at most %u characters): %s%snotes.ini\n",
-               (unsigned)(kFieldSize - 2), s->programDir, slash ? DirSlash : "");
+    const std::string ini = joinPath(s->programDir, "notes.ini");
+    if (!fitsBuffer(ini, kFieldSize)) {
+        printf("The notes.ini path is too long (at most %u characters): %s\n",
+               (unsigned)(kFieldSize - 2), ini.c_str());
         return 0;
     }
-    concatPath(s->iniPath, s->programDir);
-    concatPath(s->iniPath, "notes.ini");
+    (void)snprintf(s->iniPath, kFieldSize, "%s", ini.c_str());
     return 1;
+}
+
+// Reads the KEY=value arguments into s. True when they ask for a run;
+// false when the run ends here, with the exit status in *exitStatus (the
+// usage text: 0; a value too long: 1).
+bool parseArguments(int argc, char **argv, RunSettings *s, int *exitStatus) {
+    for (int i = 1; i < argc; i++) {
+        const char *arg = argv[i];
+        const Option option = matchOption(*s, arg);
+        if (option.key == nullptr) {
+            printHelp();
+            *exitStatus = 0;
+            return false;
+        }
+        // A value cut or dropped would silently change what the run does (an
+        // empty OUT= turns a restore into a full media recovery): refuse it.
+        if (strlen(arg) - strlen(option.key) >= kFieldSize) {
+            printf("The value of %s is too long (at most %u characters)\n", option.key,
+                   (unsigned)(kFieldSize - 1));
+            *exitStatus = 1;
+            return false;
+        }
+        substring(option.key, arg, option.value, kFieldSize);
+        if (option.value == s->flag) {
+            std::string_view flag(s->flag);
+            if (flag == "NEW_DBIID")
+                s->newDbiid = 1;
+            else if (flag == "NEW_REPID")
+                s->newRepid = 1;
+        } else if (option.value == s->cutOffTime && s->cutOffTime[0] == ' ') {
+            s->cutOffTime[0] = '\0';
+        }
+    }
+    return true;
+}
+
+enum class Mode { kTest, kVerify, kPreflight, kSingleDatabase, kMediaRecovery };
+
+// TEST= wins over every operation. The preflight (OPT=CHECK) and the
+// archive check (OPT=VERIFY) change nothing; otherwise IN= and OUT=
+// together ask for one database, and anything less for a media recovery.
+Mode chooseMode(const RunSettings &s) {
+    if (s.testText[0] != '\0') return Mode::kTest;
+    const std::string_view op = s.operation;
+    if (op == "VERIFY") return Mode::kVerify;
+    if (op == "CHECK") return Mode::kPreflight;
+    if (s.inputFile[0] != '\0' && s.restoreDb[0] != '\0') return Mode::kSingleDatabase;
+    return Mode::kMediaRecovery;
+}
+
+// The checklist of a full media recovery; true when it is answered yes.
+bool confirmed() {
+    printRestoreAllDatabasesGuideline();
+    // The prompt has no line end: it must be visible before we block.
+    (void)fflush(stdout);
+    int answer = getchar();
+    printf("\n");
+    return answer == 'Y' || answer == 'y';
+}
+
+int runMode(Mode mode, const RunSettings &s) {
+    switch (mode) {
+        case Mode::kTest: return testDbOpen(s.testText) == 0 ? 1 : 0;
+        case Mode::kPreflight: return runPreflight(s);
+        case Mode::kSingleDatabase: return runSingleDatabaseMode(s);
+        case Mode::kMediaRecovery: return runMediaRecoveryMode(s);
+        case Mode::kVerify: break;  // needs no runtime: run before it starts
+    }
+    return runArchiveVerify(s);
+}
+
+// Starts the runtime, runs the mode, stops the runtime.
+int withRuntime(Mode mode, RunSettings *s) {
+    prependSysPath(s->programDir, s->savedPath);
+    if (!initNotes(s->iniPath)) {
+        resetSysPath(s->savedPath);
+        return mode == Mode::kPreflight ? reportPreflightWithoutRuntime(*s) : 1;
+    }
+    getServerDataDir(s->dataDir);
+    const int result = runMode(mode, *s);
+    termNotes();
+    resetSysPath(s->savedPath);
+    return result;
 }
 
 int run(int argc, char **argv) {
@@ -178,78 +260,20 @@ int run(int argc, char **argv) {
         printHelp();
         return 0;
     }
+    int exitStatus = 0;
+    if (!parseArguments(argc, argv, &s, &exitStatus)) return exitStatus;
 
-    for (int i = 1; i < argc; i++) {
-        const char *arg = argv[i];
-        const Option option = matchOption(s, arg);
-        if (option.key == nullptr) {
-            printHelp();
-            return 0;
-        }
-        // A value cut or dropped would silently change what the run does (an
-        // empty OUT= turns a restore into a full media recovery): refuse it.
-        if (strlen(arg) - strlen(option.key) >= kFieldSize) {
-            printf("The value of %s is too long (at most %u characters)\n", option.key,
-                   (unsigned)(kFieldSize - 1));
-            return 1;
-        }
-        substring(option.key, arg, option.value, kFieldSize);
-        if (option.value == s.flag) {
-            std::string_view flag(s.flag);
-            if (flag == "NEW_DBIID")
-                s.newDbiid = 1;
-            else if (flag == "NEW_REPID")
-                s.newRepid = 1;
-        } else if (option.value == s.cutOffTime && s.cutOffTime[0] == ' ') {
-            s.cutOffTime[0] = '\0';
-        }
-    }
-
-    // The preflight asks what a run would meet and changes nothing: no
-    // checklist, since nothing is confirmed. TEST= still wins, as it does
-    // over every other operation.
-    const bool test = s.testText[0] != '\0';
-    const bool preflight = !test && std::string_view(s.operation) == "CHECK";
+    const Mode mode = chooseMode(s);
     // The archive check reads files only: it needs neither the checklist
-    // nor the runtime.
-    const bool verify = !test && std::string_view(s.operation) == "VERIFY";
-    if (verify) return runArchiveVerify(s);
-    const bool mediaRecovery =
-        !test && !preflight && (s.inputFile[0] == '\0' || s.restoreDb[0] == '\0');
-    if (mediaRecovery) {
-        printRestoreAllDatabasesGuideline();
-        // The prompt has no line end: it must be visible before we block.
-        (void)fflush(stdout);
-        int answer = getchar();
-        printf("\n");
-        if (answer != 'Y' && answer != 'y') return 0;
-    }
-
+    // nor the runtime. The preflight confirms nothing, so it has no
+    // checklist either.
+    if (mode == Mode::kVerify) return runArchiveVerify(s);
+    if (mode == Mode::kMediaRecovery && !confirmed()) return 0;
     if (!resolveIniPath(&s)) return 1;
-
     // A check changes nothing, and starting the runtime would.
-    if (preflight && preflightMustNotStartRuntime(s)) return reportPreflightWithoutStart(s);
-
-    prependSysPath(s.programDir, s.savedPath);
-    if (!initNotes(s.iniPath)) {
-        resetSysPath(s.savedPath);
-        return preflight ? reportPreflightWithoutRuntime(s) : 1;
-    }
-    getServerDataDir(s.dataDir);
-
-    int result = 0;
-    if (test)
-        result = testDbOpen(s.testText) == 0 ? 1 : 0;
-    else if (preflight)
-        result = runPreflight(s);
-    else if (s.inputFile[0] != '\0' && s.restoreDb[0] != '\0')
-        result = runSingleDatabaseMode(s);
-    else
-        result = runMediaRecoveryMode(s);
-
-    termNotes();
-    resetSysPath(s.savedPath);
-    return result;
+    if (mode == Mode::kPreflight && preflightMustNotStartRuntime(s))
+        return reportPreflightWithoutStart(s);
+    return withRuntime(mode, &s);
 }
 
 // A log that could not be written is a run that cannot be trusted: the

@@ -21,9 +21,9 @@ namespace {
 // A run that changes the server's files holds the data directory's run
 // lock; a second one stops here, before it has changed anything.
 bool lockRun(const RunSettings &s, RunLock *lock) {
-    char why[kMessageSize];
-    if (lock->acquireOrExplain(s.dataDir, why)) return true;
-    printf("%s\n", why);
+    const Result taken = lock->take(s.dataDir);
+    if (taken.isOk()) return true;
+    printf("%s\n", taken.explanation().c_str());
     return false;
 }
 

@@ -15,12 +15,15 @@
 
 #include <algorithm>
 
+#include "cli/lines.h"
 #include "logctrl/logctrl.h"
 #include "recovery/media_recovery.h"
 #include "recovery/recover_db.h"
 #include "recovery/restore_single.h"
 #include "support/durable.h"
+#include "support/path.h"
 #include "support/raii.h"
+#include "support/result.h"
 #include "support/run_lock.h"
 #include "support/sizes.h"
 #include "support/sysfile.h"
@@ -32,28 +35,7 @@
 namespace nsfmend {
 namespace {
 
-// How many names or ranges one line gives before it counts the rest.
-constexpr size_t kNamesPerLine = 20;
-
-std::string withReason(const std::string &text, int error) {
-    return text + ", Reason=" + systemText(error);
-}
-
-std::string apiText(STATUS status) {
-    char reason[kMessageSize];
-    memset(reason, 0, sizeof reason);
-    get_api_error_message(status, reason);
-    return reason;
-}
-
-std::string namesText(const std::vector<std::string> &names) {
-    std::string text;
-    for (size_t i = 0; i < names.size(); ++i) {
-        if (i == kNamesPerLine) return text + ", and " + std::to_string(names.size() - i) + " more";
-        text += (i > 0 ? ", " : "") + names[i];
-    }
-    return text;
-}
+std::string apiText(STATUS status) { return Result::api(status).reason(); }
 
 // Whether the file system under folder takes `bytes` more and one more
 // file: 0, ENOSPC (no room, or no free inode), or the errno of asking.
@@ -74,13 +56,6 @@ std::string roomText(const std::string &folder, unsigned long long available,
                      unsigned long long needed, const char *what) {
     return sizeText((double)available, "bytes") + " free in " + folder + ", " + what + " needs " +
            sizeText((double)needed, "bytes");
-}
-
-// The folder of a path, as the durable writer opens it.
-std::string folderOf(const std::string &path) {
-    std::string folder, name;
-    splitPath(path.c_str(), &folder, &name);
-    return folder;
 }
 
 // 0 when folder holds nothing (remove() takes it then), ENOTEMPTY when it
@@ -171,7 +146,7 @@ void Planner::iniFile() {
     error = checkReplaceable(ini);
     unsigned long long available = 0;
     const std::string rewritten = withRecreateLogControl(content);
-    if (error == 0) error = roomFor(folderOf(ini), rewritten.size(), &available);
+    if (error == 0) error = roomFor(parentOf(ini), rewritten.size(), &available);
     if (error != 0) {
         add(Mark::kFail, "notes.ini", withReason(std::string("Fail to edit ") + ini, error),
             std::string("Fail to edit ") + ini);
@@ -295,7 +270,7 @@ void Planner::archiveRecords() {
 void Planner::logControlFile() {
     if (!log_.known) return;
     const std::string path = logControlFilePath(log_.dir);
-    const std::string deleteLine = "Fail to delete log control file " + path;
+    const std::string deleteLine = logControlDeletionFailure(path);
     struct stat st;
     if (lstat(path.c_str(), &st) != 0) {
         const int error = lastError();
@@ -338,7 +313,7 @@ bool Planner::recoverable(const char *subject, const std::string &path, DWORD lo
                           unsigned long long size) {
     // A server may write the recovered database in place or as a new file
     // beside it: the folder must take one, and the file stay writable.
-    const std::string folder = folderOf(path);
+    const std::string folder = parentOf(path);
     int error = accessAllowed(folder.c_str(), W_OK | X_OK);
     if (error != 0) {
         add(Mark::kFail, subject,
@@ -535,7 +510,7 @@ void Planner::restoreTarget() {
         add(Mark::kNote, "restore database", live + " is not there yet; the restore creates it");
     }
 
-    const std::string folder = folderOf(live);
+    const std::string folder = parentOf(live);
     struct stat folderStat;
     int error = stat(folder.c_str(), &folderStat) != 0 ? lastError() : 0;
     if (error == 0 && !S_ISDIR(folderStat.st_mode)) error = ENOTDIR;
@@ -547,8 +522,7 @@ void Planner::restoreTarget() {
     }
     add(Mark::kOk, "restore folder", folder + " takes the temporary copy");
 
-    const std::string markPath =
-        joinPath(folder, hiddenSiblingName(live.substr(live.rfind('/') + 1), "nsfmend-offline"));
+    const std::string markPath = offlineMarkPath(live);
     struct stat markStat;
     if (lstat(markPath.c_str(), &markStat) == 0 && !S_ISREG(markStat.st_mode)) {
         add(Mark::kFail, "offline mark", markPath + " is not a regular file",
@@ -585,13 +559,11 @@ void Planner::runLock(bool taken) {
             std::string("no other run holds ") + s_.dataDir);
         return;
     }
-    char why[kMessageSize];
-    describeRunLockFailure(error, s_.dataDir, why, sizeof why);
+    const std::string why = describeRunLockFailure(error, s_.dataDir);
     if (taken)
         add(Mark::kFail, "run lock", why, why);
     else
-        add(Mark::kNote, "run lock",
-            std::string(why) + " (a recovery of a backup file does not take the lock)");
+        add(Mark::kNote, "run lock", why + " (a recovery of a backup file does not take the lock)");
 }
 
 void Planner::serverJudges() {
@@ -659,18 +631,6 @@ bool Plan::holds() const {
                         [](const PlanStep &step) { return step.mark == Mark::kFail; });
 }
 
-std::string resolveServerPath(std::string_view dataDir, std::string_view path) {
-    if (!path.empty() && path[0] == '/') return std::string(path);
-    return joinPath(dataDir, path);
-}
-
-std::string resolveBackupPath(std::string_view path) {
-    if (!path.empty() && path[0] == '/') return std::string(path);
-    char cwd[kPathSize];
-    if (getcwd(cwd, sizeof cwd) == nullptr) return std::string(path);
-    return joinPath(cwd, path);
-}
-
 Plan buildPlan(const RunSettings &s, RunKind kind, Asker asker) {
     Plan plan;
     plan.kind = kind;
@@ -685,9 +645,7 @@ Plan buildPlan(const RunSettings &s, RunKind kind, Asker asker) {
 }
 
 void printPlanSteps(const Plan &plan) {
-    static const char *const kMarks[] = {"ok", "FAIL", "note"};
-    for (const PlanStep &step : plan.steps)
-        printf("%-4s %s: %s\n", kMarks[(int)step.mark], step.subject.c_str(), step.detail.c_str());
+    for (const PlanStep &step : plan.steps) printLine(step.mark, step.subject, step.detail);
 }
 
 void printStopLines(const Plan &plan) {
@@ -696,7 +654,7 @@ void printStopLines(const Plan &plan) {
         if (!step.runLine.empty())
             printf("%s\n", step.runLine.c_str());
         else
-            printf("FAIL %s: %s\n", step.subject.c_str(), step.detail.c_str());
+            printLine(Mark::kFail, step.subject, step.detail);
     }
 }
 

@@ -10,10 +10,10 @@
 #define NSFMEND_CLI_PLAN_H
 
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "cli/driver.h"
+#include "cli/lines.h"
 
 namespace nsfmend {
 
@@ -25,8 +25,6 @@ enum class RunKind {
 
 // "media recovery", "recovery", "restore".
 const char *runKindName(RunKind kind);
-
-enum class Mark { kOk, kFail, kNote };
 
 struct PlanStep {
     Mark mark;
@@ -59,13 +57,6 @@ struct Plan {
     void add(Mark mark, std::string subject, std::string detail, std::string runLine = "");
     bool holds() const;
 };
-
-// A database path as the server resolves it: an absolute path as it is, a
-// relative one below the data directory.
-std::string resolveServerPath(std::string_view dataDir, std::string_view path);
-// A backup file's path as the recovery takes it: relative ones from the
-// working directory.
-std::string resolveBackupPath(std::string_view path);
 
 // The plan of a run of `kind` with these settings. The runtime is started.
 Plan buildPlan(const RunSettings &settings, RunKind kind, Asker asker);

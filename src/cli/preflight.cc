@@ -12,6 +12,7 @@
 #include "cli/plan.h"
 #include "logctrl/logctrl.h"
 #include "support/durable.h"
+#include "support/path.h"
 #include "support/text.h"
 #include "translog/log_directory.h"
 
@@ -43,16 +44,14 @@ bool preflightMustNotStartRuntime(const RunSettings &s) {
     // when there is none. Without the runtime, the file is looked for where
     // notes.ini says: the log directory of TRANSLOG_Path, a relative one in
     // the data directory that Directory= names (else notes.ini's own folder).
-    std::string iniFolder, name;
-    splitPath(s.iniPath, &iniFolder, &name);
-    std::string dataDir = iniSetting(content, "Directory");
-    if (dataDir.empty()) dataDir = iniFolder;
-    else if (dataDir[0] != '/') dataDir = joinPath(iniFolder, dataDir);
-    std::string logDir = iniSetting(content, "TRANSLOG_Path");
+    const std::string iniFolder = parentOf(s.iniPath);
+    const std::string directory = iniSetting(content, "Directory");
+    const std::string dataDir = directory.empty() ? iniFolder : resolveFrom(iniFolder, directory);
+    const std::string logDir = iniSetting(content, "TRANSLOG_Path");
     if (logDir.empty()) return true;
-    if (logDir[0] != '/') logDir = joinPath(dataDir, logDir);
     struct stat st;
-    return stat(logControlFilePath(logDir).c_str(), &st) != 0 || !S_ISREG(st.st_mode);
+    return stat(logControlFilePath(resolveFrom(dataDir, logDir)).c_str(), &st) != 0 ||
+           !S_ISREG(st.st_mode);
 }
 
 int reportPreflightWithoutStart(const RunSettings &s) {

@@ -4,7 +4,6 @@
 // extents) and says every finding on a line of its own, where the agent's
 // message gives only the first. It only reads: no runtime, no lock, no
 // prompt, nothing written.
-#include <errno.h>
 #include <stdio.h>
 
 #include <algorithm>
@@ -12,24 +11,19 @@
 #include <vector>
 
 #include "cli/driver.h"
+#include "cli/lines.h"
+#include "support/path.h"
 #include "support/text.h"
 #include "translog/archive_check.h"
 
 namespace nsfmend {
 namespace {
 
-// How many names one line gives before it counts the rest.
-constexpr size_t kNamesPerLine = 20;
-
-enum class Mark { kOk, kFail, kNote };
-
-// "<mark> <subject>: <detail>", the mark padded to four columns, as the
-// preflight writes its lines; the verdict follows from the FAILs.
+// The lines, and whether any was a FAIL: the verdict follows from them.
 class Lines {
 public:
     void line(Mark mark, const char *subject, const std::string &detail) {
-        static const char *const kMarks[] = {"ok", "FAIL", "note"};
-        printf("%-4s %s: %s\n", kMarks[(int)mark], subject, detail.c_str());
+        printLine(mark, subject, detail);
         if (mark == Mark::kFail) failed_ = true;
     }
     bool failed() const { return failed_; }
@@ -37,20 +31,6 @@ public:
 private:
     bool failed_ = false;
 };
-
-std::string withReason(const std::string &text, int error) {
-    return text + ", Reason=" + (error == EINVAL ? std::string("Not a regular file")
-                                                 : systemText(error));
-}
-
-std::string namesText(const std::vector<std::string> &names) {
-    std::string text;
-    for (size_t i = 0; i < names.size(); ++i) {
-        if (i == kNamesPerLine) return text + ", and " + std::to_string(names.size() - i) + " more";
-        text += (i > 0 ? ", " : "") + names[i];
-    }
-    return text;
-}
 
 std::string counted(size_t count, const char *one, const char *many) {
     return std::to_string(count) + " " + (count == 1 ? one : many);
@@ -71,7 +51,7 @@ void reportRecords(Lines *out, const std::string &dir, const ArchiveCheck &check
     for (const RecordFault &fault : records.faults) {
         const std::string path = joinPath(dir, fault.record);
         if (fault.error != 0)
-            out->line(Mark::kFail, "archive record", withReason(path + " cannot be read", fault.error));
+            out->line(Mark::kFail, "archive record", withFileReason(path + " cannot be read", fault.error));
         else
             out->line(Mark::kFail, "archive record",
                       path + " is damaged at line " + std::to_string(fault.line));
@@ -104,7 +84,7 @@ void reportChain(Lines *out, const std::string &dir, const ArchiveCheck &check) 
     for (const BadExtentFile &bad : chain.bad)
         out->line(Mark::kFail, "extent",
                   bad.notRegular ? joinPath(dir, bad.name) + " is not a regular file"
-                                 : withReason(joinPath(dir, bad.name) + " cannot be read", bad.error));
+                                 : withFileReason(joinPath(dir, bad.name) + " cannot be read", bad.error));
     for (const DisagreeingCopies &copies : chain.disagreeing)
         out->line(Mark::kFail, "copies",
                   "of extent " + extentName(copies.number) + " disagree: " + copies.longest +
@@ -138,7 +118,7 @@ void reportFiles(Lines *out, const std::string &dir, const ArchiveCheck &check) 
                               describeMismatch(f) + ")");
                 break;
             case RecordMatch::kUnreadable:
-                out->line(Mark::kFail, "archived file", withReason(path + " cannot be read", f.error));
+                out->line(Mark::kFail, "archived file", withFileReason(path + " cannot be read", f.error));
                 break;
             case RecordMatch::kMissing:
                 out->line(Mark::kFail, "archived file",
@@ -167,7 +147,7 @@ void reportFiles(Lines *out, const std::string &dir, const ArchiveCheck &check) 
 void reportServer(Lines *out, const char *logDir, const ArchiveCheck &check) {
     if (check.serverError != 0) {
         out->line(Mark::kFail, "log directory",
-                  withReason(std::string(logDir) + " cannot be listed", check.serverError));
+                  withFileReason(std::string(logDir) + " cannot be listed", check.serverError));
     } else if (check.lacking.empty()) {
         out->line(Mark::kOk, "log directory",
                   std::string(logDir) + " holds no extent the archive lacks");
@@ -198,7 +178,7 @@ int runArchiveVerify(const RunSettings &s) {
     ArchiveCheck check;
     const int listed = checkArchiveFolder(dir.c_str(), s.restoreDb, &check);
     if (listed != 0) {
-        out.line(Mark::kFail, "archive folder", withReason(dir + " cannot be listed", listed));
+        out.line(Mark::kFail, "archive folder", withFileReason(dir + " cannot be listed", listed));
         return verdict(out);
     }
     out.line(Mark::kOk, "archive folder", dir);

@@ -32,11 +32,15 @@ bool setsKey(std::string_view line) {
 
 // The failure line of the deletion, with the system's text for error.
 int deletionFailed(const std::string &path, int error) {
-    printf("Fail to delete log control file %s, Reason=%s\n", path.c_str(), systemText(error).c_str());
+    printf("%s, Reason=%s\n", logControlDeletionFailure(path).c_str(), systemText(error).c_str());
     return 0;
 }
 
 }  // namespace
+
+std::string logControlDeletionFailure(std::string_view path) {
+    return "Fail to delete log control file " + std::string(path);
+}
 
 bool asksToRecreateLogControl(std::string_view content) {
     size_t start = 0;

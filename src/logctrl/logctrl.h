@@ -24,6 +24,9 @@ bool asksToRecreateLogControl(std::string_view content);
 // The value of the first line of notes.ini content that sets name (compared
 // without regard to ASCII case), without its line end; empty when none does.
 std::string iniSetting(std::string_view content, std::string_view name);
+// "Fail to delete log control file <path>": the start of the reset's
+// failure line, which the plan foresees word for word.
+std::string logControlDeletionFailure(std::string_view path);
 
 }  // namespace nsfmend
 

@@ -11,11 +11,13 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "notesapi/notesapi.h"
 #include "recovery/restore_single.h"
+#include "support/path.h"
 #include "support/progress.h"
 #include "support/raii.h"
 #include "support/sizes.h"
@@ -58,21 +60,17 @@ struct DirId {
 };
 
 int listingFailure(char *message, const char *directory, int errorNumber) {
-    formatMessage(message, "Fail to list directory %s, Reason=%s", directory,
-                  systemText(errorNumber).c_str());
+    setMessage(message, listingFailureText(directory, errorNumber).c_str());
     return 0;
 }
 
 bool isDatabaseName(const char *path) {
-    const char *dot = strrchr(path, '.');
-    const char *slash = strrchr(path, '/');
-    if (dot == nullptr || (slash != nullptr && dot < slash)) return false;
-    char extension[kPathSize];
-    memset(extension, 0, sizeof(extension));
-    (void)snprintf(extension, sizeof(extension), "%s", dot);
-    _strlwr(extension);
-    const std::string_view ext = extension;
-    return ext == ".box" || ext == ".nsf";
+    std::string extension = baseName(path);
+    const size_t dot = extension.rfind('.');
+    if (dot == std::string::npos) return false;
+    extension.erase(0, dot);
+    _strlwr(&extension[0]);
+    return extension == ".box" || extension == ".nsf";
 }
 
 int listDirectory(const char *directory, StringArray *list, const char *topDirectory,
@@ -88,20 +86,15 @@ int listDirectory(const char *directory, StringArray *list, const char *topDirec
     // stat of the whole path, without walking that path again for every entry.
     UniqueFd folder(open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 
-    const size_t dirLength = strlen(directory);
-    const bool needSlash = dirLength == 0 || directory[dirLength - 1] != DirSlash[0];
     const bool atTop = std::string_view(directory) == std::string_view(topDirectory);
     bool searchable = false;
 
     for (int i = 0; i < count; ++i) {
         const char *name = entries[i]->d_name;
-        // The path buffer holds 1023 characters; a deeper path is refused,
-        // never cut short.
-        if (dirLength + (needSlash ? 1 : 0) + strlen(name) > kPathSize - 1)
-            return listingFailure(message, directory, ENAMETOOLONG);
-        char path[kPathSize];
-        memset(path, 0, sizeof(path));
-        (void)snprintf(path, sizeof(path), "%s%s%s", directory, needSlash ? DirSlash : "", name);
+        // A path past the path buffer is refused, never cut short.
+        const std::string joined = joinPath(directory, name);
+        if (!fitsBuffer(joined)) return listingFailure(message, directory, ENAMETOOLONG);
+        const char *path = joined.c_str();
 
         // A plain file can fail its lookup only when the folder cannot be
         // searched; once one lookup here succeeded, its directory entry says

@@ -154,3 +154,10 @@ extern "C" STATUS NoteCallback(DWORD action, void *, NOTE_RECOVERY_INFO *info) {
     printf("[nsfmend.NoteCallback] %s\n", report);
     return NOERROR;
 }
+
+nsfmend::Result nsfmend::recoverBackupFile(const char *backupPath, const char *cutOffTime,
+                                           int newDbiid, int newRepid, int thirdOption,
+                                           int noteMode) {
+    const int result = RecoverDbs(backupPath, cutOffTime, newDbiid, newRepid, thirdOption, noteMode);
+    return Result::api((STATUS)(result & 0xFFFF));
+}

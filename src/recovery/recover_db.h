@@ -3,6 +3,7 @@
 #define NSFMEND_RECOVERY_RECOVER_DB_H
 
 #include "notesapi/notesapi.h"
+#include "support/result.h"
 
 // The format the cut-off text is read with: month/day/year, 24-hour clock.
 extern const INTLFORMAT intl_format;
@@ -22,6 +23,10 @@ namespace nsfmend {
 // recovery is given and, when reading is given, the calendar fields it
 // stands for (in GMT+0); otherwise the parse status, as RecoverDbs returns it.
 STATUS parseCutOffTime(const char *text, TIMEDATE *cutOff, TIME *reading);
+
+// RecoverDbs as a Result: its int carries a STATUS in the low 16 bits.
+Result recoverBackupFile(const char *backupPath, const char *cutOffTime, int newDbiid,
+                         int newRepid, int thirdOption, int noteMode);
 
 }  // namespace nsfmend
 

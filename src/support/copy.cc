@@ -19,18 +19,16 @@
 #include <string>
 
 #include "support/durable.h"
+#include "support/path.h"
 #include "support/progress.h"
 #include "support/raii.h"
 #include "support/sizes.h"
 #include "support/sysfile.h"
 
 using nsfmend::CopyAccess;
-using nsfmend::kPathSize;
 using nsfmend::lastError;
 using nsfmend::Placing;
 using nsfmend::Progress;
-using nsfmend::TempFile;
-using nsfmend::UniqueFd;
 
 namespace {
 
@@ -176,8 +174,7 @@ mode_t WriteGivenBy(const struct stat &folder, gid_t gid) {
 // The mode a restore gives a database that did not exist: the backup's,
 // less the group and other write access both folders do not give.
 int NewDatabaseMode(const char *src, int destFolderFd, const struct stat &backup, mode_t *mode) {
-    std::string folder, name;
-    nsfmend::splitPath(src, &folder, &name);
+    const std::string folder = nsfmend::parentOf(src);
     struct stat from, to;
     if (stat(folder.c_str(), &from) != 0 || fstat(destFolderFd, &to) != 0) return lastError();
     const mode_t given = WriteGivenBy(from, backup.st_gid) & WriteGivenBy(to, backup.st_gid);
@@ -202,9 +199,9 @@ int AttributesFor(CopyAccess access, const char *src, int destFolderFd, const st
 
 }  // namespace
 
-int CopyUnixFile(const char *source, const char *destination, int createNew, Progress *progress,
-                 CopyAccess access) {
-    const bool create = createNew == 1;
+int nsfmend::copyFile(const char *source, const char *destination, Placing how,
+                      Progress *progress, CopyAccess access) {
+    const bool create = how == Placing::kNoReplace;
     char src[kPathSize] = {};
     char dst[kPathSize] = {};
     // A path cut to fit would name another file: refuse it instead.
@@ -241,9 +238,16 @@ int CopyUnixFile(const char *source, const char *destination, int createNew, Pro
     if (rc == 0)
         rc = AttributesFor(access, src, out.folderFd(), st, found ? &live : nullptr, &give, &owner);
     if (rc == 0) rc = out.giveAttributes(give, true, owner);
-    if (rc == 0) rc = out.place(create ? Placing::kNoReplace : Placing::kReplace);
+    if (rc == 0) rc = out.place(how);
     // The source was only read: closing it cannot lose anything.
     return rc;
+}
+
+int CopyUnixFile(const char *source, const char *destination, int createNew, Progress *progress,
+                 CopyAccess access) {
+    return nsfmend::copyFile(source, destination,
+                             createNew == 1 ? Placing::kNoReplace : Placing::kReplace, progress,
+                             access);
 }
 
 int SysFileCopy(const char *source, const char *destination, int createNew, Progress *progress,

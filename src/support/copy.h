@@ -10,6 +10,8 @@
 #ifndef NSFMEND_SUPPORT_COPY_H
 #define NSFMEND_SUPPORT_COPY_H
 
+#include "support/durable.h"
+
 namespace nsfmend {
 class Progress;
 
@@ -27,9 +29,15 @@ enum class CopyAccess {
     kKeepDestination,
 };
 
+// The one copy: source to destination, placed as `how` says (kNoReplace:
+// the destination must not exist; kReplace: an existing regular file is
+// replaced whole), progress (when given) told how far the data has moved.
+int copyFile(const char *source, const char *destination, Placing how, Progress *progress,
+             CopyAccess access);
+
 }  // namespace nsfmend
 
-// progress, when given, is told how far the copy is as the data moves.
+// The named copies, as copyFile with createNew == 1 for kNoReplace.
 int CopyUnixFile(const char *source, const char *destination, int createNew,
                  nsfmend::Progress *progress = nullptr,
                  nsfmend::CopyAccess access = nsfmend::CopyAccess::kFollowSource);

@@ -17,6 +17,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "support/path.h"
+
 namespace nsfmend {
 namespace {
 
@@ -55,17 +57,6 @@ int openFolder(const std::string &folder, UniqueFd *fd) {
 }
 
 }  // namespace
-
-void splitPath(const char *path, std::string *folder, std::string *name) {
-    const char *slash = strrchr(path, '/');
-    if (slash == nullptr) {
-        *folder = ".";
-        *name = path;
-    } else {
-        *folder = slash == path ? std::string("/") : std::string(path, (size_t)(slash - path));
-        *name = slash + 1;
-    }
-}
 
 std::string hiddenSiblingName(std::string_view finalName, std::string_view tag) {
     const size_t room = kNameMax - 2 - tag.size();

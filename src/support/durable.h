@@ -29,10 +29,6 @@ enum class Placing {
     kNoReplace,  // an existing entry of that name wins: EEXIST, nothing replaced
 };
 
-// The folder part and the name part of a path, as these writes take them:
-// "." for a bare name, "/" for a file at the root.
-void splitPath(const char *path, std::string *folder, std::string *name);
-
 // "." + finalName + "." + tag, the final name shortened so the whole stays
 // within one name's 255 bytes. Leading dot: no pickup pattern such as
 // S*.TXN* takes it; ending in the tag: no database suffix matches it.

@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "support/path.h"
 #include "support/sizes.h"
 #include "support/sysfile.h"
 #include "support/text.h"
@@ -120,21 +121,15 @@ int probeRunLock(const char *dataDir) {
     return 0;
 }
 
-bool RunLock::acquireOrExplain(const char *dataDir, char *why) {
-    int error = acquire(dataDir);
-    if (error == 0) return true;
-    describeRunLockFailure(error, dataDir, why, kMessageSize);
-    return false;
+Result RunLock::take(const char *dataDir) {
+    const int error = acquire(dataDir);
+    return Result::system(error, error == 0 ? "" : describeRunLockFailure(error, dataDir));
 }
 
-void describeRunLockFailure(int error, const char *dataDir, char *text, size_t size) {
-    if (error == EWOULDBLOCK) {
-        (void)snprintf(text, size, "Another nsfmend run is working on %s; nothing was changed",
-                       dataDir);
-        return;
-    }
-    (void)snprintf(text, size, "Fail to lock %s, Reason=%s", joinPath(dataDir, kRunLockName).c_str(),
-                   systemText(error).c_str());
+std::string describeRunLockFailure(int error, const char *dataDir) {
+    if (error == EWOULDBLOCK) return formatText(NSFMEND_RUN_LOCK_BUSY, dataDir);
+    return formatText(NSFMEND_RUN_LOCK_FAILED, joinPath(dataDir, kRunLockName).c_str(),
+                      systemText(error).c_str());
 }
 
 }  // namespace nsfmend

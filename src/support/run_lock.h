@@ -8,9 +8,10 @@
 #ifndef NSFMEND_SUPPORT_RUN_LOCK_H
 #define NSFMEND_SUPPORT_RUN_LOCK_H
 
-#include <stddef.h>
+#include <string>
 
 #include "support/raii.h"
+#include "support/result.h"
 
 namespace nsfmend {
 
@@ -23,9 +24,8 @@ public:
     // EWOULDBLOCK: another run holds it. Anything else: the errno of
     // creating, opening or locking the lock file.
     int acquire(const char *dataDir);
-    // acquire; false, with the line of describeRunLockFailure in why (a
-    // message buffer), when the lock was not taken.
-    bool acquireOrExplain(const char *dataDir, char *why);
+    // acquire, with the line of describeRunLockFailure as the failure's text.
+    Result take(const char *dataDir);
 
 private:
     UniqueFd fd_;
@@ -41,9 +41,12 @@ private:
 int probeRunLock(const char *dataDir);
 
 // The one line that tells why a run did not start, for the result of
-// acquire: "Another nsfmend run is working on <dataDir>; nothing was
-// changed" when busy, else "Fail to lock <lock file>, Reason=<text>".
-void describeRunLockFailure(int error, const char *dataDir, char *text, size_t size);
+// acquire: NSFMEND_RUN_LOCK_BUSY with the data directory when another run
+// holds it, else NSFMEND_RUN_LOCK_FAILED with the lock file and the
+// system's text.
+#define NSFMEND_RUN_LOCK_BUSY "Another nsfmend run is working on %s; nothing was changed"
+#define NSFMEND_RUN_LOCK_FAILED "Fail to lock %s, Reason=%s"
+std::string describeRunLockFailure(int error, const char *dataDir);
 
 }  // namespace nsfmend
 

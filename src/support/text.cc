@@ -1,4 +1,4 @@
-// Small text helpers: argument matching, path joining, case conversion,
+// Small text helpers: argument matching, the named path join, case conversion,
 // number formatting and failure texts. None keeps state or prints.
 #include "support/text.h"
 
@@ -8,7 +8,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <string>
 #include <string_view>
+
+#include "support/path.h"
 
 const char DirSlash[2] = "/";
 
@@ -29,12 +32,8 @@ void substring(const char *prefix, const char *text, char *dest, size_t size) {
 }
 
 void concatPath(char *dest, const char *component) {
-    size_t len = strlen(dest);
-    if (len != 0 && dest[len - 1] != DirSlash[0]) {
-        memcpy(dest + len, DirSlash, sizeof DirSlash);
-        len += sizeof DirSlash - 1;
-    }
-    if (component[0] != '\0') memcpy(dest + len, component, strlen(component) + 1);
+    const std::string joined = nsfmend::joinPath(dest, component);
+    memcpy(dest, joined.c_str(), joined.size() + 1);
 }
 
 char *_strlwr(char *text) {
@@ -97,13 +96,6 @@ void get_sys_error_message(int errorNumber, char *buffer) {
 
 namespace nsfmend {
 
-std::string joinPath(std::string_view folder, std::string_view name) {
-    std::string path(folder);
-    if (!path.empty() && path.back() != DirSlash[0]) path += DirSlash;
-    path += name;
-    return path;
-}
-
 void setMessage(char *msg, const char *text) { (void)snprintf(msg, kMessageSize, "%s", text); }
 
 void formatMessage(char *msg, const char *format, ...) {
@@ -111,6 +103,15 @@ void formatMessage(char *msg, const char *format, ...) {
     va_start(args, format);
     (void)vsnprintf(msg, kMessageSize, format, args);
     va_end(args);
+}
+
+std::string formatText(const char *format, ...) {
+    char text[kMessageSize];
+    va_list args;
+    va_start(args, format);
+    (void)vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
 }
 
 std::string systemText(int errorNumber) {
@@ -134,6 +135,10 @@ std::string sizeText(double bytes, const char *byteWord) {
     }
     (void)snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
     return text;
+}
+
+std::string listingFailureText(const char *directory, int error) {
+    return formatText(NSFMEND_LISTING_FAILED, directory, systemText(error).c_str());
 }
 
 }  // namespace nsfmend

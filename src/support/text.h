@@ -1,5 +1,5 @@
-// Small text helpers shared by the whole program: argument matching, path
-// joining, case conversion, number formatting and failure texts.
+// Small text helpers shared by the whole program: argument matching, the
+// named path join, case conversion, number formatting and failure texts.
 #ifndef NSFMEND_SUPPORT_TEXT_H
 #define NSFMEND_SUPPORT_TEXT_H
 
@@ -19,8 +19,9 @@ int isStartsWith(const char *prefix, const char *text);
 // Zero-fills dest[0..size) and copies what follows the first strlen(prefix)
 // bytes of text when that is 1 to size-1 bytes long; otherwise dest stays empty.
 void substring(const char *prefix, const char *text, char *dest, size_t size);
-// Appends "/" unless dest is empty or already ends with it, then component.
-// dest must have room for the result (callers use 1024-byte buffers).
+// Appends "/" unless dest is empty or already ends with it, then component:
+// joinPath (support/path.h) into a buffer. dest must have room for the
+// result (callers use 1024-byte buffers).
 void concatPath(char *dest, const char *component);
 
 // The leading underscores are the names callers of this interface know.
@@ -39,22 +40,25 @@ void get_api_error_message(STATUS status, char *buffer);
 // Fills buffer with strerror(errorNumber), or "Unknown error." for -1.
 void get_sys_error_message(int errorNumber, char *buffer);
 
-namespace nsfmend {
+#define NSFMEND_LISTING_FAILED "Fail to list directory %s, Reason=%s"
 
-// folder + "/" + name, the "/" left out when folder is empty or ends with
-// one: concatPath for a path that is checked against its buffer afterwards.
-std::string joinPath(std::string_view folder, std::string_view name);
+namespace nsfmend {
 
 // Puts text at the start of a message buffer (kMessageSize bytes), NUL
 // included, cut to the buffer.
 void setMessage(char *msg, const char *text);
 // printf into a message buffer (kMessageSize bytes), cut to the buffer.
 void formatMessage(char *msg, const char *format, ...) __attribute__((format(printf, 2, 3)));
+// printf into a string, cut where a message buffer would cut it.
+std::string formatText(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // get_sys_error_message as a value, for a line or message that quotes it.
 std::string systemText(int errorNumber);
 // A size for a person to read: 1536 MiB -> "1.5 GiB" (binary units up to
 // PiB, one decimal); below one KiB the whole number and byteWord ("512 B").
 std::string sizeText(double bytes, const char *byteWord);
+// NSFMEND_LISTING_FAILED with the folder and the system's text: a listing
+// the media recovery's sweep or the archive check could not make.
+std::string listingFailureText(const char *directory, int error);
 
 }  // namespace nsfmend
 

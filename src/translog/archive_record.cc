@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "support/durable.h"
+#include "support/path.h"
 #include "support/raii.h"
 #include "support/sha256.h"
 #include "support/sysfile.h"

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "support/compare.h"
+#include "support/path.h"
 #include "support/raii.h"
 #include "support/sysfile.h"
 #include "support/text.h"

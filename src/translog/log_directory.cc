@@ -9,6 +9,7 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include "support/path.h"
 #include "support/raii.h"
 #include "support/sysfile.h"
 #include "support/text.h"
@@ -34,17 +35,13 @@ int resolveLogDirectory(const char *dataDir, std::string *logDir) {
     const BOOL found = OSGetEnvironmentString("TRANSLOG_Path", value, kPathSize - 1);
     value[kPathSize - 1] = '\0';
     if (!found || value[0] == '\0') return ENOENT;
-    if (value[0] == DirSlash[0]) {
-        *logDir = value;
-    } else {
-        char asked[kPathSize] = {};
-        if (dataDir == nullptr) {
-            OSGetDataDirectory(asked);
-            asked[kPathSize - 1] = '\0';
-            dataDir = asked;
-        }
-        *logDir = joinPath(dataDir, value);
+    // The data directory is asked only when a relative value needs it.
+    char asked[kPathSize] = {};
+    if (dataDir == nullptr && value[0] != DirSlash[0]) {
+        OSGetDataDirectory(asked);
+        asked[kPathSize - 1] = '\0';
     }
+    *logDir = resolveFrom(dataDir != nullptr ? dataDir : asked, value);
     // Cut to fit, or left relative, it would name another folder: the run
     // would delete or archive what is not the server's log.
     return logDir->size() > kLogDirectoryMax ? ENAMETOOLONG : 0;

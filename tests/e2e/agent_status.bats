@@ -46,6 +46,25 @@ setup_file() {
     [ "$(db_field "maïl ✓.nsf" state)" = online ]
 }
 
+@test "restore of a relative database path replaces the database the server takes offline" {
+    mail_story
+    emu server start >/dev/null
+    # The working directory holds a file of that name: it is not the
+    # server's database and stays as it was.
+    local elsewhere="$BATS_TEST_TMPDIR/elsewhere"
+    mkdir -p "$elsewhere"
+    cp "$LIVE" "$elsewhere/mail.nsf"
+    cp "$LIVE" "$BATS_TEST_TMPDIR/stranger-before"
+    cd "$elsewhere"
+    run agent restore "$BACKUP" mail.nsf
+    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    cmp "$BACKUP" "$LIVE"
+    [ "$(db_field mail.nsf state)" = online ]
+    cmp "$elsewhere/mail.nsf" "$BATS_TEST_TMPDIR/stranger-before"
+    [ "$(ls -A "$elsewhere")" = mail.nsf ]
+    [ -z "$(ls -A "$SERVER" | grep nsfmend-offline)" ]
+}
+
 @test "restore stops at 5113, unlike the command line, and copies nothing" {
     mail_story
     emu server stop >/dev/null || true

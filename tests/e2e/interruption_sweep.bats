@@ -14,10 +14,6 @@
 load helpers
 load agent_helpers
 
-setup_file() {
-    agent_build_client
-}
-
 setup() {
     require_faultshim
 }
@@ -32,14 +28,15 @@ sweep() {
     printf '# %s\n' "$(tail -n 1 <<<"$output")" >&3
 }
 
-@test "a restore over a live database, interrupted at every call" {
+@test "sweep restore: a restore over a live database, interrupted at every call" {
     sweep restore
 }
 
-@test "the notes.ini reset and media recovery, interrupted at every call" {
+@test "sweep media-recovery: the notes.ini reset and media recovery, interrupted at every call" {
     sweep media-recovery
 }
 
-@test "an archive run with several full extents and a half-filled one, interrupted at every call" {
+@test "sweep archive: an archive run with a full extent and a half-filled one, interrupted at every call" {
+    agent_build_client
     sweep archive
 }

@@ -21,7 +21,7 @@ using namespace nsfmend;  // the layer under test
 
 namespace {
 
-struct stat StatOf(const std::string &path) {
+struct stat LstatOf(const std::string &path) {
     struct stat st = {};
     EXPECT_EQ(0, lstat(path.c_str(), &st)) << path;
     return st;
@@ -84,7 +84,7 @@ TEST(TempFile, AnUnplacedFileLeavesNothingBehind) {
 TEST(TempFile, PlacedFileIsWholeWithItsModeAndTheTemporaryNameGone) {
     TempDir dir;
     WriteFile(dir / "db.nsf", "old content, longer than the new");
-    struct stat like = StatOf(dir / "db.nsf");
+    struct stat like = LstatOf(dir / "db.nsf");
     like.st_mode = S_IFREG | 0640;
     TempFile temp;
     ASSERT_EQ(0, temp.create((dir / "db.nsf").c_str()));
@@ -92,7 +92,7 @@ TEST(TempFile, PlacedFileIsWholeWithItsModeAndTheTemporaryNameGone) {
     ASSERT_EQ(0, temp.giveAttributes(like, false));
     ASSERT_EQ(0, temp.place(Placing::kReplace));
     EXPECT_EQ("new", ReadFile(dir / "db.nsf"));
-    EXPECT_EQ(0640u, StatOf(dir / "db.nsf").st_mode & 07777);
+    EXPECT_EQ(0640u, LstatOf(dir / "db.nsf").st_mode & 07777);
     EXPECT_EQ(std::set<std::string>{"db.nsf"}, FolderNames(dir.path()));
 }
 
@@ -215,9 +215,9 @@ TEST(ReplaceFileContent, NewInodeSameModeAndOwnerNothingElseInTheFolder) {
     if (geteuid() == 0) {
         ASSERT_EQ(0, chown(ini.c_str(), 4321, 4322));
     }
-    struct stat before = StatOf(ini);
+    struct stat before = LstatOf(ini);
     ASSERT_EQ(0, replaceFileContent(ini.c_str(), "A=1\nB=2\n"));
-    struct stat after = StatOf(ini);
+    struct stat after = LstatOf(ini);
     EXPECT_EQ("A=1\nB=2\n", ReadFile(ini));
     EXPECT_NE(before.st_ino, after.st_ino);  // a new file took the name; none was truncated
     EXPECT_EQ(0640u, after.st_mode & 07777);
@@ -233,7 +233,7 @@ TEST(ReplaceFileContent, ALinkStaysAndTheFileItNamesIsReplacedInItsOwnFolder) {
     WriteFile(dir / "etc/notes.ini", "A=1\n");
     ASSERT_EQ(0, symlink("../etc/notes.ini", (dir / "data/notes.ini").c_str()));
     ASSERT_EQ(0, replaceFileContent((dir / "data/notes.ini").c_str(), "A=2\n"));
-    EXPECT_TRUE(S_ISLNK(StatOf(dir / "data/notes.ini").st_mode));
+    EXPECT_TRUE(S_ISLNK(LstatOf(dir / "data/notes.ini").st_mode));
     EXPECT_EQ("A=2\n", ReadFile(dir / "etc/notes.ini"));
     EXPECT_EQ(std::set<std::string>{"notes.ini"}, FolderNames(dir / "etc"));
     EXPECT_EQ(std::set<std::string>{"notes.ini"}, FolderNames(dir / "data"));
@@ -274,14 +274,14 @@ TEST(CheckReplaceable, AnswersAsTheReplacementWouldAndChangesNothing) {
     WriteFile(dir / "etc/notes.ini", "A=1\n");
     ASSERT_EQ(0, symlink("etc/notes.ini", (dir / "notes.ini").c_str()));
     ASSERT_EQ(0, symlink("gone.ini", (dir / "dangling.ini").c_str()));
-    const struct stat before = StatOf(dir / "etc/notes.ini");
+    const struct stat before = LstatOf(dir / "etc/notes.ini");
 
     EXPECT_EQ(0, checkReplaceable((dir / "notes.ini").c_str()));
     EXPECT_EQ(ENOENT, checkReplaceable((dir / "dangling.ini").c_str()));
     EXPECT_EQ(ENOENT, checkReplaceable((dir / "missing.ini").c_str()));
     EXPECT_EQ(EISDIR, checkReplaceable((dir / "etc").c_str()));
-    EXPECT_EQ(before.st_ino, StatOf(dir / "etc/notes.ini").st_ino);
-    EXPECT_EQ(before.st_mtime, StatOf(dir / "etc/notes.ini").st_mtime);
+    EXPECT_EQ(before.st_ino, LstatOf(dir / "etc/notes.ini").st_ino);
+    EXPECT_EQ(before.st_mtime, LstatOf(dir / "etc/notes.ini").st_mtime);
     EXPECT_EQ((std::set<std::string>{"notes.ini"}), FolderNames(dir / "etc"));
 
     // A file this user may not write, and a writable file in a folder where

@@ -205,7 +205,10 @@ int archiveHalfFilledLogs(const char *logDir, const char *destDir, const char *s
  * offline, copies the file beside it and renames the copy over it, brings
  * the database online. unused is ignored. dbPath must be a regular file, or
  * not exist yet: a symbolic link, FIFO, device or folder there is refused
- * and nothing is followed.
+ * and nothing is followed. A relative dbPath names a database in the
+ * server's data directory (OSGetDataDirectory), as the server names it,
+ * for the copy as for offline and online; a relative backupFile is taken
+ * from the working directory.
  * Access: a restore brings back content, not the permissions of wherever
  * the backup lay. The copy takes the backup's access and modification
  * times; a live dbPath keeps its own owner, group and mode (set-id bits

@@ -1,0 +1,32 @@
+#include "cli/lines.h"
+
+#include <errno.h>
+#include <stdio.h>
+
+#include "support/text.h"
+
+namespace nsfmend {
+
+void printLine(Mark mark, const std::string &subject, const std::string &detail) {
+    static const char *const kMarks[] = {"ok", "FAIL", "note"};
+    printf("%-4s %s: %s\n", kMarks[(int)mark], subject.c_str(), detail.c_str());
+}
+
+std::string namesText(const std::vector<std::string> &names) {
+    std::string text;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (i == kNamesPerLine) return text + ", and " + std::to_string(names.size() - i) + " more";
+        text += (i > 0 ? ", " : "") + names[i];
+    }
+    return text;
+}
+
+std::string withReason(const std::string &text, int error) {
+    return text + ", Reason=" + systemText(error);
+}
+
+std::string withFileReason(const std::string &text, int error) {
+    return error == EINVAL ? text + ", Reason=Not a regular file" : withReason(text, error);
+}
+
+}  // namespace nsfmend

@@ -1,0 +1,29 @@
+// The lines OPT=CHECK and OPT=VERIFY print: "<mark> <subject>: <detail>",
+// the mark padded to four columns, and the pieces their details share.
+#ifndef NSFMEND_CLI_LINES_H
+#define NSFMEND_CLI_LINES_H
+
+#include <stddef.h>
+
+#include <string>
+#include <vector>
+
+namespace nsfmend {
+
+enum class Mark { kOk, kFail, kNote };
+
+// How many names or ranges one line gives before it counts the rest.
+constexpr size_t kNamesPerLine = 20;
+
+void printLine(Mark mark, const std::string &subject, const std::string &detail);
+// The names, ", " between, past kNamesPerLine ", and N more".
+std::string namesText(const std::vector<std::string> &names);
+// text + ", Reason=" + the system's text for error.
+std::string withReason(const std::string &text, int error);
+// withReason for a file a reader refused: EINVAL, which the readers give
+// for anything but a regular file, says so.
+std::string withFileReason(const std::string &text, int error);
+
+}  // namespace nsfmend
+
+#endif

@@ -1,0 +1,69 @@
+// The header's lists of texts are the texts the library can write: a text
+// changed, added or dropped on one side only fails here.
+#include "agent/texts.h"
+
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// The texts agent.h lists: a comment line " *   \"...", the text running on
+// over comment lines until its closing quote, "\n" as written in C.
+std::set<std::string> headerTexts() {
+    std::ifstream in(std::string(TEST_SOURCE_DIR) + "/../src/agent/include/nsfmend/agent.h");
+    std::set<std::string> texts;
+    std::string line, text;
+    bool open = false;
+    while (std::getline(in, line)) {
+        size_t from;
+        if (open) {
+            from = line.find_first_not_of(" *");
+            if (from == std::string::npos) continue;
+            text += ' ';
+        } else if (line.rfind(" *   \"", 0) == 0 && line.rfind(" *   \"...", 0) != 0) {
+            from = 6;
+            text.clear();
+            open = true;
+        } else {
+            continue;
+        }
+        for (size_t i = from; i < line.size() && open; ++i) {
+            if (line[i] == '\\' && i + 1 < line.size() && line[i + 1] == 'n') {
+                text += '\n';
+                ++i;
+            } else if (line[i] == '"') {
+                texts.insert(text);
+                open = false;
+            } else {
+                text += line[i];
+            }
+        }
+    }
+    return texts;
+}
+
+std::string listed(const std::set<std::string> &texts) {
+    std::ostringstream out;
+    for (const std::string &t : texts) out << "  \"" << t << "\"\n";
+    return out.str();
+}
+
+TEST(AgentTexts, TheHeaderListsExactlyWhatTheLibraryCanWrite) {
+    const std::set<std::string> header = headerTexts();
+    ASSERT_GT(header.size(), 20u) << "the header's lists were not found";
+    const std::vector<std::string> all = nsfmend::agentTexts();
+    const std::set<std::string> library(all.begin(), all.end());
+    std::set<std::string> onlyHeader, onlyLibrary;
+    for (const std::string &t : header)
+        if (library.count(t) == 0) onlyHeader.insert(t);
+    for (const std::string &t : library)
+        if (header.count(t) == 0) onlyLibrary.insert(t);
+    EXPECT_TRUE(onlyHeader.empty()) << "listed in agent.h, never written:\n" << listed(onlyHeader);
+    EXPECT_TRUE(onlyLibrary.empty()) << "written, not listed in agent.h:\n" << listed(onlyLibrary);
+}
+
+}  // namespace

@@ -1,0 +1,160 @@
+// Replacing a live database, as its two callers hear of it: the steps in
+// their order, the first failure as the result, and what is left behind
+// (the live file, the database's state, the offline mark) after each way it
+// can fail. The command line and the agent differ only in what status 5113
+// (no server holds the database) means.
+#include "recovery/replace_live.h"
+
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/emulated_server.h"
+
+namespace {
+
+using nsfmend::replaceLiveDatabase;
+using nsfmend::RestoreReport;
+using nsfmend::RestoreStep;
+using nsfmend::Result;
+using nsfmend::WhenNotInUse;
+
+const char *stepName(RestoreStep step) {
+    switch (step) {
+        case RestoreStep::kOffline: return "offline";
+        case RestoreStep::kMark: return "mark";
+        case RestoreStep::kResumed: return "resumed";
+        case RestoreStep::kCopy: return "copy";
+        case RestoreStep::kOnline: return "online";
+    }
+    return "?";
+}
+
+// Every step and failure in the order the caller hears of them.
+class Recorder : public RestoreReport {
+public:
+    void starting(RestoreStep step) override { events.push_back(stepName(step)); }
+    void failed(RestoreStep step, const Result &why) override {
+        events.push_back(std::string("failed ") + stepName(step) + ": " + why.reason());
+    }
+    nsfmend::Progress *progress() override { return nullptr; }
+    std::vector<std::string> events;
+};
+
+class ReplaceLive : public EmulatedServer {
+protected:
+    void SetUp() override {
+        EmulatedServer::SetUp();
+        ASSERT_NO_FATAL_FAILURE(StartServer());
+        ASSERT_EQ(0, Emu({"create", "mail.nsf"}));
+        ASSERT_NO_FATAL_FAILURE(Put("mail.nsf", 1, "backed up", "2013-11-15T11:00:00Z"));
+        ASSERT_EQ(0, Emu({"backup", "mail.nsf", backup_}));
+        ASSERT_NO_FATAL_FAILURE(Put("mail.nsf", 1, "damaged", "2013-11-15T12:00:00Z"));
+        ASSERT_EQ(0, Emu({"server", "start"}));
+        before_ = ReadFile(live_);
+    }
+
+    Result replace(WhenNotInUse notInUse = WhenNotInUse::kReplace) {
+        return replaceLiveDatabase(backup_.c_str(), live_.c_str(), live_.c_str(), notInUse, &report_);
+    }
+    bool markThere() {
+        struct stat st;
+        return lstat(nsfmend::offlineMarkPath(live_).c_str(), &st) == 0;
+    }
+    std::string reason(STATUS status) { return Result::api(status).reason(); }
+
+    const std::string backup_ = root_ + "/mail-backup.nsf";
+    const std::string live_ = dataDir_ + "/mail.nsf";
+    std::string before_;
+    Recorder report_;
+};
+
+TEST_F(ReplaceLive, OfflineCopyOnlineAndTheMarkGone) {
+    EXPECT_TRUE(replace().isOk());
+    EXPECT_EQ((std::vector<std::string>{"offline", "copy", "online"}), report_.events);
+    EXPECT_EQ(ReadFile(backup_), ReadFile(live_));
+    EXPECT_EQ("online", Field("mail.nsf", "state"));
+    EXPECT_FALSE(markThere());
+}
+
+TEST_F(ReplaceLive, AFailedCopyLeavesTheFileAndBringsTheDatabaseBackOnline) {
+    ASSERT_EQ(0, unlink(backup_.c_str()));
+    const Result result = replace();
+    EXPECT_EQ(ENOENT, result.error());
+    EXPECT_EQ((std::vector<std::string>{"offline", "copy", "failed copy: No such file or directory",
+                                        "online"}),
+              report_.events);
+    EXPECT_EQ(before_, ReadFile(live_));
+    EXPECT_EQ("online", Field("mail.nsf", "state"));
+    EXPECT_FALSE(markThere());
+}
+
+TEST_F(ReplaceLive, AFailedOnlineKeepsTheCopyAndTheMarkForTheNextRestore) {
+    setenv("NOTESEMU_FAIL", "NSFBringDatabaseOnline=0x1234", 1);
+    const Result result = replace();
+    unsetenv("NOTESEMU_FAIL");
+    EXPECT_EQ(0x1234, result.status());
+    EXPECT_EQ((std::vector<std::string>{"offline", "copy", "online",
+                                        "failed online: " + reason(0x1234)}),
+              report_.events);
+    EXPECT_EQ(ReadFile(backup_), ReadFile(live_));
+    EXPECT_EQ("offline", Field("mail.nsf", "state"));
+    EXPECT_TRUE(markThere());
+
+    // The next restore finds the mark, undoes the offline state it left and
+    // says so.
+    Recorder again;
+    EXPECT_TRUE(replaceLiveDatabase(backup_.c_str(), live_.c_str(), live_.c_str(),
+                                    WhenNotInUse::kStop, &again)
+                    .isOk());
+    EXPECT_EQ((std::vector<std::string>{"offline", "resumed", "copy", "online"}), again.events);
+    EXPECT_EQ("online", Field("mail.nsf", "state"));
+    EXPECT_FALSE(markThere());
+}
+
+TEST_F(ReplaceLive, AnOfflineTheServerRefusesStopsBeforeTheCopy) {
+    setenv("NOTESEMU_FAIL", "NSFTakeDatabaseOffline=0x1234", 1);
+    const Result result = replace();
+    unsetenv("NOTESEMU_FAIL");
+    EXPECT_EQ(0x1234, result.status());
+    EXPECT_EQ((std::vector<std::string>{"offline", "failed offline: " + reason(0x1234)}),
+              report_.events);
+    EXPECT_EQ(before_, ReadFile(live_));
+    EXPECT_FALSE(markThere());
+}
+
+TEST_F(ReplaceLive, NoServerHoldingTheDatabaseIsReplacedByTheCommandLineOnly) {
+    ASSERT_EQ(0, Emu({"server", "stop"}));
+    const std::string notInUse = "failed offline: " + reason(5113);
+
+    const Result agent = replace(WhenNotInUse::kStop);
+    EXPECT_EQ(5113, agent.status());
+    EXPECT_EQ((std::vector<std::string>{"offline", notInUse}), report_.events);
+    EXPECT_EQ(before_, ReadFile(live_));
+    EXPECT_FALSE(markThere());
+
+    report_.events.clear();
+    EXPECT_TRUE(replace(WhenNotInUse::kReplace).isOk());
+    // Nothing is brought online: no server had it.
+    EXPECT_EQ((std::vector<std::string>{"offline", notInUse, "copy"}), report_.events);
+    EXPECT_EQ(ReadFile(backup_), ReadFile(live_));
+    EXPECT_FALSE(markThere());
+}
+
+TEST_F(ReplaceLive, AMarkThatCannotBeWrittenStopsBeforeTheOffline) {
+    // A folder in the mark's place: the durable writer cannot replace it.
+    ASSERT_EQ(0, mkdir(nsfmend::offlineMarkPath(live_).c_str(), 0700));
+    const Result result = replace();
+    EXPECT_FALSE(result.isOk());
+    ASSERT_EQ(2u, report_.events.size());
+    EXPECT_EQ("offline", report_.events[0]);
+    EXPECT_EQ(0u, report_.events[1].rfind("failed mark: ", 0)) << report_.events[1];
+    EXPECT_EQ(before_, ReadFile(live_));
+    EXPECT_EQ("online", Field("mail.nsf", "state"));
+}
+
+}  // namespace
