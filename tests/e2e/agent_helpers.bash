@@ -94,3 +94,15 @@ records_in_force() {
 check_records() {
     records_in_force "$1" | (cd "$1" && sha256sum -c --strict -)
 }
+
+# Two archiving runs into $ARCHIVE with changes between them, under the
+# suffixes $1 and $2: the second completes the extent the first captured
+# half-filled.
+two_archive_runs() {
+    write_changes mail.nsf 11
+    run agent spool "$ARCHIVE" "${1:-}"
+    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    write_changes mail.nsf 20 >/dev/null
+    run agent spool "$ARCHIVE" "${2:-}"
+    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+}

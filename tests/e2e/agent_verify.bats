@@ -16,19 +16,8 @@ setup() {
     ARCHIVE="$BATS_TEST_TMPDIR/archive"
 }
 
-# Two archiving runs with their own suffixes, changes between them: the
-# second captures again the extent the first caught half-filled.
-two_archive_runs() {
-    write_changes mail.nsf 11
-    run agent spool "$ARCHIVE" "-full"
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
-    write_changes mail.nsf 20 >/dev/null
-    run agent spool "$ARCHIVE" "-incr"
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
-}
-
 @test "two archiving runs under their own suffixes leave an unbroken chain with every server extent" {
-    two_archive_runs
+    two_archive_runs -full -incr
     # The half-filled capture of the first run and the whole copy of the
     # second: one the start of the other.
     [ -f "$ARCHIVE/S0000003.TXN-full" ] && [ -f "$ARCHIVE/S0000003.TXN-incr" ]
@@ -41,7 +30,7 @@ two_archive_runs() {
 }
 
 @test "extents written since the last archiving are named when the log directory is given" {
-    two_archive_runs
+    two_archive_runs -full -incr
     write_changes mail.nsf 30 >/dev/null
     local last
     last=$(extent_states | tail -n 1 | cut -d' ' -f1)
@@ -53,7 +42,7 @@ two_archive_runs() {
 }
 
 @test "a lost archived copy is named as the first missing extent" {
-    two_archive_runs
+    two_archive_runs -full -incr
     # The second run captured every extent the log directory still held
     # under its own suffix too: both copies go.
     rm "$ARCHIVE"/S0000002.TXN-*
@@ -62,7 +51,7 @@ two_archive_runs() {
 }
 
 @test "a copy whose bytes are not the extent's is reported with the copy it disagrees with" {
-    two_archive_runs
+    two_archive_runs -full -incr
     # A half-filled capture beside the whole extent, made so on purpose
     # whenever the first run's capture was taken: the first half of the
     # second run's copy.
@@ -80,7 +69,7 @@ two_archive_runs() {
 }
 
 @test "of two copies equally long, the one first by name is the one the other disagrees with" {
-    two_archive_runs
+    two_archive_runs -full -incr
     local one="$ARCHIVE/S0000002.TXN-full"
     rm "$ARCHIVE"/nsfmend-archive-*
     cp "$one" "$ARCHIVE/S0000002.TXN-a"
@@ -95,7 +84,7 @@ two_archive_runs() {
 }
 
 @test "the check only reads: no lock file, nothing changed in either folder" {
-    two_archive_runs
+    two_archive_runs -full -incr
     rm -f "$SERVER/.nsfmend.lock"
     local before
     before=$(tree_sum "$BATS_TEST_TMPDIR")
