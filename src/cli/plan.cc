@@ -362,6 +362,17 @@ void Planner::neededExtents(const std::string &path, DWORD logExtent) {
 // that finds it short fails.
 void Planner::newestExtents() {
     if (!log_.known || log_.chain.numbers.empty()) return;
+    // A listing that fails here leaves the bound to the backup and OUT=.
+    std::vector<std::string> live;
+    char message[kMessageSize];
+    memset(message, 0, sizeof message);
+    if (listDatabasePaths(s_.dataDir, s_.dataDir, &live, message)) {
+        for (const std::string &path : live) {
+            const LoggedQuery query = queryLogged(path.c_str());
+            if (query.failedStep == nullptr && query.logged)
+                newest_ = std::max(newest_, query.logExtent);
+        }
+    }
     const DWORD last = log_.chain.numbers.back();
     if (newest_ > last)
         add(Mark::kFail, "extents",
@@ -374,29 +385,20 @@ void Planner::newestExtents() {
 void Planner::databases() {
     char message[kMessageSize];
     memset(message, 0, sizeof message);
-    OwnedStringArray list = newStringArray();
-    if (!list) {
-        add(Mark::kFail, "databases", systemText(ENOMEM));
-        return;
-    }
-    if (!listDatabases(s_.dataDir, list.get(), s_.dataDir, message)) {
+    if (!listDatabasePaths(s_.dataDir, s_.dataDir, &plan_->databases, message)) {
         std::string text = message;
         if (!text.empty() && text.back() == '\n') text.pop_back();
         // The sweep prints its listing failure with puts.
         add(Mark::kFail, "databases", text, std::string(message));
         return;
     }
-    const int count = getArraySize(list.get());
-    for (int position = 1; position <= count; ++position) {
-        const char *path = getArrayItem(list.get(), position);
-        if (path != nullptr) plan_->databases.emplace_back(path);
-    }
+    const size_t count = plan_->databases.size();
     if (count == 0) {
         add(Mark::kNote, "databases", std::string("none under ") + s_.dataDir);
         return;
     }
     int logged = 0, notLogged = 0, failed = 0;
-    std::vector<PlanStep> lines;  // after the summary line, in list order
+    // The summary goes before the lines of single databases, in list order.
     const size_t summaryAt = plan_->steps.size();
     for (const std::string &path : plan_->databases) {
         const LoggedQuery query = queryLogged(path.c_str());
@@ -592,20 +594,6 @@ void Planner::single() {
     backupFile();
     cutOffTime();
     if (kind_ == RunKind::kRestore) restoreTarget();
-    // The newest extent the live databases changed in, for the chain's end.
-    OwnedStringArray list = newStringArray();
-    char message[kMessageSize];
-    memset(message, 0, sizeof message);
-    if (list && listDatabases(s_.dataDir, list.get(), s_.dataDir, message)) {
-        const int count = getArraySize(list.get());
-        for (int position = 1; position <= count; ++position) {
-            const char *path = getArrayItem(list.get(), position);
-            if (path == nullptr) continue;
-            const LoggedQuery query = queryLogged(path);
-            if (query.failedStep == nullptr && query.logged)
-                newest_ = std::max(newest_, query.logExtent);
-        }
-    }
     newestExtents();
     runLock(kind_ == RunKind::kRestore);
     serverJudges();

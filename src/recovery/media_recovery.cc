@@ -201,28 +201,28 @@ int restoreAllDatabases(const char *, const char *directory, const char *topDire
     char message[kMessageSize];
     memset(message, 0, sizeof(message));
 
-    nsfmend::OwnedStringArray list = nsfmend::newStringArray();
-    if (!list) {
-        nsfmend::listingFailure(message, directory, ENOMEM);
-        puts(message);
-        return 0;
-    }
-
     // The whole tree is listed before anything is opened: either every
     // database is considered, or none.
-    int listed = listDatabases(directory, list.get(), topDirectory, message);
-    if (!listed) {
+    std::vector<std::string> databases;
+    if (!nsfmend::listDatabasePaths(directory, topDirectory, &databases, message)) {
         puts(message);
         return 0;
     }
+    return nsfmend::recoverListedDatabases(databases, cutOffTime, newDbiid, newRepid);
+}
 
-    std::vector<std::string> databases;
+int nsfmend::listDatabasePaths(const char *directory, const char *topDirectory,
+                               std::vector<std::string> *paths, char *message) {
+    paths->clear();
+    OwnedStringArray list = newStringArray();
+    if (!list) return listingFailure(message, directory, ENOMEM);
+    if (!listDatabases(directory, list.get(), topDirectory, message)) return 0;
     const int count = getArraySize(list.get());
     for (int position = 1; position <= count; ++position) {
         const char *path = getArrayItem(list.get(), position);
-        if (path != nullptr) databases.emplace_back(path);
+        if (path != nullptr) paths->emplace_back(path);
     }
-    return nsfmend::recoverListedDatabases(databases, cutOffTime, newDbiid, newRepid);
+    return 1;
 }
 
 int nsfmend::recoverListedDatabases(const std::vector<std::string> &databases,

@@ -26,6 +26,11 @@ int isLoggedDatabase(const char *dbPath);
 
 namespace nsfmend {
 
+// listDatabases into a list of paths, in the sweep's order: 1, or 0 with
+// the listing's failure text in message (kMessageSize bytes).
+int listDatabasePaths(const char *directory, const char *topDirectory,
+                      std::vector<std::string> *paths, char *message);
+
 // The sweep's second half, over a list made before: each logged database is
 // recovered, the others skipped, in list order; then the summary line. 1
 // when none failed.
