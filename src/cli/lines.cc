@@ -1,16 +1,10 @@
 #include "cli/lines.h"
 
 #include <errno.h>
-#include <stdio.h>
 
 #include "support/text.h"
 
 namespace nsfmend {
-
-void printLine(Mark mark, const std::string &subject, const std::string &detail) {
-    static const char *const kMarks[] = {"ok", "FAIL", "note"};
-    printf("%-4s %s: %s\n", kMarks[(int)mark], subject.c_str(), detail.c_str());
-}
 
 std::string namesText(const std::vector<std::string> &names) {
     std::string text;

@@ -1,5 +1,4 @@
-// The lines OPT=CHECK and OPT=VERIFY print: "<mark> <subject>: <detail>",
-// the mark padded to four columns, and the pieces their details share.
+// The pieces the details of OPT=CHECK's and OPT=VERIFY's findings share.
 #ifndef NSFMEND_CLI_LINES_H
 #define NSFMEND_CLI_LINES_H
 
@@ -10,12 +9,9 @@
 
 namespace nsfmend {
 
-enum class Mark { kOk, kFail, kNote };
-
 // How many names or ranges one line gives before it counts the rest.
 constexpr size_t kNamesPerLine = 20;
 
-void printLine(Mark mark, const std::string &subject, const std::string &detail);
 // The names, ", " between, past kNamesPerLine ", and N more".
 std::string namesText(const std::vector<std::string> &names);
 // text + ", Reason=" + the system's text for error.

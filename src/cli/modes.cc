@@ -31,7 +31,7 @@ bool lockRun(const RunSettings &s, RunLock *lock) {
 bool planHolds(const RunSettings &s, RunKind kind, Plan *plan) {
     *plan = buildPlan(s, kind, Asker::kRun);
     if (plan->holds()) return true;
-    printStopLines(*plan);
+    printStopLines(plan->findings);
     return false;
 }
 

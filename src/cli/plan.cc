@@ -120,7 +120,7 @@ private:
                      unsigned long long size);
 
     void add(Mark mark, const char *subject, std::string detail, std::string runLine = "") {
-        plan_->add(mark, subject, std::move(detail), std::move(runLine));
+        plan_->findings.add(mark, subject, std::move(detail), std::move(runLine));
     }
 
     const RunSettings &s_;
@@ -399,7 +399,7 @@ void Planner::databases() {
     }
     int logged = 0, notLogged = 0, failed = 0;
     // The summary goes before the lines of single databases, in list order.
-    const size_t summaryAt = plan_->steps.size();
+    const size_t summaryAt = plan_->findings.size();
     for (const std::string &path : plan_->databases) {
         const LoggedQuery query = queryLogged(path.c_str());
         if (query.failedStep != nullptr) {
@@ -423,8 +423,8 @@ void Planner::databases() {
                          std::to_string(logged) + " logged, " + std::to_string(notLogged) +
                          " not logged";
     if (failed > 0) detail += ", " + std::to_string(failed) + " cannot be recovered";
-    plan_->steps.insert(plan_->steps.begin() + (long)summaryAt,
-                        PlanStep{failed == 0 ? Mark::kOk : Mark::kFail, "databases", detail, ""});
+    plan_->findings.insert(summaryAt,
+                           Finding{failed == 0 ? Mark::kOk : Mark::kFail, "databases", detail, ""});
 }
 
 // The backup file: a regular file, a logged database the recovery can roll
@@ -610,15 +610,6 @@ const char *runKindName(RunKind kind) {
     return "run";
 }
 
-void Plan::add(Mark mark, std::string subject, std::string detail, std::string runLine) {
-    steps.push_back(PlanStep{mark, std::move(subject), std::move(detail), std::move(runLine)});
-}
-
-bool Plan::holds() const {
-    return std::none_of(steps.begin(), steps.end(),
-                        [](const PlanStep &step) { return step.mark == Mark::kFail; });
-}
-
 Plan buildPlan(const RunSettings &s, RunKind kind, Asker asker) {
     Plan plan;
     plan.kind = kind;
@@ -630,20 +621,6 @@ Plan buildPlan(const RunSettings &s, RunKind kind, Asker asker) {
     else
         planner.single();
     return plan;
-}
-
-void printPlanSteps(const Plan &plan) {
-    for (const PlanStep &step : plan.steps) printLine(step.mark, step.subject, step.detail);
-}
-
-void printStopLines(const Plan &plan) {
-    for (const PlanStep &step : plan.steps) {
-        if (step.mark != Mark::kFail) continue;
-        if (!step.runLine.empty())
-            printf("%s\n", step.runLine.c_str());
-        else
-            printLine(Mark::kFail, step.subject, step.detail);
-    }
 }
 
 }  // namespace nsfmend

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "cli/driver.h"
-#include "cli/lines.h"
+#include "cli/findings.h"
 
 namespace nsfmend {
 
@@ -26,23 +26,15 @@ enum class RunKind {
 // "media recovery", "recovery", "restore".
 const char *runKindName(RunKind kind);
 
-struct PlanStep {
-    Mark mark;
-    std::string subject;
-    std::string detail;
-    // What the run prints when it stops on this step: the line the
-    // operation itself would have printed had it met the fault, where it
-    // has one (with its own leading blank); empty: the check's own line.
-    std::string runLine;
-};
-
 // Who asks: OPT=CHECK, which changes nothing and only looks whether a run
 // holds the lock, or the run itself, which holds it already.
 enum class Asker { kCheck, kRun };
 
 struct Plan {
     RunKind kind = RunKind::kMediaRecovery;
-    std::vector<PlanStep> steps;
+    // Each step's finding, in the order the run meets them; a FAIL's run
+    // line is what the run prints when it stops there.
+    Findings findings;
     // IN= and OUT= resolved once into absolute paths: the API calls, the
     // program's own file operations and its output all use these. A backup
     // file lies anywhere and is named from the working directory, as the
@@ -54,17 +46,12 @@ struct Plan {
     // exactly these.
     std::vector<std::string> databases;
 
-    void add(Mark mark, std::string subject, std::string detail, std::string runLine = "");
-    bool holds() const;
+    bool holds() const { return findings.holds(); }
 };
 
 // The plan of a run of `kind` with these settings. The runtime is started.
 Plan buildPlan(const RunSettings &settings, RunKind kind, Asker asker);
 
-// OPT=CHECK: the steps, one line each ("<mark> <subject>: <detail>").
-void printPlanSteps(const Plan &plan);
-// The run that does not start: each failing step's run line.
-void printStopLines(const Plan &plan);
 
 }  // namespace nsfmend
 

@@ -68,14 +68,14 @@ int reportPreflightWithoutStart(const RunSettings &s) {
 int runPreflight(const RunSettings &s) {
     heading(s);
     const Plan plan = buildPlan(s, checkedRun(s), Asker::kCheck);
-    printPlanSteps(plan);
+    printFindings(plan.findings);
     return verdict(s, plan.holds());
 }
 
 int reportPreflightWithoutRuntime(const RunSettings &s) {
     Plan plan;
-    plan.add(Mark::kFail, "runtime", std::string("did not start with ") + s.iniPath);
-    printPlanSteps(plan);
+    plan.findings.add(Mark::kFail, "runtime", std::string("did not start with ") + s.iniPath);
+    printFindings(plan.findings);
     return verdict(s, false);
 }
 

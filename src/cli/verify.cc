@@ -1,8 +1,8 @@
 // nsfmend OPT=VERIFY: whether an archive folder holds what a recovery needs,
 // for an administrator without a backup agent. It makes the agent's check
 // (the same code: the chain, the archive records, the log directory's
-// extents) and says every finding on a line of its own, where the agent's
-// message gives only the first. It only reads: no runtime, no lock, no
+// extents) and collects every finding, where the agent's message gives only
+// the first; the findings are then said, one line each, and the verdict. It only reads: no runtime, no lock, no
 // prompt, nothing written.
 #include <stdio.h>
 
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/driver.h"
+#include "cli/findings.h"
 #include "cli/lines.h"
 #include "support/path.h"
 #include "support/text.h"
@@ -19,17 +20,16 @@
 namespace nsfmend {
 namespace {
 
-// The lines, and whether any was a FAIL: the verdict follows from them.
+// The findings, and the verdict that follows from them.
 class Lines {
 public:
     void line(Mark mark, const char *subject, const std::string &detail) {
-        printLine(mark, subject, detail);
-        if (mark == Mark::kFail) failed_ = true;
+        findings_.add(mark, subject, detail);
     }
-    bool failed() const { return failed_; }
+    const Findings &findings() const { return findings_; }
 
 private:
-    bool failed_ = false;
+    Findings findings_;
 };
 
 std::string counted(size_t count, const char *one, const char *many) {
@@ -159,9 +159,10 @@ void reportServer(Lines *out, const char *logDir, const ArchiveCheck &check) {
 }
 
 int verdict(const Lines &out) {
-    printf("Verdict: the archive %s\n",
-           out.failed() ? "would not serve a recovery" : "would serve a recovery");
-    return out.failed() ? 1 : 0;
+    printFindings(out.findings());
+    const bool serves = out.findings().holds();
+    printf("Verdict: the archive %s\n", serves ? "would serve a recovery" : "would not serve a recovery");
+    return serves ? 0 : 1;
 }
 
 }  // namespace
