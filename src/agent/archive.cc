@@ -6,6 +6,7 @@
 #include <string.h>
 #include <time.h>
 
+#include <memory>
 #include <string>
 
 #include "agent/archived_copy.h"
@@ -16,7 +17,10 @@
 #include "support/result.h"
 #include "support/sysfile.h"
 #include "support/text.h"
-#include "translog/archive_record.h"
+#include "storage/storage.h"
+#include "translog/log_chain.h"
+#include "translog/record_format.h"
+#include "translog/record_writer.h"
 #include "translog/log_directory.h"
 
 const char nsfmend::kTimeStampFormat[] = "%Y-%m-%d-%H-%M-%S";
@@ -50,52 +54,66 @@ Result checkDestination(const char *destDir) {
     return Result::system(EINVAL, NSFMEND_TEXT_INVALID_DESTINATION);
 }
 
+// Where the run archives to: the storage destDir names, and the start of
+// every name made there.
+struct Destination {
+    std::unique_ptr<Storage> storage;
+    std::string stem;
+    std::string pathOf(const std::string &name) const { return storage->pathOf(stem + name); }
+};
+
 // Arguments the run can never work with, refused before the run lock is
 // taken or the server asked, so nothing is copied or reported archived.
-Result checkArguments(const char *suffix, const char *destDir) {
+Result openArguments(const char *suffix, const char *destDir, Destination *dest) {
     Result checked = checkDestination(destDir);
+    if (checked.isOk()) checked = openDestination(destDir, &dest->storage, &dest->stem);
     if (!checked.isOk()) return checked;
     // The shortest name an extent can get.
-    const std::string shortest = archivedName(destDir, 0, suffix);
+    const std::string shortest = dest->pathOf(extentName(0) + suffix);
     return fitsBuffer(shortest) ? Result::ok() : archivedNameTooLong(shortest);
 }
 
 // The half-filled capture from the server's log directory.
-Result captureLogDirectory(const char *destDir, const char *suffix, ArchiveRecordWriter *records) {
+Result captureLogDirectory(const Destination &dest, const char *suffix,
+                           ArchiveRecordWriter *records) {
     std::string logDir;
     const int resolved = resolveLogDirectory(nullptr, &logDir);
     if (resolved == ENOENT) return Result::system(ENOENT, kNoLogDirectoryText);
     if (resolved != 0) return tooLong("Log directory", logDir, kLogDirectoryMax);
-    return captureHalfFilledLogs(logDir.c_str(), destDir, suffix, records);
+    return captureHalfFilledLogs(logDir.c_str(), *dest.storage, dest.stem, suffix, records);
 }
 
 // One extent the server handed out: copied, recorded, and only then
 // reported archived.
-Result archiveExtent(const char *suffix, const char *destDir, UNID *logId, DWORD logNumber,
-                     const char *extentPath, ArchiveRecordWriter *records) {
-    int result = SysFileCreateDirectory(destDir);
-    if (result != 0)
-        return Result::system(
-            result, formatText(NSFMEND_TEXT_CREATING_DIRECTORY, destDir, systemText(result).c_str()));
-    const std::string archived = archivedName(destDir, logNumber, suffix);
+Result archiveExtent(const char *suffix, const char *destDir, const Destination &dest, UNID *logId,
+                     DWORD logNumber, const char *extentPath, ArchiveRecordWriter *records) {
+    const Result prepared = dest.storage->prepare();
+    if (!prepared.isOk())
+        return Result::system(prepared.error() != 0 ? prepared.error() : -1,
+                              formatText(NSFMEND_TEXT_CREATING_DIRECTORY, destDir,
+                                         prepared.explanation().c_str()));
+    const std::string name = dest.stem + extentName(logNumber) + suffix;
+    const std::string archived = dest.storage->pathOf(name);
     if (!fitsBuffer(archived)) return archivedNameTooLong(archived);
-    // Once told, the server may reuse the extent: the copy and its folder
-    // entry are on disk before NSFDoneArchivingLog, and a copy an earlier
-    // run already made counts as made.
-    result = archiveFile(extentPath, archived.c_str());
-    if (result != 0) return copyFailure(extentPath, archived.c_str(), result);
+    // Once told, the server may reuse the extent: the copy is in place for
+    // good (a folder's copy and its entry on disk) before
+    // NSFDoneArchivingLog, and a copy an earlier run already made counts as
+    // made.
+    const Result put = dest.storage->put(extentPath, name);
+    if (!put.isOk()) return copyFailure(extentPath, archived, put);
     // Recorded before the server is told too: an extent it may reuse
     // afterwards is never one that no record names.
-    result = records->add(archived, logId);
-    if (result != 0) return recordFailure(archived, records->recordPath(), result);
+    Result result = records->add(name, nullptr, logIdText(*logId));
+    if (!result.isOk()) return recordFailure(archived, records->recordPath(), result);
     result = records->write();
-    if (result != 0) return recordWriteFailure(records->recordPath(), result);
+    if (!result.isOk()) return recordWriteFailure(records->recordPath(), result);
     return Result::api(NSFDoneArchivingLog(logId, &logNumber));
 }
 
 // Every extent the server offers, until it has none (status 5086) or one
 // fails.
-Result archiveExtents(const char *suffix, const char *destDir, ArchiveRecordWriter *records) {
+Result archiveExtents(const char *suffix, const char *destDir, const Destination &dest,
+                      ArchiveRecordWriter *records) {
     for (bool first = true;; first = false) {
         UNID logId;
         DWORD logNumber = 0;
@@ -107,13 +125,15 @@ Result archiveExtents(const char *suffix, const char *destDir, ArchiveRecordWrit
         extentPath[kPathSize - 1] = '\0';
         if (offered == STATUS_NO_LOG_TO_ARCHIVE) return Result::ok();
         if (offered != NOERROR) return Result::api(offered);
-        Result archived = archiveExtent(suffix, destDir, &logId, logNumber, extentPath, records);
+        Result archived =
+            archiveExtent(suffix, destDir, dest, &logId, logNumber, extentPath, records);
         if (!archived.isOk()) return archived;
     }
 }
 
 // The archiving run; the caller holds the run lock.
-Result archiveLogs(const char *suffix, const char *destDir, char *timeStamp, char *timeFormat) {
+Result archiveLogs(const char *suffix, const char *destDir, const Destination &dest,
+                   char *timeStamp, char *timeFormat) {
     WORD style = 0;
     Result asked = queryLogStyle(&style);
     if (!asked.isOk()) return asked;
@@ -125,17 +145,17 @@ Result archiveLogs(const char *suffix, const char *destDir, char *timeStamp, cha
     if (!begun.isOk()) return begun;
     // From here on the bracket is open: every path below reaches
     // NSFEndArchivingLogs exactly once.
-    removeArchiveLeftovers(destDir);
+    dest.storage->removeLeftovers();
     if (timeStamp != nullptr) getCurrentTime(timeStamp, timeFormat);
 
     // The run's one record: what it archived, kept up to date as it goes.
-    ArchiveRecordWriter records;
-    Result looped = archiveExtents(suffix, destDir, &records);
+    ArchiveRecordWriter records(*dest.storage);
+    Result looped = archiveExtents(suffix, destDir, dest, &records);
     // The capture runs whatever the loop's outcome: extents still being
     // filled are worth saving even when an earlier one could not be. The
     // first failure's text is the one that names the cause (a read-only
     // destination makes the capture fail too, with a text that misleads).
-    const Result captured = captureLogDirectory(destDir, suffix, &records);
+    const Result captured = captureLogDirectory(dest, suffix, &records);
     const Result ended = Result::api(NSFEndArchivingLogs());
     if (!looped.isOk()) return looped;
     return captured.isOk() ? ended : captured;
@@ -151,10 +171,12 @@ extern "C" WORD DoArchiveLogs(const char *suffix, const char *destDir, char *tim
                               char *timeFormat, char *msg) {
     if (msg == nullptr) return 1;
     if (suffix == nullptr) suffix = "";
-    Result result = nsfmend::checkArguments(suffix, destDir);
+    nsfmend::Destination dest;
+    Result result = nsfmend::openArguments(suffix, destDir, &dest);
     nsfmend::RunLock lock;
     if (result.isOk()) result = nsfmend::lockRun(&lock);
-    if (result.isOk()) result = nsfmend::archiveLogs(suffix, destDir, timeStamp, timeFormat);
+    if (result.isOk())
+        result = nsfmend::archiveLogs(suffix, destDir, dest, timeStamp, timeFormat);
     putResult(result, msg);
     return result.isOk() ? 0 : 1;
 }
@@ -171,15 +193,16 @@ extern "C" void spoolNsfArchiveLogs(const char *destDir, const char *suffix, cha
     if (result.isOk() && !nsfmend::fitsBuffer(destDir, most + 1))
         result = nsfmend::tooLong("Destination directory", destDir, most);
     if (result.isOk()) folder = nsfmend::joinPath(destDir, "");
-    if (result.isOk()) result = nsfmend::checkArguments(suffix, folder.c_str());
+    nsfmend::Destination dest;
+    if (result.isOk()) result = nsfmend::openArguments(suffix, folder.c_str(), &dest);
     // Held from before the folder is made to after the bracket is closed.
     nsfmend::RunLock lock;
     if (result.isOk()) result = nsfmend::lockRun(&lock);
     if (result.isOk()) {
-        // A failure here is reported by the loop, which creates it again
+        // A failure here is reported by the loop, which makes it again
         // before each extent.
-        SysFileCreateDirectory(folder.c_str());
-        result = nsfmend::archiveLogs(suffix, folder.c_str(), timeStamp, timeFormat);
+        (void)dest.storage->prepare();
+        result = nsfmend::archiveLogs(suffix, folder.c_str(), dest, timeStamp, timeFormat);
     }
     putResult(result, msg);
 }

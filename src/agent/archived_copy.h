@@ -1,6 +1,5 @@
-// One file into the archive, under the rules that make an archiving run safe
-// to repeat after it was stopped at any point, or after a capture of an
-// extent the server was still filling.
+// The words of the archive loop's and the capture's failures, said alike
+// whether the archive is a folder or a store.
 #ifndef NSFMEND_AGENT_ARCHIVED_COPY_H
 #define NSFMEND_AGENT_ARCHIVED_COPY_H
 
@@ -10,32 +9,18 @@
 
 namespace nsfmend {
 
-// Copies source to archivedName, which must not be replaced by anything
-// else: a missing name gets a new copy; a byte-identical file is already the
-// archived copy (it is synced, nothing is copied); a file whose bytes are
-// the start of the source's (an earlier capture of a half-filled extent) is
-// replaced whole by the full copy. Anything else there is left untouched
-// and gives EEXIST. 0 once archivedName holds the source's bytes on disk;
-// otherwise the errno of the failing step, or -1.
-int archiveFile(const char *source, const char *archivedName);
-
-// The failures of the archive loop and the capture: "Error copying file
-// <source> to <archivedName>. <system text>", and "Archived name too long
-// (over 1023 characters): <name>".
-Result copyFailure(const char *source, const char *archivedName, int error);
+// "Error copying file <source> to <archivedName>. <reason>": the system's
+// text for an errno, a store's own words otherwise.
+Result copyFailure(const char *source, const std::string &archivedName, const Result &reason);
+// "Archived name too long (over 1023 characters): <name>".
 Result archivedNameTooLong(const std::string &archivedName);
 // The failures of the run's archive record: "Error recording archived file
-// <archivedName> in <record>. <system text>" (the copy could not be read
-// for its checksum) and "Error writing archive record <record>. <system
-// text>".
-Result recordFailure(const std::string &archivedName, const std::string &record, int error);
-Result recordWriteFailure(const std::string &record, int error);
-
-// Removes the temporary files that interrupted runs left in the folder the
-// archived names are made in (destDir is their common start). Leftovers are
-// hidden and never taken for an extent, so a folder that cannot be cleaned
-// does not stop the archiving.
-void removeArchiveLeftovers(const char *destDir);
+// <archivedName> in <record>. <reason>" (what the copy holds could not be
+// asked for its checksum) and "Error writing archive record <record>.
+// <reason>".
+Result recordFailure(const std::string &archivedName, const std::string &record,
+                     const Result &reason);
+Result recordWriteFailure(const std::string &record, const Result &reason);
 
 }  // namespace nsfmend
 

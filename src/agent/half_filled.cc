@@ -6,6 +6,7 @@
 #include <errno.h>
 #include <string.h>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,7 +17,8 @@
 #include "support/path.h"
 #include "support/result.h"
 #include "support/text.h"
-#include "translog/archive_record.h"
+#include "translog/record_format.h"
+#include "translog/record_writer.h"
 #include "translog/log_directory.h"
 
 namespace nsfmend {
@@ -25,8 +27,8 @@ namespace {
 // Copies every file it can; ok, or the first failure. A file that fails
 // does not stop the others: one bad name must not leave the newest
 // transactions unsaved.
-Result captureFiles(const char *logDir, const char *destDir, const char *suffix,
-                    ArchiveRecordWriter *records) {
+Result captureFiles(const char *logDir, Storage &dest, const std::string &stem,
+                    const char *suffix, ArchiveRecordWriter *records) {
     std::vector<LogFile> files;
     const int listed = listLogDirectory(logDir, &files);
     if (listed != 0) return Result::system(listed);
@@ -50,7 +52,8 @@ Result captureFiles(const char *logDir, const char *destDir, const char *suffix,
             keep(tooLong("Source path", source));
             continue;
         }
-        const std::string archived = capturedName(destDir, file.name.c_str(), suffix);
+        const std::string name = stem + file.name + suffix;
+        const std::string archived = dest.pathOf(name);
         if (!fitsBuffer(archived)) {
             keep(archivedNameTooLong(archived));
             continue;
@@ -58,14 +61,14 @@ Result captureFiles(const char *logDir, const char *destDir, const char *suffix,
         // The same rules as the archive loop: an identical copy is kept, an
         // earlier capture of the same extent is completed, anything else of
         // that name is a failure rather than a silent skip.
-        int result = archiveFile(source.c_str(), archived.c_str());
-        if (result != 0) {
-            keep(copyFailure(source.c_str(), archived.c_str(), result));
+        const Result put = dest.put(source.c_str(), name);
+        if (!put.isOk()) {
+            keep(copyFailure(source.c_str(), archived, put));
             continue;
         }
         // No log ID: the server did not hand this file out.
-        result = records->add(archived, nullptr);
-        if (result != 0) keep(recordFailure(archived, records->recordPath(), result));
+        const Result added = records->add(name, nullptr, "");
+        if (!added.isOk()) keep(recordFailure(archived, records->recordPath(), added));
     }
     if (copied == 0)
         return Result::system(ENOENT, formatText(NSFMEND_TEXT_NO_FILES_TO_CAPTURE, logDir));
@@ -74,15 +77,15 @@ Result captureFiles(const char *logDir, const char *destDir, const char *suffix,
 
 }  // namespace
 
-Result captureHalfFilledLogs(const char *logDir, const char *destDir, const char *suffix,
-                             ArchiveRecordWriter *records) {
-    if (logDir == nullptr || destDir == nullptr) return Result::system(EINVAL);
+Result captureHalfFilledLogs(const char *logDir, Storage &dest, const std::string &stem,
+                             const char *suffix, ArchiveRecordWriter *records) {
+    if (logDir == nullptr) return Result::system(EINVAL);
     if (suffix == nullptr) suffix = "";
-    Result captured = captureFiles(logDir, destDir, suffix, records);
-    // The copies made before a failure are on disk: they are recorded too.
+    Result captured = captureFiles(logDir, dest, stem, suffix, records);
+    // The copies made before a failure are in place: they are recorded too.
     // The first failure's text stays, as it names the cause.
-    const int written = records->write();
-    if (written != 0 && captured.isOk()) return recordWriteFailure(records->recordPath(), written);
+    const Result written = records->write();
+    if (!written.isOk() && captured.isOk()) return recordWriteFailure(records->recordPath(), written);
     return captured;
 }
 
@@ -93,11 +96,16 @@ extern "C" int archiveHalfFilledLogs(const char *logDir, const char *destDir, co
     if (msg == nullptr) return 0;
     nsfmend::RunLock lock;
     nsfmend::Result result = nsfmend::lockRun(&lock);
+    std::unique_ptr<nsfmend::Storage> dest;
+    std::string stem;
+    if (result.isOk())
+        result = destDir == nullptr ? nsfmend::Result::system(EINVAL)
+                                    : nsfmend::openDestination(destDir, &dest, &stem);
     if (result.isOk()) {
         // Hidden temporary files of a run stopped here before, its record's too.
-        if (destDir != nullptr) nsfmend::removeArchiveLeftovers(destDir);
-        nsfmend::ArchiveRecordWriter records;
-        result = nsfmend::captureHalfFilledLogs(logDir, destDir, suffix, &records);
+        dest->removeLeftovers();
+        nsfmend::ArchiveRecordWriter records(*dest);
+        result = nsfmend::captureHalfFilledLogs(logDir, *dest, stem, suffix, &records);
     }
     // Success leaves the message buffer as it was.
     if (!result.isOk()) nsfmend::putResult(result, msg);

@@ -3,6 +3,9 @@
 #ifndef NSFMEND_AGENT_HALF_FILLED_H
 #define NSFMEND_AGENT_HALF_FILLED_H
 
+#include <string>
+
+#include "storage/storage.h"
 #include "support/result.h"
 
 namespace nsfmend {
@@ -11,11 +14,12 @@ class ArchiveRecordWriter;
 
 // The capture itself, for a caller that holds the run lock (the archiving
 // run); archiveHalfFilledLogs, declared in nsfmend/agent.h, takes the lock
-// and calls it. Every copy it has (made now or before) goes into the run's
-// record, which is written before it returns, whether or not a later file
-// failed. ok, or the first failure.
-Result captureHalfFilledLogs(const char *logDir, const char *destDir, const char *suffix,
-                             ArchiveRecordWriter *records);
+// and calls it. Each file goes to dest under stem + its name + suffix.
+// Every copy it has (made now or before) goes into the run's record, which
+// is written before it returns, whether or not a later file failed. ok, or
+// the first failure.
+Result captureHalfFilledLogs(const char *logDir, Storage &dest, const std::string &stem,
+                             const char *suffix, ArchiveRecordWriter *records);
 
 }  // namespace nsfmend
 

@@ -7,12 +7,14 @@
 #include <stdio.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "cli/driver.h"
 #include "cli/findings.h"
 #include "cli/lines.h"
+#include "storage/storage.h"
 #include "support/path.h"
 #include "support/text.h"
 #include "translog/archive_check.h"
@@ -32,11 +34,18 @@ private:
     Findings findings_;
 };
 
+// text + ", Reason=" + why a file could not be read: a store's own words
+// where it gave some, else the system's text (EINVAL: not a regular file).
+std::string unreadable(const std::string &text, int error, const std::string &reason) {
+    return reason.empty() ? withFileReason(text, error) : text + ", Reason=" + reason;
+}
+
 std::string counted(size_t count, const char *one, const char *many) {
     return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
-void reportRecords(Lines *out, const std::string &dir, const ArchiveCheck &check) {
+void reportRecords(Lines *out, const std::string &dir, const Storage &archive,
+                   const ArchiveCheck &check) {
     const ArchiveRecords &records = check.records.records;
     if (records.records.empty()) {
         out->line(Mark::kNote, "archive records",
@@ -49,16 +58,18 @@ void reportRecords(Lines *out, const std::string &dir, const ArchiveCheck &check
                   counted(records.latest.size(), "file", "files") + " listed, latest " +
                   records.records.back());
     for (const RecordFault &fault : records.faults) {
-        const std::string path = joinPath(dir, fault.record);
+        const std::string path = archive.pathOf(fault.record);
         if (fault.error != 0)
-            out->line(Mark::kFail, "archive record", withFileReason(path + " cannot be read", fault.error));
+            out->line(Mark::kFail, "archive record",
+                      unreadable(path + " cannot be read", fault.error, fault.reason));
         else
             out->line(Mark::kFail, "archive record",
                       path + " is damaged at line " + std::to_string(fault.line));
     }
 }
 
-void reportChain(Lines *out, const std::string &dir, const ArchiveCheck &check) {
+void reportChain(Lines *out, const std::string &dir, const Storage &archive,
+                 const ArchiveCheck &check) {
     const ExtentChain &chain = check.chain;
     if (chain.numbers.empty() && check.missing.empty()) {
         out->line(Mark::kFail, "extents", "none in " + dir);
@@ -81,10 +92,13 @@ void reportChain(Lines *out, const std::string &dir, const ArchiveCheck &check) 
             out->line(Mark::kFail, "extents",
                       detail + ", missing " + describeExtentRanges(check.missing, kNamesPerLine));
     }
-    for (const BadExtentFile &bad : chain.bad)
+    for (const BadExtentFile &bad : chain.bad) {
+        const auto reason = check.reasons.find(bad.name);
         out->line(Mark::kFail, "extent",
-                  bad.notRegular ? joinPath(dir, bad.name) + " is not a regular file"
-                                 : withFileReason(joinPath(dir, bad.name) + " cannot be read", bad.error));
+                  bad.notRegular ? archive.pathOf(bad.name) + " is not a regular file"
+                                 : unreadable(archive.pathOf(bad.name) + " cannot be read", bad.error,
+                                              reason != check.reasons.end() ? reason->second : ""));
+    }
     for (const DisagreeingCopies &copies : chain.disagreeing)
         out->line(Mark::kFail, "copies",
                   "of extent " + extentName(copies.number) + " disagree: " + copies.longest +
@@ -99,11 +113,11 @@ void reportChain(Lines *out, const std::string &dir, const ArchiveCheck &check) 
                       ", not archived extents: " + namesText(others));
 }
 
-void reportFiles(Lines *out, const std::string &dir, const ArchiveCheck &check) {
+void reportFiles(Lines *out, const Storage &archive, const ArchiveCheck &check) {
     const RecordCheck &records = check.records;
     std::vector<std::string> byNameOnly;
     for (const RecordFinding &f : records.findings) {
-        const std::string path = joinPath(dir, f.name);
+        const std::string path = archive.pathOf(f.name);
         switch (f.match) {
             case RecordMatch::kMatches: break;
             case RecordMatch::kGrown:
@@ -118,7 +132,8 @@ void reportFiles(Lines *out, const std::string &dir, const ArchiveCheck &check) 
                               describeMismatch(f) + ")");
                 break;
             case RecordMatch::kUnreadable:
-                out->line(Mark::kFail, "archived file", withFileReason(path + " cannot be read", f.error));
+                out->line(Mark::kFail, "archived file",
+                          unreadable(path + " cannot be read", f.error, f.reason));
                 break;
             case RecordMatch::kMissing:
                 out->line(Mark::kFail, "archived file",
@@ -176,16 +191,24 @@ int runArchiveVerify(const RunSettings &s) {
     }
     const std::string dir = s.inputFile;
     const bool withServer = s.restoreDb[0] != '\0';
+    std::unique_ptr<Storage> archive;
+    const Result opened = openStorage(dir, &archive);
+    if (!opened.isOk()) {
+        out.line(Mark::kFail, "archive folder", dir + ": " + opened.explanation());
+        return verdict(out);
+    }
+    // The one place the check becomes findings.
     ArchiveCheck check;
-    const int listed = checkArchiveFolder(dir.c_str(), s.restoreDb, &check);
-    if (listed != 0) {
-        out.line(Mark::kFail, "archive folder", withFileReason(dir + " cannot be listed", listed));
+    const Result listed = checkArchive(*archive, s.restoreDb, &check);
+    if (!listed.isOk()) {
+        out.line(Mark::kFail, "archive folder",
+                 unreadable(dir + " cannot be listed", listed.error(), listed.text()));
         return verdict(out);
     }
     out.line(Mark::kOk, "archive folder", dir);
-    reportRecords(&out, dir, check);
-    reportChain(&out, dir, check);
-    reportFiles(&out, dir, check);
+    reportRecords(&out, dir, *archive, check);
+    reportChain(&out, dir, *archive, check);
+    reportFiles(&out, *archive, check);
     if (withServer) reportServer(&out, s.restoreDb, check);
     return verdict(out);
 }

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "support/durable.h"
 
@@ -121,31 +122,61 @@ bool isHexDigest(std::string_view text) {
     return true;
 }
 
+MarkedSha256::MarkedSha256(std::vector<uint64_t> marks) : marks_(std::move(marks)) { restart(); }
+
+void MarkedSha256::restart() {
+    hash_ = Sha256();
+    atMarks_.assign(marks_.size(), std::string());
+    // A mark at 0 is the empty start of any stream.
+    takeMarks();
+}
+
+void MarkedSha256::takeMarks() {
+    for (size_t i = 0; i < marks_.size(); ++i)
+        if (marks_[i] == hash_.length()) atMarks_[i] = hash_.hexDigest();
+}
+
+uint64_t MarkedSha256::untilNextMark(uint64_t piece) const {
+    uint64_t want = piece;
+    for (uint64_t mark : marks_)
+        if (mark > hash_.length() && mark - hash_.length() < want) want = mark - hash_.length();
+    return want;
+}
+
+void MarkedSha256::update(const void *data, size_t size) {
+    const unsigned char *p = static_cast<const unsigned char *>(data);
+    while (size > 0) {
+        // Up to the next mark, whose digest is taken there.
+        const size_t take = (size_t)untilNextMark(size);
+        hash_.update(p, take);
+        takeMarks();
+        p += take;
+        size -= take;
+    }
+}
+
+FileDigest MarkedSha256::result() const {
+    FileDigest digest;
+    digest.size = hash_.length();
+    digest.whole = hash_.hexDigest();
+    digest.atMarks = atMarks_;
+    return digest;
+}
+
 int sha256File(int fd, const std::vector<uint64_t> &marks, FileDigest *digest) {
     *digest = FileDigest();
     digest->atMarks.assign(marks.size(), std::string());
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[kReadPiece]);
     if (!buffer) return ENOMEM;
-    Sha256 hash;
-    // A mark at 0 is the empty start of any file.
-    for (size_t i = 0; i < marks.size(); ++i)
-        if (marks[i] == 0) digest->atMarks[i] = hash.hexDigest();
+    MarkedSha256 hash(marks);
     for (;;) {
-        // Read no further than the next mark, so its digest can be taken.
-        uint64_t want = kReadPiece;
-        for (uint64_t mark : marks)
-            if (mark > hash.length() && mark - hash.length() < want) want = mark - hash.length();
         size_t got = 0;
-        const int rc = readAll(fd, buffer.get(), (size_t)want, &got);
+        const int rc = readAll(fd, buffer.get(), kReadPiece, &got);
         if (rc != 0) return rc;
-        if (got == 0) break;
         hash.update(buffer.get(), got);
-        for (size_t i = 0; i < marks.size(); ++i)
-            if (marks[i] == hash.length()) digest->atMarks[i] = hash.hexDigest();
-        if (got < want) break;
+        if (got < kReadPiece) break;
     }
-    digest->size = hash.length();
-    digest->whole = hash.hexDigest();
+    *digest = hash.result();
     return 0;
 }
 

@@ -52,6 +52,28 @@ struct FileDigest {
     std::vector<std::string> atMarks;
 };
 
+// A FileDigest taken piece by piece, as the bytes arrive from wherever
+// they come (a file, a download).
+class MarkedSha256 {
+public:
+    explicit MarkedSha256(std::vector<uint64_t> marks = {});
+    void update(const void *data, size_t size);
+    // Forgets every byte given so far: a stream that starts over.
+    void restart();
+    // How many bytes may still be given before the next mark is reached
+    // (at most `piece`), so a reader can stop there.
+    uint64_t untilNextMark(uint64_t piece) const;
+    // The digests of everything given so far.
+    FileDigest result() const;
+
+private:
+    void takeMarks();
+
+    std::vector<uint64_t> marks_;
+    std::vector<std::string> atMarks_;
+    Sha256 hash_;
+};
+
 // Reads fd from where it stands to its end in fixed-size pieces. 0, or the
 // errno of a failed read (ENOMEM when the buffer cannot be had).
 int sha256File(int fd, const std::vector<uint64_t> &marks, FileDigest *digest);

@@ -111,6 +111,14 @@ bool parseExtentName(std::string_view name, DWORD *number, std::string_view *suf
     return true;
 }
 
+bool isExtentOf(std::string_view name, ExtentNames names, const std::set<std::string> *suffixes,
+                bool folder, DWORD *number) {
+    std::string_view suffix;
+    if (!parseExtentName(name, number, &suffix)) return false;
+    if (names == ExtentNames::kBare && !suffix.empty()) return false;
+    return suffixes == nullptr || (suffixes->count(std::string(suffix)) != 0 && !folder);
+}
+
 int checkExtentChain(const char *dir, ExtentNames names, ExtentChain *chain,
                      const std::set<std::string> *suffixes) {
     *chain = ExtentChain();
@@ -127,11 +135,7 @@ int checkExtentChain(const char *dir, ExtentNames names, ExtentChain *chain,
     std::map<DWORD, std::vector<const LogFile *>> byNumber;
     for (const LogFile &file : files) {
         DWORD number = 0;
-        std::string_view suffix;
-        if (!parseExtentName(file.name, &number, &suffix) ||
-            (names == ExtentNames::kBare && !suffix.empty()) ||
-            (suffixes != nullptr &&
-             (suffixes->count(std::string(suffix)) == 0 || isFolder(file)))) {
+        if (!isExtentOf(file.name, names, suffixes, suffixes != nullptr && isFolder(file), &number)) {
             chain->others.push_back(file.name);
             continue;
         }

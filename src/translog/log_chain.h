@@ -30,6 +30,14 @@ enum class ExtentNames {
     kAnySuffix,  // with any suffix as well: the copies in an archive folder
 };
 
+// Whether name is an extent of a folder under these rules, and which: a name
+// of an extent's form (parseExtentName), without a suffix for kBare; with
+// suffixes given (those the folder's archive records use), with one of
+// them and never a folder. The archive check and the chain share it, so
+// they cannot count a folder's extents apart.
+bool isExtentOf(std::string_view name, ExtentNames names, const std::set<std::string> *suffixes,
+                bool folder, DWORD *number);
+
 // Extent numbers first to last, both included.
 struct ExtentRange {
     DWORD first;
