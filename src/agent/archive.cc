@@ -99,11 +99,12 @@ Result archiveExtent(const char *suffix, const char *destDir, const Destination 
     // good (a folder's copy and its entry on disk) before
     // NSFDoneArchivingLog, and a copy an earlier run already made counts as
     // made.
-    const Result put = dest.storage->put(extentPath, name);
+    StoredDigest stored;
+    const Result put = dest.storage->put(extentPath, name, &stored);
     if (!put.isOk()) return copyFailure(extentPath, archived, put);
     // Recorded before the server is told too: an extent it may reuse
     // afterwards is never one that no record names.
-    Result result = records->add(name, nullptr, logIdText(*logId));
+    Result result = records->add(name, &stored, logIdText(*logId));
     if (!result.isOk()) return recordFailure(archived, records->recordPath(), result);
     result = records->write();
     if (!result.isOk()) return recordWriteFailure(records->recordPath(), result);

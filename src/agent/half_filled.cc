@@ -61,13 +61,14 @@ Result captureFiles(const char *logDir, Storage &dest, const std::string &stem,
         // The same rules as the archive loop: an identical copy is kept, an
         // earlier capture of the same extent is completed, anything else of
         // that name is a failure rather than a silent skip.
-        const Result put = dest.put(source.c_str(), name);
+        StoredDigest stored;
+        const Result put = dest.put(source.c_str(), name, &stored);
         if (!put.isOk()) {
             keep(copyFailure(source.c_str(), archived, put));
             continue;
         }
         // No log ID: the server did not hand this file out.
-        const Result added = records->add(name, nullptr, "");
+        const Result added = records->add(name, &stored, "");
         if (!added.isOk()) keep(recordFailure(archived, records->recordPath(), added));
     }
     if (copied == 0)

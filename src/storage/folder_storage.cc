@@ -24,14 +24,24 @@ namespace {
 // The piece a file is read in.
 constexpr size_t kReadPiece = 1u << 20;
 
-// How the existing archived file's bytes stand to the source's.
-int compareWithSource(const char *archived, const char *source, ContentRelation *relation) {
+// Opens path to be read without moving its access time where this process
+// may (its owner, or root): a comparison is no use of the file, and the
+// copy made next takes the source's access time as it was.
+int openUntouched(const char *path, int flags) {
+    const int fd = open(path, flags | O_NOATIME);
+    return fd < 0 && errno == EPERM ? open(path, flags) : fd;
+}
+
+// How the existing archived file's bytes stand to the source's, with the
+// digest of the archived file's.
+int compareWithSource(const char *archived, const char *source, ContentRelation *relation,
+                      Sha256 *digest) {
     *relation = ContentRelation::kDifferent;
-    UniqueFd old(open(archived, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    UniqueFd old(openUntouched(archived, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!old.valid()) return lastError();
-    UniqueFd src(open(source, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    UniqueFd src(openUntouched(source, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!src.valid()) return lastError();
-    return compareContents(old.get(), src.get(), relation);
+    return compareContents(old.get(), src.get(), relation, digest);
 }
 
 int notDots(const struct dirent *entry) {
@@ -51,15 +61,16 @@ int openRegular(const std::string &path, int flags, UniqueFd *fd) {
 
 }  // namespace
 
-int archiveFile(const char *source, const char *archivedName) {
+int archiveFile(const char *source, const char *archivedName, Sha256 *digest) {
+    *digest = Sha256();
     struct stat st;
     if (lstat(archivedName, &st) != 0) {
         if (errno != ENOENT) return lastError();
-        return LogFileCopy(source, archivedName, 1);
+        return LogFileCopy(source, archivedName, 1, digest);
     }
     if (!S_ISREG(st.st_mode)) return EEXIST;
     ContentRelation relation;
-    int rc = compareWithSource(archivedName, source, &relation);
+    int rc = compareWithSource(archivedName, source, &relation, digest);
     if (rc != 0) return rc;
     switch (relation) {
         case ContentRelation::kIdentical:
@@ -68,7 +79,8 @@ int archiveFile(const char *source, const char *archivedName) {
             rc = syncFile(archivedName);
             return rc != 0 ? rc : syncFolderOf(archivedName);
         case ContentRelation::kPrefix:
-            return LogFileCopy(source, archivedName, 0);
+            *digest = Sha256();
+            return LogFileCopy(source, archivedName, 0, digest);
         case ContentRelation::kDifferent:
             break;
     }
@@ -136,8 +148,16 @@ Result FolderStorage::read(std::string_view name, ByteSink *sink) {
     }
 }
 
-Result FolderStorage::put(const char *source, std::string_view name) {
-    return Result::system(archiveFile(source, pathOf(name).c_str()));
+Result FolderStorage::put(const char *source, std::string_view name, StoredDigest *stored) {
+    Sha256 digest;
+    const int rc = archiveFile(source, pathOf(name).c_str(), &digest);
+    if (rc != 0) return Result::system(rc);
+    // Taken from the bytes as they were copied or compared: the copy is
+    // never read again for it, which would move the access time it was
+    // given.
+    stored->size = digest.length();
+    stored->sha256 = digest.hexDigest();
+    return Result::ok();
 }
 
 Result FolderStorage::digest(std::string_view name, StoredDigest *digest) {

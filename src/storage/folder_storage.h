@@ -13,6 +13,7 @@
 #include "storage/storage.h"
 
 namespace nsfmend {
+class Sha256;
 
 class FolderStorage : public Storage {
 public:
@@ -25,7 +26,7 @@ public:
     Result list(std::vector<StoredEntry> *entries) override;
     Result probe(std::string_view name) override;
     Result read(std::string_view name, ByteSink *sink) override;
-    Result put(const char *source, std::string_view name) override;
+    Result put(const char *source, std::string_view name, StoredDigest *stored) override;
     Result digest(std::string_view name, StoredDigest *digest) override;
     Result writeText(std::string_view name, std::string_view text, Placing how) override;
     void removeLeftovers() override;
@@ -39,9 +40,11 @@ private:
 };
 
 // put() for a folder, by path: archivedName gets source's bytes under the
-// rules of Storage::put. 0 once archivedName holds them on disk; otherwise
-// the errno of the failing step (EEXIST for other content there), or -1.
-int archiveFile(const char *source, const char *archivedName);
+// rules of Storage::put. 0 once archivedName holds them on disk, with
+// *digest taken from those bytes as they were copied or compared (the
+// archived file is never read again for it); otherwise the errno of the
+// failing step (EEXIST for other content there), or -1.
+int archiveFile(const char *source, const char *archivedName, Sha256 *digest);
 
 }  // namespace nsfmend
 

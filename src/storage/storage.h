@@ -80,8 +80,9 @@ public:
     // again); one that holds their start (an earlier capture of an extent
     // then being filled) is replaced whole. Anything else there is left
     // as it was and fails (EEXIST, or the store's words). ok once name holds
-    // source's bytes durably.
-    virtual Result put(const char *source, std::string_view name) = 0;
+    // source's bytes durably, with *stored what it holds, taken from the
+    // bytes as they went (the copy is never read again for it).
+    virtual Result put(const char *source, std::string_view name, StoredDigest *stored) = 0;
     // What name holds, as the store or the file itself says.
     virtual Result digest(std::string_view name, StoredDigest *digest) = 0;
     // A small text of the program's own (an archive record) under name,
