@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "recovery/replace_live.h"
+#include "storage/s3_config.h"
 #include "support/path.h"
 #include "support/run_lock.h"
 #include "support/sizes.h"
@@ -32,6 +33,16 @@ std::vector<std::string> agentTexts() {
              std::string(NSFMEND_RUN_LOCK_BUSY),
              std::string(NSFMEND_RUN_LOCK_FAILED),
              std::string(NSFMEND_LISTING_FAILED),
+             // An object store's location and settings.
+             std::string(NSFMEND_S3_NOT_A_LOCATION),
+             std::string(NSFMEND_S3_NOT_AN_ENDPOINT),
+             std::string(NSFMEND_S3_NOT_A_NUMBER),
+             std::string(NSFMEND_S3_NOT_A_SWITCH),
+             std::string(NSFMEND_S3_NOT_A_REGION),
+             std::string(NSFMEND_S3_NO_CREDENTIALS),
+             std::string(NSFMEND_S3_CREDENTIALS_UNREADABLE),
+             std::string(NSFMEND_S3_CREDENTIALS_EXPOSED),
+             std::string(NSFMEND_S3_CREDENTIALS_EMPTY),
          })
         texts.push_back(std::move(text));
     return texts;

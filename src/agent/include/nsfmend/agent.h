@@ -94,6 +94,65 @@ extern "C" {
  *   "Another nsfmend run is working on %s; nothing was changed" (data directory)
  *   "Fail to lock %s, Reason=%s"               (lock file, system text)
  *
+ * Object stores: wherever an operation takes an archive folder (destDir of
+ * the archiving operations, backupDir of verifyNsfArchiveLogs) it also
+ * takes an object store that speaks the S3 API, as s3://BUCKET/PREFIX/. The
+ * objects are named as the files would be: PREFIX + "S0000042.TXN" +
+ * suffix, and the archive records the same way, written after the extents
+ * they name. Messages name an object by its URL. The store, the credentials
+ * and the limits come from the environment, never from an argument:
+ *   AWS_ACCESS_KEY_ID, AWS_SECRET_ACCESS_KEY, AWS_SESSION_TOKEN
+ *   NSFMEND_S3_CREDENTIALS  else a file with aws_access_key_id,
+ *                           aws_secret_access_key (and aws_session_token)
+ *                           in its [default] section (or AWS_PROFILE's);
+ *                           refused unless it is a regular file of this
+ *                           user's that only its owner may read (0600)
+ *   AWS_REGION or AWS_DEFAULT_REGION (us-east-1)
+ *   AWS_ENDPOINT_URL        a store other than https://s3.REGION.amazonaws.com;
+ *                           http:// only where it says so, never a
+ *                           link-local (cloud metadata) address
+ *   AWS_CA_BUNDLE           certificates to verify TLS with (it is always
+ *                           verified)
+ *   NSFMEND_S3_PATH_STYLE=1 HOST/BUCKET/KEY rather than BUCKET.HOST/KEY (an
+ *                           endpoint given as an IP address always has it)
+ *   NSFMEND_S3_CONNECT_TIMEOUT (10 s), NSFMEND_S3_LOW_SPEED_TIME (30 s below
+ *   1 KiB/s ends a transfer), NSFMEND_S3_REQUEST_TIMEOUT (900 s for one
+ *   request), NSFMEND_S3_RETRIES (4 resends of a request that met a 5xx
+ *   answer, a 200 holding an error, or a dropped, cut or stalled
+ *   connection), NSFMEND_S3_DEADLINE (1800 s for one request and all its
+ *   resends)
+ * An object is never overwritten by surprise: its name is looked up first.
+ * One that carries the same SHA-256 (x-amz-meta-sha256, stored with every
+ * object; an ETag is never taken for one) is the copy already; one that
+ * carries the SHA-256 of the extent's start and is shorter (an earlier
+ * capture of an extent then being filled) is replaced by the whole extent in
+ * one PUT, which a store makes visible at once; anything else (an empty or
+ * short object without that checksum too) stops the run with "Error
+ * copying file %s to %s. %s" and is left as it was. An upload carries
+ * Content-MD5 and its signed SHA-256, which the store checks before it
+ * keeps the object, and counts once the store has answered it with success
+ * and holds an object of that size and SHA-256; only then is an extent
+ * reported archived. Where a text above gives a system text, an object
+ * store's failure gives the store's own code, message and HTTP status
+ * ("NoSuchBucket: The specified bucket does not exist (HTTP 404)"), or the
+ * transfer's failure ("Timeout was reached: ..."), with the number of
+ * attempts made when there was more than one.
+ * Texts of the operations given an object store's location, besides those:
+ *   "Not an object store location (%s; s3://BUCKET/PREFIX/): %s" (what is
+ *                                              wrong, the location)
+ *   "AWS_ENDPOINT_URL is not a store's address (%s): %s" (what is wrong,
+ *                                              the value)
+ *   "%s must be a whole number from 0 to 86400, not %s" (variable, value)
+ *   "%s must be 0 or 1, not %s"           (variable, value)
+ *   "%s is not a region's name: %s"            (variable, value)
+ *   "No credentials for the object store: set AWS_ACCESS_KEY_ID and
+ *    AWS_SECRET_ACCESS_KEY, or NSFMEND_S3_CREDENTIALS to a file holding them"
+ *   "Cannot read the credentials file %s, Reason=%s" (file, system text)
+ *   "The credentials file %s must be a regular file of this user's that only
+ *    its owner may read (mode 0600); it is mode %04o of user %u"
+ *   "The credentials file %s has no [%s] section with aws_access_key_id and
+ *    aws_secret_access_key"                    (file, section)
+ *
  * One run at a time: the archiving operations and restoreNsfDB hold an
  * advisory lock on the file .nsfmend.lock in the server's data directory
  * (OSGetDataDirectory) while they work, as nsfmend's restore and media
