@@ -48,6 +48,12 @@ mail_story() {
     LIVE="$SERVER/mail.nsf"
 }
 
+# as_nobody, with the emulated server and the backup's folder user 65534's.
+hand_over_to_nobody() {
+    as_nobody "$@"
+    chown -R 65534:65534 "$SERVER" "${BACKUP%/*}"
+}
+
 # The disaster story: the logged databases it makes (local.box is not logged).
 DBS=(mail/ann.nsf mail/bob.nsf apps/catalog.nsf names.nsf)
 
