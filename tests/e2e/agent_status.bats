@@ -6,10 +6,6 @@ load helpers
 load recovery_helpers
 load agent_helpers
 
-setup_file() {
-    agent_build_client
-}
-
 @test "the style query names each style, and no logging" {
     for pair in 0:CIRCULAR 1:ARCHIVE 2:UNKNOWN 3:UNKNOWN; do
         rm -rf "$BATS_TEST_TMPDIR/notesdata"
@@ -76,8 +72,7 @@ setup_file() {
 
 @test "a failing copy leaves the system text and the database online as it was" {
     mail_story
-    emu server start >/dev/null
-    cp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
+    serve_and_keep
     run agent restore "$BATS_TEST_TMPDIR/no-such-backup.nsf" "$LIVE"
     [ "$(field msg)" = "No such file or directory" ]
     cmp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
@@ -139,9 +134,8 @@ setup_file() {
 # user's group, is refused as one of another user and group is.
 @test "an unprivileged agent is refused a database whose owner it could not keep, before it goes offline" {
     mail_story
-    emu server start >/dev/null
     hand_over_to_nobody "$BATS_FILE_TMPDIR"
-    cp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
+    serve_and_keep
     chmod 0666 "$LIVE"
     local owner
     for owner in 0:0 65534:0 0:65534; do

@@ -7,10 +7,6 @@ load helpers
 load agent_helpers
 load recovery_helpers
 
-setup_file() {
-    agent_build_client
-}
-
 setup() {
     new_server
     ARCHIVE="$BATS_TEST_TMPDIR/archive"

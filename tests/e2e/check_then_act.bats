@@ -31,8 +31,7 @@ whole_state() { (cd "$BATS_TEST_TMPDIR" && find . -printf '%p %y %m %s %T@\n' | 
 
 @test "a restore whose OUT= folder is missing changes nothing and never says it takes the database offline" {
     mail_story
-    emu server start >/dev/null
-    cp "$BACKUP" "$BATS_TEST_TMPDIR/backup-before"
+    serve_and_keep
     run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$SERVER/gone/mail.nsf"
     [ "$status" -eq 1 ]
     assert_output_has $'\n Fail to restore database '"$SERVER/gone/mail.nsf"$', Reason=No such file or directory\n'
