@@ -2,10 +2,8 @@
 // agree, every extent the server holds; one text for the first fault found.
 #include <errno.h>
 #include <string.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <string>
@@ -89,26 +87,18 @@ TEST_F(VerifyArchive, ANameThatIsNoRegularFileIsSaidSo) {
         std::string name, text;
     } kPlaces[] = {{"S0000002.TXN", "Cannot read archived extent "},
                    {record, "Cannot read archive record "}};
-    for (const char kind : {'p', 's', 'c'}) {
+    for (const mode_t kind : {S_IFIFO, S_IFSOCK, S_IFCHR}) {
         for (const auto &place : kPlaces) {
             RemoveTree(backup_);
             ASSERT_TRUE(MakeDir(backup_));
             Extents(backup_, {1, 3});
             if (place.name == record) Extents(backup_, {2});
             const std::string path = backup_ + "/" + place.name;
-            int made = -1;
-            if (kind == 'p') made = mkfifo(path.c_str(), 0600);
-            if (kind == 'c') made = mknod(path.c_str(), S_IFCHR | 0600, makedev(240, 0));
-            if (kind == 's') {
-                sockaddr_un address = {};
-                address.sun_family = AF_UNIX;
-                snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
-                const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-                made = bind(fd, (const sockaddr *)&address, sizeof address);
-                close(fd);
+            // A device no driver answers: opening it would fail with ENXIO.
+            if (mknod(path.c_str(), kind | 0600, kind == S_IFCHR ? makedev(240, 0) : 0) != 0) {
+                ASSERT_EQ(S_IFCHR, kind) << strerror(errno);  // only a device needs a privilege
+                continue;
             }
-            if (made != 0 && kind == 'c' && errno == EPERM) continue;  // no devices made here
-            ASSERT_EQ(0, made) << kind << " " << path << ": " << strerror(errno);
             EXPECT_EQ(place.text + path + ", Reason=Not a regular file", Verify()) << kind;
         }
     }
