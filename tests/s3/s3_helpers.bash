@@ -4,6 +4,7 @@
 #
 #   setup_file()    { start_swift_store; }
 #   teardown_file() { stop_swift_store; }
+#   setup()         { require_swift_store; }
 #   teardown()      { stop_fault_store; }
 #
 # A start exports the store's AWS_* variables, so a program run by the test
@@ -15,7 +16,9 @@ S3_FIXTURES=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # Starts Swift and waits until it answers. The object server keeps metadata
 # in extended attributes: where the test's temporary folder cannot keep
 # them, a folder under /var/tmp is tried; where no file system here can,
-# the tests are skipped, since the machine cannot run Swift at all.
+# the machine cannot run Swift at all, and require_swift_store skips each
+# test that needs it, with the reason (this bats cannot skip from
+# setup_file).
 start_swift_store() {
     local base dir rc=3
     for base in "$BATS_FILE_TMPDIR" /var/tmp; do
@@ -28,9 +31,16 @@ start_swift_store() {
         rm -rf "$dir"
         unset SWIFT_STORE
     done
-    [ "$rc" -ne 3 ] || skip "no file system here keeps user extended attributes, which Swift's object server needs"
+    if [ "$rc" -eq 3 ]; then
+        export SWIFT_STORE_SKIP="no file system here keeps user extended attributes, which Swift's object server needs"
+        return 0
+    fi
     [ "$rc" -eq 0 ] || return 1
     use_store "$dir"
+}
+
+require_swift_store() {
+    [ -z "${SWIFT_STORE_SKIP:-}" ] || skip "$SWIFT_STORE_SKIP"
 }
 
 stop_swift_store() {
