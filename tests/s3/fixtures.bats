@@ -22,10 +22,10 @@ setup() {
     require_swift_store
     s3 PUT /fixtures
     s3 PUT /fixtures/logs/S0000001.TXN -T "$BODY" -H "Content-MD5: $MD5" -H "x-amz-meta-sha256: $SHA"
-    s3 PUT /fixtures/logs/S0000002.TXN -T "$BODY"
+    s3 PUT "/fixtures/logs/é x.TXN" -T "$BODY"  # signed in its canonical, encoded form
     [ "$(s3_object_sha256 fixtures logs/S0000001.TXN)" = "$SHA" ]
     s3 HEAD /fixtures/logs/S0000001.TXN | grep -qi "^x-amz-meta-sha256: $SHA"
-    [ "$(S3_LIST_PAGE=1 s3_list fixtures logs/)" = $'logs/S0000001.TXN\nlogs/S0000002.TXN' ]
+    [ "$(S3_LIST_PAGE=1 s3_list fixtures logs/)" = $'logs/S0000001.TXN\nlogs/é x.TXN' ]
 }
 
 @test "swift: a wrong checksum or credential is refused, and nothing is stored" {
@@ -99,9 +99,26 @@ setup() {
     done
 }
 
-@test "stop leaves no process behind, and may be said twice" {
+@test "fault store: PUTs with 100-continue on one connection, metadata kept, listing in pages" {
+    start_fault_store
+    s3 PUT /b
+    # curl puts the second file over the first one's connection.
+    [ "$(s3 PUT /b/k1 -T "$BODY" -H "x-amz-meta-sha256: $SHA" -w '%{num_connects} ' -T "$BODY" "$AWS_ENDPOINT_URL/b/k2")" = "1 0 " ]
+    s3 HEAD /b/k1 | grep -qi "^x-amz-meta-sha256: $SHA"
+    [ "$(S3_LIST_PAGE=1 s3_list b k)" = $'k1\nk2' ]
+    [ "$(grep -c '^GET /b?' "$FAULT_STORE/requests.log")" -eq 2 ]
+    s3 DELETE /b/k1
+    run s3 GET /b/k1
+    [ "$status" -eq 22 ]
+    [[ $output == *"<Code>NoSuchKey</Code>"* ]]
+    [ "$(s3_list b k)" = k2 ]
+}
+
+@test "stop leaves no process behind, may be said twice, and kills nothing else" {
     require_swift_store
     local pids pid
+    # A stopped child of this shell stays a zombie until it is waited for.
+    gone() { [[ "$(ps -o stat= -p "$1")" =~ ^(Z|$) ]]; }
     SECOND_STORE=$(mktemp -d "$(dirname "$SWIFT_STORE")/second.XXXXXX")
     "$S3_FIXTURES/swift-store" start "$SECOND_STORE" 3>&-
     pids=$(cat "$SECOND_STORE/pids")
@@ -111,11 +128,16 @@ setup() {
     s3 GET /b/k -m 5 >/dev/null 2>&1 3>&- &  # a connection the store holds
     pids+=" $(cat "$FAULT_STORE/pid")"
     "$S3_FIXTURES/swift-store" stop "$SECOND_STORE"
-    "$S3_FIXTURES/swift-store" stop "$SECOND_STORE"
-    stop_fault_store
     stop_fault_store
     for pid in $pids; do
-        # A stopped child of this shell stays a zombie until it is waited for.
-        [[ "$(ps -o stat= -p "$pid")" =~ ^(Z|$) ]] || { echo "process $pid is still there"; false; }
+        gone "$pid" || { echo "process $pid is still there"; false; }
     done
+    # Said again, with the PID files naming another program now.
+    sleep 30 3>&- &
+    echo $! >"$SECOND_STORE/pids"
+    echo $! >"$FAULT_STORE/pid"
+    "$S3_FIXTURES/swift-store" stop "$SECOND_STORE"
+    stop_fault_store
+    if gone $!; then echo "a stop killed another program"; false; fi
+    kill $!
 }
