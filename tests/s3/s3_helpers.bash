@@ -52,13 +52,13 @@ stop_swift_store() {
 # start_fault_store [METHOD:KIND[:COUNT]]...: the fault store with those
 # rules (see tests/s3/fault-store), in a folder of the test's own.
 start_fault_store() {
-    local dir rule args=() i
+    local dir rule args=()
     dir=$(mktemp -d "${BATS_TEST_TMPDIR:-$BATS_FILE_TMPDIR}/fault-store.XXXXXX")
     export FAULT_STORE=$dir
     for rule in "$@"; do args+=(--fault "$rule"); done
     /usr/bin/python3 "$S3_FIXTURES/fault-store" --dir "$dir" "${args[@]}" \
         </dev/null >"$dir/fault-store.log" 2>&1 3>&- &
-    for i in $(seq 100); do
+    for _ in $(seq 100); do
         [ -f "$dir/env" ] && break
         kill -0 $! 2>/dev/null || break
         sleep 0.05
@@ -96,7 +96,7 @@ s3_object_sha256() {
 # The keys under prefix $2 in bucket $1, one a line, across all pages of
 # the listing (S3_LIST_PAGE keys a page, to test the paging).
 s3_list() {
-    local token= page
+    local token='' page
     while :; do
         page=$(s3 GET "/$1?list-type=2&prefix=$2&max-keys=${S3_LIST_PAGE:-1000}${token:+&continuation-token=$token}" |
                /usr/bin/python3 -c '
