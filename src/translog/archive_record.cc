@@ -137,14 +137,22 @@ ReadDigest readDigest(Storage &storage, const std::string &name, std::vector<uin
 void readArchiveRecords(Storage &storage, const std::vector<StoredEntry> &entries,
                         ArchiveRecords *records) {
     *records = ArchiveRecords();
-    for (const StoredEntry &entry : entries)
-        if (parseArchiveRecordName(entry.name, nullptr)) records->records.push_back(entry.name);
+    // A FIFO, socket, device or folder of a record's name is never opened: it
+    // could block, fail with a code that says nothing of what it is, or
+    // act on a device. It cannot be read as a record: EINVAL.
+    std::set<std::string> notRegular;
+    for (const StoredEntry &entry : entries) {
+        if (!parseArchiveRecordName(entry.name, nullptr)) continue;
+        records->records.push_back(entry.name);
+        if (entry.kind == StoredKind::kNotRegular) notRegular.insert(entry.name);
+    }
     // Byte order of these names is the order of their times.
     std::sort(records->records.begin(), records->records.end());
     for (const std::string &name : records->records) {
         std::string text;
         TextSink sink(&text);
-        const Result read = storage.read(name, &sink);
+        const Result read =
+            notRegular.count(name) != 0 ? Result::system(EINVAL) : storage.read(name, &sink);
         if (!read.isOk()) {
             const int error = read.error() != 0 ? read.error() : -1;
             records->faults.push_back(RecordFault{name, error, 0, read.text()});
