@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <stdint.h>
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -14,7 +15,8 @@ namespace emu {
 
 namespace {
 
-// running=, then one offline= line per offline database.
+// running=, then one offline= line per offline database, then presence=
+// with the process that holds the log folder while the server runs.
 constexpr int64_t kMaxStateSize = int64_t(1) << 20;
 
 }  // namespace
@@ -34,6 +36,8 @@ STATUS LoadServerState(const std::string &dataDir, ServerState *state) {
         if (line == "running=1") state->running = true;
         else if (line.substr(0, 8) == "offline=" && line.size() > 8)
             state->offline.insert(std::string(line.substr(8)));
+        else if (line.substr(0, 9) == "presence=")
+            state->presence = strtol(std::string(line.substr(9)).c_str(), nullptr, 10);
     }
     return NOERROR;
 }
@@ -41,6 +45,7 @@ STATUS LoadServerState(const std::string &dataDir, ServerState *state) {
 STATUS SaveServerState(const std::string &dataDir, const ServerState &state) {
     std::string text = state.running ? "running=1\n" : "running=0\n";
     for (const std::string &p : state.offline) text += "offline=" + p + "\n";
+    if (state.presence > 0) text += "presence=" + std::to_string(state.presence) + "\n";
     return FileStatus(WriteFileAtomic(JoinPath(dataDir, kStateFileName), text, 0644));
 }
 

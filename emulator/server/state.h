@@ -18,6 +18,7 @@ constexpr const char *kDirectoryDb = "names.nsf";
 struct ServerState {
     bool running = false;
     std::set<std::string> offline;  // absolute database paths
+    long presence = 0;  // the process that stands for the running server (server/presence.h)
 };
 
 STATUS LoadServerState(const std::string &dataDir, ServerState *state);

@@ -23,6 +23,7 @@
 #include "runtime/runtime.h"
 #include "runtime/timedate.h"
 #include "server/change.h"
+#include "server/presence.h"
 #include "server/state.h"
 #include "server/txlog.h"
 
@@ -359,10 +360,19 @@ int CmdServer(const Args &a, const Server &s) {
     }
     if (what != "start" && what != "stop") return Fail("server needs start, stop or status");
     state.running = what == "start";
-    // A stopped server holds no database, offline or otherwise.
-    if (!state.running) state.offline.clear();
+    const long presence = state.presence;
+    // A stopped server holds no database, offline or otherwise, and no
+    // process stands for it.
+    if (!state.running) {
+        state.offline.clear();
+        state.presence = 0;
+    } else {
+        emu::StartPresence(s.cfg, &state);
+    }
     st = emu::SaveServerState(s.cfg.dataDir, state);
-    return st == NOERROR ? 0 : FailStatus("cannot write the server state", st);
+    if (st != NOERROR) return FailStatus("cannot write the server state", st);
+    if (!state.running) emu::AwaitPresenceGone(presence);
+    return 0;
 }
 
 // As an administrator at the server's console: one database offline or

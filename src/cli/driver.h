@@ -63,6 +63,18 @@ int reportPreflightWithoutStart(const RunSettings &settings);
 // recovery, 1 when not. It reads files only: no runtime, nothing changed.
 int runArchiveVerify(const RunSettings &settings);
 
+// OPT=FETCH: puts into the log directory every extent of the archive IN=
+// (a folder or an object store's s3:// URL) that a recovery to DATETIME=
+// (else to the latest) needs, each checked against its archive record;
+// the plan first, nothing changed unless it holds. 0, or 1.
+int runFetchMode(const RunSettings &settings);
+// OPT=CHECK of that fetch: IN= names an archive (a store's URL, or a
+// folder holding an archive record) and no OUT= is given.
+bool fetchesArchive(const RunSettings &settings);
+int runFetchCheck(const RunSettings &settings);
+int reportFetchCheckWithoutRuntime(const RunSettings &settings);
+int reportFetchCheckWithoutStart(const RunSettings &settings);
+
 }  // namespace nsfmend
 
 #endif

@@ -194,7 +194,7 @@ bool parseArguments(int argc, char **argv, RunSettings *s, int *exitStatus) {
     return true;
 }
 
-enum class Mode { kTest, kVerify, kPreflight, kSingleDatabase, kMediaRecovery };
+enum class Mode { kTest, kVerify, kPreflight, kFetch, kFetchCheck, kSingleDatabase, kMediaRecovery };
 
 // TEST= wins over every operation. The preflight (OPT=CHECK) and the
 // archive check (OPT=VERIFY) change nothing; otherwise IN= and OUT=
@@ -203,7 +203,8 @@ Mode chooseMode(const RunSettings &s) {
     if (s.testText[0] != '\0') return Mode::kTest;
     const std::string_view op = s.operation;
     if (op == "VERIFY") return Mode::kVerify;
-    if (op == "CHECK") return Mode::kPreflight;
+    if (op == "FETCH") return Mode::kFetch;
+    if (op == "CHECK") return fetchesArchive(s) ? Mode::kFetchCheck : Mode::kPreflight;
     if (s.inputFile[0] != '\0' && s.restoreDb[0] != '\0') return Mode::kSingleDatabase;
     return Mode::kMediaRecovery;
 }
@@ -222,6 +223,8 @@ int runMode(Mode mode, const RunSettings &s) {
     switch (mode) {
         case Mode::kTest: return testDbOpen(s.testText) == 0 ? 1 : 0;
         case Mode::kPreflight: return runPreflight(s);
+        case Mode::kFetch: return runFetchMode(s);
+        case Mode::kFetchCheck: return runFetchCheck(s);
         case Mode::kSingleDatabase: return runSingleDatabaseMode(s);
         case Mode::kMediaRecovery: return runMediaRecoveryMode(s);
         case Mode::kVerify: break;  // needs no runtime: run before it starts
@@ -234,6 +237,7 @@ int withRuntime(Mode mode, RunSettings *s) {
     prependSysPath(s->programDir, s->savedPath);
     if (!initNotes(s->iniPath)) {
         resetSysPath(s->savedPath);
+        if (mode == Mode::kFetchCheck) return reportFetchCheckWithoutRuntime(*s);
         return mode == Mode::kPreflight ? reportPreflightWithoutRuntime(*s) : 1;
     }
     getServerDataDir(s->dataDir);
@@ -273,6 +277,8 @@ int run(int argc, char **argv) {
     // A check changes nothing, and starting the runtime would.
     if (mode == Mode::kPreflight && preflightMustNotStartRuntime(s))
         return reportPreflightWithoutStart(s);
+    if (mode == Mode::kFetchCheck && preflightMustNotStartRuntime(s))
+        return reportFetchCheckWithoutStart(s);
     return withRuntime(mode, &s);
 }
 

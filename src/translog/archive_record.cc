@@ -164,8 +164,10 @@ void readArchiveRecords(Storage &storage, const std::vector<StoredEntry> &entrie
             records->faults.push_back(RecordFault{name, 0, bad, ""});
             continue;
         }
+        std::vector<std::string> &named = records->named[name];
         for (RecordEntry &line : lines) {
             const std::string key = line.name;
+            named.push_back(key);
             records->latest[key] = RecordedFile{std::move(line), name};
         }
     }

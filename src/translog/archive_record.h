@@ -43,6 +43,7 @@ struct ArchiveRecords {
     std::vector<std::string> records;              // every record's name, oldest first
     std::vector<RecordFault> faults;               // in name order
     std::map<std::string, RecordedFile> latest;    // by file name: the latest line for it
+    std::map<std::string, std::vector<std::string>> named;  // by record: the names it lists
 };
 
 // Reads every record among entries, a listing of storage's place.

@@ -43,3 +43,13 @@ sweep() {
     agent_build_client
     sweep archive
 }
+
+@test "sweep archive-store: an archive run to an object store, stopped at every call" {
+    agent_build_client
+    sweep archive-store
+}
+
+@test "sweep fetch: a fetch of an archive folder into the log directory, interrupted at every call" {
+    agent_build_client
+    sweep fetch
+}

@@ -87,6 +87,31 @@ notes: 2
     [ "$output" = "running" ]
 }
 
+# What a running server visibly does: one process holds the log folder open
+# from the start to the stop, and no longer.
+@test "a started server is a process holding its log folder until it stops" {
+    new_server
+    holding() {
+        local fd
+        for fd in /proc/[0-9]*/fd/*; do
+            [ "$(readlink "$fd" 2>/dev/null)" = "$SERVER/logdir" ] && echo "${fd%/fd/*}"
+        done | sort -u
+    }
+    [ -z "$(holding)" ]
+    emu server start
+    emu server start  # once is enough: still one
+    for _ in $(seq 50); do [ -n "$(holding)" ] && break; sleep 0.1; done
+    [ "$(holding | wc -l)" -eq 1 ]
+    emu server stop
+    [ -z "$(holding)" ]
+    # It goes by itself with the data folder it stood for.
+    emu server start
+    for _ in $(seq 50); do [ -n "$(holding)" ] && break; sleep 0.1; done
+    rm -rf "$SERVER"
+    for _ in $(seq 50); do [ -z "$(holding)" ] && break; sleep 0.1; done
+    [ -z "$(holding)" ]
+}
+
 @test "backup is a consistent copy that show reads anywhere" {
     new_server
     emu put names.nsf 1 one --at 2013-11-15T10:00:00Z

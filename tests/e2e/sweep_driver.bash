@@ -1,11 +1,11 @@
 #!/bin/bash
 # The interruption sweep's driver, run by interruption_sweep.bats once per
-# operation: restore, media-recovery or archive. A plain script rather than
+# operation: restore, media-recovery, archive, archive-store or fetch. A plain script rather than
 # bats code: its loop runs thousands of commands, which bats' per-command
 # hooks would slow down tenfold.
 #
 # Needs the variables CTest gives the end-to-end tests, and AGENT_CLIENT and
-# AGENT_LIBDIR for the archive. Prints one summary line and exits 0, or
+# AGENT_LIBDIR for the archive and the fetch. Prints one summary line and exits 0, or
 # prints the failed check with its context and exits 1.
 set -eEuo pipefail
 
@@ -17,7 +17,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=agent_helpers.bash
 . "$here/agent_helpers.bash"
 
-operation=${1:?usage: sweep_driver.bash restore|media-recovery|archive}
+operation=${1:?usage: sweep_driver.bash restore|media-recovery|archive|archive-store|fetch}
 
 # Hundreds of runs, each syncing its files: in memory when the machine has a
 # tmpfs, where a sync costs nothing and the order of calls is the same as on
@@ -58,6 +58,8 @@ restore_state() {
         rm -rf "${BATS_TEST_TMPDIR:?}/$folder"
         [ ! -e "$TEMPLATE/$folder" ] || cp -a "$TEMPLATE/$folder" "$BATS_TEST_TMPDIR/"
     done
+    # What is not in a folder (a store's bucket) is made anew by the sweep's own step.
+    [ -z "${ON_RESTORE:-}" ] || "$ON_RESTORE"
 }
 
 # Runs the operation $OP with the shim acting at call $1 with action $2.
@@ -81,7 +83,7 @@ run_plain() {
 sweep() {
     local what=$1 mode points=0
     K=0
-    for mode in kill fail; do
+    for mode in ${SWEEP_MODES:-kill fail}; do
         for ((K = 1; ; K++)); do
             restore_state
             ACTION=$mode
@@ -109,8 +111,13 @@ sweep() {
             points=$((points + 1))
         done
     done
-    printf 'interruption sweep: %s: %d calls each stopped and failed (%d interruptions, each rerun twice)\n' \
-        "$what" $((points / 2)) "$points"
+    local modes=(${SWEEP_MODES:-kill fail})
+    if [ "${#modes[@]}" -eq 2 ]; then
+        printf 'interruption sweep: %s: %d calls each stopped and failed (%d interruptions, each rerun twice)\n' \
+            "$what" $((points / 2)) "$points"
+    else
+        printf 'interruption sweep: %s: %d calls each stopped (each rerun twice)\n' "$what" "$points"
+    fi
 }
 
 # --- A restore over a live database ------------------------------------
@@ -265,9 +272,120 @@ sweep_archive() {
     sweep "archive run (1 full extent, 1 half-filled)"
 }
 
+# --- Archiving to an object store ---------------------------------------
+
+op_archive_store() {
+    LD_LIBRARY_PATH="$AGENT_LIBDIR:$LIBNOTES_DIR" "$AGENT_CLIENT" spool "$STORE" ""
+}
+
+# The store's objects under the prefix, brought down afresh.
+store_folder() {
+    rm -rf "$BATS_TEST_TMPDIR/store-copy"
+    store_to_folder "$BUCKET" logs/ "$BATS_TEST_TMPDIR/store-copy"
+    echo "$BATS_TEST_TMPDIR/store-copy"
+}
+
+sweep_archive_store() {
+    # shellcheck source=store_helpers.bash
+    . "$here/store_helpers.bash"
+    BATS_FILE_TMPDIR=$BATS_TEST_TMPDIR
+    start_swift_store
+    trap 'stop_swift_store; rm -rf "$BATS_TEST_TMPDIR"' EXIT
+    [ -z "${SWIFT_STORE_SKIP:-}" ] || { echo "interruption sweep: archive to a store: skipped, $SWIFT_STORE_SKIP"; return 0; }
+    new_server
+    write_changes mail.nsf 5   # extent 1 full, 2 being filled
+    save_state notesdata
+    EXTENT_SUMS=$(copy_sums "$SERVER/logdir")
+    ARCHIVED=$'S0000001.TXN archived\nS0000002.TXN current'
+    # Each point archives into a bucket of its own, empty.
+    ON_RESTORE=new_bucket
+
+    # Every object under an extent's name is the whole extent, every record
+    # in the store is whole and true to the objects, and what the server was
+    # told is archived is in the store with a record naming it.
+    check_interrupted() {
+        local line name record got
+        got=$(store_folder)
+        while read -r line; do
+            [ -z "$line" ] || grep -qxF "$line" <<<"$EXTENT_SUMS"
+        done <<<"$(copy_sums "$got")"
+        for record in $(archive_records "$got"); do
+            (cd "$got" && sha256sum -c --strict --quiet "$record")
+        done
+        for name in $(extent_states | while read -r n state; do
+            [ "$state" != archived ] || echo "$n"; done); do
+            [ -e "$got/$name" ]
+            records_in_force "$got" | grep -q "  $name\$"
+        done
+        if [[ $RUN_OUT == *msg=QMR_NSF_SUCCESS* ]]; then check_done; fi
+    }
+    check_done() {
+        local got
+        got=$(store_folder)
+        [[ $RUN_OUT == *msg=QMR_NSF_SUCCESS* ]]
+        [ "$(extent_states)" = "$ARCHIVED" ]
+        [ "$(copy_sums "$got")" = "$EXTENT_SUMS" ]
+        [ -n "$(archive_records "$got")" ]
+        [ "$(records_in_force "$got")" = "$EXTENT_SUMS" ]
+    }
+    snapshot_result() { LISTING=$(s3_list "$BUCKET" logs/); }
+    check_unchanged() { [ "$(s3_list "$BUCKET" logs/)" = "$LISTING" ]; }
+    OP=op_archive_store
+    # A killed upload is what a store meets; a failing file call is the
+    # folder's sweep's.
+    SWEEP_MODES=kill sweep "archive run to an object store (1 full extent, 1 half-filled)"
+}
+
+# --- Fetching an archive back into the log directory --------------------
+
+op_fetch() {
+    "$NSFMEND" OPT=FETCH IN="$ARCHIVE" </dev/null
+}
+
+log_listing() { (cd "$LOGDIR" && ls -iA --full-time); }
+
+sweep_fetch() {
+    new_server
+    write_changes mail.nsf 9   # extents 1 and 2 full, 3 being filled
+    ARCHIVE="$BATS_TEST_TMPDIR/archive"
+    LD_LIBRARY_PATH="$AGENT_LIBDIR:$LIBNOTES_DIR" "$AGENT_CLIENT" spool "$ARCHIVE" "" |
+        grep -qx msg=QMR_NSF_SUCCESS
+    EXTENT_SUMS=$(copy_sums "$ARCHIVE")
+    # The machine's log directory is lost.
+    LOGDIR="$SERVER/logdir"
+    rm -rf "$LOGDIR"
+    mkdir "$LOGDIR"
+    save_state notesdata
+
+    # Every extent placed is its archived copy whole, and every record there
+    # is whole and true to them.
+    check_interrupted() {
+        local line record
+        while read -r line; do
+            [ -z "$line" ] || grep -qxF "$line" <<<"$EXTENT_SUMS"
+        done <<<"$(copy_sums "$LOGDIR")"
+        for record in $(archive_records "$LOGDIR"); do
+            (cd "$LOGDIR" && sha256sum -c --strict --quiet "$record")
+        done
+        if [ "$RUN_STATUS" -eq 0 ]; then check_done; fi
+    }
+    check_done() {
+        [[ $RUN_OUT != *"Fail to"* ]]
+        [ "$(copy_sums "$LOGDIR")" = "$EXTENT_SUMS" ]
+        [ "$(records_in_force "$LOGDIR")" = "$EXTENT_SUMS" ]
+        [ -z "$(leftovers "$LOGDIR")" ]
+    }
+    snapshot_result() { LISTING=$(log_listing); }
+    check_unchanged() { [ "$(log_listing)" = "$LISTING" ]; }
+    OP=op_fetch
+    sweep "fetch of an archive folder (2 full extents, 1 half-filled)"
+}
+
 case $operation in
     restore) sweep_restore ;;
     media-recovery) sweep_media_recovery ;;
     archive) sweep_archive ;;
+    archive-store) sweep_archive_store ;;
+    fetch) sweep_fetch ;;
     *) echo "unknown operation: $operation" >&2; exit 2 ;;
 esac

@@ -1,0 +1,83 @@
+#include "support/open_files.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "support/raii.h"
+#include "support/sysfile.h"
+
+namespace nsfmend {
+namespace {
+
+const char kProcesses[] = "/proc";
+
+bool allDigits(const char *name) {
+    if (*name == '\0') return false;
+    for (; *name != '\0'; ++name)
+        if (*name < '0' || *name > '9') return false;
+    return true;
+}
+
+// Whether path is the folder or below it.
+bool within(const std::string &path, const std::string &folder) {
+    if (path.compare(0, folder.size(), folder) != 0) return false;
+    return path.size() == folder.size() || path[folder.size()] == '/' || folder == "/";
+}
+
+// Whether the process's descriptors hold anything within folder.
+bool holds(const std::string &process, const std::string &folder) {
+    const std::string fds = process + "/fd";
+    UniqueDir dir(opendir(fds.c_str()));
+    if (!dir) return false;  // gone, or not ours to look at
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): our own stream
+    while (struct dirent *entry = readdir(dir.get())) {
+        if (!allDigits(entry->d_name)) continue;
+        char target[PATH_MAX];
+        const ssize_t length =
+            readlink((fds + "/" + entry->d_name).c_str(), target, sizeof target - 1);
+        if (length <= 0) continue;
+        target[length] = '\0';
+        if (within(target, folder)) return true;
+    }
+    return false;
+}
+
+std::string commandOf(const std::string &process) {
+    UniqueFd fd(open((process + "/comm").c_str(), O_RDONLY | O_CLOEXEC));
+    char name[64] = {};
+    if (!fd.valid() || read(fd.get(), name, sizeof name - 1) <= 0) return "";
+    name[strcspn(name, "\n")] = '\0';
+    return name;
+}
+
+}  // namespace
+
+int processesHolding(const std::string &folder, std::vector<Holder> *holders) {
+    holders->clear();
+    // As the kernel names the files: the folder's real path.
+    char real[PATH_MAX];
+    const std::string resolved = realpath(folder.c_str(), real) != nullptr ? real : folder;
+    UniqueDir table(opendir(kProcesses));
+    if (!table) return lastError();
+    const pid_t self = getpid();
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): our own stream
+    while (struct dirent *entry = readdir(table.get())) {
+        if (!allDigits(entry->d_name)) continue;
+        const pid_t pid = (pid_t)atol(entry->d_name);
+        if (pid == self) continue;
+        const std::string process = std::string(kProcesses) + "/" + entry->d_name;
+        if (holds(process, resolved)) holders->push_back(Holder{pid, commandOf(process)});
+    }
+    std::sort(holders->begin(), holders->end(),
+              [](const Holder &a, const Holder &b) { return a.pid < b.pid; });
+    return 0;
+}
+
+}  // namespace nsfmend
