@@ -210,22 +210,22 @@ nagios_is() {
     now=$(date +%s)
     cp -a "$ARCHIVE" "$stale"
     ARCHIVE=$stale date_records $((now - 9000)) $((now - 7200))
-    local perf='missing=0;;1;0 gaps=0;;1;0 size_differs=0;;1;0 sha256_differs=0;;1;0 extents=8;;;0 bytes=[0-9]+B;;;0'
-    nagios_is 0 "^NSFMEND VERIFY OK - the archive would serve a recovery, newest extent S0000008\.TXN archived [0-9]+ s ago \| $perf age=[0-9]+s;21600;86400;0 failures=0;;1;0 notes=0;;;0$" \
+    local perf='missing=0;;0;0 gaps=0;;0;0 size_differs=0;;0;0 sha256_differs=0;;0;0 extents=8;;;0 bytes=[0-9]+B;;;0'
+    nagios_is 0 "^NSFMEND VERIFY OK - the archive would serve a recovery, newest extent S0000008\.TXN archived [0-9]+ s ago \| $perf age=[0-9]+s;21600;86400;0 failures=0;;0;0 notes=0;;;0$" \
         OPT=VERIFY IN="$ARCHIVE" OUT="$SERVER/logdir" OUTPUT=nagios
     nagios_is 0 "^NSFMEND VERIFY OK - .* age=72[0-9]{2}s;7300;86400;0 " OPT=VERIFY IN="$stale" OUTPUT=nagios WARN=7300
     nagios_is 1 "^NSFMEND VERIFY WARNING - newest extent S0000008\.TXN archived 72[0-9]{2} s ago, over the warning limit of 3600 s \| $perf age=72[0-9]{2}s;3600;10800;0 " \
         OPT=VERIFY IN="$stale" OUTPUT=nagios WARN=3600 CRIT=10800
     nagios_is 2 "^NSFMEND VERIFY CRITICAL - newest extent S0000008\.TXN archived 72[0-9]{2} s ago, over the critical limit of 3600 s \| .* age=72[0-9]{2}s;60;3600;0 " \
         OPT=VERIFY IN="$stale" OUTPUT=nagios WARN=60 CRIT=3600
-    nagios_is 2 "^NSFMEND VERIFY CRITICAL - extents: S0000001\.TXN to S0000008\.TXN, 7 extents there, missing S0000002\.TXN; 1 more failure \| missing=1;;1;0 gaps=1;;1;0 .* failures=2;;1;0 notes=0;;;0$" \
+    nagios_is 2 "^NSFMEND VERIFY CRITICAL - extents: S0000001\.TXN to S0000008\.TXN, 7 extents there, missing S0000002\.TXN; 1 more failure \| missing=1;;0;0 gaps=1;;0;0 .* failures=2;;0;0 notes=0;;;0$" \
         OPT=VERIFY IN="$lost" OUTPUT=nagios
     write_changes mail.nsf 8 >/dev/null
     nagios_is 2 "^NSFMEND VERIFY CRITICAL - log directory: $SERVER/logdir holds extents the archive lacks: S0000009\.TXN" \
         OPT=VERIFY IN="$ARCHIVE" OUT="$SERVER/logdir" OUTPUT=nagios
-    nagios_is 0 "^NSFMEND CHECK OK - the media recovery would proceed \| failures=0;;1;0 notes=[0-9]+;;;0$" \
+    nagios_is 0 "^NSFMEND CHECK OK - the media recovery would proceed \| failures=0;;0;0 notes=[0-9]+;;;0$" \
         OPT=CHECK OUTPUT=nagios
-    nagios_is 2 '^NSFMEND CHECK CRITICAL - cut-off time: "garbage" .* \| failures=1;;1;0 ' \
+    nagios_is 2 '^NSFMEND CHECK CRITICAL - cut-off time: "garbage" .* \| failures=1;;0;0 ' \
         OPT=CHECK DATETIME=garbage OUTPUT=nagios
     nagios_is 3 '^NSFMEND UNKNOWN - arguments: -h is no KEY=value argument nsfmend knows$' -h OUTPUT=nagios
     nagios_is 3 '^NSFMEND VERIFY UNKNOWN - arguments: The value of WARN= must be a whole number of seconds: 1h$' \
