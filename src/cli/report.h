@@ -27,8 +27,8 @@ namespace nsfmend {
 
 // The age of the newest archived extent past which a monitoring state warns,
 // and turns critical: archiving that stopped shows within a day.
-constexpr int64_t kDefaultWarnAge = 6 * 3600;
-constexpr int64_t kDefaultCritAge = 24 * 3600;
+constexpr int64_t kDefaultWarnAge = int64_t{6} * 3600;
+constexpr int64_t kDefaultCritAge = int64_t{24} * 3600;
 
 struct Report {
     // "CHECK" or "VERIFY"; the OPT= value when the arguments asked for no check.

@@ -168,7 +168,7 @@ int verdict(const Lines &out, const RunSettings &s, std::optional<ArchiveCounts>
     const bool serves = report.findings.holds();
     report.verdict = serves ? "the archive would serve a recovery" : "the archive would not serve a recovery";
     report.exitStatus = serves ? 0 : 1;
-    report.counts = std::move(counts);
+    report.counts = counts;
     return deliverReport(std::move(report), s);
 }
 
