@@ -22,7 +22,6 @@ struct Diversion {
     bool active = false;
     int documentFd = -1;
     bool delivered = false;   // a document was written (or tried)
-    bool writeFailed = false;
     const RunSettings *settings = nullptr;
 };
 Diversion diversion;
@@ -39,7 +38,6 @@ bool writeDocument(const std::string &text) {
         else done += (size_t)n;
     }
     if (error == 0) return true;
-    diversion.writeFailed = true;
     (void)fprintf(stderr, "nsfmend: cannot write standard output: %s\n", systemText(error).c_str());
     return false;
 }
@@ -182,11 +180,8 @@ bool outputDiverted() { return diversion.active; }
 
 int finishDivertedOutput(int result) {
     (void)fflush(stdout);  // the run's lines on standard error: they cannot fail the check
-    if (!diversion.delivered)
-        result = reportNotChecked(*diversion.settings, "run", "ended before its check; standard error says why");
-    if (diversion.writeFailed)
-        return diversion.settings->outputForm == OutputForm::kNagios ? monitoringStatus(State::kUnknown) : 1;
-    return result;
+    if (diversion.delivered) return result;  // with its own status when it could not be written
+    return reportNotChecked(*diversion.settings, "run", "ended before its check; standard error says why");
 }
 
 std::string readOutputSettings(RunSettings *s) {

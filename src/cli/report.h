@@ -71,8 +71,8 @@ OutputForm outputFormOf(int argc, char **argv);
 // document of `settings` (outputForm set; the rest read later).
 void divertStandardOutput(const RunSettings *settings);
 // The exit status of a run whose output was diverted: a document is written
-// when none was (the run ended before its check), and a document that could
-// not be written fails the run. Otherwise `result` unchanged.
+// when none was (the run ended before its check). Otherwise `result`
+// unchanged.
 int finishDivertedOutput(int result);
 bool outputDiverted();
 
