@@ -48,6 +48,20 @@ mail_story() {
     LIVE="$SERVER/mail.nsf"
 }
 
+# The server started, and the live database and the backup kept as they
+# are now (live-before, backup-before) to compare with after a run.
+serve_and_keep() {
+    emu server start >/dev/null
+    cp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
+    cp "$BACKUP" "$BATS_TEST_TMPDIR/backup-before"
+}
+
+# as_nobody, with the emulated server and the backup's folder user 65534's.
+hand_over_to_nobody() {
+    as_nobody "$@"
+    chown -R 65534:65534 "$SERVER" "${BACKUP%/*}"
+}
+
 # The disaster story: the logged databases it makes (local.box is not logged).
 DBS=(mail/ann.nsf mail/bob.nsf apps/catalog.nsf names.nsf)
 
