@@ -10,6 +10,7 @@
 
 #include "cli/driver.h"
 #include "cli/plan.h"
+#include "cli/report.h"
 #include "logctrl/logctrl.h"
 #include "support/durable.h"
 #include "support/path.h"
@@ -30,9 +31,21 @@ void heading(const RunSettings &s) {
     printf("Preflight of a %s (nothing is changed):\n", runKindName(checkedRun(s)));
 }
 
-int verdict(const RunSettings &s, bool holds) {
-    printf("Verdict: the %s would %s\n", runKindName(checkedRun(s)), holds ? "proceed" : "fail");
-    return holds ? 0 : 1;
+// The findings and the verdict, in the run's form.
+int say(const RunSettings &s, Findings findings, const char *verdict, int exitStatus, bool judged) {
+    Report report;
+    report.command = "CHECK";
+    report.checkedRun = runKindName(checkedRun(s));
+    report.findings = std::move(findings);
+    report.verdict = std::string("the ") + report.checkedRun + " " + verdict;
+    report.exitStatus = exitStatus;
+    report.judged = judged;
+    return deliverReport(std::move(report), s);
+}
+
+int verdict(const RunSettings &s, const Findings &findings, bool judged = true) {
+    const bool holds = findings.holds();
+    return say(s, findings, holds ? "would proceed" : "would fail", holds ? 0 : 1, judged);
 }
 
 }  // namespace
@@ -56,27 +69,24 @@ bool preflightMustNotStartRuntime(const RunSettings &s) {
 
 int reportPreflightWithoutStart(const RunSettings &s) {
     heading(s);
-    printf("note runtime: not started: %s sets TRANSLOG_Recreate_Logctrl=1 and the log control "
-           "file is missing, so starting the runtime would rebuild it; what needs the runtime is "
-           "not checked\n",
-           s.iniPath);
-    printf("Verdict: the %s cannot be checked without a change (exit status 2)\n",
-           runKindName(checkedRun(s)));
-    return 2;
+    Findings findings;
+    findings.add(Mark::kNote, "runtime",
+                 std::string("not started: ") + s.iniPath +
+                     " sets TRANSLOG_Recreate_Logctrl=1 and the log control file is missing, so "
+                     "starting the runtime would rebuild it; what needs the runtime is not checked");
+    return say(s, findings, "cannot be checked without a change (exit status 2)", 2, false);
 }
 
 int runPreflight(const RunSettings &s) {
     heading(s);
     const Plan plan = buildPlan(s, checkedRun(s), Asker::kCheck);
-    printFindings(plan.findings);
-    return verdict(s, plan.holds());
+    return verdict(s, plan.findings);
 }
 
 int reportPreflightWithoutRuntime(const RunSettings &s) {
     Plan plan;
     plan.findings.add(Mark::kFail, "runtime", std::string("did not start with ") + s.iniPath);
-    printFindings(plan.findings);
-    return verdict(s, false);
+    return verdict(s, plan.findings, false);
 }
 
 }  // namespace nsfmend

@@ -8,12 +8,15 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/driver.h"
 #include "cli/findings.h"
 #include "cli/lines.h"
+#include "cli/report.h"
+#include "cli/verify_counts.h"
 #include "storage/storage.h"
 #include "support/path.h"
 #include "support/text.h"
@@ -173,11 +176,30 @@ void reportServer(Lines *out, const char *logDir, const ArchiveCheck &check) {
     }
 }
 
-int verdict(const Lines &out) {
-    printFindings(out.findings());
-    const bool serves = out.findings().holds();
-    printf("Verdict: the archive %s\n", serves ? "would serve a recovery" : "would not serve a recovery");
-    return serves ? 0 : 1;
+// The facts of the archive's files as its listing gave them, a folder's as a
+// store's: no file is asked again.
+ArchivedFileLookup listedFileFacts(const std::vector<StoredEntry> &entries) {
+    return [&entries](const std::string &name, ArchivedFileFacts *facts) {
+        const auto found = std::lower_bound(
+            entries.begin(), entries.end(), name,
+            [](const StoredEntry &entry, const std::string &wanted) { return entry.name < wanted; });
+        if (found == entries.end() || found->name != name || found->kind != StoredKind::kRegular)
+            return false;
+        facts->size = found->size;
+        facts->modified = found->modified;
+        return true;
+    };
+}
+
+int verdict(const Lines &out, const RunSettings &s, std::optional<ArchiveCounts> counts = std::nullopt) {
+    Report report;
+    report.command = "VERIFY";
+    report.findings = out.findings();
+    const bool serves = report.findings.holds();
+    report.verdict = serves ? "the archive would serve a recovery" : "the archive would not serve a recovery";
+    report.exitStatus = serves ? 0 : 1;
+    report.counts = counts;
+    return deliverReport(std::move(report), s);
 }
 
 }  // namespace
@@ -187,7 +209,7 @@ int runArchiveVerify(const RunSettings &s) {
     printf("Verification of an archive folder (nothing is changed):\n");
     if (s.inputFile[0] == '\0') {
         out.line(Mark::kFail, "archive folder", "none given: IN= names it");
-        return verdict(out);
+        return verdict(out, s);
     }
     const std::string dir = s.inputFile;
     const bool withServer = s.restoreDb[0] != '\0';
@@ -195,7 +217,7 @@ int runArchiveVerify(const RunSettings &s) {
     const Result opened = openStorage(dir, &archive);
     if (!opened.isOk()) {
         out.line(Mark::kFail, "archive folder", dir + ": " + opened.explanation());
-        return verdict(out);
+        return verdict(out, s);
     }
     // The one place the check becomes findings.
     ArchiveCheck check;
@@ -203,14 +225,14 @@ int runArchiveVerify(const RunSettings &s) {
     if (!listed.isOk()) {
         out.line(Mark::kFail, "archive folder",
                  unreadable(dir + " cannot be listed", listed.error(), listed.text()));
-        return verdict(out);
+        return verdict(out, s);
     }
     out.line(Mark::kOk, "archive folder", dir);
     reportRecords(&out, dir, *archive, check);
     reportChain(&out, dir, *archive, check);
     reportFiles(&out, *archive, check);
     if (withServer) reportServer(&out, s.restoreDb, check);
-    return verdict(out);
+    return verdict(out, s, countArchive(check, listedFileFacts(check.entries)));
 }
 
 }  // namespace nsfmend

@@ -117,6 +117,7 @@ Result FolderStorage::list(std::vector<StoredEntry> *entries) {
             entry.kind = S_ISREG(st.st_mode) ? StoredKind::kRegular : StoredKind::kNotRegular;
             entry.folder = S_ISDIR(st.st_mode);
             if (S_ISREG(st.st_mode)) entry.size = (uint64_t)st.st_size;
+            entry.modified = st.st_mtime;
         }
         entries->push_back(std::move(entry));
     }

@@ -115,6 +115,7 @@ public:
                 if (entry.name.empty()) continue;
                 entry.kind = StoredKind::kRegular;
                 entry.size = object.size;
+                entry.modified = object.modified;
                 entries->push_back(std::move(entry));
             }
             for (const std::string &prefix : page.prefixes) {

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 #include <errno.h>
+#include <stdio.h>
 #include <stdlib.h>
 
 #include <algorithm>
@@ -131,6 +132,18 @@ std::string_view rootName(std::string_view doc) {
     return doc.substr(at + 1, end - at - 1);
 }
 
+// An ISO 8601 time in UTC as a listing gives it: 2013-11-15T12:00:00.000Z.
+time_t utcTime(const std::string &text) {
+    struct tm utc = {};
+    if (sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &utc.tm_year, &utc.tm_mon, &utc.tm_mday,
+               &utc.tm_hour, &utc.tm_min, &utc.tm_sec) != 6)
+        return 0;
+    utc.tm_year -= 1900;
+    utc.tm_mon -= 1;
+    const time_t when = timegm(&utc);
+    return when == (time_t)-1 ? 0 : when;
+}
+
 }  // namespace
 
 std::string uriEncode(std::string_view text, bool keepSlash) {
@@ -207,6 +220,7 @@ bool parseS3Listing(std::string_view body, S3Listing *listing) {
         errno = 0;
         object.size = strtoull(size.c_str(), &end, 10);
         if (size.empty() || *end != '\0' || errno != 0) return false;
+        object.modified = utcTime(elementText(contents, "LastModified"));
         listing->objects.push_back(std::move(object));
     }
     from = 0;

@@ -5,6 +5,7 @@
 #define NSFMEND_STORAGE_S3_WIRE_H
 
 #include <stdint.h>
+#include <time.h>
 
 #include <string>
 #include <string_view>
@@ -41,6 +42,7 @@ struct S3Listing {
     struct Object {
         std::string key;
         uint64_t size = 0;
+        time_t modified = 0;  // LastModified; 0 when it cannot be read
     };
     std::vector<Object> objects;
     std::vector<std::string> prefixes;  // CommonPrefixes, each ending in the delimiter

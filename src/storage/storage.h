@@ -13,6 +13,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <time.h>
 
 #include <memory>
 #include <string>
@@ -36,6 +37,7 @@ struct StoredEntry {
     StoredKind kind = StoredKind::kUnknown;
     bool folder = false;  // a folder, or a store's common prefix ("NAME/")
     uint64_t size = 0;    // as listed (0 when unknown)
+    time_t modified = 0;  // when it was last written, as listed (0 when unknown)
 };
 
 // Where the bytes of a read go.

@@ -42,7 +42,8 @@ TEST(S3Wire, AListingGivesObjectsPrefixesAndWhereToGoOn) {
     const std::string page =
         "<?xml version=\"1.0\"?><ListBucketResult xmlns=\"http://s3.amazonaws.com/doc/2006-03-01/\">"
         "<Name>b</Name><Prefix>logs/</Prefix><IsTruncated>true</IsTruncated>"
-        "<Contents><Key>logs/S0000001.TXN</Key><Size>262144</Size></Contents>"
+        "<Contents><Key>logs/S0000001.TXN</Key><LastModified>2013-11-15T12:00:00.000Z</LastModified>"
+        "<Size>262144</Size></Contents>"
         "<Contents><Key>logs/a&amp;b</Key><ETag>\"x\"</ETag><Size>0</Size></Contents>"
         "<CommonPrefixes><Prefix>logs/S0000002.TXN/</Prefix></CommonPrefixes>"
         "<NextContinuationToken>tok/1=</NextContinuationToken></ListBucketResult>";
@@ -51,6 +52,8 @@ TEST(S3Wire, AListingGivesObjectsPrefixesAndWhereToGoOn) {
     ASSERT_EQ(2u, listing.objects.size());
     EXPECT_EQ("logs/S0000001.TXN", listing.objects[0].key);
     EXPECT_EQ(262144u, listing.objects[0].size);
+    EXPECT_EQ(1384516800, listing.objects[0].modified);
+    EXPECT_EQ(0, listing.objects[1].modified);  // none given
     EXPECT_EQ("logs/a&b", listing.objects[1].key);
     ASSERT_EQ(1u, listing.prefixes.size());
     EXPECT_EQ("logs/S0000002.TXN/", listing.prefixes[0]);
