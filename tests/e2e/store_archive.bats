@@ -9,6 +9,8 @@ load helpers
 load agent_helpers
 load store_helpers
 
+bats_require_minimum_version 1.5.0
+
 setup_file() {
     agent_build_client
     start_swift_store
@@ -36,6 +38,12 @@ setup() {
     run check_records "$BATS_TEST_TMPDIR/got"
     [ "$output" = $'S0000001.TXN-full: OK\nS0000002.TXN-full: OK\nS0000003.TXN-full: OK' ]
     grep -q "^# size [0-9]* log [0-9A-F]\{32\}$" "$BATS_TEST_TMPDIR/got/$(archive_records "$BATS_TEST_TMPDIR/got")"
+
+    # What a monitoring system reads of the store, from its listing and records.
+    run --separate-stderr nsfmend OPT=VERIFY IN="$STORE" OUTPUT=json
+    [ "$status" -eq 0 ]
+    [ "$(jq -c '[.counts.extents, .counts.bytes, .newest_extent.number, .newest_extent.archived_from]' <<<"$output")" = \
+      "[3,$(cat "$SERVER"/logdir/S000000[123].TXN | wc -c),3,\"archive record\"]" ]
 
     # A second run finds every object there and writes nothing.
     run agent spool "$STORE" "-full"
