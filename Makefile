@@ -121,6 +121,7 @@ demo: release64
 
 bench: build64 i386-runtime
 	bench/copy $(B64)
+	bench/upload $(B64)
 	bench/sweep $(B64)
 	bench/large-db
 

@@ -391,7 +391,7 @@ Result fetchCopy(const FetchPlan &plan, const FetchItem &item, const FetchCopy &
     int rc = temp.create(item.target.c_str());
     if (rc != 0) return Result::system(rc);
     TempSink sink(&temp);
-    const Result read = plan.archive->read(copy.name, &sink);
+    Result read = plan.archive->read(copy.name, &sink);
     if (!read.isOk()) return read;
     const Sha256 &got = sink.hash();
     if (got.length() != copy.size || got.hexDigest() != copy.sha256)

@@ -29,13 +29,18 @@ public:
     uint64_t length() const { return length_; }
 
 private:
-    void block(const unsigned char *data);
+    void blocks(const unsigned char *data, size_t count);
 
     uint32_t state_[8];
     unsigned char pending_[64] = {};
     size_t pendingSize_ = 0;
     uint64_t length_ = 0;
 };
+
+// Whether digests use the processor's SHA extensions where it has them
+// (the default) or the portable rounds only, which the tests hold against
+// each other. True when the extensions are in use from now on.
+bool sha256OnProcessor(bool use);
 
 // The hex digest of a text.
 std::string sha256Hex(std::string_view text);
