@@ -43,6 +43,7 @@ std::vector<std::string> agentTexts() {
              std::string(NSFMEND_S3_CREDENTIALS_UNREADABLE),
              std::string(NSFMEND_S3_CREDENTIALS_EXPOSED),
              std::string(NSFMEND_S3_CREDENTIALS_EMPTY),
+             std::string(NSFMEND_S3_OLD_LIBCURL),
          })
         texts.push_back(std::move(text));
     return texts;

@@ -51,6 +51,8 @@
 #define NSFMEND_S3_CREDENTIALS_EXPOSED                                                    \
     "The credentials file %s must be a regular file of this user's that only its owner " \
     "may read (mode 0600); it is mode %04o of user %u"
+#define NSFMEND_S3_OLD_LIBCURL \
+    "libcurl %s is too old for object stores: 7.86.0 or later signs what it is given"
 #define NSFMEND_S3_CREDENTIALS_EMPTY \
     "The credentials file %s has no [%s] section with aws_access_key_id and aws_secret_access_key"
 

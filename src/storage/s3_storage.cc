@@ -14,6 +14,7 @@
 // with success and a HEAD finds the object with that size and checksum.
 #include "storage/s3_storage.h"
 
+#include <curl/curl.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -34,6 +35,7 @@
 #include "support/raii.h"
 #include "support/sha256.h"
 #include "support/sysfile.h"
+#include "support/text.h"
 
 namespace nsfmend {
 namespace {
@@ -326,6 +328,13 @@ Result openS3Storage(std::string_view location, bool destination,
     } else if (!parsed.prefix.empty() && parsed.prefix.back() != '/') {
         parsed.prefix += '/';
     }
+    // SigV4 signing that takes the caller's x-amz-content-sha256, and
+    // protocols given by name: an older libcurl would sign another payload
+    // hash or ignore the options, and no store would take what it sends.
+    const curl_version_info_data *curl = curl_version_info(CURLVERSION_NOW);
+    if (curl == nullptr || curl->version_num < 0x075600)
+        return Result::system(ENOTSUP, formatText(NSFMEND_S3_OLD_LIBCURL,
+                                                  curl != nullptr ? curl->version : "?"));
     S3Settings settings;
     result = loadS3Settings(processEnvironment(), &settings);
     if (!result.isOk()) return result;

@@ -51,13 +51,19 @@ shlibdeps() {
     [[ $output == *libc6-i386* ]]
 }
 
-@test "only the C and C++ runtimes: never the server's libnotes.so, never our own library" {
+@test "only the C and C++ runtimes and libcurl: never the server's libnotes.so, never our own library" {
     local arch package
     for arch in "${ARCHES[@]}"; do
         for package in libnsfmend0 nsfmend nsfmend-emulator; do
             run control_field "$(deb "$package" "$arch")" Depends
-            [[ $output =~ ^libc6\ \(\>=\ 2\.[0-9]+\)(,\ (libstdc\+\+6|libgcc-s1)\ \(\>=\ [0-9.]+\))+$ ]] ||
+            [[ $output =~ ^libc6\ \(\>=\ 2\.[0-9]+\)(,\ (libcurl4|libstdc\+\+6|libgcc-s1)\ \(\>=\ [0-9.]+\))+$ ]] ||
                 { echo "$package $arch: $output"; false; }
+            # Object stores are the program's and the library's, through libcurl.
+            if [ "$package" = nsfmend-emulator ]; then
+                [[ $output != *libcurl4* ]]
+            else
+                [[ $output == *"libcurl4 (>= "* ]] || { echo "$package $arch: $output"; false; }
+            fi
             run control_field "$(deb "$package" "$arch")" Pre-Depends Recommends Suggests
             [ -z "$output" ]
         done

@@ -152,6 +152,8 @@ extern "C" {
  *    its owner may read (mode 0600); it is mode %04o of user %u"
  *   "The credentials file %s has no [%s] section with aws_access_key_id and
  *    aws_secret_access_key"                    (file, section)
+ *   "libcurl %s is too old for object stores: 7.86.0 or later signs what it
+ *    is given"                                 (the version loaded)
  *
  * One run at a time: the archiving operations and restoreNsfDB hold an
  * advisory lock on the file .nsfmend.lock in the server's data directory
