@@ -19,7 +19,7 @@ namespace {
 // it stands at most: a test's folder that is never removed must not leave
 // it behind for ever.
 constexpr long kLookMs = 100;
-constexpr long kLongestSeconds = 15 * 60;
+constexpr long kLongestSeconds = 15L * 60;
 
 void Nap(long ms) {
     struct timespec t = {ms / 1000, (ms % 1000) * 1000000};
