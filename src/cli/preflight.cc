@@ -12,8 +12,6 @@
 #include "cli/plan.h"
 #include "logctrl/logctrl.h"
 #include "support/durable.h"
-#include "support/path.h"
-#include "support/text.h"
 #include "translog/log_directory.h"
 
 namespace nsfmend {
@@ -30,9 +28,21 @@ void heading(const RunSettings &s) {
     printf("Preflight of a %s (nothing is changed):\n", runKindName(checkedRun(s)));
 }
 
-int verdict(const RunSettings &s, bool holds) {
-    printf("Verdict: the %s would %s\n", runKindName(checkedRun(s)), holds ? "proceed" : "fail");
-    return holds ? 0 : 1;
+// 0 when the run would succeed; 1 when it would stop, or go on and fail
+// for some of its databases (its own exit status then).
+int verdict(const RunSettings &s, const Plan &plan) {
+    const char *run = runKindName(checkedRun(s));
+    if (!plan.proceeds()) {
+        printf("Verdict: the %s would fail\n", run);
+        return 1;
+    }
+    if (plan.holds()) {
+        printf("Verdict: the %s would proceed\n", run);
+        return 0;
+    }
+    printf("Verdict: the %s would proceed, and fail for %zu %s named above\n", run,
+           plan.failingDatabases, plan.failingDatabases == 1 ? "database" : "databases");
+    return 1;
 }
 
 }  // namespace
@@ -42,16 +52,15 @@ bool preflightMustNotStartRuntime(const RunSettings &s) {
     if (readWholeFile(s.iniPath, &content) != 0 || !asksToRecreateLogControl(content)) return false;
     // A runtime started with that setting rebuilds the log control file only
     // when there is none. Without the runtime, the file is looked for where
-    // notes.ini says: the log directory of TRANSLOG_Path, a relative one in
-    // the data directory that Directory= names (else notes.ini's own folder).
-    const std::string iniFolder = parentOf(s.iniPath);
-    const std::string directory = iniSetting(content, "Directory");
-    const std::string dataDir = directory.empty() ? iniFolder : resolveFrom(iniFolder, directory);
-    const std::string logDir = iniSetting(content, "TRANSLOG_Path");
-    if (logDir.empty()) return true;
+    // notes.ini says: the log directory of TRANSLOG_Path, by the rule the
+    // runtime's own value is resolved with, a relative one in the data
+    // directory the runtime would report.
+    std::string logDir;
+    if (logDirectoryFrom(iniDataDirectory(s.iniPath, content), iniSetting(content, "TRANSLOG_Path"),
+                         &logDir) != 0)
+        return true;
     struct stat st;
-    return stat(logControlFilePath(resolveFrom(dataDir, logDir)).c_str(), &st) != 0 ||
-           !S_ISREG(st.st_mode);
+    return stat(logControlFilePath(logDir).c_str(), &st) != 0 || !S_ISREG(st.st_mode);
 }
 
 int reportPreflightWithoutStart(const RunSettings &s) {
@@ -69,14 +78,14 @@ int runPreflight(const RunSettings &s) {
     heading(s);
     const Plan plan = buildPlan(s, checkedRun(s), Asker::kCheck);
     printFindings(plan.findings);
-    return verdict(s, plan.holds());
+    return verdict(s, plan);
 }
 
 int reportPreflightWithoutRuntime(const RunSettings &s) {
     Plan plan;
     plan.findings.add(Mark::kFail, "runtime", std::string("did not start with ") + s.iniPath);
     printFindings(plan.findings);
-    return verdict(s, false);
+    return verdict(s, plan);
 }
 
 }  // namespace nsfmend

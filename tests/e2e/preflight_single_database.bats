@@ -147,20 +147,38 @@ Verdict: the recovery would proceed" ]
     refute_output_has "Taking database"
 }
 
-@test "a live database not there yet is a note; its folder must take the copy" {
-    # Stopped, the server holds no database, so a restore may create one.
-    emu server stop >/dev/null
-    run nsfmend OPT=CHECK IN="$BACKUP" OUT="$SERVER/new/copy.nsf"
+@test "a live database not there yet: a stopped server lets the restore create it, a running one cannot take it offline" {
+    local new="$SERVER/new/copy.nsf" line
+    cp "$BACKUP" "$BATS_TEST_TMPDIR/backup-before"
+    # Running, the server cannot take offline a database it does not have:
+    # the restore would stop there, its backup rolled forward already.
+    mkdir "$SERVER/new"
+    run nsfmend OPT=CHECK IN="$BACKUP" OUT="$new"
     [ "$status" -eq 1 ]
-    assert_output_has $'\nnote restore database: '"$SERVER/new/copy.nsf"$' is not there yet; the restore creates it\n'
+    line=" Fail to take database $new offline, Reason=File does not exist"
+    assert_output_has $'\nFAIL restore database: '"$new"' is not there yet, and the running server cannot take it offline: the restore would stop there, after rolling the backup file forward;'"$line"$'\n'
+    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$new"
+    [ "$status" -eq 1 ]
+    assert_output_has $'\n'"$line"$'\n'
+    refute_output_has "Recovering backup file"
+    cmp "$BACKUP" "$BATS_TEST_TMPDIR/backup-before"
+    [ ! -e "$new" ]
+
+    # Stopped, no server holds it, so a restore may create it; its folder
+    # must take the copy.
+    emu server stop >/dev/null
+    rmdir "$SERVER/new"
+    run nsfmend OPT=CHECK IN="$BACKUP" OUT="$new"
+    [ "$status" -eq 1 ]
+    assert_output_has $'\nnote restore database: '"$new"$' is not there yet; no server holds it, so the restore creates it\n'
     [ "$(fail_detail 'restore folder')" = "$SERVER/new takes no new file, Reason=No such file or directory" ]
-    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$SERVER/new/copy.nsf"
+    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$new"
     [ "$status" -eq 1 ]
 
     mkdir "$SERVER/new"
-    run nsfmend OPT=CHECK IN="$BACKUP" OUT="$SERVER/new/copy.nsf"
+    run nsfmend OPT=CHECK IN="$BACKUP" OUT="$new"
     [ "$status" -eq 0 ]
-    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$SERVER/new/copy.nsf"
+    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$new"
     [ "$status" -eq 0 ]
-    cmp "$BACKUP" "$SERVER/new/copy.nsf"
+    cmp "$BACKUP" "$new"
 }

@@ -48,6 +48,18 @@ mail_story() {
     LIVE="$SERVER/mail.nsf"
 }
 
+# The emulated server (and the backup file's folder, when there is one) as
+# user 65534's, reachable by that user; AS_NOBODY runs a program as it, so
+# that permissions count. Needs root.
+hand_over_to_nobody() {
+    [ "$(id -u)" -eq 0 ] || skip "needs root to run as another user (65534)"
+    command -v setpriv >/dev/null || skip "setpriv is needed to drop privileges"
+    local dir="$BATS_TEST_TMPDIR"
+    while [ "$dir" != / ]; do chmod o+x "$dir"; dir=$(dirname "$dir"); done
+    chown -R 65534:65534 "$SERVER" ${BACKUP:+"${BACKUP%/*}"}
+    AS_NOBODY=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+}
+
 # The disaster story: the logged databases it makes (local.box is not logged).
 DBS=(mail/ann.nsf mail/bob.nsf apps/catalog.nsf names.nsf)
 
@@ -159,3 +171,5 @@ tree_state() {
 preflight_lines() { printf '%s\n' "$output" | sed -n '/^Preflight of a /,/^Verdict: /p'; }
 # The detail of the first line of $output marked FAIL for SUBJECT.
 fail_detail() { printf '%s\n' "$output" | sed -n "s/^FAIL $1: //p" | head -n 1; }
+# The preflight's verdict line.
+verdict_line() { printf '%s\n' "$output" | grep '^Verdict: '; }

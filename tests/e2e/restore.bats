@@ -62,16 +62,6 @@ setup() { mail_story; }
     [ "$(stat -c '%a %u %g %Y' "$SERVER/new.nsf")" == "$(stat -c '644 %u %g %Y' "$BACKUP")" ]
 }
 
-# The emulated server and the backup as user 65534's, reachable by that user.
-hand_over_to_nobody() {
-    [ "$(id -u)" -eq 0 ] || skip "needs root to run the restore as another user (65534)"
-    command -v setpriv >/dev/null || skip "setpriv is needed to drop privileges"
-    local dir="$BATS_TEST_TMPDIR"
-    while [ "$dir" != / ]; do chmod o+x "$dir"; dir=$(dirname "$dir"); done
-    chown -R 65534:65534 "$SERVER" "${BACKUP%/*}"
-    AS_NOBODY=(setpriv --reuid=65534 --regid=65534 --clear-groups)
-}
-
 @test "a restore by an unprivileged user keeps the live database's mode" {
     hand_over_to_nobody
     chmod 0644 "$BACKUP"
