@@ -114,6 +114,7 @@ PLAN_STATES ?= 300
 PLAN_SEED ?= 1
 plan-agreement: build64
 	set -o pipefail; NSFMEND=$(CURDIR)/$(B64)/src/nsfmend NOTESEMU=$(CURDIR)/$(B64)/emulator/notesemu \
+	  SERVER_ALONE=$(CURDIR)/$(B64)/tests/plan_oracle/server_alone \
 	  tests/e2e/plan-agreement --states $(PLAN_STATES) --seed $(PLAN_SEED) | grep -v '^note state'
 
 demo: release64
