@@ -14,6 +14,7 @@
 #include "agent/texts.h"
 #include "support/path.h"
 #include "support/result.h"
+#include "support/sha256.h"
 #include "support/sysfile.h"
 #include "support/text.h"
 #include "translog/archive_record.h"
@@ -82,11 +83,12 @@ Result archiveExtent(const char *suffix, const char *destDir, UNID *logId, DWORD
     // Once told, the server may reuse the extent: the copy and its folder
     // entry are on disk before NSFDoneArchivingLog, and a copy an earlier
     // run already made counts as made.
-    result = archiveFile(extentPath, archived.c_str());
+    Sha256 digest;
+    result = archiveFile(extentPath, archived.c_str(), &digest);
     if (result != 0) return copyFailure(extentPath, archived.c_str(), result);
     // Recorded before the server is told too: an extent it may reuse
     // afterwards is never one that no record names.
-    result = records->add(archived, logId);
+    result = records->add(archived, logId, &digest);
     if (result != 0) return recordFailure(archived, records->recordPath(), result);
     result = records->write();
     if (result != 0) return recordWriteFailure(records->recordPath(), result);

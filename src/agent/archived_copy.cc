@@ -15,33 +15,45 @@
 #include "support/durable.h"
 #include "support/path.h"
 #include "support/raii.h"
+#include "support/sha256.h"
 #include "support/sysfile.h"
 #include "support/text.h"
 
 namespace nsfmend {
 namespace {
 
-// How the existing archived file's bytes stand to the source's.
-int compareWithSource(const char *archived, const char *source, ContentRelation *relation) {
+// Opens path to be read without moving its access time where this process
+// may (its owner, or root): a comparison is no use of the file, and the
+// copy made next takes the source's access time as it was.
+int openUntouched(const char *path, int flags) {
+    const int fd = open(path, flags | O_NOATIME);
+    return fd < 0 && errno == EPERM ? open(path, flags) : fd;
+}
+
+// How the existing archived file's bytes stand to the source's, with the
+// digest of the archived file's.
+int compareWithSource(const char *archived, const char *source, ContentRelation *relation,
+                      Sha256 *digest) {
     *relation = ContentRelation::kDifferent;
-    UniqueFd old(open(archived, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    UniqueFd old(openUntouched(archived, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!old.valid()) return lastError();
-    UniqueFd src(open(source, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    UniqueFd src(openUntouched(source, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!src.valid()) return lastError();
-    return compareContents(old.get(), src.get(), relation);
+    return compareContents(old.get(), src.get(), relation, digest);
 }
 
 }  // namespace
 
-int archiveFile(const char *source, const char *archivedName) {
+int archiveFile(const char *source, const char *archivedName, Sha256 *digest) {
+    *digest = Sha256();
     struct stat st;
     if (lstat(archivedName, &st) != 0) {
         if (errno != ENOENT) return lastError();
-        return LogFileCopy(source, archivedName, 1);
+        return LogFileCopy(source, archivedName, 1, digest);
     }
     if (!S_ISREG(st.st_mode)) return EEXIST;
     ContentRelation relation;
-    int rc = compareWithSource(archivedName, source, &relation);
+    int rc = compareWithSource(archivedName, source, &relation, digest);
     if (rc != 0) return rc;
     switch (relation) {
         case ContentRelation::kIdentical:
@@ -50,7 +62,8 @@ int archiveFile(const char *source, const char *archivedName) {
             rc = syncFile(archivedName);
             return rc != 0 ? rc : syncFolderOf(archivedName);
         case ContentRelation::kPrefix:
-            return LogFileCopy(source, archivedName, 0);
+            *digest = Sha256();
+            return LogFileCopy(source, archivedName, 0, digest);
         case ContentRelation::kDifferent:
             break;
     }

@@ -9,15 +9,18 @@
 #include "support/result.h"
 
 namespace nsfmend {
+class Sha256;
 
 // Copies source to archivedName, which must not be replaced by anything
 // else: a missing name gets a new copy; a byte-identical file is already the
 // archived copy (it is synced, nothing is copied); a file whose bytes are
 // the start of the source's (an earlier capture of a half-filled extent) is
 // replaced whole by the full copy. Anything else there is left untouched
-// and gives EEXIST. 0 once archivedName holds the source's bytes on disk;
-// otherwise the errno of the failing step, or -1.
-int archiveFile(const char *source, const char *archivedName);
+// and gives EEXIST. 0 once archivedName holds the source's bytes on disk,
+// with *digest taken from those bytes as they were copied or compared (the
+// archived file is never read again for it); otherwise the errno of the
+// failing step, or -1.
+int archiveFile(const char *source, const char *archivedName, Sha256 *digest);
 
 // The failures of the archive loop and the capture: "Error copying file
 // <source> to <archivedName>. <system text>", and "Archived name too long

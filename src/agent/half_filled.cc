@@ -15,6 +15,7 @@
 #include "agent/texts.h"
 #include "support/path.h"
 #include "support/result.h"
+#include "support/sha256.h"
 #include "support/text.h"
 #include "translog/archive_record.h"
 #include "translog/log_directory.h"
@@ -58,13 +59,14 @@ Result captureFiles(const char *logDir, const char *destDir, const char *suffix,
         // The same rules as the archive loop: an identical copy is kept, an
         // earlier capture of the same extent is completed, anything else of
         // that name is a failure rather than a silent skip.
-        int result = archiveFile(source.c_str(), archived.c_str());
+        Sha256 digest;
+        int result = archiveFile(source.c_str(), archived.c_str(), &digest);
         if (result != 0) {
             keep(copyFailure(source.c_str(), archived.c_str(), result));
             continue;
         }
         // No log ID: the server did not hand this file out.
-        result = records->add(archived, nullptr);
+        result = records->add(archived, nullptr, &digest);
         if (result != 0) keep(recordFailure(archived, records->recordPath(), result));
     }
     if (copied == 0)

@@ -1,5 +1,7 @@
 #include "agent/texts.h"
 
+#include <utility>
+
 #include "recovery/replace_live.h"
 #include "support/path.h"
 #include "support/run_lock.h"
@@ -12,37 +14,27 @@ namespace nsfmend {
 std::vector<std::string> agentTexts() {
     const size_t path = kPathSize - 1;
     const size_t folder = kPathSize - 2;
-    return {
-        NSFMEND_TEXT_INVALID_DESTINATION,
-        tooLongText("Destination directory", folder, "%s"),
-        tooLongText("Archived name", path, "%s"),
-        tooLongText("Source path", path, "%s"),
-        NSFMEND_TEXT_CREATING_DIRECTORY,
-        NSFMEND_TEXT_COPYING,
-        kNoLogDirectoryText,
-        tooLongText("Log directory", kLogDirectoryMax, "%s"),
-        NSFMEND_TEXT_NO_FILES_TO_CAPTURE,
-        NSFMEND_TEXT_RECORDING,
-        NSFMEND_TEXT_WRITING_RECORD,
-        tooLongText("Path", path, "%s"),
-        std::string(kNotRegularDatabase) + ": %s",
-        std::string(NSFMEND_OWNER_REFUSAL) + ": %s",
-        NSFMEND_RUN_LOCK_BUSY,
-        NSFMEND_RUN_LOCK_FAILED,
-        NSFMEND_TEXT_INVALID_BACKUP_DIR,
-        NSFMEND_LISTING_FAILED,
-        NSFMEND_TEXT_NO_ARCHIVED_EXTENTS,
-        NSFMEND_TEXT_UNREADABLE_EXTENT,
-        NSFMEND_TEXT_MISSING_EXTENT,
-        NSFMEND_TEXT_UNREADABLE_RECORD,
-        NSFMEND_TEXT_DAMAGED_RECORD,
-        NSFMEND_TEXT_MISSING_FILE,
-        NSFMEND_TEXT_UNREADABLE_FILE,
-        NSFMEND_TEXT_MISMATCH,
-        NSFMEND_TEXT_SEVERAL_LOGS,
-        NSFMEND_TEXT_DISAGREEING_COPIES,
-        NSFMEND_TEXT_LACKING_EXTENTS,
+    std::vector<std::string> texts = {
+#define NSFMEND_LIST_TEXT(name, text) text,
+        NSFMEND_AGENT_TEXTS(NSFMEND_LIST_TEXT)
+#undef NSFMEND_LIST_TEXT
     };
+    // What the layers below give the agent to pass on.
+    for (std::string text : {
+             tooLongText("Destination directory", folder, "%s"),
+             tooLongText("Archived name", path, "%s"),
+             tooLongText("Source path", path, "%s"),
+             std::string(kNoLogDirectoryText),
+             tooLongText("Log directory", kLogDirectoryMax, "%s"),
+             tooLongText("Path", path, "%s"),
+             std::string(kNotRegularDatabase) + ": %s",
+             std::string(NSFMEND_OWNER_REFUSAL) + ": %s",
+             std::string(NSFMEND_RUN_LOCK_BUSY),
+             std::string(NSFMEND_RUN_LOCK_FAILED),
+             std::string(NSFMEND_LISTING_FAILED),
+         })
+        texts.push_back(std::move(text));
+    return texts;
 }
 
 }  // namespace nsfmend

@@ -8,11 +8,12 @@
 #include <new>
 
 #include "support/durable.h"
+#include "support/sha256.h"
 #include "support/sysfile.h"
 
 namespace nsfmend {
 
-int compareContents(int firstFd, int secondFd, ContentRelation *relation) {
+int compareContents(int firstFd, int secondFd, ContentRelation *relation, Sha256 *firstDigest) {
     *relation = ContentRelation::kDifferent;
     struct stat firstSt, secondSt;
     if (fstat(firstFd, &firstSt) != 0 || fstat(secondFd, &secondSt) != 0) return lastError();
@@ -30,6 +31,7 @@ int compareContents(int firstFd, int secondFd, ContentRelation *relation) {
         if (rc == 0 && gotFirst > 0) rc = readAll(secondFd, b.get(), gotFirst, &gotSecond);
         if (rc != 0) return rc;
         if (gotFirst == 0) break;
+        if (firstDigest != nullptr) firstDigest->update(a.get(), gotFirst);
         if (gotSecond != gotFirst || memcmp(a.get(), b.get(), gotFirst) != 0) return 0;
     }
     // Every byte of the first file matched; is there more of the second?

@@ -5,6 +5,7 @@
 #define NSFMEND_SUPPORT_COMPARE_H
 
 namespace nsfmend {
+class Sha256;
 
 enum class ContentRelation {
     kIdentical,  // the same bytes
@@ -15,8 +16,10 @@ enum class ContentRelation {
 // Compares two regular files open for reading, each from where its
 // descriptor stands (the start, for one just opened). A descriptor of
 // anything but a regular file gives kDifferent without reading. 0, or the
-// errno of a failed read.
-int compareContents(int firstFd, int secondFd, ContentRelation *relation);
+// errno of a failed read. firstDigest (when given) takes the first file's
+// bytes as they are read: whole when the relation is kIdentical or kPrefix.
+int compareContents(int firstFd, int secondFd, ContentRelation *relation,
+                    Sha256 *firstDigest = nullptr);
 
 }  // namespace nsfmend
 

@@ -22,6 +22,7 @@
 #include "support/path.h"
 #include "support/progress.h"
 #include "support/raii.h"
+#include "support/sha256.h"
 #include "support/sizes.h"
 #include "support/sysfile.h"
 
@@ -46,16 +47,28 @@ bool KernelCopyUnsupported(int err) {
 }
 
 struct Mover {
-    Mover(int inFd, int outFd, Progress *shown, uint64_t size)
-        : in(inFd), out(outFd), progress(shown), total(size) {}
+    Mover(int inFd, int outFd, Progress *shown, uint64_t size, nsfmend::Sha256 *hash)
+        : in(inFd), out(outFd), kernel(hash == nullptr), progress(shown), total(size),
+          digest(hash) {}
     int in;
     int out;
-    bool kernel = true;
+    // The kernel's copy never shows the bytes: a digest needs them read.
+    bool kernel;
     bool kernelMovedAny = false;
     std::unique_ptr<char[]> buffer;
     Progress *progress;
     uint64_t total;
     uint64_t position = 0;  // of the source, holes skipped included
+    nsfmend::Sha256 *digest;
+
+    // A skipped hole reads back as zeros: the digest takes them up to offset.
+    void zerosTo(uint64_t offset) {
+        static const char kZeros[4096] = {};
+        while (digest != nullptr && digest->length() < offset) {
+            const uint64_t left = offset - digest->length();
+            digest->update(kZeros, left < sizeof kZeros ? (size_t)left : sizeof kZeros);
+        }
+    }
 
     void moved(ssize_t n) {
         position += (uint64_t)n;
@@ -103,6 +116,7 @@ int MoveBytes(Mover &m, int64_t length, bool *ended) {
         }
         int rc = nsfmend::writeAll(m.out, m.buffer.get(), (size_t)n);
         if (rc != 0) return rc;
+        if (m.digest != nullptr) m.digest->update(m.buffer.get(), (size_t)n);
         m.moved(n);
         if (length > 0) length -= n;
     }
@@ -113,14 +127,15 @@ int SeekBoth(Mover &m, off_t offset) {
     if (lseek(m.in, offset, SEEK_SET) == (off_t)-1) return lastError();
     if (lseek(m.out, offset, SEEK_SET) == (off_t)-1) return lastError();
     m.position = (uint64_t)offset;
+    m.zerosTo(m.position);
     return 0;
 }
 
 // Copies a regular file's content into the new, empty temporary file. Only
 // the data regions are moved and the holes skipped (a skipped range reads
 // back as zeros), so a sparse database stays sparse.
-int CopyContent(int in, int out, uint64_t size, Progress *progress) {
-    Mover m(in, out, progress, size);
+int CopyContent(int in, int out, uint64_t size, Progress *progress, nsfmend::Sha256 *digest) {
+    Mover m(in, out, progress, size, digest);
     bool ended = false;
     off_t pos = 0;
     for (;;) {
@@ -130,6 +145,7 @@ int CopyContent(int in, int out, uint64_t size, Progress *progress) {
                 off_t end = lseek(in, 0, SEEK_END);
                 if (end == (off_t)-1) return lastError();
                 if (end > pos && ftruncate(out, end) != 0) return lastError();
+                if (end > pos) m.zerosTo((uint64_t)end);
                 return 0;
             }
             if (errno != EINVAL && errno != EOPNOTSUPP) return lastError();
@@ -200,7 +216,7 @@ int AttributesFor(CopyAccess access, const char *src, int destFolderFd, const st
 }  // namespace
 
 int nsfmend::copyFile(const char *source, const char *destination, Placing how,
-                      Progress *progress, CopyAccess access) {
+                      Progress *progress, CopyAccess access, Sha256 *digest) {
     const bool create = how == Placing::kNoReplace;
     char src[kPathSize] = {};
     char dst[kPathSize] = {};
@@ -231,7 +247,7 @@ int nsfmend::copyFile(const char *source, const char *destination, Placing how,
     // the temporary file.
     TempFile out;
     rc = out.create(dst);
-    if (rc == 0) rc = CopyContent(in.get(), out.fd(), (uint64_t)st.st_size, progress);
+    if (rc == 0) rc = CopyContent(in.get(), out.fd(), (uint64_t)st.st_size, progress, digest);
     if (progress != nullptr) progress->clear();
     struct stat give;
     nsfmend::Owner owner = nsfmend::Owner::kIfAllowed;
@@ -255,6 +271,9 @@ int SysFileCopy(const char *source, const char *destination, int createNew, Prog
     return CopyUnixFile(source, destination, createNew, progress, access);
 }
 
-int LogFileCopy(const char *source, const char *destination, int createNew) {
-    return CopyUnixFile(source, destination, createNew);
+int LogFileCopy(const char *source, const char *destination, int createNew,
+                nsfmend::Sha256 *digest) {
+    return nsfmend::copyFile(source, destination,
+                             createNew == 1 ? Placing::kNoReplace : Placing::kReplace, nullptr,
+                             CopyAccess::kFollowSource, digest);
 }

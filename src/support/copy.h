@@ -14,6 +14,7 @@
 
 namespace nsfmend {
 class Progress;
+class Sha256;
 
 // Whose owner, group and mode the copy takes; its times are the source's.
 enum class CopyAccess {
@@ -32,8 +33,11 @@ enum class CopyAccess {
 // The one copy: source to destination, placed as `how` says (kNoReplace:
 // the destination must not exist; kReplace: an existing regular file is
 // replaced whole), progress (when given) told how far the data has moved.
+// digest (when given) takes every byte of the copy as it is written, a hole
+// as its zeros: the copy's checksum without reading the copy again, which
+// would move the access time it was given on a relatime mount.
 int copyFile(const char *source, const char *destination, Placing how, Progress *progress,
-             CopyAccess access);
+             CopyAccess access, Sha256 *digest = nullptr);
 
 }  // namespace nsfmend
 
@@ -44,6 +48,7 @@ int CopyUnixFile(const char *source, const char *destination, int createNew,
 int SysFileCopy(const char *source, const char *destination, int createNew,
                 nsfmend::Progress *progress = nullptr,
                 nsfmend::CopyAccess access = nsfmend::CopyAccess::kFollowSource);
-int LogFileCopy(const char *source, const char *destination, int createNew);
+int LogFileCopy(const char *source, const char *destination, int createNew,
+                nsfmend::Sha256 *digest = nullptr);
 
 #endif

@@ -441,20 +441,25 @@ void ArchiveRecordWriter::start(const std::string &folder) {
     for (auto &[name, recorded] : records.latest) known_[name] = recorded.entry;
 }
 
-int ArchiveRecordWriter::add(const std::string &path, const UNID *logId) {
+int ArchiveRecordWriter::add(const std::string &path, const UNID *logId, const Sha256 *content) {
     std::string folder, name;
     splitPath(path.c_str(), &folder, &name);
     if (!started_) start(folder);
 
-    UniqueFd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!fd.valid()) return lastError();
-    FileDigest digest;
-    const int rc = sha256File(fd.get(), {}, &digest);
-    if (rc != 0) return rc;
     RecordEntry entry;
     entry.name = name;
-    entry.sha256 = digest.whole;
-    entry.size = digest.size;
+    if (content != nullptr) {
+        entry.sha256 = content->hexDigest();
+        entry.size = content->length();
+    } else {
+        UniqueFd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (!fd.valid()) return lastError();
+        FileDigest digest;
+        const int rc = sha256File(fd.get(), {}, &digest);
+        if (rc != 0) return rc;
+        entry.sha256 = digest.whole;
+        entry.size = digest.size;
+    }
     if (logId != nullptr) entry.logId = logIdText(*logId);
 
     // Already said: a capture of the very bytes an earlier line holds keeps

@@ -38,6 +38,7 @@
 #include "translog/log_chain.h"
 
 namespace nsfmend {
+class Sha256;
 
 // Names.
 
@@ -154,9 +155,10 @@ size_t countMatches(const RecordCheck &check, RecordMatch match);
 // say what it now holds, so a run that changed nothing writes no record.
 class ArchiveRecordWriter {
 public:
-    // Hashes the archived file at path (its folder is the record's) as it is
-    // on disk now. 0, or the errno of reading it.
-    int add(const std::string &path, const UNID *logId);
+    // Records the archived file at path (its folder is the record's): with
+    // content, the digest of its bytes as they were written; without, as it
+    // is read from disk now. 0, or the errno of reading it.
+    int add(const std::string &path, const UNID *logId, const Sha256 *content = nullptr);
     // Writes the run's record with every file added so far, when anything
     // was added since the last write. 0, or the errno of the write.
     int write();

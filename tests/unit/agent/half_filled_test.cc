@@ -55,6 +55,29 @@ TEST_F(Capture, AnEarlierCaptureOfTheSameExtentIsCompleted) {
     EXPECT_EQ("records 1 2 3 4", ReadFile(dest_ + "S0000003.TXN-x"));
 }
 
+// Each copy keeps its source's times. Under relatime a read moves an access
+// time that is older than the modification time, so a copy read again after
+// it was made (to hash it, to compare it) would carry the run's time.
+TEST_F(Capture, CopiesKeepTheSourcesAccessTime) {
+    const struct {
+        const char *name, *before;
+    } kCopies[] = {{"S0000001.TXN", nullptr}, {"S0000002.TXN", "records 1"},
+                   {"S0000003.TXN", "records 1 2"}};  // new, completed, kept
+    for (const auto &c : kCopies) {
+        ASSERT_TRUE(WriteFile(logs_ + "/" + c.name, "records 1 2"));
+        ASSERT_TRUE(SetTimes(logs_ + "/" + c.name, 1000000000, 1100000000));
+        if (c.before == nullptr) continue;
+        ASSERT_TRUE(WriteFile(dest_ + c.name, c.before));
+        ASSERT_TRUE(SetTimes(dest_ + c.name, 1000000000, 1100000000));
+    }
+    MessageBuffer msg;
+    ASSERT_EQ(1, archiveHalfFilledLogs(logs_.c_str(), dest_.c_str(), "", msg.get()));
+    for (const auto &c : kCopies) {
+        EXPECT_EQ(1000000000, StatOf(dest_ + c.name).st_atime) << c.name;
+        EXPECT_EQ("records 1 2", ReadFile(dest_ + c.name));
+    }
+}
+
 TEST_F(Capture, AnythingElseOfThatNameIsAFailureAndStaysAsItWas) {
     ASSERT_TRUE(WriteFile(logs_ + "/S0000001.TXN", "one"));
     ASSERT_TRUE(WriteFile(logs_ + "/S0000002.TXN", "two"));

@@ -1,8 +1,12 @@
 // The header's lists of texts are the texts the library can write: a text
-// changed, added or dropped on one side only fails here.
+// changed, added or dropped on one side only fails here, and so does an
+// NSFMEND_TEXT_ name the sources use that the one list does not define.
 #include "agent/texts.h"
 
+#include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -64,6 +68,26 @@ TEST(AgentTexts, TheHeaderListsExactlyWhatTheLibraryCanWrite) {
         if (header.count(t) == 0) onlyLibrary.insert(t);
     EXPECT_TRUE(onlyHeader.empty()) << "listed in agent.h, never written:\n" << listed(onlyHeader);
     EXPECT_TRUE(onlyLibrary.empty()) << "written, not listed in agent.h:\n" << listed(onlyLibrary);
+}
+
+// A text defined beside the list (a macro of its own) would be written
+// without being compared with agent.h.
+TEST(AgentTexts, EveryTextTheSourcesNameIsInTheList) {
+#define NSFMEND_NAME_TEXT(name, text) #name,
+    const std::set<std::string> names = {NSFMEND_AGENT_TEXTS(NSFMEND_NAME_TEXT)};
+#undef NSFMEND_NAME_TEXT
+    const std::regex name("NSFMEND_TEXT_[A-Z0-9_]+");
+    std::set<std::string> unlisted;
+    for (const auto &entry :
+         std::filesystem::recursive_directory_iterator(std::string(TEST_SOURCE_DIR) + "/../src")) {
+        if (!entry.is_regular_file()) continue;
+        std::ifstream in(entry.path());
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        for (std::sregex_iterator it(text.begin(), text.end(), name), end; it != end; ++it)
+            if (names.count(it->str()) == 0) unlisted.insert(entry.path().string() + ": " + it->str());
+    }
+    EXPECT_GT(names.size(), 15u);
+    EXPECT_TRUE(unlisted.empty()) << "not in NSFMEND_AGENT_TEXTS:\n" << listed(unlisted);
 }
 
 }  // namespace

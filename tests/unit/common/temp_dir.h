@@ -8,6 +8,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -76,6 +77,19 @@ inline std::string ReadFile(const std::string &path) {
 inline bool Exists(const std::string &path) {
     struct stat st;
     return lstat(path.c_str(), &st) == 0;
+}
+
+// A file's access and modification times, in whole seconds.
+inline bool SetTimes(const std::string &path, time_t atime, time_t mtime) {
+    struct timeval tv[2] = {{atime, 0}, {mtime, 0}};
+    return utimes(path.c_str(), tv) == 0;
+}
+
+// The status of path (zeros when it has none).
+inline struct stat StatOf(const std::string &path) {
+    struct stat st = {};
+    (void)stat(path.c_str(), &st);
+    return st;
 }
 
 inline bool MakeDir(const std::string &path) { return mkdir(path.c_str(), 0755) == 0; }
