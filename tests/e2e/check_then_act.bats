@@ -266,4 +266,15 @@ teardown() {
     [ "$status" -eq 1 ]
     assert_output_has $'\nFail to edit '"$SMALL/notes.ini"$'\n'
     refute_output_has "Delete log control file"
+    # Named by a link in a folder with room: the new copy is written beside
+    # the file the link names, on the full file system.
+    mkdir "$BATS_TEST_TMPDIR/etc"
+    ln -s "$SMALL/notes.ini" "$BATS_TEST_TMPDIR/etc/notes.ini"
+    run nsfmend OPT=CHECK INI="$BATS_TEST_TMPDIR/etc/notes.ini"
+    [ "$status" -eq 1 ]
+    [ "$(fail_detail notes.ini)" = "Fail to edit $BATS_TEST_TMPDIR/etc/notes.ini, Reason=No space left on device" ]
+    run nsfmend INI="$BATS_TEST_TMPDIR/etc/notes.ini" <<<"Y"
+    [ "$status" -eq 1 ]
+    assert_output_has $'\nFail to edit '"$BATS_TEST_TMPDIR/etc/notes.ini"$'\n'
+    refute_output_has "Delete log control file"
 }

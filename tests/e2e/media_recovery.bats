@@ -118,6 +118,15 @@ expected_tree_sweep() {
     assert_output_has $'skipped as not logged, 1 failed\n Failed: '"$SERVER/Mail.NSF"$'\n\n\nTerminate...'
 }
 
+@test "the cut-off is read once, before the reset, and every recovery of the sweep is handed that reading" {
+    build_tree
+    rm "$SERVER/broken.nsf"
+    # A second reading of the text would fail.
+    NOTESEMU_FAIL="ConvertTextToTIMEDATE#2=4005" run nsfmend DATETIME="11/15/2030 12:00" <<<"Y"
+    [ "$status" -eq 0 ]
+    assert_output_has $'\nMedia recovery: 7 recovered, 2 skipped as not logged, 0 failed\n'
+}
+
 @test "a sweep where every database is recovered or not logged exits 0 with its summary" {
     build_tree
     rm "$SERVER/broken.nsf"

@@ -96,6 +96,21 @@ FAIL databases: 5 found under $SERVER: 3 logged, 1 not logged, 1 cannot be recov
     done
 }
 
+@test "a database of another log, by the archive records in the log directory, is named; the others are recovered" {
+    disaster_story
+    foreign_database "$SERVER/mail/foreign.nsf"
+    write_archive_record "$LOGDIR"
+    run preflight
+    [ "$status" -eq 1 ]
+    local line=" Fail to recover database $SERVER/mail/foreign.nsf, Reason=It belongs to log $(log_id_of mail/foreign.nsf); S0000001.TXN, where its recovery starts, is of log $(log_id_of mail/ann.nsf) (archive record $RECORD)"
+    [ "$(fail_detail database)" = "${line# }" ]
+    [ "$(verdict_line)" = "Verdict: the media recovery would proceed, and fail for 1 database named above" ]
+    run nsfmend <<<"Y"
+    [ "$status" -eq 1 ]
+    assert_output_has $'\n'"$line"$'\n'
+    assert_output_has $'\nMedia recovery: 4 recovered, 1 skipped as not logged, 1 failed\n'
+}
+
 @test "extents the recovery cannot read are named; other names in the log directory are noted" {
     disaster_story
     rm "$LOGDIR/S0000002.TXN"
