@@ -123,6 +123,7 @@ demo: release64
 bench: build64 i386-runtime
 	bench/copy $(B64)
 	bench/sweep $(B64)
+	bench/restore-one $(B64)
 	bench/large-db
 
 package: release64 release32 deps-package
