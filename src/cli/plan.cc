@@ -18,6 +18,14 @@ void serverJudges(Findings *findings) {
                   "belongs to this server's log");
 }
 
+// Where who reads the log is not known (the databases could not be listed,
+// the backup file cannot serve), the extents are judged for a recovery
+// from the first one.
+void readFromTheFirst(const LogView &log, std::vector<LogReader> *readers) {
+    if (!log.chain.numbers.empty())
+        readers->push_back(LogReader{"", log.chain.numbers.front(), UNID{}, ""});
+}
+
 void mediaPlan(const RunSettings &s, Asker asker, Plan *plan) {
     Findings &findings = plan->findings;
     askIniFile(s.iniPath, &findings);
@@ -42,10 +50,7 @@ void mediaPlan(const RunSettings &s, Asker asker, Plan *plan) {
     const bool noneRecovered = plan->failingDatabases > 0 && count.refused == count.logged;
     const Scope reach = noneRecovered ? Scope::kRun : Scope::kItem;
     if (listed) sayDatabases(s.dataDir, plan->databases.size(), count, said, reach, &findings);
-    // Unlisted, the databases are unknown: the extents are judged for a
-    // recovery from the first one.
-    if (!listed && !log.chain.numbers.empty())
-        readers.push_back(LogReader{"", log.chain.numbers.front(), UNID{}, ""});
+    if (!listed) readFromTheFirst(log, &readers);
     sayExtents(log, reading, readers, listed ? reach : Scope::kRun, &findings, extentsAt);
     askRunLock(s.dataDir, true, asker, &findings);
     serverJudges(&findings);
@@ -83,6 +88,7 @@ void singlePlan(const RunSettings &s, RunKind kind, Asker asker, Plan *plan) {
         reading.newestWho = run.livePath;
     }
     judgeReaders(log, reading, &readers);
+    if (!backup.usable) readFromTheFirst(log, &readers);
     sayExtents(log, reading, readers, Scope::kRun, &findings, extentsAt);
     askRunLock(s.dataDir, kind == RunKind::kRestore, asker, &findings);
     serverJudges(&findings);

@@ -345,6 +345,7 @@ size_t sayExtents(const LogView &log, const LogReading &reading,
     // A reader's own start, which no fault's line names.
     if (scope == Scope::kRun) {
         for (const LogReader &reader : readers) {
+            if (reader.path.empty()) continue;  // no database known
             const std::string missing = startMissing(log, reader);
             if (!missing.empty()) say(Mark::kFail, "extents", reader.path + " " + missing);
             const std::string other = otherLog(log, reader);
