@@ -167,7 +167,6 @@ std::string withRecreateLogControl(std::string_view content) {
 }  // namespace nsfmend
 
 using nsfmend::deletionFailed;
-using nsfmend::kPathSize;
 
 int setRecreateLogControl(const char *iniPath) {
     using nsfmend::readWholeFile;
