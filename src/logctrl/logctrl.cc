@@ -35,6 +35,15 @@ bool setsKey(std::string_view line) {
     return true;
 }
 
+// A line that holds the setting already: the key and the value 1, with
+// blanks or a carriage return after it (a file edited on another system).
+bool holdsSetting(std::string_view line) {
+    if (!setsKey(line)) return false;
+    std::string_view value = line.substr(sizeof kKey - 1);
+    while (!value.empty() && isspace((unsigned char)value.back())) value.remove_suffix(1);
+    return value == "1";
+}
+
 std::string deletionLine(std::string_view path, int error) {
     return logControlDeletionFailure(path) + ", Reason=" + systemText(error);
 }
@@ -71,12 +80,7 @@ bool asksToRecreateLogControl(std::string_view content) {
     while (start < content.size()) {
         size_t end = content.find('\n', start);
         if (end == std::string_view::npos) end = content.size();
-        std::string_view line = content.substr(start, end - start);
-        if (setsKey(line)) {
-            std::string_view value = line.substr(sizeof kKey - 1);
-            while (!value.empty() && isspace((unsigned char)value.back())) value.remove_suffix(1);
-            if (value == "1") return true;
-        }
+        if (holdsSetting(content.substr(start, end - start))) return true;
         start = end + 1;
     }
     return false;
@@ -148,12 +152,13 @@ std::string withRecreateLogControl(std::string_view content) {
         size_t end = content.find('\n', start);
         end = end == std::string_view::npos ? content.size() : end + 1;
         std::string_view line = content.substr(start, end - start);
-        if (setsKey(line)) {
+        // A line that holds the setting stays as it is, line end and all.
+        if (setsKey(line) && !holdsSetting(line)) {
             out += kSettingLine;
-            found = true;
         } else {
             out += line;
         }
+        found = found || setsKey(line);
         start = end;
     }
     if (!found) {

@@ -289,14 +289,23 @@ int readArchiveRecords(const char *dir, ArchiveRecords *records) {
     std::vector<LogFile> files;
     const int listed = listLogDirectory(dir, &files);
     if (listed != 0) return listed;
-    for (const LogFile &file : files)
-        if (parseArchiveRecordName(file.name, nullptr)) records->records.push_back(file.name);
+    // A FIFO, socket, device or folder of a record's name is never opened: it
+    // could block, fail with a code that says nothing of what it is, or
+    // act on a device. It cannot be read as a record: EINVAL.
+    std::set<std::string> notRegular;
+    for (const LogFile &file : files) {
+        if (!parseArchiveRecordName(file.name, nullptr)) continue;
+        records->records.push_back(file.name);
+        if (file.kind == LogFileKind::kNotRegular) notRegular.insert(file.name);
+    }
     // Byte order of these names is the order of their times, whatever the
     // listing's collation.
     std::sort(records->records.begin(), records->records.end());
     for (const std::string &name : records->records) {
         std::string text;
-        const int error = readWholeFile(joinPath(dir, name).c_str(), &text);
+        const int error = notRegular.count(name) != 0
+                              ? EINVAL
+                              : readWholeFile(joinPath(dir, name).c_str(), &text);
         if (error != 0) {
             records->faults.push_back(RecordFault{name, error, 0});
             continue;

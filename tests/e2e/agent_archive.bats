@@ -5,10 +5,6 @@
 load helpers
 load agent_helpers
 
-setup_file() {
-    agent_build_client
-}
-
 setup() {
     new_server
     BACKUP="$BATS_TEST_TMPDIR/backup"

@@ -10,10 +10,6 @@ load agent_helpers
 ACCESS="Unable to access the file"   # the emulator's text for status 263
 BUSY="Log archiving is already in progress"
 
-setup_file() {
-    agent_build_client
-}
-
 setup() {
     new_server
     write_changes mail.nsf 9   # extents 1 and 2 full, 3 current

@@ -46,6 +46,10 @@ agent_build_client() {
     agent_compile_client "$AGENT_CLIENT" "$LIBNOTES_DIR"
 }
 
+# Every file that loads these helpers builds the client once; a file with a
+# setup_file of its own calls agent_build_client in it.
+setup_file() { agent_build_client; }
+
 # Runs the client against the installed library and the emulator.
 agent() {
     LD_LIBRARY_PATH="$AGENT_LIBDIR:$LIBNOTES_DIR" "$AGENT_CLIENT" "$@"

@@ -6,10 +6,6 @@
 load helpers
 load agent_helpers
 
-setup_file() {
-    agent_build_client
-}
-
 arch_flags() {
     [ "${NSFMEND_32BIT:-OFF}" = ON ] && echo -m32
     return 0

@@ -6,10 +6,6 @@ load helpers
 load recovery_helpers
 load agent_helpers
 
-setup_file() {
-    agent_build_client
-}
-
 @test "archive, reuse, put back, recover to a cut-off time" {
     mail_story                       # extents 1 and 2 full, 3 being filled
     ARCHIVE="$BATS_TEST_TMPDIR/archive"

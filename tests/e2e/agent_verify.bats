@@ -7,10 +7,6 @@ load helpers
 load agent_helpers
 load recovery_helpers
 
-setup_file() {
-    agent_build_client
-}
-
 setup() {
     new_server
     ARCHIVE="$BATS_TEST_TMPDIR/archive"
@@ -66,6 +62,10 @@ setup() {
     flip_byte "$ARCHIVE/S0000003.TXN-full" 20
     run agent verify "$ARCHIVE"
     [ "$(field msg)" = "Copies of extent S0000003.TXN disagree: S0000003.TXN-incr and S0000003.TXN-full" ] || { echo "$output"; ls -la "$ARCHIVE"; false; }
+    # A fault to OPT=VERIFY too: a recovery could take either copy.
+    run nsfmend OPT=VERIFY IN="$ARCHIVE"
+    [ "$status" -eq 1 ]
+    assert_output_has $'\nFAIL copies: of extent S0000003.TXN disagree: S0000003.TXN-incr and S0000003.TXN-full\n'
 }
 
 @test "of two copies equally long, the one first by name is the one the other disagrees with" {

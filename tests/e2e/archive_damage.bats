@@ -162,6 +162,23 @@ outcome() {
     [ "$output" = "fail fails" ]
 }
 
+# A second run that completed the first one's capture and stopped before its
+# record: the grown copy is a note while its recorded start is as recorded.
+@test "a copy grown from its recorded start is a note; altered in that start, it fails both" {
+    local second flip
+    second=$(archive_records "$ARCHIVE" | tail -n 1)
+    for flip in "" 100; do
+        setup
+        rm "$ARCHIVE/$second"
+        [ -z "$flip" ] || flip_byte "$ARCHIVE/S0000003.TXN" "$flip"
+        check_archive
+        recover_from_archive
+        [ "$CHECK $RECOVERY" = "$([ -z "$flip" ] && echo ok fine || echo fail fails)" ]
+        [ -n "$flip" ] || [[ $VERIFY_OUT == *$'\n'"note archived file: $ARCHIVE/S0000003.TXN has grown from what archive record "* ]]
+    done
+    [[ $AGENT_MSG == "Archived file $ARCHIVE/S0000003.TXN does not match archive record "* ]]
+}
+
 @test "an empty file in place of an extent: both fail" {
     : >"$ARCHIVE/S0000003.TXN"
     run outcome

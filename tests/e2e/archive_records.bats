@@ -8,10 +8,6 @@ load helpers
 load recovery_helpers
 load agent_helpers
 
-setup_file() {
-    agent_build_client
-}
-
 setup() {
     new_server
     ARCHIVE="$BATS_TEST_TMPDIR/archive"

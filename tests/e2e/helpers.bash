@@ -28,6 +28,20 @@ with_faults() {
     LD_PRELOAD="$FAULTSHIM" "$@"
 }
 
+# A run as user 65534 needs root and setpriv (the test is skipped without
+# them) and a way in: every folder above BATS_TEST_TMPDIR and above each
+# folder given is made searchable by others. AS_NOBODY is then the prefix of
+# a command run as that user, with no other groups.
+as_nobody() {
+    [ "$(id -u)" -eq 0 ] || skip "needs root to run as another user (65534)"
+    command -v setpriv >/dev/null || skip "setpriv is needed to drop privileges"
+    local dir
+    for dir in "$BATS_TEST_TMPDIR" "$@"; do
+        while [ "$dir" != / ]; do chmod o+x "$dir"; dir=$(dirname "$dir"); done
+    done
+    AS_NOBODY=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+}
+
 # Tests that read a run's system calls with strace. Under user-mode
 # emulation (the i386 build on a kernel without 32-bit support) the tracer
 # would see the emulator's own calls instead of the program's, so these are

@@ -191,6 +191,19 @@ expected_tree_sweep() {
     refute_output_has "Value too large"
 }
 
+@test "a name's extension is what follows its last dot" {
+    new_server
+    rm -f "$SERVER/names.nsf"
+    local db
+    for db in mail.v2.nsf archive.2013.box mail.nsf.v2; do
+        emu create "$db" >/dev/null
+        emu put "$db" 1 "in $db"
+    done
+    run nsfmend <<<"Y"
+    [ "$status" -eq 0 ]
+    diff -u <(expect_sweep rec:"$SERVER/archive.2013.box" rec:"$SERVER/mail.v2.nsf") <(sweep_output)
+}
+
 @test "an empty data tree or one with only log.nsf: the sweep prints nothing" {
     new_server
     rm -f "$SERVER/names.nsf"

@@ -8,8 +8,6 @@ load helpers
 load recovery_helpers
 load agent_helpers
 
-setup_file() { agent_build_client; }
-
 # "Büro 一" native (UTF-8) and in LMBCS (ü in code page 850, U+4E00 in the
 # Unicode group with its zero low byte marked), as the call log writes them.
 DIR_NATIVE='B\xC3\xBCro \xE4\xB8\x80'

@@ -9,10 +9,6 @@ load helpers
 load recovery_helpers
 load agent_helpers
 
-setup_file() {
-    agent_build_client
-}
-
 setup() {
     require_faultshim
     PAUSE="$BATS_TEST_TMPDIR/paused"

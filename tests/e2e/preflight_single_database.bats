@@ -98,20 +98,15 @@ Verdict: the recovery would proceed" ]
 }
 
 @test "a live database whose owner this user could not keep fails it with the restore's own line" {
-    [ "$(id -u)" -eq 0 ] || skip "needs root to run the check as another user (65534)"
-    command -v setpriv >/dev/null || skip "setpriv is needed to drop privileges"
-    local dir="$BATS_TEST_TMPDIR"
-    while [ "$dir" != / ]; do chmod o+x "$dir"; dir=$(dirname "$dir"); done
-    chown -R 65534:65534 "$SERVER" "${BACKUP%/*}"
+    hand_over_to_nobody
     chown 0:0 "$LIVE"
     chmod 0666 "$LIVE"
-    local as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
-    run "${as[@]}" "$NSFMEND" OPT=CHECK IN="$BACKUP" OUT="$LIVE"
+    run "${AS_NOBODY[@]}" "$NSFMEND" OPT=CHECK IN="$BACKUP" OUT="$LIVE"
     [ "$status" -eq 1 ]
     local line
     line=$(fail_detail 'restore database')
     [ "$line" = "Fail to restore database $LIVE, Reason=The owner of the live database (user 0, group 0) cannot be kept by user 65534; a database is never handed to another user" ]
-    run "${as[@]}" "$NSFMEND" OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
+    run "${AS_NOBODY[@]}" "$NSFMEND" OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
     [ "$status" -eq 1 ]
     assert_output_has " $line"$'\n'
     refute_output_has "Taking database"

@@ -48,16 +48,19 @@ mail_story() {
     LIVE="$SERVER/mail.nsf"
 }
 
-# The emulated server (and the backup file's folder, when there is one) as
-# user 65534's, reachable by that user; AS_NOBODY runs a program as it, so
-# that permissions count. Needs root.
+# The server started, and the live database and the backup kept as they
+# are now (live-before, backup-before) to compare with after a run.
+serve_and_keep() {
+    emu server start >/dev/null
+    cp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
+    cp "$BACKUP" "$BATS_TEST_TMPDIR/backup-before"
+}
+
+# as_nobody, with the emulated server and the backup's folder (when there is
+# one) user 65534's.
 hand_over_to_nobody() {
-    [ "$(id -u)" -eq 0 ] || skip "needs root to run as another user (65534)"
-    command -v setpriv >/dev/null || skip "setpriv is needed to drop privileges"
-    local dir="$BATS_TEST_TMPDIR"
-    while [ "$dir" != / ]; do chmod o+x "$dir"; dir=$(dirname "$dir"); done
+    as_nobody "$@"
     chown -R 65534:65534 "$SERVER" ${BACKUP:+"${BACKUP%/*}"}
-    AS_NOBODY=(setpriv --reuid=65534 --regid=65534 --clear-groups)
 }
 
 # An archive record in folder $1 for the extents there, as an archiving run

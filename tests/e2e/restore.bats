@@ -79,9 +79,7 @@ setup() { mail_story; }
     # write: only the owner could not be kept.
     chown 0:0 "$LIVE"
     chmod 0666 "$LIVE"
-    emu server start >/dev/null
-    cp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
-    cp "$BACKUP" "$BATS_TEST_TMPDIR/backup-before"
+    serve_and_keep
     run "${AS_NOBODY[@]}" "$NSFMEND" OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
     [ "$status" -eq 1 ]
     assert_output_has " Fail to restore database $LIVE, Reason=The owner of the live database (user 0, group 0) cannot be kept by user 65534; a database is never handed to another user"
@@ -95,8 +93,7 @@ setup() { mail_story; }
 }
 
 @test "a failed recovery stops the restore before the live database is touched" {
-    emu server start >/dev/null
-    cp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
+    serve_and_keep
     NOTESEMU_FAIL="NSFRecoverDatabases=272" run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
     [ "$status" -eq 1 ]
     assert_output_has " Fail to recover database $BACKUP, Reason="
@@ -106,8 +103,7 @@ setup() { mail_story; }
 }
 
 @test "taking the database offline fails for another reason: nothing is copied" {
-    emu server start >/dev/null
-    cp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
+    serve_and_keep
     NOTESEMU_FAIL="NSFTakeDatabaseOffline=4001" run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
     [ "$status" -eq 1 ]
     assert_output_has " Fail to take database $LIVE offline, Reason=error_code=4001"
@@ -117,8 +113,7 @@ setup() { mail_story; }
 
 @test "a copy that fails leaves the live database as it was and brings it back online" {
     require_faultshim
-    emu server start >/dev/null
-    cp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
+    serve_and_keep
     # The disk fills up at the copy's first write.
     FAULTSHIM_CALLS=copy_file_range FAULTSHIM_AT=1 FAULTSHIM_ACTION=enospc \
         run with_faults nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
@@ -135,8 +130,7 @@ setup() { mail_story; }
 }
 
 @test "a link, folder or FIFO at OUT= is refused before anything is changed" {
-    emu server start >/dev/null
-    cp "$BACKUP" "$BATS_TEST_TMPDIR/backup-before"
+    serve_and_keep
     echo "root's own file" >"$BATS_TEST_TMPDIR/target"
     ln -s "$BATS_TEST_TMPDIR/target" "$SERVER/link.nsf"
     ln -s "$LIVE" "$SERVER/alias.nsf"
@@ -215,8 +209,7 @@ setup() { mail_story; }
 # rename placed the offline mark): the database is offline, its file still
 # the old one, kept in live-before.
 stop_restore_while_offline() {
-    emu server start >/dev/null
-    cp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
+    serve_and_keep
     FAULTSHIM_CALLS=renameat FAULTSHIM_AT=2 run with_faults nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
     [ "$status" -eq 137 ]
     [ "$(db_field "$LIVE" state)" == offline ]
@@ -297,8 +290,7 @@ stop_restore_while_offline() {
 }
 
 @test "RECOVER and NOTE with OUT= never touch the live database" {
-    emu server start >/dev/null
-    cp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
+    serve_and_keep
     for op in RECOVER NOTE; do
         cp "$BATS_TEST_TMPDIR/backup/mail.nsf" "$BATS_TEST_TMPDIR/b-$op.nsf"
         run nsfmend OPT=$op IN="$BATS_TEST_TMPDIR/b-$op.nsf" OUT="$LIVE"

@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "agent/include/nsfmend/agent.h"
 #include "common/emulated_server.h"
@@ -26,32 +28,43 @@ protected:
         ASSERT_TRUE(MakeDir(logs_));
         ASSERT_TRUE(MakeDir(dir_ / "backup"));
     }
+    // Writes each name (under folder, which ends with "/") with its text.
+    static void Files(const std::string &folder,
+                      const std::vector<std::pair<std::string, std::string>> &files) {
+        for (const auto &[name, text] : files) ASSERT_TRUE(WriteFile(folder + name, text));
+    }
+    // The capture of logDir (the log folder when empty) into dest: its
+    // result and the message buffer, "1 untouched" for a success.
+    static std::string Run(const std::string &logDir, const std::string &dest,
+                           const char *suffix = "") {
+        MessageBuffer msg;
+        const int result = archiveHalfFilledLogs(logDir.c_str(), dest.c_str(), suffix, msg.get());
+        return std::to_string(result) + " " + msg.text();
+    }
+    std::string Run(const char *suffix = "") const { return Run(logs_, dest_, suffix); }
+    std::string NothingToCapture() const {
+        return "0 No files under transaction log dir: " + logs_ + "\n";
+    }
     std::string logs_, dest_;
 };
 
 TEST_F(Capture, CopiesWhatHasNoCopyAndKeepsAnIdenticalOne) {
-    ASSERT_TRUE(WriteFile(logs_ + "/S0000001.TXN", "one"));
-    ASSERT_TRUE(WriteFile(logs_ + "/S0000002.TXN", std::string("two\0\r\n\xff", 8)));
-    ASSERT_TRUE(WriteFile(logs_ + "/nlogctrl.lfh", "control"));
-    ASSERT_TRUE(WriteFile(dest_ + "S0000001.TXN", "one"));
-    struct stat before;
-    ASSERT_EQ(0, stat((dest_ + "S0000001.TXN").c_str(), &before));
-    MessageBuffer msg;
+    Files(logs_ + "/", {{"S0000001.TXN", "one"},
+                        {"S0000002.TXN", std::string("two\0\r\n\xff", 8)},
+                        {"nlogctrl.lfh", "control"}});
+    Files(dest_, {{"S0000001.TXN", "one"}});
+    const ino_t before = StatOf(dest_ + "S0000001.TXN").st_ino;
 
-    EXPECT_EQ(1, archiveHalfFilledLogs(logs_.c_str(), dest_.c_str(), "", msg.get()));
-    EXPECT_EQ("untouched", msg.text());
-    struct stat after;
-    ASSERT_EQ(0, stat((dest_ + "S0000001.TXN").c_str(), &after));
-    EXPECT_EQ(before.st_ino, after.st_ino);  // already archived: not copied again
+    EXPECT_EQ("1 untouched", Run());
+    EXPECT_EQ(before, StatOf(dest_ + "S0000001.TXN").st_ino);  // already archived: not copied again
     EXPECT_EQ(std::string("two\0\r\n\xff", 8), ReadFile(dest_ + "S0000002.TXN"));
     EXPECT_FALSE(Exists(dest_ + "nlogctrl.lfh"));
 }
 
 TEST_F(Capture, AnEarlierCaptureOfTheSameExtentIsCompleted) {
-    ASSERT_TRUE(WriteFile(logs_ + "/S0000003.TXN", "records 1 2 3 4"));
-    ASSERT_TRUE(WriteFile(dest_ + "S0000003.TXN-x", "records 1 2"));
-    MessageBuffer msg;
-    EXPECT_EQ(1, archiveHalfFilledLogs(logs_.c_str(), dest_.c_str(), "-x", msg.get()));
+    Files(logs_ + "/", {{"S0000003.TXN", "records 1 2 3 4"}});
+    Files(dest_, {{"S0000003.TXN-x", "records 1 2"}});
+    EXPECT_EQ("1 untouched", Run("-x"));
     EXPECT_EQ("records 1 2 3 4", ReadFile(dest_ + "S0000003.TXN-x"));
 }
 
@@ -64,14 +77,13 @@ TEST_F(Capture, CopiesKeepTheSourcesAccessTime) {
     } kCopies[] = {{"S0000001.TXN", nullptr}, {"S0000002.TXN", "records 1"},
                    {"S0000003.TXN", "records 1 2"}};  // new, completed, kept
     for (const auto &c : kCopies) {
-        ASSERT_TRUE(WriteFile(logs_ + "/" + c.name, "records 1 2"));
+        Files(logs_ + "/", {{c.name, "records 1 2"}});
         ASSERT_TRUE(SetTimes(logs_ + "/" + c.name, 1000000000, 1100000000));
         if (c.before == nullptr) continue;
-        ASSERT_TRUE(WriteFile(dest_ + c.name, c.before));
+        Files(dest_, {{c.name, c.before}});
         ASSERT_TRUE(SetTimes(dest_ + c.name, 1000000000, 1100000000));
     }
-    MessageBuffer msg;
-    ASSERT_EQ(1, archiveHalfFilledLogs(logs_.c_str(), dest_.c_str(), "", msg.get()));
+    ASSERT_EQ("1 untouched", Run());
     for (const auto &c : kCopies) {
         EXPECT_EQ(1000000000, StatOf(dest_ + c.name).st_atime) << c.name;
         EXPECT_EQ("records 1 2", ReadFile(dest_ + c.name));
@@ -79,19 +91,15 @@ TEST_F(Capture, CopiesKeepTheSourcesAccessTime) {
 }
 
 TEST_F(Capture, AnythingElseOfThatNameIsAFailureAndStaysAsItWas) {
-    ASSERT_TRUE(WriteFile(logs_ + "/S0000001.TXN", "one"));
-    ASSERT_TRUE(WriteFile(logs_ + "/S0000002.TXN", "two"));
-    ASSERT_TRUE(WriteFile(logs_ + "/S0000003.TXN", "three"));
-    ASSERT_TRUE(WriteFile(dest_ + "S0000002.TXN", "another server's extent"));
+    Files(logs_ + "/", {{"S0000001.TXN", "one"}, {"S0000002.TXN", "two"}, {"S0000003.TXN", "three"}});
+    Files(dest_, {{"S0000002.TXN", "another server's extent"}});
     ASSERT_TRUE(MakeDir(dest_ + "S0000003.TXN"));
     auto nameExists = [&](const std::string &name) {
-        return "Error copying file " + logs_ + "/" + name + " to " + dest_ + name + ". " +
+        return "0 Error copying file " + logs_ + "/" + name + " to " + dest_ + name + ". " +
                strerror(EEXIST);
     };
-    MessageBuffer msg;
 
-    EXPECT_EQ(0, archiveHalfFilledLogs(logs_.c_str(), dest_.c_str(), "", msg.get()));
-    EXPECT_EQ(nameExists("S0000002.TXN"), msg.text());
+    EXPECT_EQ(nameExists("S0000002.TXN"), Run());
     EXPECT_EQ("one", ReadFile(dest_ + "S0000001.TXN"));
     EXPECT_EQ("another server's extent", ReadFile(dest_ + "S0000002.TXN"));
 
@@ -99,13 +107,9 @@ TEST_F(Capture, AnythingElseOfThatNameIsAFailureAndStaysAsItWas) {
     // order is the one reported, and the files after it are captured all
     // the same: one bad name must not leave the newest extent unsaved.
     ASSERT_EQ(0, unlink((dest_ + "S0000002.TXN").c_str()));
-    ASSERT_TRUE(WriteFile(logs_ + "/S0000004.TXN", "four"));
-    ASSERT_TRUE(WriteFile(dest_ + "S0000005.TXN", "not this one's"));
-    ASSERT_TRUE(WriteFile(logs_ + "/S0000005.TXN", "five"));
-    ASSERT_TRUE(WriteFile(logs_ + "/S0000006.TXN", "six"));
-    MessageBuffer folder;
-    EXPECT_EQ(0, archiveHalfFilledLogs(logs_.c_str(), dest_.c_str(), "", folder.get()));
-    EXPECT_EQ(nameExists("S0000003.TXN"), folder.text());
+    Files(logs_ + "/", {{"S0000004.TXN", "four"}, {"S0000005.TXN", "five"}, {"S0000006.TXN", "six"}});
+    Files(dest_, {{"S0000005.TXN", "not this one's"}});
+    EXPECT_EQ(nameExists("S0000003.TXN"), Run());
     EXPECT_EQ("two", ReadFile(dest_ + "S0000002.TXN"));
     EXPECT_EQ("four", ReadFile(dest_ + "S0000004.TXN"));
     EXPECT_EQ("not this one's", ReadFile(dest_ + "S0000005.TXN"));
@@ -113,72 +117,56 @@ TEST_F(Capture, AnythingElseOfThatNameIsAFailureAndStaysAsItWas) {
 }
 
 TEST_F(Capture, HiddenNamesAndArchiveRecordsInTheLogFolderAreNotCopied) {
-    ASSERT_TRUE(WriteFile(logs_ + "/S0000001.TXN", "one"));
     // What a stopped run of the program leaves, and what an editor does.
-    ASSERT_TRUE(WriteFile(logs_ + "/.S0000002.TXN.nsfmend-0badc0de", "partial"));
-    ASSERT_TRUE(WriteFile(logs_ + "/.S0000001.TXN.swp", "editor"));
-    ASSERT_TRUE(WriteFile(logs_ + "/nsfmend-archive-20131115T120000Z.sha256", "copied in"));
-    MessageBuffer msg;
-    EXPECT_EQ(1, archiveHalfFilledLogs(logs_.c_str(), dest_.c_str(), "-x", msg.get()));
+    Files(logs_ + "/", {{"S0000001.TXN", "one"},
+                        {".S0000002.TXN.nsfmend-0badc0de", "partial"},
+                        {".S0000001.TXN.swp", "editor"},
+                        {"nsfmend-archive-20131115T120000Z.sha256", "copied in"}});
+    EXPECT_EQ("1 untouched", Run("-x"));
     std::set<std::string> copied;
     for (const std::string &name : FolderNames(dest_))
         if (name.rfind("nsfmend-archive-", 0) != 0) copied.insert(name);
     EXPECT_EQ(std::set<std::string>{"S0000001.TXN-x"}, copied);
     // Only hidden names alone: nothing to capture.
     ASSERT_EQ(0, unlink((logs_ + "/S0000001.TXN").c_str()));
-    MessageBuffer none;
-    EXPECT_EQ(0, archiveHalfFilledLogs(logs_.c_str(), dest_.c_str(), "-x", none.get()));
-    EXPECT_EQ("No files under transaction log dir: " + logs_ + "\n", none.text());
+    EXPECT_EQ(NothingToCapture(), Run("-x"));
 }
 
 TEST_F(Capture, SpecialFilesAreNeitherCopiedNorWaitedOn) {
-    ASSERT_TRUE(WriteFile(logs_ + "/S0000001.TXN", "one"));
+    Files(logs_ + "/", {{"S0000001.TXN", "one"}});
     ASSERT_EQ(0, mkfifo((logs_ + "/S0000002.TXN").c_str(), 0600));
     ASSERT_EQ(0, symlink("/dev/zero", (logs_ + "/S0000003.TXN").c_str()));
     ASSERT_TRUE(MakeDir(logs_ + "/S0000004.TXN"));
     ASSERT_EQ(0, symlink(logs_.c_str(), (logs_ + "/S0000005.TXN").c_str()));
-    MessageBuffer msg;
-    EXPECT_EQ(1, archiveHalfFilledLogs(logs_.c_str(), dest_.c_str(), "", msg.get()));
-    EXPECT_EQ("untouched", msg.text());
+    EXPECT_EQ("1 untouched", Run());
     EXPECT_EQ("one", ReadFile(dest_ + "S0000001.TXN"));
     for (const char *n : {"S0000002.TXN", "S0000003.TXN", "S0000004.TXN", "S0000005.TXN"})
         EXPECT_FALSE(Exists(dest_ + n)) << n;
 
     // Only special files beside the log control file: nothing to capture.
     ASSERT_EQ(0, unlink((logs_ + "/S0000001.TXN").c_str()));
-    MessageBuffer none;
-    EXPECT_EQ(0, archiveHalfFilledLogs(logs_.c_str(), dest_.c_str(), "", none.get()));
-    EXPECT_EQ("No files under transaction log dir: " + logs_ + "\n", none.text());
+    EXPECT_EQ(NothingToCapture(), Run());
 }
 
 TEST_F(Capture, LogFolderWithOrWithoutSlashGivesTheSameSourcePaths) {
-    ASSERT_TRUE(WriteFile(logs_ + "/S0000001.TXN", "one"));
+    Files(logs_ + "/", {{"S0000001.TXN", "one"}});
     const std::string missingDest = (dir_ / "missing") + "/";
-    for (const std::string &logDir : {logs_, logs_ + "/"}) {
-        MessageBuffer msg;
-        EXPECT_EQ(0, archiveHalfFilledLogs(logDir.c_str(), missingDest.c_str(), "", msg.get()));
-        // A missing destination passes every existence test, so the copy runs and fails.
-        EXPECT_EQ("Error copying file " + logs_ + "/S0000001.TXN to " + missingDest +
+    // A missing destination passes every existence test, so the copy runs and fails.
+    for (const std::string &logDir : {logs_, logs_ + "/"})
+        EXPECT_EQ("0 Error copying file " + logs_ + "/S0000001.TXN to " + missingDest +
                       "S0000001.TXN. " + strerror(ENOENT),
-                  msg.text());
-    }
+                  Run(logDir, missingDest));
 }
 
-TEST_F(Capture, MissingLogFolderGivesTheSystemTextAlone) {
-    MessageBuffer msg;
-    EXPECT_EQ(0, archiveHalfFilledLogs((dir_ / "nope").c_str(), dest_.c_str(), "", msg.get()));
-    EXPECT_EQ(strerror(ENOENT), msg.text());
-}
-
-TEST_F(Capture, AFolderHoldingOnlyTheLogControlFileIsAFailure) {
-    ASSERT_TRUE(WriteFile(logs_ + "/nlogctrl.lfh", "control"));
-    MessageBuffer msg;
-    EXPECT_EQ(0, archiveHalfFilledLogs(logs_.c_str(), dest_.c_str(), "", msg.get()));
-    EXPECT_EQ("No files under transaction log dir: " + logs_ + "\n", msg.text());
+TEST_F(Capture, AMissingOrEmptyLogFolderIsAFailure) {
+    EXPECT_EQ(std::string("0 ") + strerror(ENOENT), Run(dir_ / "nope", dest_));
+    // Only the log control file: nothing to capture.
+    Files(logs_ + "/", {{"nlogctrl.lfh", "control"}});
+    EXPECT_EQ(NothingToCapture(), Run());
 }
 
 TEST_F(Capture, RefusesANameThatWouldNotFitBeforeCopyingAnything) {
-    ASSERT_TRUE(WriteFile(logs_ + "/S0000001.TXN", "one"));
+    Files(logs_ + "/", {{"S0000001.TXN", "one"}});
     // A destination deep enough that its copy's name is 1023 characters.
     std::string deep = (dir_ / "backup");
     while (deep.size() + 201 + strlen("/S0000001.TXN") < 1023) {
@@ -190,15 +178,11 @@ TEST_F(Capture, RefusesANameThatWouldNotFitBeforeCopyingAnything) {
     deep += "/";
     ASSERT_EQ(1023u, deep.size() + strlen("S0000001.TXN"));
 
-    MessageBuffer tooLong;
-    EXPECT_EQ(0, archiveHalfFilledLogs(logs_.c_str(), deep.c_str(), "x", tooLong.get()));
-    EXPECT_EQ("Archived name too long (over 1023 characters): " + deep + "S0000001.TXNx",
-              tooLong.text());
+    EXPECT_EQ("0 Archived name too long (over 1023 characters): " + deep + "S0000001.TXNx",
+              Run(logs_, deep, "x"));
     EXPECT_FALSE(Exists(deep + "S0000001.TXNx"));
     EXPECT_FALSE(Exists(deep + "S0000001.TXN"));
-
-    MessageBuffer fits;
-    EXPECT_EQ(1, archiveHalfFilledLogs(logs_.c_str(), deep.c_str(), "", fits.get()));
+    EXPECT_EQ("1 untouched", Run(logs_, deep));
     EXPECT_EQ("one", ReadFile(deep + "S0000001.TXN"));
 }
 

@@ -2,6 +2,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <utility>
+#include <vector>
+
 #include "gtest/gtest.h"
 #include "notesapi/notesapi.h"
 #include "runtime/fault.h"
@@ -20,50 +23,39 @@ protected:
     }
 };
 
-TEST_F(FaultInjection, ABareNameFailsEveryCallAndNthOnlyThatCall) {
-    Set("NSFTakeDatabaseOffline=5113,NSFGetNextLogToArchive#2=1234");
-    EXPECT_EQ(Fault("NSFTakeDatabaseOffline"), 5113);
-    EXPECT_EQ(Fault("NSFTakeDatabaseOffline"), 5113);
-    EXPECT_EQ(Fault("NSFGetNextLogToArchive"), 0);
-    EXPECT_EQ(Fault("NSFGetNextLogToArchive"), 1234);
-    EXPECT_EQ(Fault("NSFGetNextLogToArchive"), 0);
-    EXPECT_EQ(Fault("NSFGetFirstLogToArchive"), 0);
-    EXPECT_EQ(Fault("nsftakedatabaseoffline"), 0);  // call names are exact
-}
-
-TEST_F(FaultInjection, StatusesAreDecimalOrHexAndBlanksAreAllowed) {
-    Set(" A = 0x13F9 , B#1=0X10f,C=65535");
-    EXPECT_EQ(Fault("A"), 0x13F9);
-    EXPECT_EQ(Fault("B"), 0x010F);
-    EXPECT_EQ(Fault("C"), 65535);
-}
-
-TEST_F(FaultInjection, MalformedEntriesAreIgnoredAndTheRestStillApply) {
-    Set("=5,Bare,X=,X=abc,X=0,X=65536,X#0=7,X#=7,X#two=7,X=0x,X=12a,,Y=9");
-    EXPECT_EQ(Fault("X"), 0);
-    EXPECT_EQ(Fault("Bare"), 0);
-    EXPECT_EQ(Fault(""), 0);
-    EXPECT_EQ(Fault("Y"), 9);
-}
-
-TEST_F(FaultInjection, TheFirstMatchingEntryWins) {
-    Set("Z#2=2,Z=1");
-    EXPECT_EQ(Fault("Z"), 1);
-    EXPECT_EQ(Fault("Z"), 2);
-    EXPECT_EQ(Fault("Z"), 1);
-}
-
-TEST_F(FaultInjection, ANewValueIsReadAndStartsANewCount) {
-    Set("W#2=77");
-    EXPECT_EQ(Fault("W"), 0);
-    EXPECT_EQ(Fault("W"), 77);
-    Set("W#2=78");
-    EXPECT_EQ(Fault("W"), 0);
-    EXPECT_EQ(Fault("W"), 78);
-    unsetenv("NOTESEMU_FAIL");
-    EXPECT_EQ(Fault("W"), 0);
-    Set("");
-    EXPECT_EQ(Fault("W"), 0);
+// Each row sets NOTESEMU_FAIL (null: unsets it), then asks the calls in
+// order; consecutive rows show that a new value starts a new count.
+TEST_F(FaultInjection, WhichCallFailsWhenAndWithWhichStatus) {
+    const struct {
+        const char *spec;
+        std::vector<std::pair<const char *, STATUS>> calls;
+    } kRows[] = {
+        // A bare name fails every call, "#n" only the n-th; names are exact.
+        {"NSFTakeDatabaseOffline=5113,NSFGetNextLogToArchive#2=1234",
+         {{"NSFTakeDatabaseOffline", 5113}, {"NSFTakeDatabaseOffline", 5113},
+          {"NSFGetNextLogToArchive", 0}, {"NSFGetNextLogToArchive", 1234},
+          {"NSFGetNextLogToArchive", 0}, {"NSFGetFirstLogToArchive", 0},
+          {"nsftakedatabaseoffline", 0}}},
+        // Decimal or hex, blanks allowed.
+        {" A = 0x13F9 , B#1=0X10f,C=65535", {{"A", 0x13F9}, {"B", 0x010F}, {"C", 65535}}},
+        // Malformed entries are ignored; the rest still apply.
+        {"=5,Bare,X=,X=abc,X=0,X=65536,X#0=7,X#=7,X#two=7,X=0x,X=12a,,Y=9",
+         {{"X", 0}, {"Bare", 0}, {"", 0}, {"Y", 9}}},
+        // The first matching entry wins.
+        {"Z#2=2,Z=1", {{"Z", 1}, {"Z", 2}, {"Z", 1}}},
+        {"W#2=77", {{"W", 0}, {"W", 77}}},
+        {"W#2=78", {{"W", 0}, {"W", 78}}},
+        {nullptr, {{"W", 0}}},
+        {"", {{"W", 0}}},
+    };
+    for (const auto &row : kRows) {
+        if (row.spec != nullptr)
+            Set(row.spec);
+        else
+            unsetenv("NOTESEMU_FAIL");
+        for (const auto &[call, status] : row.calls)
+            EXPECT_EQ(status, Fault(call)) << (row.spec ? row.spec : "(unset)") << ": " << call;
+    }
     EXPECT_FALSE(emu::InjectedFault(nullptr, nullptr));
 }
 

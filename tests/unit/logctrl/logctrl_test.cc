@@ -63,8 +63,14 @@ TEST(NotesIniRewrite, EveryMatchingLineIsReplacedNothingAdded) {
 
 TEST(NotesIniRewrite, EmptyFileAndFileAlreadySet) {
     EXPECT_EQ(kSetting, RewriteIni("").after);
-    const std::string set = "A=1\n" + kSetting + "B=2\n";
-    EXPECT_EQ(set, RewriteIni(set).after);
+    // A line that holds the setting stays as it is, blanks or a carriage
+    // return after the value included.
+    for (const std::string &line : {kSetting, std::string("TRANSLOG_Recreate_Logctrl=1  \n"),
+                                    std::string("translog_recreate_logctrl=1\r\n"),
+                                    std::string("TRANSLOG_Recreate_Logctrl=1 \t\r\n")}) {
+        const std::string set = "A=1\r\n" + line + "B=2\r\n";
+        EXPECT_EQ(set, RewriteIni(set).after);
+    }
     // The last line without a line end keeps the bytes it has.
     EXPECT_EQ("A=1\n" + kSetting, RewriteIni("A=1\ntranslog_recreate_logctrl=0").after);
 }
