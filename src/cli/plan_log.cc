@@ -147,7 +147,6 @@ void askArchiveRecords(LogView *log, Findings *findings) {
         std::string_view suffix;
         const bool extent = parseExtentName(f.name, &number, &suffix) && suffix.empty();
         if (extent && !f.logId.empty()) log->recordedLog[number] = {f.logId, f.record};
-        if (extent) log->newestRecorded = std::max(log->newestRecorded, number);
         const std::string path = joinPath(logDir, f.name);
         const ExtentRange one{number, number};
         if (!extent) {
@@ -233,9 +232,9 @@ void askLogControlFile(const LogView &log, RunKind kind, Findings *findings) {
 void judgeReaders(const LogView &log, const LogReading &reading, std::vector<LogReader> *readers) {
     if (!log.known) return;
     const std::vector<DWORD> &numbers = log.chain.numbers;
-    // The log reaches at least as far as a change the server logged, or an
-    // extent the records name: a recovery to the latest transaction reads
-    // that far.
+    // The log reaches at least as far as a change the server logged: a
+    // recovery to the latest transaction reads that far. (An extent the
+    // records name and the folder lacks is a fault of its own.)
     std::vector<ExtentFault> faults = log.faults;
     const DWORD last = numbers.empty() ? 0 : numbers.back();
     if (reading.newestChange > last && !numbers.empty())

@@ -38,8 +38,6 @@ struct LogView {
     // The log ID each extent's archive record gives, where records are in
     // the log directory, with the record that gives it.
     std::map<DWORD, std::pair<std::string, std::string>> recordedLog;
-    // The newest extent the records name: the log reached that far.
-    DWORD newestRecorded = 0;
     // The bytes of the extents from `first` on: at most what a recovery
     // starting there replays into a database.
     unsigned long long bytesFrom(DWORD first) const;
