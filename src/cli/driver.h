@@ -4,6 +4,8 @@
 #define NSFMEND_CLI_DRIVER_H
 
 #include <stddef.h>
+#include <stdint.h>
+#include <time.h>
 
 #include "support/sizes.h"
 
@@ -24,6 +26,9 @@ constexpr size_t kFieldSize = kPathSize;
 // PATH as it was at the start.
 constexpr size_t kSearchPathSize = 4096;
 
+// OUTPUT=: how OPT=CHECK and OPT=VERIFY say what they found.
+enum class OutputForm { kText, kJson, kNagios };
+
 // Everything one run is told on its command line and finds in its environment.
 struct RunSettings {
     char operation[kFieldSize];    // OPT=
@@ -38,6 +43,13 @@ struct RunSettings {
     int newDbiid;
     int newRepid;
     char savedPath[kSearchPathSize];  // PATH at start
+    char output[kFieldSize];       // OUTPUT=: text, json or nagios
+    char warnAge[kFieldSize];      // WARN=: seconds
+    char critAge[kFieldSize];      // CRIT=: seconds
+    OutputForm outputForm;         // as OUTPUT= says
+    int64_t warnSeconds;           // WARN=, else the default
+    int64_t critSeconds;           // CRIT=, else the default
+    time_t started;
 };
 
 // The mode steps; each returns the exit status (0 or 1).

@@ -7,11 +7,13 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
 #include <string>
 #include <string_view>
 
 #include "cli/driver.h"
+#include "cli/report.h"
 #include "notesapi/notesapi.h"
 #include "support/path.h"
 #include "support/sizes.h"
@@ -131,7 +133,8 @@ Option matchOption(RunSettings &s, const char *arg) {
     const Option table[] = {{"OPT=", s.operation},       {"FLAG=", s.flag},
                             {"IN=", s.inputFile},        {"OUT=", s.restoreDb},
                             {"DATETIME=", s.cutOffTime}, {"INI=", s.iniPath},
-                            {"TEST=", s.testText}};
+                            {"TEST=", s.testText},       {"OUTPUT=", s.output},
+                            {"WARN=", s.warnAge},        {"CRIT=", s.critAge}};
     for (const Option &option : table)
         if (isStartsWith(option.key, arg)) return option;
     return Option{nullptr, nullptr};
@@ -162,14 +165,15 @@ int resolveIniPath(RunSettings *s) {
 
 // Reads the KEY=value arguments into s. True when they ask for a run;
 // false when the run ends here, with the exit status in *exitStatus (the
-// usage text: 0; a value too long: 1).
-bool parseArguments(int argc, char **argv, RunSettings *s, int *exitStatus) {
+// usage text: 0; a value too long: 1) and what was wrong in *why.
+bool parseArguments(int argc, char **argv, RunSettings *s, int *exitStatus, std::string *why) {
     for (int i = 1; i < argc; i++) {
         const char *arg = argv[i];
         const Option option = matchOption(*s, arg);
         if (option.key == nullptr) {
             printHelp();
             *exitStatus = 0;
+            *why = std::string(arg) + " is no KEY=value argument nsfmend knows";
             return false;
         }
         // A value cut or dropped would silently change what the run does (an
@@ -178,6 +182,7 @@ bool parseArguments(int argc, char **argv, RunSettings *s, int *exitStatus) {
             printf("The value of %s is too long (at most %u characters)\n", option.key,
                    (unsigned)(kFieldSize - 1));
             *exitStatus = 1;
+            *why = std::string("the value of ") + option.key + " is too long";
             return false;
         }
         substring(option.key, arg, option.value, kFieldSize);
@@ -247,6 +252,7 @@ int run(int argc, char **argv) {
     static RunSettings s;  // zero-filled: every field starts empty
     memset(&s, 0, sizeof s);
     copyEnv("PATH", s.savedPath, sizeof s.savedPath);
+    s.started = time(nullptr);
 
     // The one argument that is not KEY=value, and only on its own: anywhere
     // else it is a dash option like any other and gets the usage text.
@@ -255,15 +261,31 @@ int run(int argc, char **argv) {
         return 0;
     }
 
+    // A form for programs owns standard output from the first line on.
+    s.outputForm = outputFormOf(argc, argv);
+    const bool forPrograms = s.outputForm != OutputForm::kText;
+    if (forPrograms) divertStandardOutput(&s);
+
     line("Media Recovery Utility for NSF servers 8.0 or above\n");
     if (argc <= 0) {
         printHelp();
         return 0;
     }
     int exitStatus = 0;
-    if (!parseArguments(argc, argv, &s, &exitStatus)) return exitStatus;
+    std::string why;
+    if (!parseArguments(argc, argv, &s, &exitStatus, &why))
+        return forPrograms ? reportNotChecked(s, "arguments", why) : exitStatus;
+    why = readOutputSettings(&s);
+    if (!why.empty()) {
+        if (forPrograms) return reportNotChecked(s, "arguments", why);
+        line(why.c_str());
+        return 1;
+    }
 
     const Mode mode = chooseMode(s);
+    if (forPrograms && mode != Mode::kVerify && mode != Mode::kPreflight)
+        return reportNotChecked(s, "arguments",
+                                std::string("OUTPUT=") + s.output + " is for OPT=CHECK and OPT=VERIFY");
     // The archive check reads files only: it needs neither the checklist
     // nor the runtime. The preflight confirms nothing, so it has no
     // checklist either.
@@ -279,6 +301,7 @@ int run(int argc, char **argv) {
 // A log that could not be written is a run that cannot be trusted: the
 // caller learns of it through the exit status.
 int finishOutput(int result) {
+    if (outputDiverted()) return finishDivertedOutput(result);
     if (fflush(stdout) != 0 || ferror(stdout) != 0) {
         int error = errno;
         char reason[kMessageSize] = {};

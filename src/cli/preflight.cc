@@ -10,6 +10,7 @@
 
 #include "cli/driver.h"
 #include "cli/plan.h"
+#include "cli/report.h"
 #include "logctrl/logctrl.h"
 #include "support/durable.h"
 #include "translog/log_directory.h"
@@ -28,21 +29,29 @@ void heading(const RunSettings &s) {
     printf("Preflight of a %s (nothing is changed):\n", runKindName(checkedRun(s)));
 }
 
+// The findings and the verdict, in the run's form.
+int say(const RunSettings &s, Findings findings, const std::string &verdict, int exitStatus,
+        bool judged) {
+    Report report;
+    report.command = "CHECK";
+    report.checkedRun = runKindName(checkedRun(s));
+    report.findings = std::move(findings);
+    report.verdict = std::string("the ") + report.checkedRun + " " + verdict;
+    report.exitStatus = exitStatus;
+    report.judged = judged;
+    return deliverReport(std::move(report), s);
+}
+
 // 0 when the run would succeed; 1 when it would stop, or go on and fail
 // for some of its databases (its own exit status then).
-int verdict(const RunSettings &s, const Plan &plan) {
-    const char *run = runKindName(checkedRun(s));
-    if (!plan.proceeds()) {
-        printf("Verdict: the %s would fail\n", run);
-        return 1;
-    }
-    if (plan.holds()) {
-        printf("Verdict: the %s would proceed\n", run);
-        return 0;
-    }
-    printf("Verdict: the %s would proceed, and fail for %zu %s named above\n", run,
-           plan.failingDatabases, plan.failingDatabases == 1 ? "database" : "databases");
-    return 1;
+int verdict(const RunSettings &s, const Plan &plan, bool judged = true) {
+    if (!plan.proceeds()) return say(s, plan.findings, "would fail", 1, judged);
+    if (plan.holds()) return say(s, plan.findings, "would proceed", 0, judged);
+    const size_t failing = plan.failingDatabases;
+    return say(s, plan.findings,
+               "would proceed, and fail for " + std::to_string(failing) +
+                   (failing == 1 ? " database" : " databases") + " named above",
+               1, judged);
 }
 
 }  // namespace
@@ -65,27 +74,24 @@ bool preflightMustNotStartRuntime(const RunSettings &s) {
 
 int reportPreflightWithoutStart(const RunSettings &s) {
     heading(s);
-    printf("note runtime: not started: %s sets TRANSLOG_Recreate_Logctrl=1 and the log control "
-           "file is missing, so starting the runtime would rebuild it; what needs the runtime is "
-           "not checked\n",
-           s.iniPath);
-    printf("Verdict: the %s cannot be checked without a change (exit status 2)\n",
-           runKindName(checkedRun(s)));
-    return 2;
+    Findings findings;
+    findings.add(Mark::kNote, "runtime",
+                 std::string("not started: ") + s.iniPath +
+                     " sets TRANSLOG_Recreate_Logctrl=1 and the log control file is missing, so "
+                     "starting the runtime would rebuild it; what needs the runtime is not checked");
+    return say(s, findings, "cannot be checked without a change (exit status 2)", 2, false);
 }
 
 int runPreflight(const RunSettings &s) {
     heading(s);
     const Plan plan = buildPlan(s, checkedRun(s), Asker::kCheck);
-    printFindings(plan.findings);
     return verdict(s, plan);
 }
 
 int reportPreflightWithoutRuntime(const RunSettings &s) {
     Plan plan;
     plan.findings.add(Mark::kFail, "runtime", std::string("did not start with ") + s.iniPath);
-    printFindings(plan.findings);
-    return verdict(s, plan);
+    return verdict(s, plan, false);
 }
 
 }  // namespace nsfmend

@@ -7,12 +7,15 @@
 #include <stdio.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/driver.h"
 #include "cli/findings.h"
 #include "cli/lines.h"
+#include "cli/report.h"
+#include "cli/verify_counts.h"
 #include "support/path.h"
 #include "support/text.h"
 #include "translog/archive_check.h"
@@ -158,11 +161,15 @@ void reportServer(Lines *out, const char *logDir, const ArchiveCheck &check) {
     }
 }
 
-int verdict(const Lines &out) {
-    printFindings(out.findings());
-    const bool serves = out.findings().holds();
-    printf("Verdict: the archive %s\n", serves ? "would serve a recovery" : "would not serve a recovery");
-    return serves ? 0 : 1;
+int verdict(const Lines &out, const RunSettings &s, std::optional<ArchiveCounts> counts = std::nullopt) {
+    Report report;
+    report.command = "VERIFY";
+    report.findings = out.findings();
+    const bool serves = report.findings.holds();
+    report.verdict = serves ? "the archive would serve a recovery" : "the archive would not serve a recovery";
+    report.exitStatus = serves ? 0 : 1;
+    report.counts = counts;
+    return deliverReport(std::move(report), s);
 }
 
 }  // namespace
@@ -172,7 +179,7 @@ int runArchiveVerify(const RunSettings &s) {
     printf("Verification of an archive folder (nothing is changed):\n");
     if (s.inputFile[0] == '\0') {
         out.line(Mark::kFail, "archive folder", "none given: IN= names it");
-        return verdict(out);
+        return verdict(out, s);
     }
     const std::string dir = s.inputFile;
     const bool withServer = s.restoreDb[0] != '\0';
@@ -180,14 +187,14 @@ int runArchiveVerify(const RunSettings &s) {
     const int listed = checkArchiveFolder(dir.c_str(), s.restoreDb, &check);
     if (listed != 0) {
         out.line(Mark::kFail, "archive folder", withFileReason(dir + " cannot be listed", listed));
-        return verdict(out);
+        return verdict(out, s);
     }
     out.line(Mark::kOk, "archive folder", dir);
     reportRecords(&out, dir, check);
     reportChain(&out, dir, check);
     reportFiles(&out, dir, check);
     if (withServer) reportServer(&out, s.restoreDb, check);
-    return verdict(out);
+    return verdict(out, s, countArchive(check, folderFileFacts(dir)));
 }
 
 }  // namespace nsfmend

@@ -225,7 +225,7 @@ expect_bytes() {  # expect_bytes FILE: compares $OUT_FILE with FILE byte for byt
     new_server
     local value
     value=/$(printf 'a%.0s' $(seq 1023))
-    for key in OPT FLAG IN OUT DATETIME INI TEST; do
+    for key in OPT FLAG IN OUT DATETIME INI TEST OUTPUT WARN CRIT; do
         # An over-long OUT= must not turn a restore into a media recovery.
         capture OPT=RESTORE IN=/x/a.nsf OUT=/x/b.nsf "$key=$value" </dev/null
         [ "$STATUS" -eq 1 ]
@@ -237,6 +237,27 @@ expect_bytes() {  # expect_bytes FILE: compares $OUT_FILE with FILE byte for byt
     capture TEST="${value:1}" </dev/null
     [ "$STATUS" -eq 0 ]
     grep -qx "${value:1}" "$OUT_FILE"
+}
+
+@test "an OUTPUT=, WARN= or CRIT= value that means nothing is refused before anything happens" {
+    new_server
+    local case arg
+    for case in "OUTPUT=xml|OUTPUT= must be text, json or nagios: xml" \
+                "OUTPUT=JSON|OUTPUT= must be text, json or nagios: JSON" \
+                "WARN=-1|WARN= must be a whole number of seconds: -1" \
+                "WARN=1h|WARN= must be a whole number of seconds: 1h" \
+                "CRIT=1e3|CRIT= must be a whole number of seconds: 1e3" \
+                "CRIT=1234567890123456789|CRIT= must be a whole number of seconds: 1234567890123456789"; do
+        arg=${case%%|*}
+        capture OPT=VERIFY IN=/x "$arg" </dev/null
+        [ "$STATUS" -eq 1 ]
+        { printf "$BANNER"; printf 'The value of %s\n' "${case#*|}"; } >"$BATS_TEST_TMPDIR/want"
+        expect_bytes "$BATS_TEST_TMPDIR/want"
+    done
+    # The text form by name, empty values and the largest number: the run goes on.
+    capture TEST=ok OUTPUT=text WARN= CRIT=999999999999999999 </dev/null
+    [ "$STATUS" -eq 0 ]
+    grep -qx ok "$OUT_FILE"
 }
 
 @test "test mode leaves no database handle open, whether the open or the close fails" {

@@ -33,6 +33,13 @@ load recovery_helpers
     [ "$stderr" = "nsfmend: cannot write standard output: Broken pipe" ]
     # Declining the checklist is a 0, but not when nobody could read it.
     run -1 bash -c 'echo N | "$0" >/dev/full' "$NSFMEND"
+    # A check that holds, whose document or monitoring line is lost: 1, UNKNOWN.
+    local form
+    for form in json:1 nagios:3; do
+        run "-${form#*:}" --separate-stderr bash -c '"$0" OPT=CHECK OUTPUT="$1" </dev/null >/dev/full' \
+            "$NSFMEND" "${form%:*}"
+        [[ $stderr == *"nsfmend: cannot write standard output: No space left on device"* ]]
+    done
 }
 
 # Runs nsfmend with standard error on a terminal (script gives it one),
