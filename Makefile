@@ -114,6 +114,7 @@ PLAN_STATES ?= 300
 PLAN_SEED ?= 1
 plan-agreement: build64
 	set -o pipefail; NSFMEND=$(CURDIR)/$(B64)/src/nsfmend NOTESEMU=$(CURDIR)/$(B64)/emulator/notesemu \
+	  SERVER_ALONE=$(CURDIR)/$(B64)/tests/plan_oracle/server_alone \
 	  tests/e2e/plan-agreement --states $(PLAN_STATES) --seed $(PLAN_SEED) | grep -v '^note state'
 
 demo: release64
@@ -123,6 +124,7 @@ bench: build64 i386-runtime
 	bench/copy $(B64)
 	bench/upload $(B64)
 	bench/sweep $(B64)
+	bench/restore-one $(B64)
 	bench/large-db
 
 package: release64 release32 deps-package

@@ -22,6 +22,13 @@ const char *markText(Mark mark) {
     return "note";
 }
 
+const char *scopeText(Scope scope) { return scope == Scope::kItem ? "item" : "run"; }
+
+void Findings::addItemFailure(std::string subject, std::string detail, std::string runLine) {
+    items_.push_back(Finding{Mark::kFail, std::move(subject), std::move(detail), std::move(runLine),
+                             Scope::kItem});
+}
+
 void Findings::add(Mark mark, std::string subject, std::string detail, std::string runLine) {
     items_.push_back(Finding{mark, std::move(subject), std::move(detail), std::move(runLine)});
 }
@@ -35,13 +42,19 @@ bool Findings::holds() const {
                         [](const Finding &f) { return f.mark == Mark::kFail; });
 }
 
+bool Findings::proceeds() const {
+    return std::none_of(items_.begin(), items_.end(), [](const Finding &f) {
+        return f.mark == Mark::kFail && f.scope == Scope::kRun;
+    });
+}
+
 void printFindings(const Findings &findings) {
     for (const Finding &finding : findings) printFinding(finding);
 }
 
 void printStopLines(const Findings &findings) {
     for (const Finding &finding : findings) {
-        if (finding.mark != Mark::kFail) continue;
+        if (finding.mark != Mark::kFail || finding.scope != Scope::kRun) continue;
         if (!finding.runLine.empty())
             printf("%s\n", finding.runLine.c_str());
         else

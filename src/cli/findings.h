@@ -14,6 +14,14 @@ namespace nsfmend {
 
 enum class Mark { kOk, kFail, kNote };
 
+// How far a FAIL reaches: the whole run, which then stops before its first
+// change; or one item of it (a database of a media recovery), which fails
+// while the run goes on with the others and ends with exit status 1.
+enum class Scope { kRun, kItem };
+
+// "run", "item": the scope as a machine-readable form names it.
+const char *scopeText(Scope scope);
+
 // "ok", "FAIL", "note": the mark as the text form prints it.
 const char *markText(Mark mark);
 
@@ -25,6 +33,8 @@ struct Finding {
     // operation itself prints on that failure (with its own leading blank);
     // empty: the finding's own line.
     std::string runLine;
+    // Of a FAIL: what it stops. Other marks leave it kRun.
+    Scope scope = Scope::kRun;
 };
 
 class Findings {
@@ -34,8 +44,14 @@ public:
     // findings it sums up.
     void insert(size_t at, Finding finding);
 
+    // A FAIL that fails one item only (Scope::kItem).
+    void addItemFailure(std::string subject, std::string detail, std::string runLine);
+
     // No finding is a FAIL.
     bool holds() const;
+    // No FAIL stops the whole run: it starts, and fails only the items the
+    // FAILs of Scope::kItem name (when holds() is false).
+    bool proceeds() const;
     size_t size() const { return items_.size(); }
     std::vector<Finding>::const_iterator begin() const { return items_.begin(); }
     std::vector<Finding>::const_iterator end() const { return items_.end(); }
@@ -47,7 +63,8 @@ private:
 // The text form: one line each, "<mark> <subject>: <detail>", the mark
 // padded to four columns.
 void printFindings(const Findings &findings);
-// A run that does not start: each FAIL's run line (else its own line).
+// A run that does not start: each FAIL of the whole run's, its run line
+// (else its own line).
 void printStopLines(const Findings &findings);
 
 }  // namespace nsfmend

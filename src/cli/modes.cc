@@ -3,7 +3,6 @@
 // call prints its own lines, and a mode only turns the 1/0 outcome into the
 // exit status.
 #include <stdio.h>
-#include <string.h>
 
 #include <string_view>
 
@@ -13,7 +12,6 @@
 #include "recovery/media_recovery.h"
 #include "recovery/restore_single.h"
 #include "support/run_lock.h"
-#include "support/sizes.h"
 
 namespace nsfmend {
 namespace {
@@ -28,9 +26,9 @@ bool lockRun(const RunSettings &s, RunLock *lock) {
 }
 
 // The plan of the run, or false after the failing steps' own lines.
-bool planHolds(const RunSettings &s, RunKind kind, Plan *plan) {
+bool planProceeds(const RunSettings &s, RunKind kind, Plan *plan) {
     *plan = buildPlan(s, kind, Asker::kRun);
-    if (plan->holds()) return true;
+    if (plan->proceeds()) return true;
     printStopLines(plan->findings);
     return false;
 }
@@ -47,25 +45,24 @@ int runSingleDatabaseMode(const RunSettings &s) {
     RunLock lock;
     if (kind == RunKind::kRestore && !lockRun(s, &lock)) return 1;
     Plan plan;
-    if (!planHolds(s, kind, &plan)) return 1;
-    int ok = restoreSingleDatabase(s.operation, plan.backupPath.c_str(),
-                                   kind == RunKind::kRestore ? plan.livePath.c_str() : s.restoreDb,
-                                   s.cutOffTime, s.newDbiid, s.newRepid);
-    return ok == 1 ? 0 : 1;
+    if (!planProceeds(s, kind, &plan)) return 1;
+    // The paths, the cut-off and the answers as the plan resolved them.
+    return carryOutSingleRun(plan.single) == 1 ? 0 : 1;
 }
 
 int runMediaRecoveryMode(const RunSettings &s) {
     RunLock lock;
     if (!lockRun(s, &lock)) return 1;
     Plan plan;
-    if (!planHolds(s, RunKind::kMediaRecovery, &plan)) return 1;
+    if (!planProceeds(s, RunKind::kMediaRecovery, &plan)) return 1;
     // The log control state is reset before the sweep, so that the runtime
     // rebuilds it from the archived extents; a failed step stops the run.
     if (setRecreateLogControl(s.iniPath) != 1) return 1;
-    if (removeLogControlFile(s.dataDir) != 1) return 1;
+    if (removeLogControlFileIn(plan.logDir) != 1) return 1;
     printf("Running media recovery ...\n");
-    // The databases the plan listed and asked, and no others.
-    int ok = recoverListedDatabases(plan.databases, s.cutOffTime, s.newDbiid, s.newRepid);
+    // The databases the plan listed and asked, with its answers, and no
+    // others; the ones it knows to fail are named, the others recovered.
+    int ok = recoverListedDatabases(plan.databases, plan.cutOff, s.newDbiid, s.newRepid);
     return ok == 1 ? 0 : 1;
 }
 

@@ -1,19 +1,25 @@
 // Check, then act: every run that changes the server's files first resolves
 // all of its inputs into one plan (the paths as the server will see them,
 // the parsed cut-off, the log chain, each database's answer, every
-// destination, the lock) before it changes anything. OPT=CHECK prints the
-// plan and its verdict; the run builds the same plan and carries it out only
-// when it holds, or stops before its first change with the failing checks'
-// own lines. What only the server can judge stands in the plan as a note
-// that says so, never as an "ok".
+// destination, the lock) before it changes anything, and is then carried
+// out with what the plan resolved. OPT=CHECK prints the plan and its
+// verdict; the run builds the same plan and carries it out only when it
+// proceeds, or stops before its first change with the failing checks' own
+// lines. A FAIL is certain: the run would surely fail there, or do harm.
+// What only the server can judge stands in the plan as a note that says so.
 #ifndef NSFMEND_CLI_PLAN_H
 #define NSFMEND_CLI_PLAN_H
+
+#include <stddef.h>
 
 #include <string>
 #include <vector>
 
 #include "cli/driver.h"
 #include "cli/findings.h"
+#include "recovery/media_recovery.h"
+#include "recovery/recover_db.h"
+#include "recovery/restore_single.h"
 
 namespace nsfmend {
 
@@ -35,23 +41,29 @@ struct Plan {
     // Each step's finding, in the order the run meets them; a FAIL's run
     // line is what the run prints when it stops there.
     Findings findings;
-    // IN= and OUT= resolved once into absolute paths: the API calls, the
-    // program's own file operations and its output all use these. A backup
-    // file lies anywhere and is named from the working directory, as the
-    // server's recovery takes it; a live database is named as the server
-    // names its databases, from the data directory.
-    std::string backupPath;
-    std::string livePath;
-    // A media recovery's databases, in the sweep's order: the run recovers
-    // exactly these.
-    std::vector<std::string> databases;
+    // A recovery or restore as it is carried out: IN= and OUT= resolved
+    // once into absolute paths (a backup file lies anywhere and is named
+    // from the working directory, as the server's recovery takes it; a live
+    // database is named as the server names its databases, from the data
+    // directory), the cut-off read once, the two requests.
+    SingleRun single;
+    // A media recovery as it is carried out: the log directory the reset
+    // deletes the control file in, the cut-off read once, and the
+    // databases in the sweep's order, each asked once; those that the plan
+    // knows to fail carry their refusal and are not recovered.
+    std::string logDir;
+    CutOff cutOff;
+    std::vector<SweepDatabase> databases;
+    size_t failingDatabases = 0;
 
+    // No FAIL stops the run (some databases may still fail).
+    bool proceeds() const { return findings.proceeds(); }
+    // No FAIL at all: the whole run would succeed.
     bool holds() const { return findings.holds(); }
 };
 
 // The plan of a run of `kind` with these settings. The runtime is started.
 Plan buildPlan(const RunSettings &settings, RunKind kind, Asker asker);
-
 
 }  // namespace nsfmend
 

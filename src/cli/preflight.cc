@@ -13,8 +13,6 @@
 #include "cli/report.h"
 #include "logctrl/logctrl.h"
 #include "support/durable.h"
-#include "support/path.h"
-#include "support/text.h"
 #include "translog/log_directory.h"
 
 namespace nsfmend {
@@ -32,7 +30,8 @@ void heading(const RunSettings &s) {
 }
 
 // The findings and the verdict, in the run's form.
-int say(const RunSettings &s, Findings findings, const char *verdict, int exitStatus, bool judged) {
+int say(const RunSettings &s, Findings findings, const std::string &verdict, int exitStatus,
+        bool judged) {
     Report report;
     report.command = "CHECK";
     report.checkedRun = runKindName(checkedRun(s));
@@ -43,9 +42,16 @@ int say(const RunSettings &s, Findings findings, const char *verdict, int exitSt
     return deliverReport(std::move(report), s);
 }
 
-int verdict(const RunSettings &s, const Findings &findings, bool judged = true) {
-    const bool holds = findings.holds();
-    return say(s, findings, holds ? "would proceed" : "would fail", holds ? 0 : 1, judged);
+// 0 when the run would succeed; 1 when it would stop, or go on and fail
+// for some of its databases (its own exit status then).
+int verdict(const RunSettings &s, const Plan &plan, bool judged = true) {
+    if (!plan.proceeds()) return say(s, plan.findings, "would fail", 1, judged);
+    if (plan.holds()) return say(s, plan.findings, "would proceed", 0, judged);
+    const size_t failing = plan.failingDatabases;
+    return say(s, plan.findings,
+               "would proceed, and fail for " + std::to_string(failing) +
+                   (failing == 1 ? " database" : " databases") + " named above",
+               1, judged);
 }
 
 }  // namespace
@@ -55,16 +61,15 @@ bool preflightMustNotStartRuntime(const RunSettings &s) {
     if (readWholeFile(s.iniPath, &content) != 0 || !asksToRecreateLogControl(content)) return false;
     // A runtime started with that setting rebuilds the log control file only
     // when there is none. Without the runtime, the file is looked for where
-    // notes.ini says: the log directory of TRANSLOG_Path, a relative one in
-    // the data directory that Directory= names (else notes.ini's own folder).
-    const std::string iniFolder = parentOf(s.iniPath);
-    const std::string directory = iniSetting(content, "Directory");
-    const std::string dataDir = directory.empty() ? iniFolder : resolveFrom(iniFolder, directory);
-    const std::string logDir = iniSetting(content, "TRANSLOG_Path");
-    if (logDir.empty()) return true;
+    // notes.ini says: the log directory of TRANSLOG_Path, by the rule the
+    // runtime's own value is resolved with, a relative one in the data
+    // directory the runtime would report.
+    std::string logDir;
+    if (logDirectoryFrom(iniDataDirectory(s.iniPath, content), iniSetting(content, "TRANSLOG_Path"),
+                         &logDir) != 0)
+        return true;
     struct stat st;
-    return stat(logControlFilePath(resolveFrom(dataDir, logDir)).c_str(), &st) != 0 ||
-           !S_ISREG(st.st_mode);
+    return stat(logControlFilePath(logDir).c_str(), &st) != 0 || !S_ISREG(st.st_mode);
 }
 
 int reportPreflightWithoutStart(const RunSettings &s) {
@@ -80,13 +85,13 @@ int reportPreflightWithoutStart(const RunSettings &s) {
 int runPreflight(const RunSettings &s) {
     heading(s);
     const Plan plan = buildPlan(s, checkedRun(s), Asker::kCheck);
-    return verdict(s, plan.findings);
+    return verdict(s, plan);
 }
 
 int reportPreflightWithoutRuntime(const RunSettings &s) {
     Plan plan;
     plan.findings.add(Mark::kFail, "runtime", std::string("did not start with ") + s.iniPath);
-    return verdict(s, plan.findings, false);
+    return verdict(s, plan, false);
 }
 
 }  // namespace nsfmend

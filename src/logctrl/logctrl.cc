@@ -4,12 +4,17 @@
 #include "logctrl/logctrl.h"
 
 #include <ctype.h>
+#include <dirent.h>
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "notesapi/notesapi.h"
 #include "support/durable.h"
+#include "support/path.h"
+#include "support/raii.h"
 #include "support/sizes.h"
 #include "support/sysfile.h"
 #include "support/text.h"
@@ -39,10 +44,29 @@ bool holdsSetting(std::string_view line) {
     return value == "1";
 }
 
+std::string deletionLine(std::string_view path, int error) {
+    return logControlDeletionFailure(path) + ", Reason=" + systemText(error);
+}
+
 // The failure line of the deletion, with the system's text for error.
 int deletionFailed(const std::string &path, int error) {
-    printf("%s, Reason=%s\n", logControlDeletionFailure(path).c_str(), systemText(error).c_str());
+    printf("%s\n", deletionLine(path, error).c_str());
     return 0;
+}
+
+// 0 when folder holds nothing (remove() takes it then), ENOTEMPTY when it
+// holds anything, or the errno of listing it.
+int emptyFolder(const std::string &folder) {
+    DIR *dir = opendir(folder.c_str());
+    if (dir == nullptr) return lastError();
+    UniqueDir owner(dir);
+    errno = 0;
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): our own stream; readdir is safe per stream
+    while (const struct dirent *entry = readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") return ENOTEMPTY;
+    }
+    return errno != 0 ? lastError() : 0;
 }
 
 }  // namespace
@@ -81,6 +105,37 @@ std::string iniSetting(std::string_view content, std::string_view name) {
     return "";
 }
 
+std::string iniDataDirectory(std::string_view iniPath, std::string_view content) {
+    const std::string folder = parentOf(iniPath);
+    const std::string directory = iniSetting(content, "Directory");
+    return directory.empty() ? folder : resolveFrom(folder, directory);
+}
+
+Result checkRecreateLogControl(const char *iniPath) {
+    std::string content;
+    int error = readWholeFile(iniPath, &content);
+    if (error != 0) return Result::system(error, std::string("Fail to open ") + iniPath);
+    std::string folder;
+    error = checkReplaceable(iniPath, &folder);
+    unsigned long long available = 0;
+    if (error == 0) error = roomFor(folder, withRecreateLogControl(content).size(), &available);
+    return Result::system(error, std::string("Fail to edit ") + iniPath);
+}
+
+Result checkRemoveLogControlFile(std::string_view logDir) {
+    const std::string path = logControlFilePath(logDir);
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) {
+        const int error = lastError();
+        return error == ENOENT ? Result::ok() : Result::system(error, deletionLine(path, error));
+    }
+    // remove() unlinks a file through its folder, and takes a folder only
+    // when it is empty.
+    int error = accessAllowed(std::string(logDir).c_str(), W_OK | X_OK);
+    if (error == 0 && S_ISDIR(st.st_mode)) error = emptyFolder(path);
+    return Result::system(error, deletionLine(path, error));
+}
+
 std::string withRecreateLogControl(std::string_view content) {
     std::string out;
     out.reserve(content.size() + sizeof kSettingLine);
@@ -117,7 +172,6 @@ std::string withRecreateLogControl(std::string_view content) {
 }  // namespace nsfmend
 
 using nsfmend::deletionFailed;
-using nsfmend::kPathSize;
 
 int setRecreateLogControl(const char *iniPath) {
     using nsfmend::readWholeFile;
@@ -150,8 +204,13 @@ int removeLogControlFile(const char *dataDirectory) {
     }
     // A path that does not fit the buffer is refused rather than cut to
     // name another file.
-    const std::string path = nsfmend::logControlFilePath(logDir);
-    if (resolved != 0 || path.size() >= kPathSize) return deletionFailed(path, ENAMETOOLONG);
+    if (resolved != 0) return deletionFailed(nsfmend::logControlFilePath(logDir), ENAMETOOLONG);
+    return nsfmend::removeLogControlFileIn(logDir);
+}
+
+int nsfmend::removeLogControlFileIn(const std::string &logDir) {
+    const std::string path = logControlFilePath(logDir);
+    if (path.size() >= kPathSize) return deletionFailed(path, ENAMETOOLONG);
     // The folders come as the file system names them; the deletion takes the
     // API's character set, or a non-ASCII folder would name a file that is
     // not there and the missing file would pass for deleted.

@@ -159,8 +159,8 @@ nsfmend::LoggedQuery nsfmend::queryLogged(const char *dbPath) {
         return query;
     }
     BOOL logged = FALSE;
-    UNID logId;
-    UNID instanceId;
+    UNID logId{};
+    UNID instanceId{};
     DWORD extent = 0;
     query.status = NSFDbGetLogInfo(db.handle(), 0, &logged, &logId, &instanceId, &extent);
     if (query.status != NOERROR) {
@@ -174,6 +174,7 @@ nsfmend::LoggedQuery nsfmend::queryLogged(const char *dbPath) {
     }
     query.logged = logged != FALSE;
     query.logExtent = extent;
+    query.logId = logId;
     return query;
 }
 
@@ -203,12 +204,28 @@ int restoreAllDatabases(const char *, const char *directory, const char *topDire
 
     // The whole tree is listed before anything is opened: either every
     // database is considered, or none.
-    std::vector<std::string> databases;
-    if (!nsfmend::listDatabasePaths(directory, topDirectory, &databases, message)) {
+    std::vector<std::string> paths;
+    if (!nsfmend::listDatabasePaths(directory, topDirectory, &paths, message)) {
         puts(message);
         return 0;
     }
-    return nsfmend::recoverListedDatabases(databases, cutOffTime, newDbiid, newRepid);
+    // Each is asked once; the sweep prints what it found in list order.
+    std::vector<nsfmend::SweepDatabase> databases;
+    databases.reserve(paths.size());
+    for (std::string &path : paths) {
+        const nsfmend::LoggedQuery answer = nsfmend::queryLogged(path.c_str());
+        databases.push_back(nsfmend::SweepDatabase{std::move(path), answer, ""});
+    }
+    nsfmend::CutOff cutOff;
+    const STATUS read = nsfmend::readCutOff(cutOffTime, &cutOff);
+    if (read != NOERROR) {
+        // Every recovery stops at the same unreadable cut-off, after its
+        // recovering line.
+        for (nsfmend::SweepDatabase &db : databases)
+            db.refusal = "\n\n Recovering backup file " + db.path + "...\n" +
+                         nsfmend::recoveryFailureLine(db.path, nsfmend::Result::api(read).reason());
+    }
+    return nsfmend::recoverListedDatabases(databases, cutOff, newDbiid, newRepid);
 }
 
 int nsfmend::listDatabasePaths(const char *directory, const char *topDirectory,
@@ -225,28 +242,38 @@ int nsfmend::listDatabasePaths(const char *directory, const char *topDirectory,
     return 1;
 }
 
-int nsfmend::recoverListedDatabases(const std::vector<std::string> &databases,
-                                    const char *cutOffTime, int newDbiid, int newRepid) {
+int nsfmend::recoverListedDatabases(const std::vector<SweepDatabase> &databases,
+                                    const CutOff &cutOff, int newDbiid, int newRepid) {
     const long count = (long)databases.size();
     int recovered = 0;
     int skipped = 0;
     std::vector<const char *> failed;  // owned by the caller's list
     Progress progress;
     for (long position = 1; position <= count; ++position) {
-        const char *path = databases[(size_t)position - 1].c_str();
+        const SweepDatabase &db = databases[(size_t)position - 1];
+        const char *path = db.path.c_str();
         progress.item(position, count, path);
-        const int logged = isLoggedDatabase(path);
-        if (logged == 1) {
+        if (db.answer.failedStep != nullptr) {
+            printf(" %s\n", describeLoggedFailure(path, db.answer).c_str());
+            failed.push_back(path);
+        } else if (!db.answer.logged) {
+            printf(" Skip recover database %s because it is not a logged database\n", path);
+            skipped++;
+        } else if (!db.refusal.empty()) {
+            printf("%s\n", db.refusal.c_str());
+            failed.push_back(path);
+        } else {
+            SingleRun run;
+            run.operation = "RECOVER";
+            run.backupPath = db.path;
+            run.cutOff = cutOff;
+            run.newDbiid = newDbiid;
+            run.newRepid = newRepid;
             // Its own lines report a failed recovery; the sweep goes on.
-            if (restoreSingleDatabase("RECOVER", path, "", cutOffTime, newDbiid, newRepid) == 1)
+            if (carryOutSingleRun(run) == 1)
                 recovered++;
             else
                 failed.push_back(path);
-        } else if (logged == 0) {
-            printf(" Skip recover database %s because it is not a logged database\n", path);
-            skipped++;
-        } else {
-            failed.push_back(path);  // its failure line is printed already
         }
     }
     progress.clear();

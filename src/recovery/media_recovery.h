@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "notesapi/notesapi.h"
-
+#include "recovery/recover_db.h"
 #include "support/string_array.h"
 
 // 1 when the tree was listed and every logged database was recovered; 0 when
@@ -31,12 +31,6 @@ namespace nsfmend {
 int listDatabasePaths(const char *directory, const char *topDirectory,
                       std::vector<std::string> *paths, char *message);
 
-// The sweep's second half, over a list made before: each logged database is
-// recovered, the others skipped, in list order; then the summary line. 1
-// when none failed.
-int recoverListedDatabases(const std::vector<std::string> &databases, const char *cutOffTime,
-                           int newDbiid, int newRepid);
-
 // How asking a database whether it is logged ended.
 struct LoggedQuery {
     bool logged = false;
@@ -47,7 +41,26 @@ struct LoggedQuery {
     // The extent its last logged change went to: a recovery reads the log
     // from there on. 0 when the server gives none.
     DWORD logExtent = 0;
+    // The log it belongs to, as the server gives it.
+    UNID logId{};
 };
+
+// One database of the sweep, asked once before anything is changed.
+struct SweepDatabase {
+    std::string path;
+    LoggedQuery answer;
+    // The line the sweep prints instead of recovering it, when its recovery
+    // is known to fail (a plan's finding); empty: recover it when logged.
+    std::string refusal;
+};
+
+// The sweep's second half, over the databases asked before: a database
+// that could not be asked gets the line of that failure, a refused one its
+// refusal's, an unlogged one the skip line, and the others are recovered
+// with that one cut-off, in list order; then the summary line. 1 when none
+// failed.
+int recoverListedDatabases(const std::vector<SweepDatabase> &databases, const CutOff &cutOff,
+                           int newDbiid, int newRepid);
 
 // isLoggedDatabase without its line: opens dbPath through the API as given,
 // reads the logged flag and closes the database again.

@@ -48,8 +48,11 @@ const char *actionName(DWORD action) {
 
 }  // namespace
 
-int RecoverDbs(const char *backupPath, const char *cutOffTime, int newDbiid, int newRepid,
-               int thirdOption, int noteMode) {
+namespace {
+
+// RecoverDbs from the point where its cut-off has been read.
+STATUS recoverWithCutOff(const char *backupPath, const nsfmend::CutOff &given, int newDbiid,
+                         int newRepid, int thirdOption, int noteMode) {
     if (backupPath == nullptr) backupPath = "";
     char lmbcsPath[kPathSize];
     memset(lmbcsPath, 0, sizeof(lmbcsPath));
@@ -58,15 +61,11 @@ int RecoverDbs(const char *backupPath, const char *cutOffTime, int newDbiid, int
     lmbcsPath[sizeof(lmbcsPath) - 1] = '\0';
 
     DWORD flags = recoveryFlags(newDbiid, newRepid, thirdOption);
-    const bool hasCutOff = cutOffTime != nullptr && cutOffTime[0] != '\0';
-    TIMEDATE cutOff;
-    memset(&cutOff, 0, sizeof(cutOff));
+    // The API may write the time it stopped at into the value it is given.
+    TIMEDATE cutOff = given.value;
     TIMEDATE *cutOffArg = nullptr;
-
-    if (hasCutOff) {
+    if (given.given) {
         flags = withCutOff(flags);
-        STATUS status = nsfmend::parseCutOffTime(cutOffTime, &cutOff, nullptr);
-        if (status != NOERROR) return status;
         cutOffArg = &cutOff;
     }
 
@@ -80,7 +79,7 @@ int RecoverDbs(const char *backupPath, const char *cutOffTime, int newDbiid, int
     }
     if (status != NOERROR) return status;
 
-    if (hasCutOff) {
+    if (given.given) {
         char when[81];
         memset(when, 0, sizeof(when));
         WORD length = 0;
@@ -92,6 +91,16 @@ int RecoverDbs(const char *backupPath, const char *cutOffTime, int newDbiid, int
         printf(" Recover %s till latest transaction\n", backupPath);
     }
     return status;
+}
+
+}  // namespace
+
+int RecoverDbs(const char *backupPath, const char *cutOffTime, int newDbiid, int newRepid,
+               int thirdOption, int noteMode) {
+    nsfmend::CutOff cutOff;
+    const STATUS status = nsfmend::readCutOff(cutOffTime, &cutOff);
+    if (status != NOERROR) return status;
+    return recoverWithCutOff(backupPath, cutOff, newDbiid, newRepid, thirdOption, noteMode);
 }
 
 namespace {
@@ -127,6 +136,14 @@ STATUS nsfmend::parseCutOffTime(const char *text, TIMEDATE *cutOff, TIME *readin
     return NOERROR;
 }
 
+STATUS nsfmend::readCutOff(const char *text, CutOff *cutOff, TIME *reading) {
+    *cutOff = CutOff();
+    if (text == nullptr || text[0] == '\0') return NOERROR;
+    const STATUS status = parseCutOffTime(text, &cutOff->value, reading);
+    cutOff->given = status == NOERROR;
+    return status;
+}
+
 extern "C" STATUS NoteCallback(DWORD action, void *, NOTE_RECOVERY_INFO *info) {
     NOTE_RECOVERY_INFO note;
     memcpy(&note, info, sizeof(note));
@@ -160,4 +177,11 @@ nsfmend::Result nsfmend::recoverBackupFile(const char *backupPath, const char *c
                                            int noteMode) {
     const int result = RecoverDbs(backupPath, cutOffTime, newDbiid, newRepid, thirdOption, noteMode);
     return Result::api((STATUS)(result & 0xFFFF));
+}
+
+nsfmend::Result nsfmend::recoverBackupFile(const char *backupPath, const CutOff &cutOff,
+                                           int newDbiid, int newRepid, int thirdOption,
+                                           int noteMode) {
+    return Result::api(
+        recoverWithCutOff(backupPath, cutOff, newDbiid, newRepid, thirdOption, noteMode));
 }

@@ -24,9 +24,21 @@ namespace nsfmend {
 // stands for (in GMT+0); otherwise the parse status, as RecoverDbs returns it.
 STATUS parseCutOffTime(const char *text, TIMEDATE *cutOff, TIME *reading);
 
+// A cut-off as a recovery is handed it: read once, before anything is
+// changed, and then given to every recovery of the run as it is.
+struct CutOff {
+    bool given = false;  // DATETIME= was not empty: a point-in-time recovery
+    TIMEDATE value{};    // what the text reads as, re-stamped as GMT+0
+};
+// parseCutOffTime into a CutOff; a null or empty text is no cut-off (NOERROR).
+STATUS readCutOff(const char *text, CutOff *cutOff, TIME *reading = nullptr);
+
 // RecoverDbs as a Result: its int carries a STATUS in the low 16 bits.
 Result recoverBackupFile(const char *backupPath, const char *cutOffTime, int newDbiid,
                          int newRepid, int thirdOption, int noteMode);
+// The same with the cut-off read already: the same call, lines and result.
+Result recoverBackupFile(const char *backupPath, const CutOff &cutOff, int newDbiid, int newRepid,
+                         int thirdOption, int noteMode);
 
 }  // namespace nsfmend
 

@@ -2,6 +2,8 @@
 // mark, and offline, copy, online.
 #include "recovery/replace_live.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,7 +11,9 @@
 #include "recovery/restore_single.h"
 #include "support/durable.h"
 #include "support/path.h"
+#include "support/raii.h"
 #include "support/sizes.h"
+#include "support/sysfile.h"
 #include "support/text.h"
 
 namespace nsfmend {
@@ -38,8 +42,43 @@ std::string offlineMarkPath(std::string_view dbPath) {
     return joinPath(parentOf(dbPath), hiddenSiblingName(baseName(dbPath), "nsfmend-offline"));
 }
 
+int checkLiveFolder(const char *filePath) {
+    const std::string folder = parentOf(filePath);
+    struct stat st;
+    if (stat(folder.c_str(), &st) != 0) return lastError();
+    if (!S_ISDIR(st.st_mode)) return ENOTDIR;
+    return accessAllowed(folder.c_str(), R_OK | W_OK | X_OK);
+}
+
+int checkOfflineMark(const char *filePath) {
+    struct stat st;
+    if (lstat(offlineMarkPath(filePath).c_str(), &st) != 0 || S_ISREG(st.st_mode)) return 0;
+    return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+}
+
+int checkCopySource(const char *recoveredFile) {
+    // Without blocking: a FIFO is refused, never waited on.
+    UniqueFd in(open(recoveredFile, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!in.valid()) return lastError();
+    struct stat st;
+    if (fstat(in.get(), &st) != 0) return lastError();
+    if (!S_ISREG(st.st_mode)) return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return 0;
+}
+
+STATUS askOfflineOfMissing(const char *apiPath) {
+    const STATUS status = TakeDbsOffline(apiPath);
+    if (status == NOERROR) (void)BringDbsOnline(apiPath);
+    return status;
+}
+
 int OfflineMark::set(const char *dbPath) {
     path_ = offlineMarkPath(dbPath);
+    const int refused = checkOfflineMark(dbPath);
+    if (refused != 0) {
+        path_.clear();  // not ours: never removed
+        return refused;
+    }
     struct stat st;
     leftBefore_ = lstat(path_.c_str(), &st) == 0;
     return writeWholeFile(path_.c_str(), std::string(dbPath) + "\n", nullptr, Placing::kReplace);
@@ -78,6 +117,11 @@ Result bringOnline(const char *apiPath, OfflineMark *mark, RestoreReport *report
 
 Result replaceLiveDatabase(const char *recoveredFile, const char *apiPath, const char *filePath,
                            WhenNotInUse notInUse, RestoreReport *report) {
+    Result readable = Result::system(checkCopySource(recoveredFile));
+    if (!readable.isOk()) {
+        report->failed(RestoreStep::kCopy, readable);
+        return readable;
+    }
     report->starting(RestoreStep::kOffline);
     OfflineMark mark;
     Result marked = Result::system(mark.set(filePath));

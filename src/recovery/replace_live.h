@@ -34,6 +34,29 @@ std::string restoreRefusal(const char *dbPath);
 // Where the offline mark of dbPath lies: hidden, beside it.
 std::string offlineMarkPath(std::string_view dbPath);
 
+// The questions of replacing a live database that can be asked before
+// anything is changed (a plan asks them before the recovery, the run asks
+// the last one again just before the offline step). Each gives 0 or the
+// errno of the step it belongs to.
+
+// kCopy: the live file's folder takes the temporary copy (a folder this
+// user may list, write and search).
+int checkLiveFolder(const char *filePath);
+// kMark: the offline mark's name holds nothing or a regular file (an
+// interrupted restore's mark). A symbolic link (EINVAL), folder (EISDIR) or
+// special file (EINVAL) there is never written through nor taken for a
+// mark: an offline state of someone else's would pass for our own.
+int checkOfflineMark(const char *filePath);
+// kCopy: the recovered file can be opened for reading as a regular file.
+int checkCopySource(const char *recoveredFile);
+// kOffline, for a live database that is not there yet: what taking it
+// offline gives, asked of the server. A server cannot take offline a
+// database it does not have, so asking changes nothing: STATUS_DB_NOT_IN_USE
+// says no server runs (the restore then creates the file), another failure
+// is the one the restore would stop at. Should the database have appeared
+// meanwhile and gone offline, it is brought online again.
+STATUS askOfflineOfMissing(const char *apiPath);
+
 // A hidden mark beside the live database that a restore has taken it
 // offline: set before the database goes offline, cleared once it is online
 // again. A restore stopped in between leaves it, and the next restore of
@@ -41,6 +64,7 @@ std::string offlineMarkPath(std::string_view dbPath);
 class OfflineMark {
 public:
     // Writes the mark durably; remembers whether an earlier restore left one.
+    // Refused as checkOfflineMark says.
     int set(const char *dbPath);
     bool leftByEarlierRestore() const { return leftBefore_; }
     // Removes the mark. Its removal can fail only to leave a mark behind,
@@ -91,7 +115,9 @@ enum class WhenNotInUse { kReplace, kStop };
 
 // Puts recoveredFile in place of the live database, named apiPath for the
 // platform's offline and online and filePath for the program's own copy and
-// mark (one file: the caller resolves both from one path). ok once the copy
+// mark (one file: the caller resolves both from one path). A recovered file
+// that cannot be read is a failed copy before anything else (checkCopySource):
+// the database is never taken offline for a copy that cannot start. ok once the copy
 // is in place and the database online (or, with kReplace, in use by no
 // server); otherwise the first failure. A failed copy leaves the live file
 // as it was and brings the database back online; a failed online leaves the

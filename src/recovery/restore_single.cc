@@ -2,7 +2,9 @@
 // database (offline, copy over, online), with a line for every step.
 #include "recovery/restore_single.h"
 
+#include <errno.h>
 #include <stdio.h>
+#include <sys/stat.h>
 
 #include <string_view>
 
@@ -29,6 +31,49 @@ STATUS BringDbsOnline(const char *dbPath) {
 }
 
 namespace nsfmend {
+
+std::string recoveryFailureLine(std::string_view backupPath, std::string_view reason) {
+    return " Fail to recover database " + std::string(backupPath) + ", Reason=" +
+           std::string(reason);
+}
+
+std::string restoreFailureLine(RestoreStep step, std::string_view dbPath, const Result &why) {
+    const std::string db(dbPath);
+    const std::string reason = why.explanation();
+    switch (step) {
+        case RestoreStep::kOffline:
+            return " Fail to take database " + db + " offline, Reason=" + reason;
+        case RestoreStep::kOnline:
+            return " Fail to bring database " + db + " online, Reason=" + reason;
+        case RestoreStep::kMark: {
+            // The mark is ours, not the database: name it, and why it failed.
+            const std::string mark = offlineMarkPath(db);
+            if (why.error() == EINVAL || why.error() == EISDIR)
+                return " Fail to restore database " + db + ", Reason=The offline mark " + mark +
+                       " is not a regular file (a symbolic link, folder or special file there is "
+                       "never written through)";
+            return " Fail to restore database " + db + ", Reason=The offline mark " + mark +
+                   " cannot be written: " + reason;
+        }
+        case RestoreStep::kCopy:
+        case RestoreStep::kResumed: break;
+    }
+    return " Fail to restore database " + db + ", Reason=" + reason;
+}
+
+Result checkBackupFile(const char *backupPath, LoggedQuery *answer) {
+    *answer = LoggedQuery();
+    // A name that leads nowhere is the API's to word, as the recovery would.
+    struct stat st;
+    if (stat(backupPath, &st) == 0 && !S_ISREG(st.st_mode))
+        return Result::failure(recoveryFailureLine(backupPath, "Not a regular file"));
+    *answer = queryLogged(backupPath);
+    if (answer->failedStep != nullptr)
+        return Result::api(answer->status,
+                           recoveryFailureLine(backupPath, Result::api(answer->status).reason()));
+    return Result::ok();
+}
+
 namespace {
 
 // The command line's lines for the steps of replacing the live database.
@@ -52,20 +97,7 @@ public:
     }
 
     void failed(RestoreStep step, const Result &why) override {
-        const std::string reason = why.reason();
-        switch (step) {
-            case RestoreStep::kOffline:
-                printf(" Fail to take database %s offline, Reason=%s\n", db_, reason.c_str());
-                break;
-            case RestoreStep::kOnline:
-                printf(" Fail to bring database %s online, Reason=%s\n", db_, reason.c_str());
-                break;
-            case RestoreStep::kMark:
-            case RestoreStep::kCopy:
-            case RestoreStep::kResumed:
-                printf(" Fail to restore database %s, Reason=%s\n", db_, reason.c_str());
-                break;
-        }
+        printf("%s\n", restoreFailureLine(step, db_, why).c_str());
     }
 
     // A multi-gigabyte copy takes minutes: a person at a terminal sees how far.
@@ -78,6 +110,29 @@ private:
 };
 
 }  // namespace
+
+int carryOutSingleRun(const SingleRun &run) {
+    const std::string_view op = run.operation;
+    if (op != "RECOVER" && op != "RESTORE" && op != "NOTE") return 1;
+    const char *backupPath = run.backupPath.c_str();
+    printf("\n\n Recovering backup file %s...\n", backupPath);
+    const Result recovered = recoverBackupFile(backupPath, run.cutOff, run.newDbiid, run.newRepid, 0,
+                                               op == "NOTE" ? 1 : 0);
+    if (!recovered.isOk()) {
+        printf("%s\n", recoveryFailureLine(backupPath, recovered.reason()).c_str());
+        return 0;
+    }
+    if (op != "RESTORE" || run.livePath.empty()) return 1;
+
+    // Status 5113 (no server holds the file) goes on: the file is replaced
+    // as it is.
+    const char *dbPath = run.livePath.c_str();
+    PrintedReport report(dbPath, backupPath);
+    return replaceLiveDatabase(backupPath, dbPath, dbPath, WhenNotInUse::kReplace, &report).isOk()
+               ? 1
+               : 0;
+}
+
 }  // namespace nsfmend
 
 int restoreSingleDatabase(const char *operation, const char *backupPath, const char *dbPath,
@@ -91,26 +146,25 @@ int restoreSingleDatabase(const char *operation, const char *backupPath, const c
     if (restore) {
         const std::string refusal = nsfmend::restoreRefusal(dbPath);
         if (!refusal.empty()) {
-            printf(" Fail to restore database %s, Reason=%s\n", dbPath, refusal.c_str());
+            printf("%s\n", nsfmend::restoreFailureLine(nsfmend::RestoreStep::kCopy, dbPath,
+                                                       Result::failure(refusal))
+                                .c_str());
             return 0;
         }
     }
 
-    printf("\n\n Recovering backup file %s...\n", backupPath);
-    const Result recovered = nsfmend::recoverBackupFile(backupPath, cutOffTime, newDbiid, newRepid,
-                                                        0, op == "NOTE" ? 1 : 0);
-    if (!recovered.isOk()) {
-        printf(" Fail to recover database %s, Reason=%s\n", backupPath, recovered.reason().c_str());
+    nsfmend::SingleRun run;
+    run.operation = std::string(op);
+    run.backupPath = backupPath;
+    run.livePath = restore ? dbPath : "";
+    run.newDbiid = newDbiid;
+    run.newRepid = newRepid;
+    const STATUS read = nsfmend::readCutOff(cutOffTime, &run.cutOff);
+    if (read != NOERROR) {
+        // RecoverDbs reads the cut-off after the recovering line.
+        printf("\n\n Recovering backup file %s...\n", backupPath);
+        printf("%s\n", nsfmend::recoveryFailureLine(backupPath, Result::api(read).reason()).c_str());
         return 0;
     }
-    if (!restore) return 1;
-
-    // Status 5113 (no server holds the file) goes on: the file is replaced
-    // as it is.
-    nsfmend::PrintedReport report(dbPath, backupPath);
-    return nsfmend::replaceLiveDatabase(backupPath, dbPath, dbPath, nsfmend::WhenNotInUse::kReplace,
-                                        &report)
-                   .isOk()
-               ? 1
-               : 0;
+    return nsfmend::carryOutSingleRun(run);
 }

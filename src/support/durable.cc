@@ -10,6 +10,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -319,15 +320,30 @@ int replaceFileContent(const char *path, std::string_view content) {
     return writeWholeFile(target.c_str(), content, &st, Placing::kReplace);
 }
 
-int checkReplaceable(const char *path) {
+int checkReplaceable(const char *path, std::string *folder) {
     std::string target;
     struct stat st;
     int rc = replacementTarget(path, &target, &st);
     if (rc != 0) return rc;
     // TempFile opens the folder, then makes its file in it.
-    std::string folder, name;
-    splitPath(target.c_str(), &folder, &name);
-    return accessAllowed(folder.c_str(), R_OK | W_OK | X_OK);
+    std::string where, name;
+    splitPath(target.c_str(), &where, &name);
+    if (folder != nullptr) *folder = where;
+    return accessAllowed(where.c_str(), R_OK | W_OK | X_OK);
+}
+
+int roomFor(const std::string &folder, unsigned long long bytes, unsigned long long *available) {
+    struct statvfs fs;
+    *available = 0;
+    if (statvfs(folder.c_str(), &fs) != 0) return lastError();
+    *available = (unsigned long long)fs.f_bavail * fs.f_frsize;
+    // A new file takes whole blocks, and one inode where the file system
+    // counts them.
+    const unsigned long long block = fs.f_frsize != 0 ? fs.f_frsize : 4096;
+    const unsigned long long needed = (bytes + block - 1) / block * block + block;
+    if (*available < needed) return ENOSPC;
+    if (fs.f_files != 0 && fs.f_favail == 0) return ENOSPC;
+    return 0;
 }
 
 int removeFile(const char *path) {

@@ -122,8 +122,13 @@ int replaceFileContent(const char *path, std::string_view content);
 // Whether replaceFileContent would get to write path, asked without writing
 // anything: the file (a link's target) is a regular file this user may
 // write, in a folder where this user may make the temporary file. 0, or the
-// errno the replacement would meet.
-int checkReplaceable(const char *path);
+// errno the replacement would meet. folder, when given, receives the folder
+// the new copy is written in (a link's target's, not the link's).
+int checkReplaceable(const char *path, std::string *folder = nullptr);
+// Whether the file system under folder takes a new file of `bytes` bytes:
+// its blocks and one inode. 0, ENOSPC, or the errno of asking; *available
+// receives the bytes this user may still write there.
+int roomFor(const std::string &folder, unsigned long long bytes, unsigned long long *available);
 // Removes path and syncs its folder. A missing file gives ENOENT.
 int removeFile(const char *path);
 

@@ -34,14 +34,20 @@ int resolveLogDirectory(const char *dataDir, std::string *logDir) {
     char value[kPathSize] = {};
     const BOOL found = OSGetEnvironmentString("TRANSLOG_Path", value, kPathSize - 1);
     value[kPathSize - 1] = '\0';
-    if (!found || value[0] == '\0') return ENOENT;
+    if (!found) return ENOENT;
     // The data directory is asked only when a relative value needs it.
     char asked[kPathSize] = {};
-    if (dataDir == nullptr && value[0] != DirSlash[0]) {
+    if (dataDir == nullptr && value[0] != DirSlash[0] && value[0] != '\0') {
         OSGetDataDirectory(asked);
         asked[kPathSize - 1] = '\0';
     }
-    *logDir = resolveFrom(dataDir != nullptr ? dataDir : asked, value);
+    return logDirectoryFrom(dataDir != nullptr ? dataDir : asked, value, logDir);
+}
+
+int logDirectoryFrom(std::string_view dataDir, std::string_view value, std::string *logDir) {
+    logDir->clear();
+    if (value.empty()) return ENOENT;
+    *logDir = resolveFrom(dataDir, value);
     // Cut to fit, or left relative, it would name another folder: the run
     // would delete or archive what is not the server's log.
     return logDir->size() > kLogDirectoryMax ? ENAMETOOLONG : 0;

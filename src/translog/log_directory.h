@@ -35,6 +35,11 @@ extern const char kNoLogDirectoryText[];
 // the directory would be longer than kLogDirectoryMax; *logDir holds it whole
 // for the message, as it is never cut and never used relative.
 int resolveLogDirectory(const char *dataDir, std::string *logDir);
+// The same rule for a TRANSLOG_Path value read elsewhere (notes.ini itself,
+// when no runtime may be started): an empty value gives ENOENT, a relative
+// one is joined to dataDir, and one longer than kLogDirectoryMax gives
+// ENAMETOOLONG with *logDir holding it whole.
+int logDirectoryFrom(std::string_view dataDir, std::string_view value, std::string *logDir);
 
 // What the files are called.
 

@@ -74,25 +74,46 @@ whole_state() { (cd "$BATS_TEST_TMPDIR" && find . -printf '%p %y %m %s %T@\n' | 
     done
 }
 
-@test "the extents a backup needs and the newest one a database names are checked, and the missing ones named" {
+@test "the extents a backup needs and the newest one OUT= names: a FAIL for a recovery to the latest, the server's to decide for one to a cut-off" {
     mail_story
     emu server start >/dev/null
     # The live database last changed in S0000003.TXN: without it the log
     # ends too early for any recovery to the latest transaction.
     mv "$SERVER/logdir/S0000003.TXN" "$BATS_TEST_TMPDIR/"
+    local lost="$LIVE changed in S0000003.TXN; $SERVER/logdir ends at S0000002.TXN, missing S0000003.TXN"
     run nsfmend OPT=CHECK IN="$BACKUP" OUT="$LIVE"
     [ "$status" -eq 1 ]
-    [ "$(fail_detail extents)" = "a database of $SERVER changed in S0000003.TXN; $SERVER/logdir ends at S0000002.TXN, missing S0000003.TXN" ]
+    [ "$(fail_detail extents)" = "$lost" ]
     run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
     [ "$status" -eq 1 ]
     refute_output_has "Recovering backup file"
+    # To 14:00, before the lost extent began: the server reads up to the
+    # backup's first change past the cut-off (14:30, in S0000002.TXN), and
+    # completes the restore. So too with a stray extent far past the others.
+    local decides="is the server's to decide (it stops at the database's first change past the cut-off)"
+    run nsfmend OPT=CHECK IN="$BACKUP" OUT="$LIVE" DATETIME="11/15/2013 14:00"
+    [ "$status" -eq 0 ]
+    assert_output_has $'\nnote extents: '"$lost; whether a recovery to the cut-off reads it $decides"$'\n'
+    cp "$SERVER/logdir/S0000001.TXN" "$SERVER/logdir/S0000099.TXN"
+    run nsfmend OPT=CHECK IN="$BACKUP" OUT="$LIVE" DATETIME="11/15/2013 14:00"
+    [ "$status" -eq 0 ]
+    assert_output_has $'\nnote extents: S0000001.TXN to S0000099.TXN, 3 extents, missing S0000003.TXN to S0000098.TXN; whether a recovery to the cut-off reads them '"$decides"$'\n'
+    cp "$BACKUP" "$BATS_TEST_TMPDIR/backup-before"
+    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE" DATETIME="11/15/2013 14:00"
+    [ "$status" -eq 0 ]
+    [ "$(db_notes "$LIVE")" == "$AT_1400" ]
+    cp "$BATS_TEST_TMPDIR/backup-before" "$BACKUP"
+    rm "$SERVER/logdir/S0000099.TXN"
     mv "$BATS_TEST_TMPDIR/S0000003.TXN" "$SERVER/logdir/"
 
-    # The backup's recovery starts in S0000001.TXN.
+    # The backup's recovery starts in S0000001.TXN, cut-off or not.
     mv "$SERVER/logdir/S0000001.TXN" "$BATS_TEST_TMPDIR/"
-    run nsfmend OPT=CHECK IN="$BACKUP"
-    [ "$status" -eq 1 ]
-    [ "$(fail_detail extents)" = "$BACKUP needs the log from S0000001.TXN on; $SERVER/logdir begins at S0000002.TXN, missing S0000001.TXN" ]
+    local datetime
+    for datetime in "" "11/15/2013 14:00"; do
+        run nsfmend OPT=CHECK IN="$BACKUP" DATETIME="$datetime"
+        [ "$status" -eq 1 ]
+        [ "$(fail_detail extents)" = "$BACKUP needs the log from S0000001.TXN on; $SERVER/logdir begins at S0000002.TXN, missing S0000001.TXN" ]
+    done
 }
 
 @test "the check never takes the run lock, not even shared for an instant" {
@@ -126,10 +147,50 @@ whole_state() { (cd "$BATS_TEST_TMPDIR" && find . -printf '%p %y %m %s %T@\n' | 
     [ "${lines[-1]}" = "Verdict: the media recovery cannot be checked without a change (exit status 2)" ]
     refute_output_has "Initialize"
     [ "$(whole_state)" = "$before" ]
+
+    # notes.ini outside the data directory (INI=) names the data directory,
+    # and a relative TRANSLOG_Path lies in it, never beside notes.ini.
+    mkdir "$BATS_TEST_TMPDIR/etc"
+    cp "$SERVER/notes.ini" "$BATS_TEST_TMPDIR/etc/notes.ini"
+    grep -qx "TRANSLOG_Path=logdir" "$BATS_TEST_TMPDIR/etc/notes.ini"
+    run nsfmend OPT=CHECK INI="$BATS_TEST_TMPDIR/etc/notes.ini"
+    [ "$status" -eq 2 ]
+    cp "$BATS_TEST_TMPDIR/archived-logs/nlogctrl.lfh" "$LOGDIR/"
+    run nsfmend OPT=CHECK INI="$BATS_TEST_TMPDIR/etc/notes.ini"
+    [ "$status" -eq 0 ]
+    assert_output_has $'\nInitialization completed successfully\n'
+    rm "$LOGDIR/nlogctrl.lfh"
+
     # The run itself starts it, and the recovery succeeds.
     run nsfmend <<<"Y"
     [ "$status" -eq 0 ]
     assert_output_has " Recover $SERVER/mail/ann.nsf till latest transaction"
+}
+
+@test "whether the reset can delete the log control file is its folder's write and search permission, never the file's own" {
+    disaster_story
+    hand_over_to_nobody
+    local line="Fail to delete log control file $LOGDIR/nlogctrl.lfh, Reason=Permission denied"
+    # A writable file in a read-only folder stays: the check and the run say so.
+    chmod 0666 "$LOGDIR/nlogctrl.lfh"
+    chmod 0555 "$LOGDIR"
+    run "${AS_NOBODY[@]}" "$NSFMEND" OPT=CHECK
+    [ "$status" -eq 1 ]
+    [ "$(fail_detail 'log control file')" = "$line" ]
+    run "${AS_NOBODY[@]}" "$NSFMEND" <<<"Y"
+    [ "$status" -eq 1 ]
+    assert_output_has $'\n'"$line"$'\n'
+    refute_output_has "Update "
+    # A read-only file in a writable folder goes.
+    chmod 0444 "$LOGDIR/nlogctrl.lfh"
+    chmod 0755 "$LOGDIR"
+    run "${AS_NOBODY[@]}" "$NSFMEND" OPT=CHECK
+    [ "$status" -eq 0 ]
+    assert_output_has $'\nnote log control file: '"$LOGDIR/nlogctrl.lfh"$' is there; the reset deletes it\n'
+    run "${AS_NOBODY[@]}" "$NSFMEND" <<<"Y"
+    [ "$status" -eq 0 ]
+    assert_output_has $'\nDelete log control file '"$LOGDIR/nlogctrl.lfh"$'\n'
+    [ ! -e "$LOGDIR/nlogctrl.lfh" ]
 }
 
 @test "a control file that is a folder with something in it fails a media recovery's check and stops the run" {
@@ -189,7 +250,7 @@ teardown() {
     emu server start >/dev/null
     run nsfmend OPT=CHECK IN="$BACKUP" OUT="$SMALL/data/mail.nsf"
     [ "$status" -eq 1 ]
-    [[ $(fail_detail 'free space') == *" free in $SMALL/data, the copy of the recovered backup file needs "* ]]
+    [[ $(fail_detail 'free space') == *" free in $SMALL/data, the copy of the backup file needs "* ]]
     cp "$BACKUP" "$BATS_TEST_TMPDIR/backup-before"
     run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$SMALL/data/mail.nsf"
     [ "$status" -eq 1 ]
@@ -203,11 +264,18 @@ teardown() {
     echo "Directory=$SERVER" >>"$SMALL/notes.ini"
     sed -i '0,/^Directory=/{/^Directory=/d}' "$SMALL/notes.ini"
     cat /dev/zero >"$SMALL/filler" 2>/dev/null || true  # full
-    run nsfmend OPT=CHECK INI="$SMALL/notes.ini"
-    [ "$status" -eq 1 ]
-    [ "$(fail_detail notes.ini)" = "Fail to edit $SMALL/notes.ini, Reason=No space left on device" ]
-    run nsfmend INI="$SMALL/notes.ini" <<<"Y"
-    [ "$status" -eq 1 ]
-    assert_output_has $'\nFail to edit '"$SMALL/notes.ini"$'\n'
-    refute_output_has "Delete log control file"
+    # Named by a link in a folder with room, too: the new copy is written
+    # beside the file the link names, on the full file system.
+    mkdir "$BATS_TEST_TMPDIR/etc"
+    ln -s "$SMALL/notes.ini" "$BATS_TEST_TMPDIR/etc/notes.ini"
+    local ini
+    for ini in "$SMALL/notes.ini" "$BATS_TEST_TMPDIR/etc/notes.ini"; do
+        run nsfmend OPT=CHECK INI="$ini"
+        [ "$status" -eq 1 ]
+        [ "$(fail_detail notes.ini)" = "Fail to edit $ini, Reason=No space left on device" ]
+        run nsfmend INI="$ini" <<<"Y"
+        [ "$status" -eq 1 ]
+        assert_output_has $'\nFail to edit '"$ini"$'\n'
+        refute_output_has "Delete log control file"
+    done
 }

@@ -71,14 +71,25 @@ expected_tree_sweep() {
     grep -qx 'TRANSLOG_Recreate_Logctrl=1' "$SERVER/notes.ini"
 }
 
-@test "a database that cannot be opened stops the run before the reset, with the sweep's line for it" {
+@test "a database that cannot be opened is named with the sweep's line, and the others are recovered" {
     build_tree
+    run nsfmend <<<"Y"
+    [ "$status" -eq 1 ]
+    assert_output_has "Update $SERVER/notes.ini with TRANSLOG_Recreate_Logctrl=1"
+    diff -u <(expected_tree_sweep) <(sweep_output)
+}
+
+@test "when no database would be recovered, the run stops before the reset" {
+    new_server
+    rm -f "$SERVER/names.nsf"
+    emu create plain.nsf --unlogged >/dev/null
+    printf 'not a database' >"$SERVER/broken.nsf"
     local before
     before=$(tree_sum "$SERVER")
     run nsfmend <<<"Y"
     [ "$status" -eq 1 ]
     assert_output_has $'\n Fail to open database '"$SERVER/broken.nsf"', Reason='
-    assert_output_has $'\nFAIL databases: 10 found under '"$SERVER"$': 7 logged, 2 not logged, 1 cannot be recovered\n'
+    assert_output_has $'\nFAIL databases: 2 found under '"$SERVER"$': 0 logged, 1 not logged, 1 cannot be recovered\n'
     refute_output_has "Update $SERVER/notes.ini"
     refute_output_has "Running media recovery"
     rm "$SERVER/.nsfmend.lock"  # what every run leaves
@@ -107,6 +118,15 @@ expected_tree_sweep() {
     assert_output_has $'skipped as not logged, 1 failed\n Failed: '"$SERVER/Mail.NSF"$'\n\n\nTerminate...'
 }
 
+@test "the cut-off is read once, before the reset, and every recovery of the sweep is handed that reading" {
+    build_tree
+    rm "$SERVER/broken.nsf"
+    # A second reading of the text would fail.
+    NOTESEMU_FAIL="ConvertTextToTIMEDATE#2=4005" run nsfmend DATETIME="11/15/2030 12:00" <<<"Y"
+    [ "$status" -eq 0 ]
+    assert_output_has $'\nMedia recovery: 7 recovered, 2 skipped as not logged, 0 failed\n'
+}
+
 @test "a sweep where every database is recovered or not logged exits 0 with its summary" {
     build_tree
     rm "$SERVER/broken.nsf"
@@ -124,8 +144,9 @@ expected_tree_sweep() {
     [ "$status" -eq 1 ]
     assert_output_has $'\n Fail to get log info from database '"$SERVER/archive.box"$', Reason=error_code=4004\n'
     assert_output_has $'\n Fail to open database '"$SERVER/mail/truncated.nsf"', Reason='
-    refute_output_has "Skip recover database"
-    refute_output_has "Running media recovery"
+    # Asked once, in the plan: archive.box is neither skipped nor recovered.
+    refute_output_has "Skip recover database $SERVER/archive.box"
+    assert_output_has $'skipped as not logged, 2 failed\n Failed: '"$SERVER/archive.box"$'\n Failed: '"$SERVER/mail/truncated.nsf"$'\n'
 }
 
 @test "a dangling link stops the sweep before anything is recovered" {
@@ -202,11 +223,12 @@ expected_tree_sweep() {
     assert_output_has " Fail to open database $SERVER/broken.nsf, Reason="
     assert_output_has " Fail to close database $SERVER/link-to-db.nsf, Reason=error_code=4032"
     [ ! -s "$NOTESEMU_HANDLE_REPORT" ]
-    # The sweep itself, asked again once the databases can be: the same
-    # faults at the sweep's own calls, after the plan's.
+    # Each database is asked once, by the plan, and the sweep goes by its
+    # answers: no database is opened twice.
     rm "$SERVER/broken.nsf"
-    NOTESEMU_FAIL="NSFDbClose#12=4032" run nsfmend <<<"Y"
-    assert_output_has " Fail to close database "
-    assert_output_has " Recover $SERVER/mail/bob.nsf till latest transaction"
+    NOTESEMU_CALL_LOG="$BATS_TEST_TMPDIR/calls" run nsfmend <<<"Y"
+    [ "$status" -eq 0 ]
+    [ "$(grep -c '^NSFDbOpen' "$BATS_TEST_TMPDIR/calls")" -eq 9 ]
+    [ -z "$(grep '^NSFDbOpen' "$BATS_TEST_TMPDIR/calls" | cut -f2 | sort | uniq -d)" ]
     [ ! -s "$NOTESEMU_HANDLE_REPORT" ]
 }

@@ -73,7 +73,7 @@ FAIL extents: S0000001.TXN to S0000006.TXN, 5 extents, missing S0000005.TXN
     refute_output_has "Update "
 }
 
-@test "a database that cannot be opened is named with the line the sweep prints for it" {
+@test "a database that cannot be opened is named with the sweep's line; the others are recovered, and the run ends with 1" {
     disaster_story
     printf 'not a database' >"$SERVER/mail/bob.nsf"
     run preflight
@@ -84,11 +84,31 @@ FAIL databases: 5 found under $SERVER: 3 logged, 1 not logged, 1 cannot be recov
     local line
     line=$(fail_detail database)
     [[ $line == "Fail to open database $SERVER/mail/bob.nsf, Reason="?* ]]
+    [ "$(verdict_line)" = "Verdict: the media recovery would proceed, and fail for 1 database named above" ]
 
     run nsfmend <<<"Y"
     [ "$status" -eq 1 ]
     assert_output_has $'\n '"$line"$'\n'
-    refute_output_has "Running media recovery"
+    assert_output_has $'\nMedia recovery: 3 recovered, 1 skipped as not logged, 1 failed\n Failed: '"$SERVER/mail/bob.nsf"$'\n'
+    local db
+    for db in mail/ann.nsf apps/catalog.nsf names.nsf; do
+        diff -u "$BATS_TEST_TMPDIR/before-loss/${db//\//_}.notes" <(db_notes "$db")
+    done
+}
+
+@test "a database of another log, by the archive records in the log directory, is named; the others are recovered" {
+    disaster_story
+    foreign_database "$SERVER/mail/foreign.nsf"
+    write_archive_record "$LOGDIR"
+    run preflight
+    [ "$status" -eq 1 ]
+    local line=" Fail to recover database $SERVER/mail/foreign.nsf, Reason=It belongs to log $(log_id_of mail/foreign.nsf); S0000001.TXN, where its recovery starts, is of log $(log_id_of mail/ann.nsf) (archive record $RECORD)"
+    [ "$(fail_detail database)" = "${line# }" ]
+    [ "$(verdict_line)" = "Verdict: the media recovery would proceed, and fail for 1 database named above" ]
+    run nsfmend <<<"Y"
+    [ "$status" -eq 1 ]
+    assert_output_has $'\n'"$line"$'\n'
+    assert_output_has $'\nMedia recovery: 4 recovered, 1 skipped as not logged, 1 failed\n'
 }
 
 @test "extents the recovery cannot read are named; other names in the log directory are noted" {

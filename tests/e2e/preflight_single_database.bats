@@ -42,6 +42,9 @@ Verdict: the restore would proceed"$ ]] || { preflight_lines >&2; false; }
     [ "$(tree_state "${BACKUP%/*}")" = "$before_backup" ]
     [ "$(db_field "$LIVE" state)" = online ]
     [ "$(cut -f1 "$BATS_TEST_TMPDIR/calls" | sort -u)" = $'NSFDbClose\nNSFDbOpen' ]
+    # The backup file and OUT= are asked, never the data directory's other
+    # databases (names.nsf here).
+    [ "$(grep '^NSFDbOpen' "$BATS_TEST_TMPDIR/calls" | cut -f2)" = "path=$BACKUP"$'\n'"path=$LIVE" ]
 
     run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE" DATETIME="11/15/2013 14:00"
     [ "$status" -eq 0 ]
@@ -142,20 +145,65 @@ Verdict: the recovery would proceed" ]
     refute_output_has "Taking database"
 }
 
-@test "a live database not there yet is a note; its folder must take the copy" {
-    # Stopped, the server holds no database, so a restore may create one.
-    emu server stop >/dev/null
-    run nsfmend OPT=CHECK IN="$BACKUP" OUT="$SERVER/new/copy.nsf"
+@test "a live database not there yet: a stopped server lets the restore create it, a running one cannot take it offline" {
+    local new="$SERVER/new/copy.nsf" line
+    cp "$BACKUP" "$BATS_TEST_TMPDIR/backup-before"
+    # Running, the server cannot take offline a database it does not have:
+    # the restore would stop there, its backup rolled forward already.
+    mkdir "$SERVER/new"
+    run nsfmend OPT=CHECK IN="$BACKUP" OUT="$new"
     [ "$status" -eq 1 ]
-    assert_output_has $'\nnote restore database: '"$SERVER/new/copy.nsf"$' is not there yet; the restore creates it\n'
+    line=" Fail to take database $new offline, Reason=File does not exist"
+    assert_output_has $'\nFAIL restore database: '"$new"' is not there yet, and the running server cannot take it offline: the restore would stop there, after rolling the backup file forward;'"$line"$'\n'
+    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$new"
+    [ "$status" -eq 1 ]
+    assert_output_has $'\n'"$line"$'\n'
+    refute_output_has "Recovering backup file"
+    cmp "$BACKUP" "$BATS_TEST_TMPDIR/backup-before"
+    [ ! -e "$new" ]
+
+    # Stopped, no server holds it, so a restore may create it; its folder
+    # must take the copy.
+    emu server stop >/dev/null
+    rmdir "$SERVER/new"
+    run nsfmend OPT=CHECK IN="$BACKUP" OUT="$new"
+    [ "$status" -eq 1 ]
+    assert_output_has $'\nnote restore database: '"$new"$' is not there yet; no server holds it, so the restore creates it\n'
     [ "$(fail_detail 'restore folder')" = "$SERVER/new takes no new file, Reason=No such file or directory" ]
-    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$SERVER/new/copy.nsf"
+    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$new"
     [ "$status" -eq 1 ]
 
     mkdir "$SERVER/new"
-    run nsfmend OPT=CHECK IN="$BACKUP" OUT="$SERVER/new/copy.nsf"
+    run nsfmend OPT=CHECK IN="$BACKUP" OUT="$new"
     [ "$status" -eq 0 ]
-    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$SERVER/new/copy.nsf"
+    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$new"
     [ "$status" -eq 0 ]
-    cmp "$BACKUP" "$SERVER/new/copy.nsf"
+    cmp "$BACKUP" "$new"
+}
+
+@test "archive records in the log directory give the extents' log: a backup of another is refused, an extent grown since is a note" {
+    local foreign="$BATS_TEST_TMPDIR/backup/foreign.nsf"
+    foreign_database "$foreign"
+    # Without records, whose log the extents are is the server's to judge.
+    run nsfmend OPT=CHECK IN="$foreign" OUT="$LIVE"
+    [ "$status" -eq 0 ]
+    write_archive_record "$SERVER/logdir"
+    # The server logs on after the record was written: its current extent grows.
+    emu put mail.nsf 9 "after the record" --at 2013-11-15T17:00:00Z
+    run nsfmend OPT=CHECK IN="$foreign" OUT="$LIVE"
+    [ "$status" -eq 1 ]
+    [ "$(fail_detail 'log identity')" = "$foreign belongs to log $(log_id_of "$foreign"); S0000001.TXN, where its recovery starts, is of log $(log_id_of "$LIVE") (archive record $RECORD)" ]
+    assert_output_has $'\nnote extent: '"$SERVER/logdir/S0000003.TXN has grown from what archive record $RECORD lists"$'\n'
+    cp "$foreign" "$BATS_TEST_TMPDIR/foreign-before"
+    run nsfmend OPT=RESTORE IN="$foreign" OUT="$LIVE"
+    [ "$status" -eq 1 ]
+    refute_output_has "Recovering backup file"
+    cmp "$foreign" "$BATS_TEST_TMPDIR/foreign-before"
+    # The server's own backup passes, the grown extent noted.
+    run nsfmend OPT=CHECK IN="$BACKUP" OUT="$LIVE"
+    [ "$status" -eq 0 ]
+    assert_output_has $'\nok   archive records: 1 in '"$SERVER/logdir, 2 extents as recorded (size and SHA-256)"$'\n'
+    assert_output_has $'\nnote extent: '"$SERVER/logdir/S0000003.TXN has grown"
+    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
+    [ "$status" -eq 0 ]
 }

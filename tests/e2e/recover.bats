@@ -17,11 +17,12 @@ setup() { mail_story; }
     cmp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
 }
 
-@test "a cut-off time means GMT+0 whatever the local zone" {
+@test "a cut-off time means GMT+0 whatever the local zone, and is read once" {
     for zone in UTC America/New_York Asia/Kolkata; do
         cp "$BACKUP" "$BATS_TEST_TMPDIR/try.nsf"
-        TZ=$zone run nsfmend OPT=RECOVER IN="$BATS_TEST_TMPDIR/try.nsf" OUT="$LIVE" \
-            DATETIME="11/15/2013 14:00"
+        # Read once, by the plan: a second reading of the text would fail.
+        TZ=$zone NOTESEMU_FAIL="ConvertTextToTIMEDATE#2=4005" run nsfmend OPT=RECOVER \
+            IN="$BATS_TEST_TMPDIR/try.nsf" OUT="$LIVE" DATETIME="11/15/2013 14:00"
         [ "$status" -eq 0 ]
         assert_output_has " Recover $BATS_TEST_TMPDIR/try.nsf transactions till transaction in "
         [ "$(db_notes "$BATS_TEST_TMPDIR/try.nsf")" == "$AT_1400" ] || {

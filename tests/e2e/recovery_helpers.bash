@@ -56,10 +56,36 @@ serve_and_keep() {
     cp "$BACKUP" "$BATS_TEST_TMPDIR/backup-before"
 }
 
-# as_nobody, with the emulated server and the backup's folder user 65534's.
+# as_nobody, with the emulated server and the backup's folder (when there is
+# one) user 65534's.
 hand_over_to_nobody() {
     as_nobody "$@"
-    chown -R 65534:65534 "$SERVER" "${BACKUP%/*}"
+    chown -R 65534:65534 "$SERVER" ${BACKUP:+"${BACKUP%/*}"}
+}
+
+# An archive record in folder $1 for the extents there, as an archiving run
+# writes one: each extent's size, log ID (the words of its header) and
+# SHA-256. RECORD is its name.
+RECORD=nsfmend-archive-20131115T190000Z.sha256
+write_archive_record() {
+    local dir=$1 e
+    { echo "# nsfmend archive record 1: sha256sum -c <record> checks it in its folder"
+      for e in $(cd "$dir" && ls S*.TXN); do
+          echo "# size $(stat -c %s "$dir/$e") log $(od -An -tx4 -j12 -N16 "$dir/$e" | tr -d ' \n' | tr a-f A-F)"
+          (cd "$dir" && sha256sum "$e")
+      done
+    } >"$dir/$RECORD"
+}
+# The log ID of a database, as records write it.
+log_id_of() { emu show "$1" | sed -n 's/^log-id: //p' | tr a-f A-F; }
+
+# A logged database of another server's log at path $1.
+foreign_database() {
+    local other="$BATS_TEST_TMPDIR/other-server"
+    [ -d "$other" ] || "$NOTESEMU" init "$other" >/dev/null
+    NOTES_DATA_DIR=$other emu create foreign.nsf >/dev/null
+    NOTES_DATA_DIR=$other emu put foreign.nsf 1 "kept elsewhere" >/dev/null
+    mv "$other/foreign.nsf" "$1"
 }
 
 # The disaster story: the logged databases it makes (local.box is not logged).
@@ -173,3 +199,5 @@ tree_state() {
 preflight_lines() { printf '%s\n' "$output" | sed -n '/^Preflight of a /,/^Verdict: /p'; }
 # The detail of the first line of $output marked FAIL for SUBJECT.
 fail_detail() { printf '%s\n' "$output" | sed -n "s/^FAIL $1: //p" | head -n 1; }
+# The preflight's verdict line.
+verdict_line() { printf '%s\n' "$output" | grep '^Verdict: '; }

@@ -148,6 +148,31 @@ setup() { mail_story; }
     [ "$(db_field "$LIVE" state)" == online ]
 }
 
+@test "anything but a file at the offline mark's name stops the restore with a line that names the mark" {
+    emu server start >/dev/null
+    cp "$BACKUP" "$BATS_TEST_TMPDIR/backup-before"
+    local mark="$SERVER/.mail.nsf.nsfmend-offline" kind line
+    line=" Fail to restore database $LIVE, Reason=The offline mark $mark is not a regular file (a symbolic link, folder or special file there is never written through)"
+    for kind in link folder fifo; do
+        case $kind in
+            link) ln -s "$BATS_TEST_TMPDIR/elsewhere" "$mark" ;;
+            folder) mkdir "$mark" ;;
+            fifo) mkfifo "$mark" ;;
+        esac
+        run nsfmend OPT=CHECK IN="$BACKUP" OUT="$LIVE"
+        [ "$status" -eq 1 ]
+        [ "$(fail_detail 'offline mark')" = "${line# }" ]
+        run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
+        [ "$status" -eq 1 ]
+        assert_output_has $'\n'"$line"$'\n'
+        refute_output_has "Recovering backup file"
+        rm -rf "$mark"
+    done
+    cmp "$BACKUP" "$BATS_TEST_TMPDIR/backup-before"
+    [ ! -e "$BATS_TEST_TMPDIR/elsewhere" ]
+    [ "$(db_field "$LIVE" state)" == online ]
+}
+
 @test "the restored file and its folder entry are synced before the database goes online" {
     require_strace
     emu server start >/dev/null

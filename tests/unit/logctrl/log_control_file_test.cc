@@ -78,6 +78,39 @@ TEST_F(LogControlFileTest, FileThatCannotBeRemovedGivesTheSystemText) {
               out);
 }
 
+// The deletion's own question foresees it: ok exactly when the deletion
+// succeeds, else the very line it prints.
+TEST_F(LogControlFileTest, ThePreCheckForeseesTheDeletionsLine) {
+    Start("logdir");
+    const std::string logDir = data + "/logdir", path = logDir + "/nlogctrl.lfh";
+    struct Case {
+        const char *what;
+        void (*make)(const std::string &path);
+    };
+    const Case cases[] = {
+        {"a file", [](const std::string &) {}},
+        {"none", [](const std::string &p) { unlink(p.c_str()); }},
+        {"an empty folder",
+         [](const std::string &p) { unlink(p.c_str()), mkdir(p.c_str(), 0700); }},
+        {"a folder with a file",
+         [](const std::string &p) {
+             unlink(p.c_str()), mkdir(p.c_str(), 0700), WriteFile(p + "/x", "x");
+         }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteFile(path, "control");
+        c.make(path);
+        const nsfmend::Result foreseen = nsfmend::checkRemoveLogControlFile(logDir);
+        std::string out;
+        const int rc = Remove(data, &out);
+        EXPECT_EQ(rc == 1, foreseen.isOk());
+        EXPECT_EQ(rc == 1 ? "Delete log control file " + path : foreseen.text(),
+                  out.substr(0, out.size() - 1));
+        RemoveTree(path);
+    }
+}
+
 TEST_F(LogControlFileTest, JoinedPathTooLongIsRefused) {
     Start("logdir");
     std::string longData = "/" + std::string(1010, 'd');

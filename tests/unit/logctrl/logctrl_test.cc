@@ -237,3 +237,39 @@ TEST(NotesIniRewrite, AFifoIsNotWaitedOnAndNotReplaced) {
     ASSERT_EQ(0, lstat(ini.c_str(), &st));
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
+
+// The rewrite's own question foresees it: ok exactly when the rewrite
+// succeeds, else the very line it prints.
+TEST(NotesIniRewrite, ThePreCheckForeseesTheRewritesLine) {
+    struct Case {
+        const char *what;
+        void (*make)(const std::string &ini);
+    };
+    const Case cases[] = {
+        {"a file", [](const std::string &ini) { WriteFile(ini, "A=1\n"); }},
+        {"none", [](const std::string &) {}},
+        {"a folder", [](const std::string &ini) { mkdir(ini.c_str(), 0700); }},
+        {"a FIFO", [](const std::string &ini) { mkfifo(ini.c_str(), 0600); }},
+        {"a link to a file",
+         [](const std::string &ini) {
+             WriteFile(ini + ".real", "A=1\n");
+             ASSERT_EQ(0, symlink((ini + ".real").c_str(), ini.c_str()));
+         }},
+        {"a dangling link",
+         [](const std::string &ini) { ASSERT_EQ(0, symlink((ini + ".gone").c_str(), ini.c_str())); }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const std::string ini = dir / "notes.ini";
+        c.make(ini);
+        const nsfmend::Result foreseen = nsfmend::checkRecreateLogControl(ini.c_str());
+        CapturedStdout captured;
+        const int rc = setRecreateLogControl(ini.c_str());
+        const std::string out = captured.text();
+        EXPECT_EQ(rc == 1, foreseen.isOk());
+        if (rc != 1) {
+            EXPECT_EQ(foreseen.text() + "\n", out);
+        }
+    }
+}

@@ -103,6 +103,14 @@ TEST_F(StartedRuntime, ACutOffThatDoesNotParseGivesTheStatusTheRecoveryReturns) 
     CapturedStdout out;
     EXPECT_EQ((int)status, RecoverDbs("/no/such/backup.nsf", "13/45/2013 25:00", 0, 0, 0, 0));
     EXPECT_EQ("", out.text());
+    // Read once for a run: the same status, and no cut-off for no text.
+    nsfmend::CutOff read;
+    EXPECT_EQ(status, nsfmend::readCutOff("13/45/2013 25:00", &read));
+    EXPECT_FALSE(read.given);
+    for (const char *none : {static_cast<const char *>(nullptr), ""}) {
+        EXPECT_EQ(NOERROR, nsfmend::readCutOff(none, &read));
+        EXPECT_FALSE(read.given);
+    }
 }
 
 TEST_F(StartedRuntime, NoteReportIsNineLinesWithHexIdAndSignedHandle) {

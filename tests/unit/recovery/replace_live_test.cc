@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "common/emulated_server.h"
+#include "support/sizes.h"
 
 namespace {
 
@@ -82,12 +83,32 @@ TEST_F(ReplaceLive, OfflineCopyOnlineAndTheMarkGone) {
 }
 
 TEST_F(ReplaceLive, AFailedCopyLeavesTheFileAndBringsTheDatabaseBackOnline) {
+    // A source the copy refuses once the database is offline: a path past
+    // the path buffer, which the file system itself still opens.
+    std::string deep = root_;
+    while (deep.size() < nsfmend::kPathSize) {
+        deep += "/" + std::string(200, 'd');
+        ASSERT_EQ(0, mkdir(deep.c_str(), 0755));
+    }
+    const std::string source = deep + "/mail.nsf";
+    ASSERT_EQ(0, rename(backup_.c_str(), source.c_str()));
+    const Result result =
+        replaceLiveDatabase(source.c_str(), live_.c_str(), live_.c_str(), WhenNotInUse::kReplace,
+                            &report_);
+    EXPECT_EQ(ENAMETOOLONG, result.error());
+    EXPECT_EQ((std::vector<std::string>{"offline", "copy", "failed copy: File name too long",
+                                        "online"}),
+              report_.events);
+    EXPECT_EQ(before_, ReadFile(live_));
+    EXPECT_EQ("online", Field("mail.nsf", "state"));
+    EXPECT_FALSE(markThere());
+}
+
+TEST_F(ReplaceLive, ASourceThatCannotBeReadFailsTheCopyBeforeTheDatabaseGoesOffline) {
     ASSERT_EQ(0, unlink(backup_.c_str()));
     const Result result = replace();
     EXPECT_EQ(ENOENT, result.error());
-    EXPECT_EQ((std::vector<std::string>{"offline", "copy", "failed copy: No such file or directory",
-                                        "online"}),
-              report_.events);
+    EXPECT_EQ((std::vector<std::string>{"failed copy: No such file or directory"}), report_.events);
     EXPECT_EQ(before_, ReadFile(live_));
     EXPECT_EQ("online", Field("mail.nsf", "state"));
     EXPECT_FALSE(markThere());

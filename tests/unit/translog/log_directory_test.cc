@@ -97,6 +97,28 @@ TEST(LogDirectoryListing, NamesInByteOrderWithTheirKindsAndNoControlFile) {
     EXPECT_TRUE(files.empty());
 }
 
+// The rule itself, for a value read from notes.ini without a runtime.
+TEST(LogDirectoryFrom, AbsoluteAsItIsRelativeFromTheDataFolderNeverEmptyNorCut) {
+    struct Case {
+        const char *dataDir, *value;
+        int rc;
+        std::string logDir;
+    };
+    const std::string tooLong(kLogDirectoryMax, 'v');
+    const Case cases[] = {
+        {"/data", "/logs/txn", 0, "/logs/txn"},
+        {"/data/", "txn", 0, "/data/txn"},
+        {"/data", "txn/", 0, "/data/txn/"},
+        {"/data", "", ENOENT, ""},
+        {"/data", tooLong.c_str(), ENAMETOOLONG, "/data/" + tooLong},
+    };
+    for (const Case &c : cases) {
+        std::string logDir = "stale";
+        EXPECT_EQ(c.rc, logDirectoryFrom(c.dataDir, c.value, &logDir)) << c.value;
+        EXPECT_EQ(c.logDir, logDir) << c.value;
+    }
+}
+
 // The runtime started on a server whose notes.ini sets TRANSLOG_Path as the
 // test says; logging is off, so the folder need not exist.
 class LogFolder : public EmulatedServer {
