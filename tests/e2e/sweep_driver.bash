@@ -228,6 +228,44 @@ archive_listing() { (cd "$BACKUP" 2>/dev/null && ls -iA --full-time); }
 # log folder's extents, one "SUM  NAME" a line.
 copy_sums() { (cd "$1" 2>/dev/null && sha256sum S* 2>/dev/null || true); }
 
+# Every copy of an extent in folder $1 is the whole extent (a line of
+# EXTENT_SUMS), and every record there is whole and true to the copies.
+copies_whole() {
+    local line record
+    while read -r line; do
+        [ -z "$line" ] || grep -qxF "$line" <<<"$EXTENT_SUMS"
+    done <<<"$(copy_sums "$1")"
+    for record in $(archive_records "$1"); do
+        (cd "$1" && sha256sum -c --strict --quiet "$record")
+    done
+}
+
+# The checks of an archive (a folder, or a store's objects brought down to
+# one) after an archiving run was stopped: nothing under a final name is
+# anything but the whole extent, every record there is whole and true to
+# the copies, and what the server was told is archived has its copy and a
+# record naming it.
+archive_interrupted() {
+    local dir=$1 name
+    copies_whole "$dir"
+    for name in $(extent_states | while read -r n state; do
+        [ "$state" != archived ] || echo "$n"; done); do
+        [ -e "$dir/$name" ]
+        records_in_force "$dir" | grep -q "  $name\$"
+    done
+    if [[ $RUN_OUT == *msg=QMR_NSF_SUCCESS* ]]; then check_done; fi
+}
+# ... and after a run that got through: every extent archived and recorded,
+# in one record or two (when a stopped run had written one already).
+archive_done() {
+    local dir=$1
+    [[ $RUN_OUT == *msg=QMR_NSF_SUCCESS* ]]
+    [ "$(extent_states)" = "$ARCHIVED" ]
+    [ "$(copy_sums "$dir")" = "$EXTENT_SUMS" ]
+    [ -n "$(archive_records "$dir")" ]
+    [ "$(records_in_force "$dir")" = "$EXTENT_SUMS" ]
+}
+
 sweep_archive() {
     new_server
     # The smallest run that reaches every path: one extent the server hands
@@ -239,32 +277,10 @@ sweep_archive() {
     EXTENT_SUMS=$(copy_sums "$SERVER/logdir")
     ARCHIVED=$'S0000001.TXN archived\nS0000002.TXN current'
 
-    # Nothing under a final name is anything but the whole extent, every
-    # record there is whole and true to the copies, and what the server was
-    # told is archived has its copy and a record naming it.
-    check_interrupted() {
-        local line name record
-        while read -r line; do
-            [ -z "$line" ] || grep -qxF "$line" <<<"$EXTENT_SUMS"
-        done <<<"$(copy_sums "$BACKUP")"
-        for record in $(archive_records "$BACKUP"); do
-            (cd "$BACKUP" && sha256sum -c --strict --quiet "$record")
-        done
-        for name in $(extent_states | while read -r n state; do
-            [ "$state" != archived ] || echo "$n"; done); do
-            [ -e "$BACKUP/$name" ]
-            records_in_force "$BACKUP" | grep -q "  $name\$"
-        done
-        if [[ $RUN_OUT == *msg=QMR_NSF_SUCCESS* ]]; then check_done; fi
-    }
+    check_interrupted() { archive_interrupted "$BACKUP"; }
     check_done() {
-        [[ $RUN_OUT == *msg=QMR_NSF_SUCCESS* ]]
-        [ "$(extent_states)" = "$ARCHIVED" ]
-        [ "$(copy_sums "$BACKUP")" = "$EXTENT_SUMS" ]
+        archive_done "$BACKUP"
         [ "$(archived_files "$BACKUP")" = $'S0000001.TXN\nS0000002.TXN' ]
-        # One record, or two when a stopped run had written one already.
-        [ -n "$(archive_records "$BACKUP")" ]
-        [ "$(records_in_force "$BACKUP")" = "$EXTENT_SUMS" ]
     }
     snapshot_result() { LISTING=$(archive_listing); }
     check_unchanged() { [ "$(archive_listing)" = "$LISTING" ]; }
@@ -300,34 +316,8 @@ sweep_archive_store() {
     # Each point archives into a bucket of its own, empty.
     ON_RESTORE=new_bucket
 
-    # Every object under an extent's name is the whole extent, every record
-    # in the store is whole and true to the objects, and what the server was
-    # told is archived is in the store with a record naming it.
-    check_interrupted() {
-        local line name record got
-        got=$(store_folder)
-        while read -r line; do
-            [ -z "$line" ] || grep -qxF "$line" <<<"$EXTENT_SUMS"
-        done <<<"$(copy_sums "$got")"
-        for record in $(archive_records "$got"); do
-            (cd "$got" && sha256sum -c --strict --quiet "$record")
-        done
-        for name in $(extent_states | while read -r n state; do
-            [ "$state" != archived ] || echo "$n"; done); do
-            [ -e "$got/$name" ]
-            records_in_force "$got" | grep -q "  $name\$"
-        done
-        if [[ $RUN_OUT == *msg=QMR_NSF_SUCCESS* ]]; then check_done; fi
-    }
-    check_done() {
-        local got
-        got=$(store_folder)
-        [[ $RUN_OUT == *msg=QMR_NSF_SUCCESS* ]]
-        [ "$(extent_states)" = "$ARCHIVED" ]
-        [ "$(copy_sums "$got")" = "$EXTENT_SUMS" ]
-        [ -n "$(archive_records "$got")" ]
-        [ "$(records_in_force "$got")" = "$EXTENT_SUMS" ]
-    }
+    check_interrupted() { archive_interrupted "$(store_folder)"; }
+    check_done() { archive_done "$(store_folder)"; }
     snapshot_result() { LISTING=$(s3_list "$BUCKET" logs/); }
     check_unchanged() { [ "$(s3_list "$BUCKET" logs/)" = "$LISTING" ]; }
     OP=op_archive_store
@@ -360,13 +350,7 @@ sweep_fetch() {
     # Every extent placed is its archived copy whole, and every record there
     # is whole and true to them.
     check_interrupted() {
-        local line record
-        while read -r line; do
-            [ -z "$line" ] || grep -qxF "$line" <<<"$EXTENT_SUMS"
-        done <<<"$(copy_sums "$LOGDIR")"
-        for record in $(archive_records "$LOGDIR"); do
-            (cd "$LOGDIR" && sha256sum -c --strict --quiet "$record")
-        done
+        copies_whole "$LOGDIR"
         if [ "$RUN_STATUS" -eq 0 ]; then check_done; fi
     }
     check_done() {

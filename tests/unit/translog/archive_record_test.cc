@@ -12,22 +12,12 @@
 
 #include "common/temp_dir.h"
 #include "faultshim.h"
+#include "record_lines.h"
 #include "support/sha256.h"
 
 using namespace nsfmend;  // the module under test
 
 namespace {
-
-RecordEntry Entry(const std::string &name, const std::string &content, const std::string &logId = "") {
-    RecordEntry entry;
-    entry.name = name;
-    entry.sha256 = sha256Hex(content);
-    entry.size = content.size();
-    entry.logId = logId;
-    return entry;
-}
-
-const char kLog[] = "00C2B1A4000000010000000200000003";
 
 // "name:match" for each finding, joined with " ".
 std::string Findings(const RecordCheck &check) {

@@ -7,25 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "record_lines.h"
 #include "support/sha256.h"
 #include "translog/log_chain.h"
 
 using namespace nsfmend;  // the module under test
-
-namespace {
-
-RecordEntry Line(const std::string &name, const std::string &content, const std::string &logId = "") {
-    RecordEntry entry;
-    entry.name = name;
-    entry.sha256 = sha256Hex(content);
-    entry.size = content.size();
-    entry.logId = logId;
-    return entry;
-}
-
-const char kLogId[] = "00C2B1A4000000010000000200000003";
-
-}  // namespace
 
 TEST(ArchiveRecordName, SortsByTimeAndIsNeverAnExtentOrHidden) {
     EXPECT_EQ("nsfmend-archive-20131115T120000Z.sha256", archiveRecordName(1384516800));
@@ -46,12 +32,12 @@ TEST(ArchiveRecordName, SortsByTimeAndIsNeverAnExtentOrHidden) {
 }
 
 TEST(ArchiveRecordText, ComesBackAsWrittenAndSha256sumCanReadIt) {
-    const std::vector<RecordEntry> entries = {Line("S0000001.TXN", "one", kLogId),
-                                              Line("S0000002.TXN-x", "two"),
-                                              Line("S0000003.TXN\\new\nline\r", "three", kLogId)};
+    const std::vector<RecordEntry> entries = {Entry("S0000001.TXN", "one", kLog),
+                                              Entry("S0000002.TXN-x", "two"),
+                                              Entry("S0000003.TXN\\new\nline\r", "three", kLog)};
     const std::string text = formatRecord(entries);
     EXPECT_EQ(0u, text.find("# nsfmend archive record 1: sha256sum -c <record> checks it in its folder\n"
-                            "# size 3 log " + std::string(kLogId) + "\n" + sha256Hex("one") +
+                            "# size 3 log " + std::string(kLog) + "\n" + sha256Hex("one") +
                             "  S0000001.TXN\n# size 3\n" + sha256Hex("two") + "  S0000002.TXN-x\n"));
     // sha256sum's escaping: a leading backslash, then \\, \n and \r.
     EXPECT_NE(std::string::npos, text.find("\\" + sha256Hex("three") + "  S0000003.TXN\\\\new\\nline\\r\n"));
@@ -65,11 +51,11 @@ TEST(ArchiveRecordText, ComesBackAsWrittenAndSha256sumCanReadIt) {
         EXPECT_EQ(entries[i].logId, back[i].logId);
     }
     UNID id = {{0x00C2B1A4, 1, 2, 3}};
-    EXPECT_EQ(kLogId, logIdText(id));
+    EXPECT_EQ(kLog, logIdText(id));
 }
 
 TEST(ArchiveRecordText, DamageIsFoundAtItsLine) {
-    const std::string good = formatRecord({Line("S0000001.TXN", "one", kLogId)});
+    const std::string good = formatRecord({Entry("S0000001.TXN", "one", kLog)});
     std::vector<RecordEntry> entries;
     EXPECT_EQ(3u, parseRecord(good.substr(0, good.size() - 1), &entries));  // cut short
     EXPECT_EQ(1u, parseRecord("", &entries));

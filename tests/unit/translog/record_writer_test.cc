@@ -13,14 +13,13 @@
 #include "common/temp_dir.h"
 #include "faultshim.h"
 #include "storage/folder_storage.h"
+#include "record_lines.h"
 #include "support/sha256.h"
 #include "translog/archive_record.h"
 
 using namespace nsfmend;  // the module under test
 
 namespace {
-
-const char kRunLog[] = "00C2B1A4000000010000000200000003";
 
 std::string Matches(const TempDir &dir) {
     RecordCheck check;
@@ -44,7 +43,7 @@ TEST(ArchiveRecordWriter, RecordsWhatIsNotSaidYetInOneRecordPerRun) {
     {
         FolderStorage storage(dir.path() + "/", dir.path());
         ArchiveRecordWriter writer(storage);
-        ASSERT_TRUE(writer.add("S0000001.TXN", nullptr, kRunLog).isOk());
+        ASSERT_TRUE(writer.add("S0000001.TXN", nullptr, kLog).isOk());
         ASSERT_TRUE(writer.write().isOk());
         ASSERT_TRUE(writer.add("S0000002.TXN", nullptr, "").isOk());
         ASSERT_TRUE(writer.add("S0000002.TXN", nullptr, "").isOk());  // the same bytes: one line
@@ -55,7 +54,7 @@ TEST(ArchiveRecordWriter, RecordsWhatIsNotSaidYetInOneRecordPerRun) {
     ASSERT_EQ(0, readArchiveRecords(dir.path().c_str(), &records));
     ASSERT_EQ(1u, records.records.size());
     EXPECT_EQ(2u, records.latest.size());
-    EXPECT_EQ(kRunLog, records.latest["S0000001.TXN"].entry.logId);
+    EXPECT_EQ(kLog, records.latest["S0000001.TXN"].entry.logId);
     struct stat st;
     ASSERT_EQ(0, stat((dir / records.records[0]).c_str(), &st));
     EXPECT_EQ(0644u, st.st_mode & 0777);
@@ -71,14 +70,14 @@ TEST(ArchiveRecordWriter, RecordsWhatIsNotSaidYetInOneRecordPerRun) {
         ASSERT_TRUE(writer.add("S0000001.TXN", nullptr, "").isOk());
         ASSERT_TRUE(writer.write().isOk());
         EXPECT_EQ(3u, FolderNames(dir.path()).size());  // no second record
-        ASSERT_TRUE(writer.add("S0000002.TXN", nullptr, kRunLog).isOk());
+        ASSERT_TRUE(writer.add("S0000002.TXN", nullptr, kLog).isOk());
         ASSERT_TRUE(writer.write().isOk());
     }
     ASSERT_EQ(0, readArchiveRecords(dir.path().c_str(), &records));
     ASSERT_EQ(2u, records.records.size());
     EXPECT_EQ(records.records[1], records.latest["S0000002.TXN"].record);
     EXPECT_EQ(sha256Hex("two"), records.latest["S0000002.TXN"].entry.sha256);
-    EXPECT_EQ(kRunLog, records.latest["S0000001.TXN"].entry.logId);
+    EXPECT_EQ(kLog, records.latest["S0000001.TXN"].entry.logId);
     EXPECT_EQ("S0000001.TXN:matches S0000002.TXN:matches", Matches(dir));
 }
 
@@ -103,11 +102,7 @@ TEST(ArchiveRecordWriter, ANewRecordSortsAfterEveryOneThereEvenWhenTheClockWentB
     ASSERT_TRUE(WriteFile(dir / "S0000001.TXN", "one, grown"));
     // Written while the clock was ahead (within what a 32-bit time holds):
     // its line would otherwise stay in force.
-    RecordEntry line;
-    line.name = "S0000001.TXN";
-    line.sha256 = sha256Hex("one");
-    line.size = 3;
-    WriteRecord(dir, "nsfmend-archive-20371231T235959Z.sha256", {line});
+    WriteRecord(dir, "nsfmend-archive-20371231T235959Z.sha256", {Entry("S0000001.TXN", "one")});
     FolderStorage storage(dir.path() + "/", dir.path());
     ArchiveRecordWriter writer(storage);
     ASSERT_TRUE(writer.add("S0000001.TXN", nullptr, "").isOk());
