@@ -48,6 +48,8 @@ disaster_from() {
     assert_output_has " Fetched S0000005.TXN from ${location%/}/S0000005.TXN ("
     assert_output_has "Fetched 5 extents ("
     [ -z "$(leftovers "$LOGDIR")" ]
+    # The server's files: its log directory's owner, read by it alone.
+    [ "$(stat -c '%a %u %g' "$LOGDIR"/S0000001.TXN)" = "600 $(stat -c '%u %g' "$LOGDIR")" ]
     # Each extent is its archived copy, and is recorded where the check of
     # the media recovery reads it.
     run nsfmend OPT=CHECK
@@ -99,6 +101,9 @@ disaster_from() {
     cp "$archive/S0000001.TXN" "$LOGDIR/"
     { cat "$archive/S0000005.TXN"; echo "written on"; } >"$LOGDIR/S0000005.TXN"
     echo "another log's" >"$LOGDIR/S0000002.TXN"
+    # Longer than the archived copy, but not starting with it.
+    { cat "$archive/S0000004.TXN"; echo "more"; } >"$LOGDIR/S0000004.TXN"
+    flip_byte "$LOGDIR/S0000004.TXN" 10
     local inode before
     inode=$(stat -c %i "$LOGDIR/S0000001.TXN")
     before=$(tree_state "$LOGDIR")
@@ -107,7 +112,11 @@ disaster_from() {
     assert_output_has " Fail to fetch S0000002.TXN, Reason=$LOGDIR/S0000002.TXN is there with other content; it is never replaced"
     [ "$(tree_state "$LOGDIR")" = "$before" ]
 
-    rm "$LOGDIR/S0000002.TXN"
+    run nsfmend OPT=CHECK IN="$archive"
+    [ "$status" -eq 1 ]
+    assert_output_has $'\nFAIL fetch: S0000002.TXN: '"$LOGDIR/S0000002.TXN is there with other content"
+    assert_output_has $'\nFAIL fetch: S0000004.TXN: '"$LOGDIR/S0000004.TXN is there with other content"
+    rm "$LOGDIR/S0000002.TXN" "$LOGDIR/S0000004.TXN"
     run nsfmend OPT=CHECK IN="$archive"
     assert_output_has $'\nnote fetch: S0000001.TXN: '"$LOGDIR/S0000001.TXN is there already, as recorded"
     assert_output_has $'\nnote fetch: S0000005.TXN: '"$LOGDIR/S0000005.TXN is there already and longer than its archived copy"

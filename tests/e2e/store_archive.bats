@@ -58,12 +58,14 @@ setup() {
 # run, stays as it was, and the extent is not reported archived.
 @test "an object already there: the same counts as archived, anything else is never replaced" {
     local extent="$SERVER/logdir/S0000001.TXN" other="$BATS_TEST_TMPDIR/other" start="$BATS_TEST_TMPDIR/start"
+    local altered="$BATS_TEST_TMPDIR/altered"
     echo "another server's extent" >"$other"
     : >"$BATS_TEST_TMPDIR/empty"
     local cases=(
         "same|$extent|with|ok"
         "capture|$start|with|ok"
         "other|$other|with|refused"
+        "altered|$altered|with|refused"
         "other-unsigned|$other|without|refused"
         "empty|$BATS_TEST_TMPDIR/empty|without|refused"
         "short|$start|without|refused"
@@ -75,6 +77,8 @@ setup() {
         new_server
         write_changes mail.nsf 5  # extent 1 full, 2 being filled
         head -c 40 "$extent" >"$start"
+        cp "$extent" "$altered"
+        flip_byte "$altered" 100  # the same size, other bytes
         new_bucket
         if [ "$sum" = with ]; then
             s3 PUT "/$BUCKET/logs/S0000001.TXN" -T "$file" \
