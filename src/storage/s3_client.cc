@@ -237,7 +237,10 @@ int S3Client::perform(const S3Request &request, long timeoutMs, S3Response *resp
     if (!request.contentType.empty()) lines.push_back("Content-Type: " + request.contentType);
     if (!settings_.sessionToken.empty())
         lines.push_back("x-amz-security-token: " + settings_.sessionToken);
-    for (const auto &[name, value] : request.headers) lines.push_back(name + ": " += value);
+    for (const auto &[name, value] : request.headers) {
+        std::string line = name + ": ";
+        lines.push_back(line.append(value));
+    }
     struct curl_slist *headers = nullptr;
     for (const std::string &line : lines) {
         struct curl_slist *more = curl_slist_append(headers, line.c_str());
