@@ -44,6 +44,14 @@ bool holdsSetting(std::string_view line) {
     return value == "1";
 }
 
+// The setting line as written, "TRANSLOG_Recreate_Logctrl=1", followed by
+// nothing but blanks, a carriage return and the line end.
+bool isSettingLine(std::string_view line) {
+    const std::string_view setting(kSettingLine, sizeof kSettingLine - 2);
+    if (line.substr(0, setting.size()) != setting) return false;
+    return line.find_first_not_of(" \t\r\n", setting.size()) == std::string_view::npos;
+}
+
 std::string deletionLine(std::string_view path, int error) {
     return logControlDeletionFailure(path) + ", Reason=" + systemText(error);
 }
@@ -152,8 +160,10 @@ std::string withRecreateLogControl(std::string_view content) {
         size_t end = content.find('\n', start);
         end = end == std::string_view::npos ? content.size() : end + 1;
         std::string_view line = content.substr(start, end - start);
-        // A line that holds the setting stays as it is, line end and all.
-        if (setsKey(line) && !holdsSetting(line)) {
+        // The setting line as this program writes it, with blanks or a
+        // carriage return after it, stays as it is; any other line that
+        // sets the key (another case, another value) becomes the setting.
+        if (setsKey(line) && !isSettingLine(line)) {
             out += kSettingLine;
         } else {
             out += line;

@@ -63,14 +63,16 @@ TEST(NotesIniRewrite, EveryMatchingLineIsReplacedNothingAdded) {
 
 TEST(NotesIniRewrite, EmptyFileAndFileAlreadySet) {
     EXPECT_EQ(kSetting, RewriteIni("").after);
-    // A line that holds the setting stays as it is, blanks or a carriage
-    // return after the value included.
+    // The setting line as written stays as it is, blanks or a carriage
+    // return after the value included; the key in another case is the
+    // setting line afterwards.
     for (const std::string &line : {kSetting, std::string("TRANSLOG_Recreate_Logctrl=1  \n"),
-                                    std::string("translog_recreate_logctrl=1\r\n"),
                                     std::string("TRANSLOG_Recreate_Logctrl=1 \t\r\n")}) {
         const std::string set = "A=1\r\n" + line + "B=2\r\n";
         EXPECT_EQ(set, RewriteIni(set).after);
     }
+    EXPECT_EQ("A=1\r\n" + kSetting + "B=2\r\n",
+              RewriteIni("A=1\r\ntranslog_recreate_logctrl=1\r\nB=2\r\n").after);
     // The last line without a line end keeps the bytes it has.
     EXPECT_EQ("A=1\n" + kSetting, RewriteIni("A=1\ntranslog_recreate_logctrl=0").after);
 }

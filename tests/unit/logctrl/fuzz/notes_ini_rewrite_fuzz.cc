@@ -92,7 +92,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         size_t end = input.find('\n', in);
         size_t len = (end == std::string::npos ? input.size() : end + 1) - in;
         bool keyLine = len >= sizeof kKey - 1 && strncasecmp(input.data() + in, kKey, sizeof kKey - 1) == 0;
-        if (keyLine) {
+        // The setting line as written, with blanks or a carriage return
+        // after it, already holds the setting and is kept.
+        const std::string written = kSetting.substr(0, kSetting.size() - 1);
+        const bool kept = keyLine && input.compare(in, written.size(), written) == 0 &&
+                          input.substr(in + written.size(), len - written.size())
+                                  .find_first_not_of(" \t\r\n") == std::string::npos;
+        if (kept) {
+            Check(output.compare(out, len, input, in, len) == 0, "setting line changed");
+            out += len;
+            replaced = true;
+        } else if (keyLine) {
             Check(output.compare(out, kSetting.size(), kSetting) == 0, "key line not replaced");
             out += kSetting.size();
             replaced = true;
