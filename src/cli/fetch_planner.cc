@@ -155,9 +155,20 @@ private:
     // writes extents there, so nothing is put among them while it runs.
     void server() {
         std::vector<Holder> holders;
-        const int error = processesHolding(plan_->logDir, &holders);
+        size_t unseen = 0;
+        const int error = processesHolding(plan_->logDir, &holders, &unseen);
         if (error != 0) {
             add(Mark::kNote, "server", withReason("whether it runs cannot be told", error));
+            return;
+        }
+        if (holders.empty() && unseen > 0) {
+            // Another user's server would be among those: this user cannot
+            // tell, and says so rather than an ok.
+            add(Mark::kNote, "server",
+                "no process this user may look at holds files in " + plan_->logDir + "; " +
+                    std::to_string(unseen) +
+                    " processes of other users cannot be looked at, so whether the server runs "
+                    "is for the administrator to know (run as root to have it checked)");
             return;
         }
         if (holders.empty()) {

@@ -31,11 +31,15 @@ bool within(const std::string &path, const std::string &folder) {
     return path.size() == folder.size() || path[folder.size()] == '/' || folder == "/";
 }
 
-// Whether the process's descriptors hold anything within folder.
-bool holds(const std::string &process, const std::string &folder) {
+// Whether the process's descriptors hold anything within folder; *unseen
+// when they are not this user's to look at.
+bool holds(const std::string &process, const std::string &folder, bool *unseen) {
     const std::string fds = process + "/fd";
     UniqueDir dir(opendir(fds.c_str()));
-    if (!dir) return false;  // gone, or not ours to look at
+    if (!dir) {
+        *unseen = errno == EACCES || errno == EPERM;  // else gone meanwhile
+        return false;
+    }
     // NOLINTNEXTLINE(concurrency-mt-unsafe): our own stream
     while (struct dirent *entry = readdir(dir.get())) {
         if (!allDigits(entry->d_name)) continue;
@@ -59,8 +63,9 @@ std::string commandOf(const std::string &process) {
 
 }  // namespace
 
-int processesHolding(const std::string &folder, std::vector<Holder> *holders) {
+int processesHolding(const std::string &folder, std::vector<Holder> *holders, size_t *unseen) {
     holders->clear();
+    *unseen = 0;
     // As the kernel names the files: the folder's real path.
     char real[PATH_MAX];
     const std::string resolved = realpath(folder.c_str(), real) != nullptr ? real : folder;
@@ -73,7 +78,9 @@ int processesHolding(const std::string &folder, std::vector<Holder> *holders) {
         const pid_t pid = (pid_t)atol(entry->d_name);
         if (pid == self) continue;
         const std::string process = std::string(kProcesses) + "/" + entry->d_name;
-        if (holds(process, resolved)) holders->push_back(Holder{pid, commandOf(process)});
+        bool hidden = false;
+        if (holds(process, resolved, &hidden)) holders->push_back(Holder{pid, commandOf(process)});
+        if (hidden) ++*unseen;
     }
     std::sort(holders->begin(), holders->end(),
               [](const Holder &a, const Holder &b) { return a.pid < b.pid; });

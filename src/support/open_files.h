@@ -5,6 +5,7 @@
 #ifndef NSFMEND_SUPPORT_OPEN_FILES_H
 #define NSFMEND_SUPPORT_OPEN_FILES_H
 
+#include <stddef.h>
 #include <sys/types.h>
 
 #include <string>
@@ -19,9 +20,10 @@ struct Holder {
 
 // The processes other than this one with the folder itself or a file
 // below it open, in order of their IDs. Processes whose open files this
-// user may not see (another user's, unless this one is root) are not
-// looked at. 0, or the errno of reading the table of processes.
-int processesHolding(const std::string &folder, std::vector<Holder> *holders);
+// user may not see (another user's, unless this one is root) cannot be
+// looked at: *unseen counts them, since any of them may be the holder.
+// 0, or the errno of reading the table of processes.
+int processesHolding(const std::string &folder, std::vector<Holder> *holders, size_t *unseen);
 
 }  // namespace nsfmend
 
