@@ -76,6 +76,9 @@ std::string jsonDocument(const Report &report, const Judgement &j, const RunSett
         finding["subject"] = f.subject;
         finding["mark"] = markName(f.mark);
         finding["text"] = f.detail;
+        // What a FAIL stops: the whole run, or one database while the
+        // others are recovered.
+        if (f.mark == Mark::kFail) finding["scope"] = scopeText(f.scope);
         findings.push_back(std::move(finding));
     }
     doc["findings"] = std::move(findings);

@@ -94,6 +94,12 @@ json_says_text() {
         json_says_text CHECK OPT=CHECK $args
     done
     [ "$(jq -r .checked_run "$BATS_TEST_TMPDIR/json.out")" = restore ]
+    # A database that fails alone is an item's FAIL; the others' run goes on.
+    head -c 100 "$SERVER/mail.nsf" >"$SERVER/cut.nsf"
+    json_says_text CHECK OPT=CHECK
+    [ "$(jq -r '[.findings[] | select(.mark == "fail") | .scope] | unique | join(",")' \
+         "$BATS_TEST_TMPDIR/json.out")" = item ]
+    rm "$SERVER/cut.nsf"
     # A runtime that does not start; a check that would need a change.
     mkdir "$BATS_TEST_TMPDIR/empty"
     NOTES_DATA_DIR="$BATS_TEST_TMPDIR/empty" json_says_text CHECK OPT=CHECK
