@@ -3,10 +3,6 @@
 // are RFC 1321's T[i], the integer part of 2^32 * |sin(i)|.
 #include "storage/md5.h"
 
-#include <string.h>
-
-#include <algorithm>
-
 namespace nsfmend {
 namespace {
 
@@ -109,31 +105,12 @@ void Md5::block(const unsigned char *p) {
 }
 
 void Md5::update(const void *data, size_t size) {
-    const unsigned char *p = static_cast<const unsigned char *>(data);
-    length_ += size;
-    if (pendingSize_ > 0) {
-        const size_t take = std::min(size, sizeof pending_ - pendingSize_);
-        memcpy(pending_ + pendingSize_, p, take);
-        pendingSize_ += take;
-        p += take;
-        size -= take;
-        if (pendingSize_ < sizeof pending_) return;
-        block(pending_);
-        pendingSize_ = 0;
-    }
-    for (; size >= sizeof pending_; p += sizeof pending_, size -= sizeof pending_) block(p);
-    memcpy(pending_, p, size);
-    pendingSize_ = size;
+    feed_.update(data, size, [this](const unsigned char *p, size_t n) { blocks(p, n); });
 }
 
 std::string Md5::digest() const {
     Md5 last = *this;  // padding goes into a copy: this one may take more
-    const uint64_t bits = length_ * 8;
-    unsigned char padding[64] = {0x80};
-    last.update(padding, pendingSize_ < 56 ? 56 - pendingSize_ : 120 - pendingSize_);
-    unsigned char lengthBytes[8];
-    for (int i = 0; i < 8; ++i) lengthBytes[i] = (unsigned char)(bits >> (8 * i));
-    last.update(lengthBytes, sizeof lengthBytes);
+    last.feed_.finish(false, [&last](const unsigned char *p, size_t n) { last.blocks(p, n); });
     std::string out;
     for (uint32_t word : last.state_)
         for (int shift = 0; shift < 32; shift += 8) out += (char)(unsigned char)(word >> shift);

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "support/hash_blocks.h"
+
 namespace nsfmend {
 
 class Md5 {
@@ -22,10 +24,12 @@ public:
 private:
     void block(const unsigned char *data);
 
+    void blocks(const unsigned char *data, size_t count) {
+        for (; count > 0; --count, data += HashBlocks::kBlock) block(data);
+    }
+
     uint32_t state_[4];
-    unsigned char pending_[64] = {};
-    size_t pendingSize_ = 0;
-    uint64_t length_ = 0;
+    HashBlocks feed_;
 };
 
 // Base64 (RFC 4648, with padding), as Content-MD5 carries the digest.

@@ -161,35 +161,12 @@ bool sha256OnProcessor(bool use) {
 }
 
 void Sha256::update(const void *data, size_t size) {
-    const unsigned char *p = static_cast<const unsigned char *>(data);
-    length_ += size;
-    if (pendingSize_ > 0) {
-        const size_t take = std::min(size, sizeof pending_ - pendingSize_);
-        memcpy(pending_ + pendingSize_, p, take);
-        pendingSize_ += take;
-        p += take;
-        size -= take;
-        if (pendingSize_ < sizeof pending_) return;
-        blocks(pending_, 1);
-        pendingSize_ = 0;
-    }
-    const size_t whole = size / sizeof pending_;
-    blocks(p, whole);
-    p += whole * sizeof pending_;
-    size -= whole * sizeof pending_;
-    memcpy(pending_, p, size);
-    pendingSize_ = size;
+    feed_.update(data, size, [this](const unsigned char *p, size_t n) { blocks(p, n); });
 }
 
 std::string Sha256::hexDigest() const {
     Sha256 last = *this;  // padding goes into a copy: this one may take more
-    const uint64_t bits = length_ * 8;
-    // 0x80, then zeros up to 8 bytes short of a block's end.
-    unsigned char padding[64] = {0x80};
-    last.update(padding, pendingSize_ < 56 ? 56 - pendingSize_ : 120 - pendingSize_);
-    unsigned char lengthBytes[8];
-    for (int i = 0; i < 8; ++i) lengthBytes[i] = (unsigned char)(bits >> (56 - 8 * i));
-    last.update(lengthBytes, sizeof lengthBytes);
+    last.feed_.finish(true, [&last](const unsigned char *p, size_t n) { last.blocks(p, n); });
     static const char kHex[] = "0123456789abcdef";
     std::string hex;
     hex.reserve(64);

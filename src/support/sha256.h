@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/hash_blocks.h"
+
 namespace nsfmend {
 
 // One digest being computed. A copy is an independent digest of the bytes
@@ -26,15 +28,13 @@ public:
     // the object itself can go on taking bytes.
     std::string hexDigest() const;
     // How many bytes it has taken.
-    uint64_t length() const { return length_; }
+    uint64_t length() const { return feed_.length(); }
 
 private:
     void blocks(const unsigned char *data, size_t count);
 
     uint32_t state_[8];
-    unsigned char pending_[64] = {};
-    size_t pendingSize_ = 0;
-    uint64_t length_ = 0;
+    HashBlocks feed_;
 };
 
 // Whether digests use the processor's SHA extensions where it has them
