@@ -16,6 +16,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -37,10 +38,19 @@ const INTLFORMAT kFormat = {0x012c, 2, 140, 0, "AM", "PM", "$", ",", ".", "/", "
                             "Yesterday", "Today", "Tomorrow"};
 const TFMT kTimeFormat = {0, 0, 0, 2};
 
+// Says what failed, as printf would, after "server alone: "; the run's exit 1.
+__attribute__((format(printf, 1, 2))) int failed(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    printf("server alone: ");
+    vprintf(format, args);
+    va_end(args);
+    printf("\n");
+    return 1;
+}
+
 bool fails(const char *what, STATUS status) {
-    if (status == NOERROR) return false;
-    printf("server alone: %s failed, status %u\n", what, (unsigned)status);
-    return true;
+    return status != NOERROR && failed("%s failed, status %u", what, (unsigned)status);
 }
 
 // The cut-off read as GMT+0: parsed, then its calendar reading re-stamped
@@ -79,10 +89,7 @@ bool recover(const std::string &path, const char *cutOff) {
 // when there was one, its mode.
 bool copyOver(const std::string &from, const std::string &to) {
     FILE *in = fopen(from.c_str(), "rb");
-    if (in == nullptr) {
-        printf("server alone: reading %s failed, errno %d\n", from.c_str(), errno);
-        return false;
-    }
+    if (in == nullptr) return !failed("reading %s failed, errno %d", from.c_str(), errno);
     const std::string temp = to + ".server-alone";
     FILE *out = fopen(temp.c_str(), "wb");
     bool ok = out != nullptr;
@@ -96,10 +103,7 @@ bool copyOver(const std::string &from, const std::string &to) {
     struct stat st;
     if (ok && stat(to.c_str(), &st) == 0) ok = chmod(temp.c_str(), st.st_mode & 07777) == 0;
     ok = ok && rename(temp.c_str(), to.c_str()) == 0;
-    if (!ok) {
-        printf("server alone: copying over %s failed, errno %d\n", to.c_str(), errno);
-        unlink(temp.c_str());
-    }
+    if (!ok && failed("copying over %s failed, errno %d", to.c_str(), errno)) unlink(temp.c_str());
     return ok;
 }
 
@@ -169,25 +173,15 @@ bool resetIni(const std::string &ini) {
 }
 
 int media(const std::string &ini, const std::string &dataDir, const char *cutOff) {
-    if (!resetIni(ini)) {
-        printf("server alone: rewriting %s failed\n", ini.c_str());
-        return 1;
-    }
+    if (!resetIni(ini)) return failed("rewriting %s failed", ini.c_str());
     char logDir[1024] = {};
-    if (!OSGetEnvironmentString("TRANSLOG_Path", logDir, sizeof logDir - 1) || logDir[0] == '\0') {
-        printf("server alone: no TRANSLOG_Path\n");
-        return 1;
-    }
+    if (!OSGetEnvironmentString("TRANSLOG_Path", logDir, sizeof logDir - 1) || logDir[0] == '\0')
+        return failed("no TRANSLOG_Path");
     const std::string control = std::string(logDir[0] == '/' ? "" : dataDir + "/") + logDir + "/nlogctrl.lfh";
-    if (remove(control.c_str()) != 0 && errno != ENOENT) {
-        printf("server alone: deleting %s failed, errno %d\n", control.c_str(), errno);
-        return 1;
-    }
+    if (remove(control.c_str()) != 0 && errno != ENOENT)
+        return failed("deleting %s failed, errno %d", control.c_str(), errno);
     std::vector<std::string> databases;
-    if (!listDatabases(dataDir, true, &databases)) {
-        printf("server alone: listing %s failed\n", dataDir.c_str());
-        return 1;
-    }
+    if (!listDatabases(dataDir, true, &databases)) return failed("listing %s failed", dataDir.c_str());
     int recovered = 0, failed = 0;
     for (const std::string &path : databases) {
         DBHANDLE db = 0;

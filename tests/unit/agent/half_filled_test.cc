@@ -48,24 +48,22 @@ protected:
     std::string logs_, dest_;
 };
 
-TEST_F(Capture, CopiesWhatHasNoCopyAndKeepsAnIdenticalOne) {
+// What has no copy is copied, an identical copy kept (already archived: not
+// copied again), an earlier capture of the same extent completed.
+TEST_F(Capture, CopiesWhatHasNoCopyKeepsAnIdenticalOneAndCompletesAnEarlierOne) {
     Files(logs_ + "/", {{"S0000001.TXN", "one"},
                         {"S0000002.TXN", std::string("two\0\r\n\xff", 8)},
+                        {"S0000003.TXN", "records 1 2 3 4"},
                         {"nlogctrl.lfh", "control"}});
-    Files(dest_, {{"S0000001.TXN", "one"}});
-    const ino_t before = StatOf(dest_ + "S0000001.TXN").st_ino;
+    Files(dest_, {{"S0000001.TXN-x", "one"}, {"S0000003.TXN-x", "records 1 2"}});
+    const ino_t before = StatOf(dest_ + "S0000001.TXN-x").st_ino;
 
-    EXPECT_EQ("1 untouched", Run());
-    EXPECT_EQ(before, StatOf(dest_ + "S0000001.TXN").st_ino);  // already archived: not copied again
-    EXPECT_EQ(std::string("two\0\r\n\xff", 8), ReadFile(dest_ + "S0000002.TXN"));
-    EXPECT_FALSE(Exists(dest_ + "nlogctrl.lfh"));
-}
-
-TEST_F(Capture, AnEarlierCaptureOfTheSameExtentIsCompleted) {
-    Files(logs_ + "/", {{"S0000003.TXN", "records 1 2 3 4"}});
-    Files(dest_, {{"S0000003.TXN-x", "records 1 2"}});
     EXPECT_EQ("1 untouched", Run("-x"));
+    EXPECT_EQ(before, StatOf(dest_ + "S0000001.TXN-x").st_ino);
+    EXPECT_EQ(std::string("two\0\r\n\xff", 8), ReadFile(dest_ + "S0000002.TXN-x"));
     EXPECT_EQ("records 1 2 3 4", ReadFile(dest_ + "S0000003.TXN-x"));
+    EXPECT_FALSE(Exists(dest_ + "nlogctrl.lfh-x"));
+    EXPECT_FALSE(Exists(dest_ + "nlogctrl.lfh"));
 }
 
 // Each copy keeps its source's times. Under relatime a read moves an access

@@ -21,112 +21,77 @@ namespace {
 
 const std::string kSetting = "TRANSLOG_Recreate_Logctrl=1\n";
 
-// Runs the rewrite on a notes.ini holding `before`; returns what it printed.
-struct Rewrite {
-    int result;
-    std::string after;
-    std::string output;
-};
-
-Rewrite RewriteIni(const std::string &before) {
+// Runs the rewrite on a notes.ini holding `before`; returns the file after it.
+std::string RewriteIni(const std::string &before) {
     TempDir dir;
     std::string ini = dir / "notes.ini";
     WriteFile(ini, before);
     CapturedStdout captured;
-    int result = setRecreateLogControl(ini.c_str());
-    std::string output = captured.text();
     // A writable notes.ini is always rewritten, and says so in one line.
-    EXPECT_EQ(1, result);
-    EXPECT_EQ("Update " + ini + " with TRANSLOG_Recreate_Logctrl=1\n", output);
-    return {result, ReadFile(ini), output};
+    EXPECT_EQ(1, setRecreateLogControl(ini.c_str()));
+    EXPECT_EQ("Update " + ini + " with TRANSLOG_Recreate_Logctrl=1\n", captured.text());
+    return ReadFile(ini);
 }
 
 }  // namespace
 
-TEST(NotesIniRewrite, KeyInAnyCaseIsReplacedOthersKeepBytesAndOrder) {
-    Rewrite r = RewriteIni("Directory=/data\r\ntranslog_recreate_logctrl=0\nTRANSLOG_Path=logdir\n");
-    EXPECT_EQ(1, r.result);
-    EXPECT_EQ("Directory=/data\r\n" + kSetting + "TRANSLOG_Path=logdir\n", r.after);
-}
-
-TEST(NotesIniRewrite, NearMissesStayAndTheSettingIsAdded) {
-    const std::string before = " TRANSLOG_Recreate_Logctrl=0\nTRANSLOG_Recreate_Logctrl =0\nXTRANSLOG_Recreate_Logctrl=1\n";
-    Rewrite r = RewriteIni(before);
-    EXPECT_EQ(1, r.result);
-    EXPECT_EQ(before + kSetting, r.after);
-}
-
-TEST(NotesIniRewrite, EveryMatchingLineIsReplacedNothingAdded) {
-    Rewrite r = RewriteIni("TRANSLOG_RECREATE_LOGCTRL=0\nA=1\nTranslog_Recreate_Logctrl=\n");
-    EXPECT_EQ(kSetting + "A=1\n" + kSetting, r.after);
-}
-
-TEST(NotesIniRewrite, EmptyFileAndFileAlreadySet) {
-    EXPECT_EQ(kSetting, RewriteIni("").after);
-    // The setting line as written stays as it is, blanks or a carriage
-    // return after the value included; the key in another case is the
-    // setting line afterwards.
-    for (const std::string &line : {kSetting, std::string("TRANSLOG_Recreate_Logctrl=1  \n"),
-                                    std::string("TRANSLOG_Recreate_Logctrl=1 \t\r\n")}) {
-        const std::string set = "A=1\r\n" + line + "B=2\r\n";
-        EXPECT_EQ(set, RewriteIni(set).after);
-    }
-    EXPECT_EQ("A=1\r\n" + kSetting + "B=2\r\n",
-              RewriteIni("A=1\r\ntranslog_recreate_logctrl=1\r\nB=2\r\n").after);
-    // The last line without a line end keeps the bytes it has.
-    EXPECT_EQ("A=1\n" + kSetting, RewriteIni("A=1\ntranslog_recreate_logctrl=0").after);
-}
-
-TEST(NotesIniRewrite, LastLineWithoutLineEndGetsOneBeforeTheSetting) {
-    EXPECT_EQ("A=1\nServerKeyFileName=server.id\n" + kSetting,
-              RewriteIni("A=1\nServerKeyFileName=server.id").after);
-}
-
-TEST(NotesIniRewrite, ByteOrderMarkIsNotPartOfTheFirstKeyAndStays) {
+TEST(NotesIniRewrite, TheSettingReplacesTheKeysLinesOrIsAddedAndAllElseKeepsItsBytes) {
     const std::string bom = "\xEF\xBB\xBF";
-    Rewrite r = RewriteIni(bom + "TRANSLOG_Recreate_Logctrl=0\r\nDirectory=/data\n");
-    EXPECT_EQ(bom + kSetting + "Directory=/data\n", r.after);
-    r = RewriteIni(bom + "Directory=/data\n");
-    EXPECT_EQ(bom + "Directory=/data\n" + kSetting, r.after);
-    r = RewriteIni(bom);  // nothing but the mark: no empty line before the setting
-    EXPECT_EQ(bom + kSetting, r.after);
-    // A mark anywhere else is content, and the line is no key line.
-    r = RewriteIni("Directory=/data\n" + bom + "TRANSLOG_Recreate_Logctrl=0\n");
-    EXPECT_EQ("Directory=/data\n" + bom + "TRANSLOG_Recreate_Logctrl=0\n" + kSetting, r.after);
-}
-
-TEST(NotesIniRewrite, LongLineIsOneLineWhateverItHolds) {
+    const std::string nearMisses =
+        " TRANSLOG_Recreate_Logctrl=0\nTRANSLOG_Recreate_Logctrl =0\nXTRANSLOG_Recreate_Logctrl=1\n";
     // Over 1023 bytes, with the key where a fixed-size reader would start a
     // new piece: it is not a line of its own and must come out unchanged.
-    std::string longLine = "Comment=" + std::string(1015, 'x') + "TRANSLOG_Recreate_Logctrl=0\n";
+    const std::string longLine = "Comment=" + std::string(1015, 'x') + "TRANSLOG_Recreate_Logctrl=0\n";
     ASSERT_EQ(1023u, longLine.find("TRANSLOG"));
-    Rewrite r = RewriteIni(longLine);
-    EXPECT_EQ(longLine + kSetting, r.after);
-    // A long line that itself begins with the key is replaced whole.
-    std::string longKey = "TRANSLOG_Recreate_Logctrl=0" + std::string(3000, ' ') + "\nB=1\n";
-    EXPECT_EQ(kSetting + "B=1\n", RewriteIni(longKey).after);
+    const std::string nulAndHigh("A=\0\xff\x80\r\n", 7);
+    const struct {
+        std::string before, after;
+    } cases[] = {
+        // The key in any case is replaced; the other lines keep bytes and order.
+        {"Directory=/data\r\ntranslog_recreate_logctrl=0\nTRANSLOG_Path=logdir\n",
+         "Directory=/data\r\n" + kSetting + "TRANSLOG_Path=logdir\n"},
+        {nearMisses, nearMisses + kSetting},
+        // Every matching line is replaced, nothing added.
+        {"TRANSLOG_RECREATE_LOGCTRL=0\nA=1\nTranslog_Recreate_Logctrl=\n", kSetting + "A=1\n" + kSetting},
+        {"", kSetting},
+        // The setting line as written stays as it is, blanks or a carriage
+        // return after the value included; the key in another case is the
+        // setting line afterwards.
+        {"A=1\r\n" + kSetting + "B=2\r\n", "A=1\r\n" + kSetting + "B=2\r\n"},
+        {"A=1\r\nTRANSLOG_Recreate_Logctrl=1  \nB=2\r\n", "A=1\r\nTRANSLOG_Recreate_Logctrl=1  \nB=2\r\n"},
+        {"A=1\r\nTRANSLOG_Recreate_Logctrl=1 \t\r\nB=2\r\n",
+         "A=1\r\nTRANSLOG_Recreate_Logctrl=1 \t\r\nB=2\r\n"},
+        {"A=1\r\ntranslog_recreate_logctrl=1\r\nB=2\r\n", "A=1\r\n" + kSetting + "B=2\r\n"},
+        // The last line without a line end: replaced, or given one before the setting.
+        {"A=1\ntranslog_recreate_logctrl=0", "A=1\n" + kSetting},
+        {"A=1\nServerKeyFileName=server.id", "A=1\nServerKeyFileName=server.id\n" + kSetting},
+        // A byte order mark is not part of the first key and stays; nothing
+        // but the mark gets no empty line before the setting; a mark anywhere
+        // else is content, and its line no key line.
+        {bom + "TRANSLOG_Recreate_Logctrl=0\r\nDirectory=/data\n", bom + kSetting + "Directory=/data\n"},
+        {bom + "Directory=/data\n", bom + "Directory=/data\n" + kSetting},
+        {bom, bom + kSetting},
+        {"Directory=/data\n" + bom + "TRANSLOG_Recreate_Logctrl=0\n",
+         "Directory=/data\n" + bom + "TRANSLOG_Recreate_Logctrl=0\n" + kSetting},
+        // A long line is one line whatever it holds; one that begins with the
+        // key is replaced whole.
+        {longLine, longLine + kSetting},
+        {"TRANSLOG_Recreate_Logctrl=0" + std::string(3000, ' ') + "\nB=1\n", kSetting + "B=1\n"},
+        {nulAndHigh, nulAndHigh + kSetting},
+    };
+    for (const auto &c : cases) EXPECT_EQ(c.after, RewriteIni(c.before)) << c.before.substr(0, 80);
 }
 
-TEST(NotesIniRewrite, NulAndHighBytesSurvive) {
-    std::string before("A=\0\xff\x80\r\n", 7);
-    EXPECT_EQ(before + kSetting, RewriteIni(before).after);
-}
-
-TEST(NotesIniRewrite, MissingFileIsNotCreated) {
+// A missing file is not created; a directory opens as a stream but cannot be
+// read: never truncate on that.
+TEST(NotesIniRewrite, WhatCannotBeOpenedAndReadIsFailToOpen) {
     TempDir dir;
-    std::string ini = dir / "notes.ini";
-    CapturedStdout captured;
-    EXPECT_EQ(0, setRecreateLogControl(ini.c_str()));
-    EXPECT_EQ("Fail to open " + ini + "\n", captured.text());
-    EXPECT_FALSE(Exists(ini));
-}
-
-TEST(NotesIniRewrite, UnreadableContentIsNotRewritten) {
-    TempDir dir;
-    // A directory opens as a stream but cannot be read: never truncate on that.
-    CapturedStdout captured;
-    EXPECT_EQ(0, setRecreateLogControl(dir.path().c_str()));
-    EXPECT_EQ("Fail to open " + dir.path() + "\n", captured.text());
+    for (const std::string &ini : {dir / "notes.ini", dir.path()}) {
+        CapturedStdout captured;
+        EXPECT_EQ(0, setRecreateLogControl(ini.c_str()));
+        EXPECT_EQ("Fail to open " + ini + "\n", captured.text());
+    }
+    EXPECT_TRUE(FolderNames(dir.path()).empty());
 }
 
 // Runs the rewrite in a child under the given limits; returns its output.
@@ -161,31 +126,23 @@ std::string RewriteInChild(const std::string &ini, bool unprivileged, rlim_t fil
     return out;
 }
 
-TEST(NotesIniRewrite, FileThatCannotBeWrittenIsLeftAlone) {
-    TempDir dir;
-    chmod(dir.path().c_str(), 0755);
-    std::string ini = dir / "notes.ini";
-    WriteFile(ini, "A=1\n");
-    chmod(ini.c_str(), 0644);
-    if (geteuid() != 0) chmod(ini.c_str(), 0444);
-    int result = -1;
-    std::string out = RewriteInChild(ini, true, RLIM_INFINITY, &result);
-    EXPECT_EQ(0, result);
-    EXPECT_EQ("Fail to edit " + ini + "\n", out);
-    EXPECT_EQ("A=1\n", ReadFile(ini));
-}
-
-TEST(NotesIniRewrite, WriteErrorIsFailToEditAndTheFileIsAsItWas) {
-    TempDir dir;
-    std::string ini = dir / "notes.ini";
-    WriteFile(ini, "A=1\n");
-    int result = -1;
-    // The file may grow to 10 bytes only: the rewrite's write runs out of room.
-    std::string out = RewriteInChild(ini, false, 10, &result);
-    EXPECT_EQ(0, result);
-    EXPECT_EQ("Fail to edit " + ini + "\n", out);
-    EXPECT_EQ("A=1\n", ReadFile(ini));
-    EXPECT_EQ(std::set<std::string>{"notes.ini"}, FolderNames(dir.path()));
+// A file this user may not write (read-only in a folder it may not write
+// either), and a write that runs out of room (the file may grow to 10 bytes
+// only): "Fail to edit", and the file is as it was.
+TEST(NotesIniRewrite, AFileThatCannotBeWrittenIsFailToEditAndLeftAsItWas) {
+    for (const bool unprivileged : {true, false}) {
+        TempDir dir;
+        chmod(dir.path().c_str(), 0755);
+        std::string ini = dir / "notes.ini";
+        WriteFile(ini, "A=1\n");
+        chmod(ini.c_str(), unprivileged && geteuid() != 0 ? 0444 : 0644);
+        int result = -1;
+        std::string out = RewriteInChild(ini, unprivileged, unprivileged ? RLIM_INFINITY : 10, &result);
+        EXPECT_EQ(0, result) << unprivileged;
+        EXPECT_EQ("Fail to edit " + ini + "\n", out);
+        EXPECT_EQ("A=1\n", ReadFile(ini));
+        EXPECT_EQ(std::set<std::string>{"notes.ini"}, FolderNames(dir.path()));
+    }
 }
 
 TEST(NotesIniRewrite, ReplacedWholeKeepingModeAndOwner) {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "faultshim.h"
 #include "common/temp_dir.h"
@@ -21,118 +22,120 @@ namespace {
 const int kCreateNew = 1;
 const int kOverwrite = 0;
 
+class FileCopy : public ::testing::Test {
+protected:
+    // Copies between names in the test's folder (a name from "/" as it is).
+    int Copy(const std::string &from, const std::string &to, int mode) const {
+        auto at = [&](const std::string &name) { return name[0] == '/' ? name : dir_ / name; };
+        return CopyUnixFile(at(from).c_str(), at(to).c_str(), mode);
+    }
+    TempDir dir_;
+};
+
 }  // namespace
 
-TEST(FileCopy, MissingSourceCreatesNothingInEitherMode) {
-    TempDir dir;
-    EXPECT_EQ(ENOENT, CopyUnixFile((dir / "none").c_str(), (dir / "a").c_str(), kCreateNew));
-    EXPECT_EQ(ENOENT, CopyUnixFile((dir / "none").c_str(), (dir / "b").c_str(), kOverwrite));
-    EXPECT_FALSE(Exists(dir / "a"));
-    EXPECT_FALSE(Exists(dir / "b"));
-}
-
-TEST(FileCopy, CreateNewRefusesExistingDestination) {
-    TempDir dir;
-    WriteFile(dir / "src", "new content");
-    WriteFile(dir / "dst", "old");
-    EXPECT_EQ(EEXIST, CopyUnixFile((dir / "src").c_str(), (dir / "dst").c_str(), kCreateNew));
-    EXPECT_EQ("old", ReadFile(dir / "dst"));
+// What cannot be copied is refused, and nothing there changes: no source,
+// no destination folder, a destination there already (even as a link to a
+// file elsewhere) when a new one is asked for, a destination that is no
+// regular file, and a source that is none (never opened to wait or to read
+// without end).
+TEST_F(FileCopy, RefusesWhatCannotBeCopiedAndChangesNothing) {
+    WriteFile(dir_ / "src", std::string(3 << 20, 'x'));
+    WriteFile(dir_ / "dst", "old");
+    WriteFile(dir_ / "db.nsf", "precious");
+    WriteFile(dir_ / "victim", "keep me");
+    ASSERT_EQ(0, symlink((dir_ / "victim").c_str(), (dir_ / "planted").c_str()));
+    ASSERT_EQ(0, symlink((dir_ / "db.nsf").c_str(), (dir_ / "alias.nsf").c_str()));
+    ASSERT_EQ(0, mkfifo((dir_ / "fifo.nsf").c_str(), 0600));  // no writer: opening it would block
+    ASSERT_EQ(0, mkdir((dir_ / "folder.nsf").c_str(), 0700));
+    ASSERT_EQ(0, symlink("/dev/zero", (dir_ / "zero").c_str()));
+    const std::set<std::string> before = FolderNames(dir_.path());
+    const struct {
+        const char *from, *to;
+        int mode, error;
+    } cases[] = {
+        {"none", "a", kCreateNew, ENOENT},         {"none", "a", kOverwrite, ENOENT},
+        {"src", "no/dst", kCreateNew, ENOENT},     {"src", "no/dst", kOverwrite, ENOENT},
+        {"src", "dst", kCreateNew, EEXIST},        {"src", "planted", kCreateNew, EEXIST},
+        {"src", "alias.nsf", kOverwrite, ELOOP},   {"src", "fifo.nsf", kOverwrite, EINVAL},
+        {"src", "folder.nsf", kOverwrite, EISDIR}, {"src", "/dev/full", kOverwrite, EINVAL},
+        {"fifo.nsf", "a", kCreateNew, EINVAL},     {"fifo.nsf", "a", kOverwrite, EINVAL},
+        {"zero", "a", kCreateNew, EINVAL},         {"zero", "a", kOverwrite, EINVAL},
+        {"folder.nsf", "a", kCreateNew, EISDIR},   {"folder.nsf", "a", kOverwrite, EISDIR},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(c.error, Copy(c.from, c.to, c.mode)) << c.from << " to " << c.to << ", mode " << c.mode;
+    EXPECT_EQ(before, FolderNames(dir_.path()));
+    EXPECT_EQ("old", ReadFile(dir_ / "dst"));
+    EXPECT_EQ("precious", ReadFile(dir_ / "db.nsf"));
+    EXPECT_EQ("keep me", ReadFile(dir_ / "victim"));
     // Only exactly 1 selects create-new mode.
-    EXPECT_EQ(0, CopyUnixFile((dir / "src").c_str(), (dir / "dst").c_str(), 2));
-    EXPECT_EQ("new content", ReadFile(dir / "dst"));
+    EXPECT_EQ(0, Copy("src", "dst", 2));
+    EXPECT_EQ(std::string(3 << 20, 'x'), ReadFile(dir_ / "dst"));
 }
 
-TEST(FileCopy, UnreadableSourceLeavesNothingBehind) {
-    TempDir dir;
-    chmod(dir.path().c_str(), 0777);
-    WriteFile(dir / "src", "secret");
-    chmod((dir / "src").c_str(), 0);
-    EXPECT_EQ(EACCES, AsUnprivileged([&] {
-                  return CopyUnixFile((dir / "src").c_str(), (dir / "dst").c_str(), kCreateNew);
-              }));
-    EXPECT_EQ(std::set<std::string>{"src"}, FolderNames(dir.path()));
+TEST_F(FileCopy, UnreadableSourceLeavesNothingBehind) {
+    chmod(dir_.path().c_str(), 0777);
+    WriteFile(dir_ / "src", "secret");
+    chmod((dir_ / "src").c_str(), 0);
+    EXPECT_EQ(EACCES, AsUnprivileged([&] { return Copy("src", "dst", kCreateNew); }));
+    EXPECT_EQ(std::set<std::string>{"src"}, FolderNames(dir_.path()));
 }
 
-TEST(FileCopy, MissingDestinationDirectory) {
-    TempDir dir;
-    WriteFile(dir / "src", "x");
-    EXPECT_EQ(ENOENT, CopyUnixFile((dir / "src").c_str(), (dir / "no/dst").c_str(), kCreateNew));
-    EXPECT_EQ(ENOENT, CopyUnixFile((dir / "src").c_str(), (dir / "no/dst").c_str(), kOverwrite));
+TEST_F(FileCopy, OverwriteReplacesLongerContentCompletely) {
+    WriteFile(dir_ / "src", "short");
+    WriteFile(dir_ / "dst", std::string(100000, 'L'));
+    EXPECT_EQ(0, Copy("src", "dst", kOverwrite));
+    EXPECT_EQ("short", ReadFile(dir_ / "dst"));
+    WriteFile(dir_ / "empty", "");
+    EXPECT_EQ(0, Copy("empty", "dst", kOverwrite));
+    EXPECT_EQ("", ReadFile(dir_ / "dst"));
+    EXPECT_EQ(0, Copy("empty", "dst2", kCreateNew));
+    EXPECT_TRUE(Exists(dir_ / "dst2"));
+    EXPECT_EQ("", ReadFile(dir_ / "dst2"));
 }
 
-TEST(FileCopy, OverwriteReplacesLongerContentCompletely) {
-    TempDir dir;
-    WriteFile(dir / "src", "short");
-    WriteFile(dir / "dst", std::string(100000, 'L'));
-    EXPECT_EQ(0, CopyUnixFile((dir / "src").c_str(), (dir / "dst").c_str(), kOverwrite));
-    EXPECT_EQ("short", ReadFile(dir / "dst"));
-    WriteFile(dir / "empty", "");
-    EXPECT_EQ(0, CopyUnixFile((dir / "empty").c_str(), (dir / "dst").c_str(), kOverwrite));
-    EXPECT_EQ("", ReadFile(dir / "dst"));
-    EXPECT_EQ(0, CopyUnixFile((dir / "empty").c_str(), (dir / "dst2").c_str(), kCreateNew));
-    EXPECT_TRUE(Exists(dir / "dst2"));
-    EXPECT_EQ("", ReadFile(dir / "dst2"));
-}
-
-TEST(FileCopy, EveryByteValueSurvives) {
-    TempDir dir;
+// Every byte value, the times, the mode with its set-user-ID and
+// set-group-ID bits (giving a file its owner clears them, so the mode comes
+// after the owner) and, where this user may give a file away, the owner.
+TEST_F(FileCopy, ACopyTakesTheSourcesBytesTimesModeAndOwner) {
     std::string data;
     for (int round = 0; round < 5000; round++)
         for (int c = 0; c < 256; c++) data += (char)c;  // NUL, CR, LF, bytes above 127
     data += "\r\n\0\r";
-    WriteFile(dir / "src", data);
-    EXPECT_EQ(0, CopyUnixFile((dir / "src").c_str(), (dir / "a").c_str(), kCreateNew));
-    EXPECT_EQ(0, CopyUnixFile((dir / "src").c_str(), (dir / "b").c_str(), kOverwrite));
-    EXPECT_EQ(data, ReadFile(dir / "a"));
-    EXPECT_EQ(data, ReadFile(dir / "b"));
-}
-
-TEST(FileCopy, CopyTakesSourceTimesAndMode) {
-    TempDir dir;
-    WriteFile(dir / "src", "payload");
-    chmod((dir / "src").c_str(), 0640);
+    WriteFile(dir_ / "src", data);
+    const bool root = geteuid() == 0;
+    ASSERT_TRUE(!root || chown((dir_ / "src").c_str(), 4321, 4322) == 0);
+    ASSERT_EQ(0, chmod((dir_ / "src").c_str(), 06750));
     for (int mode : {kCreateNew, kOverwrite}) {
         // Reading the source may move its access time: set it each round.
-        ASSERT_TRUE(SetTimes(dir / "src", 1000000000, 1100000000));
-        std::string dst = dir / ("dst" + std::to_string(mode));
-        WriteFile(dir / "dst0", "previous content");  // overwrite target exists
-        unlink((dir / "dst1").c_str());
-        ASSERT_EQ(0, CopyUnixFile((dir / "src").c_str(), dst.c_str(), mode));
-        struct stat st = StatOf(dst);
+        ASSERT_TRUE(SetTimes(dir_ / "src", 1000000000, 1100000000));
+        const std::string dst = "dst" + std::to_string(mode);
+        if (mode == kOverwrite) WriteFile(dir_ / dst, "previous content");
+        ASSERT_EQ(0, Copy("src", dst, mode));
+        const struct stat st = StatOf(dir_ / dst);
         EXPECT_EQ(1000000000, st.st_atime) << mode;
         EXPECT_EQ(1100000000, st.st_mtime) << mode;
-        EXPECT_EQ(0640u, st.st_mode & 07777) << mode;
-        EXPECT_EQ("payload", ReadFile(dst));
+        EXPECT_EQ(06750u, st.st_mode & 07777) << mode;
+        EXPECT_EQ(root ? 4321u : geteuid(), st.st_uid) << mode;
+        EXPECT_EQ(root ? 4322u : StatOf(dir_ / "src").st_gid, st.st_gid) << mode;
+        EXPECT_EQ(data, ReadFile(dir_ / dst));
     }
 }
 
-TEST(FileCopy, OwnerFollowsSourceWhenAllowed) {
-    if (geteuid() != 0) GTEST_SKIP() << "only root may give a file away";
-    TempDir dir;
-    WriteFile(dir / "src", "owned");
-    ASSERT_EQ(0, chown((dir / "src").c_str(), 4321, 4322));
-    for (int mode : {kCreateNew, kOverwrite}) {
-        std::string dst = dir / ("dst" + std::to_string(mode));
-        ASSERT_EQ(0, CopyUnixFile((dir / "src").c_str(), dst.c_str(), mode));
-        EXPECT_EQ(4321u, StatOf(dst).st_uid);
-        EXPECT_EQ(4322u, StatOf(dst).st_gid);
-    }
-}
-
-TEST(FileCopy, OwnerThatCannotBeSetKeepsTheCopy) {
-    TempDir dir;
-    chmod(dir.path().c_str(), 0777);
-    WriteFile(dir / "src", "extent data");
-    chmod((dir / "src").c_str(), 0644);
-    ASSERT_TRUE(SetTimes(dir / "src", 1000000000, 1100000000));
+TEST_F(FileCopy, OwnerThatCannotBeSetKeepsTheCopy) {
+    chmod(dir_.path().c_str(), 0777);
+    WriteFile(dir_ / "src", "extent data");
+    chmod((dir_ / "src").c_str(), 0644);
+    ASSERT_TRUE(SetTimes(dir_ / "src", 1000000000, 1100000000));
     // The source must belong to someone other than the copying user: as root
     // our own file (the copy runs as nobody), otherwise a root-owned one.
-    std::string src = geteuid() == 0 ? dir / "src" : std::string("/etc/hostname");
+    std::string src = geteuid() == 0 ? dir_ / "src" : std::string("/etc/hostname");
     uid_t copier = geteuid() == 0 ? 65534 : geteuid();
     if (access(src.c_str(), R_OK) != 0 || StatOf(src).st_uid == copier) GTEST_SKIP();
     std::string want = ReadFile(src);
     for (int mode : {kCreateNew, kOverwrite}) {
-        std::string dst = dir / ("dst" + std::to_string(mode));
+        std::string dst = dir_ / ("dst" + std::to_string(mode));
         EXPECT_EQ(0, AsUnprivileged([&] { return CopyUnixFile(src.c_str(), dst.c_str(), mode); }))
             << mode;
         EXPECT_EQ(want, ReadFile(dst));
@@ -143,54 +146,52 @@ TEST(FileCopy, OwnerThatCannotBeSetKeepsTheCopy) {
 
 // A restore brings back the content only: the owner, group and mode stay
 // those of the database it replaces, whatever the backup's were.
-TEST(FileCopy, ARestoreKeepsTheReplacedFilesOwnerAndModeAndTakesTheSourcesTimes) {
-    TempDir dir;
-    WriteFile(dir / "backup.nsf", "recovered");
-    chmod((dir / "backup.nsf").c_str(), 0666);
-    ASSERT_TRUE(SetTimes(dir / "backup.nsf", 1000000000, 1100000000));
-    WriteFile(dir / "db.nsf", "live");
-    chmod((dir / "db.nsf").c_str(), 0600);
+TEST_F(FileCopy, ARestoreKeepsTheReplacedFilesOwnerAndModeAndTakesTheSourcesTimes) {
+    WriteFile(dir_ / "backup.nsf", "recovered");
+    chmod((dir_ / "backup.nsf").c_str(), 0666);
+    ASSERT_TRUE(SetTimes(dir_ / "backup.nsf", 1000000000, 1100000000));
+    WriteFile(dir_ / "db.nsf", "live");
     const bool root = geteuid() == 0;
     if (root) {
-        ASSERT_EQ(0, chown((dir / "backup.nsf").c_str(), 65534, 65534));
-        ASSERT_EQ(0, chown((dir / "db.nsf").c_str(), 4321, 4322));
+        ASSERT_EQ(0, chown((dir_ / "backup.nsf").c_str(), 65534, 65534));
+        ASSERT_EQ(0, chown((dir_ / "db.nsf").c_str(), 4321, 4322));
     }
-    ASSERT_EQ(0, CopyUnixFile((dir / "backup.nsf").c_str(), (dir / "db.nsf").c_str(), kOverwrite,
+    chmod((dir_ / "db.nsf").c_str(), 06750);  // set-ID bits: set after the owner, as a copy must
+    ASSERT_EQ(0, CopyUnixFile((dir_ / "backup.nsf").c_str(), (dir_ / "db.nsf").c_str(), kOverwrite,
                               nullptr, nsfmend::CopyAccess::kKeepDestination));
-    EXPECT_EQ("recovered", ReadFile(dir / "db.nsf"));
-    struct stat st = StatOf(dir / "db.nsf");
-    EXPECT_EQ(0600u, st.st_mode & 07777);
+    EXPECT_EQ("recovered", ReadFile(dir_ / "db.nsf"));
+    struct stat st = StatOf(dir_ / "db.nsf");
+    EXPECT_EQ(06750u, st.st_mode & 07777);
     EXPECT_EQ(1100000000, st.st_mtime);
     if (root) {
         EXPECT_EQ(4321u, st.st_uid);
         EXPECT_EQ(4322u, st.st_gid);
     }
-    EXPECT_EQ((std::set<std::string>{"backup.nsf", "db.nsf"}), FolderNames(dir.path()));
+    EXPECT_EQ((std::set<std::string>{"backup.nsf", "db.nsf"}), FolderNames(dir_.path()));
 }
 
 // The copy is a new file: a user who may not give it the live file's owner
 // would make the database its own, so the copy fails and the file stays.
-TEST(FileCopy, ARestoreNeverHandsTheDatabaseToTheCopyingUser) {
+TEST_F(FileCopy, ARestoreNeverHandsTheDatabaseToTheCopyingUser) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to give the database another owner";
-    TempDir dir;
-    chmod(dir.path().c_str(), 0777);
-    WriteFile(dir / "backup.nsf", "recovered");
-    chmod((dir / "backup.nsf").c_str(), 0644);
+    chmod(dir_.path().c_str(), 0777);
+    WriteFile(dir_ / "backup.nsf", "recovered");
+    chmod((dir_ / "backup.nsf").c_str(), 0644);
     // Another user's database that the copying user may write, in a folder
     // where it may replace it: only the owner cannot be kept.
-    std::string db = dir / "db.nsf";
+    std::string db = dir_ / "db.nsf";
     WriteFile(db, "live");
     chmod(db.c_str(), 0666);
     ASSERT_EQ(0, chown(db.c_str(), 4321, 4322));
     EXPECT_EQ(EPERM, AsUnprivileged([&] { return nsfmend::ownerCanBeGiven(StatOf(db)); }));
     EXPECT_EQ(0, nsfmend::ownerCanBeGiven(StatOf(db)));
     EXPECT_EQ(EPERM, AsUnprivileged([&] {
-                  return CopyUnixFile((dir / "backup.nsf").c_str(), db.c_str(), kOverwrite, nullptr,
+                  return CopyUnixFile((dir_ / "backup.nsf").c_str(), db.c_str(), kOverwrite, nullptr,
                                       nsfmend::CopyAccess::kKeepDestination);
               }));
     EXPECT_EQ("live", ReadFile(db));
     EXPECT_EQ(4321u, StatOf(db).st_uid);
-    EXPECT_EQ((std::set<std::string>{"backup.nsf", "db.nsf"}), FolderNames(dir.path()));
+    EXPECT_EQ((std::set<std::string>{"backup.nsf", "db.nsf"}), FolderNames(dir_.path()));
     // Its own files the unprivileged user keeps as they are.
     ASSERT_EQ(0, chown(db.c_str(), 65534, 65534));
     EXPECT_EQ(0, AsUnprivileged([&] { return nsfmend::ownerCanBeGiven(StatOf(db)); }));
@@ -198,9 +199,8 @@ TEST(FileCopy, ARestoreNeverHandsTheDatabaseToTheCopyingUser) {
 
 // With no live file the backup's mode stays, but not a write access for
 // group or others that neither folder gave them over that name already.
-TEST(FileCopy, ARestoreOfANewFileGainsNoWriteAccessItsFoldersDoNotGive) {
-    TempDir dir;
-    const std::string from = dir / "from", to = dir / "to";
+TEST_F(FileCopy, ARestoreOfANewFileGainsNoWriteAccessItsFoldersDoNotGive) {
+    const std::string from = dir_ / "from", to = dir_ / "to";
     ASSERT_TRUE(MakeDir(from));
     ASSERT_TRUE(MakeDir(to));
     WriteFile(from + "/backup.nsf", "recovered");
@@ -229,79 +229,18 @@ TEST(FileCopy, ARestoreOfANewFileGainsNoWriteAccessItsFoldersDoNotGive) {
     }
 }
 
-// Giving a file its owner clears the set-user-ID and set-group-ID bits,
-// so the mode, and they with it, comes after the owner.
-TEST(FileCopy, SetIdBitsSurviveACopyAndARestore) {
-    TempDir dir;
-    WriteFile(dir / "src", "program");
-    ASSERT_EQ(0, chmod((dir / "src").c_str(), 06755));
-    for (int mode : {kCreateNew, kOverwrite}) {
-        std::string dst = dir / ("dst" + std::to_string(mode));
-        ASSERT_EQ(0, CopyUnixFile((dir / "src").c_str(), dst.c_str(), mode));
-        EXPECT_EQ(06755u, StatOf(dst).st_mode & 07777) << mode;
-    }
-    WriteFile(dir / "db.nsf", "live");
-    ASSERT_EQ(0, chmod((dir / "db.nsf").c_str(), 06750));
-    ASSERT_EQ(0, CopyUnixFile((dir / "src").c_str(), (dir / "db.nsf").c_str(), kOverwrite, nullptr,
-                              nsfmend::CopyAccess::kKeepDestination));
-    EXPECT_EQ(06750u, StatOf(dir / "db.nsf").st_mode & 07777);
-}
-
-TEST(FileCopy, OnlyARegularFileIsReplacedNeverALinkFolderOrDevice) {
-    TempDir dir;
-    WriteFile(dir / "src", std::string(3 << 20, 'x'));
-    WriteFile(dir / "db.nsf", "precious");
-    ASSERT_EQ(0, symlink((dir / "db.nsf").c_str(), (dir / "alias.nsf").c_str()));
-    ASSERT_EQ(0, mkfifo((dir / "fifo.nsf").c_str(), 0600));
-    ASSERT_EQ(0, mkdir((dir / "folder.nsf").c_str(), 0700));
-    EXPECT_EQ(ELOOP, CopyUnixFile((dir / "src").c_str(), (dir / "alias.nsf").c_str(), kOverwrite));
-    EXPECT_EQ(EINVAL, CopyUnixFile((dir / "src").c_str(), (dir / "fifo.nsf").c_str(), kOverwrite));
-    EXPECT_EQ(EISDIR, CopyUnixFile((dir / "src").c_str(), (dir / "folder.nsf").c_str(), kOverwrite));
-    EXPECT_EQ(EINVAL, CopyUnixFile((dir / "src").c_str(), "/dev/full", kOverwrite));
-    EXPECT_EQ("precious", ReadFile(dir / "db.nsf"));
-    EXPECT_EQ((std::set<std::string>{"alias.nsf", "db.nsf", "fifo.nsf", "folder.nsf", "src"}),
-              FolderNames(dir.path()));
-}
-
-TEST(FileCopy, CreateNewDoesNotFollowPlantedLink) {
-    TempDir dir;
-    WriteFile(dir / "src", "log extent");
-    WriteFile(dir / "victim", "keep me");
-    ASSERT_EQ(0, symlink((dir / "victim").c_str(), (dir / "dst").c_str()));
-    EXPECT_EQ(EEXIST, CopyUnixFile((dir / "src").c_str(), (dir / "dst").c_str(), kCreateNew));
-    EXPECT_EQ("keep me", ReadFile(dir / "victim"));
-}
-
-TEST(FileCopy, SpecialSourcesAreNeverOpenedToWaitOrReadWithoutEnd) {
-    TempDir dir;
-    ASSERT_EQ(0, mkfifo((dir / "fifo").c_str(), 0600));  // no writer: opening it would block
-    ASSERT_EQ(0, symlink("/dev/zero", (dir / "zero").c_str()));
-    ASSERT_EQ(0, mkdir((dir / "folder").c_str(), 0700));
-    for (int mode : {kCreateNew, kOverwrite}) {
-        EXPECT_EQ(EINVAL, CopyUnixFile((dir / "fifo").c_str(), (dir / "a").c_str(), mode));
-        EXPECT_EQ(EINVAL, CopyUnixFile((dir / "zero").c_str(), (dir / "a").c_str(), mode));
-        EXPECT_EQ(EISDIR, CopyUnixFile((dir / "folder").c_str(), (dir / "a").c_str(), mode));
-    }
-    EXPECT_FALSE(Exists(dir / "a"));
-}
-
-// Fails the copy at each of its file-system calls in turn until it gets
-// through: a failure leaves the destination as it was (or, failing the last
-// folder sync, wholly new) with no temporary file, and a success is always
-// the whole copy.
-TEST(FileCopy, AFailureAtAnyStepLeavesTheDestinationWholeAndNoTemporaryFile) {
-    TempDir dir;
+TEST_F(FileCopy, AFailureAtAnyStepLeavesTheDestinationWholeAndNoTemporaryFile) {
     std::string data(300000, 'n');
     data[1234] = 'x';
-    WriteFile(dir / "src", data);
+    WriteFile(dir_ / "src", data);
     for (int mode : {kOverwrite, kCreateNew}) {
-        const std::string dst = dir / (mode == kOverwrite ? "db.nsf" : "S0000001.TXN");
+        const std::string dst = dir_ / (mode == kOverwrite ? "db.nsf" : "S0000001.TXN");
         if (mode == kOverwrite) WriteFile(dst, "old database");
         for (const char *error : {"eio", "enospc"}) {
             long k = 1;
             for (;; ++k) {
                 FaultArmed fault("", k, error);
-                int rc = CopyUnixFile((dir / "src").c_str(), dst.c_str(), mode);
+                int rc = CopyUnixFile((dir_ / "src").c_str(), dst.c_str(), mode);
                 if (faultshim_count() < k) {
                     ASSERT_EQ(0, rc);
                     break;
@@ -315,7 +254,7 @@ TEST(FileCopy, AFailureAtAnyStepLeavesTheDestinationWholeAndNoTemporaryFile) {
                 const std::string now = Exists(dst) ? ReadFile(dst) : "<none>";
                 EXPECT_TRUE(now == data || (rc != 0 && now == before))
                     << k << ": result " << rc << ", destination " << now.substr(0, 20);
-                std::set<std::string> names = FolderNames(dir.path());
+                std::set<std::string> names = FolderNames(dir_.path());
                 for (const char *known : {"src", "db.nsf", "S0000001.TXN"}) names.erase(known);
                 EXPECT_TRUE(names.empty()) << k << ": " << (names.empty() ? "" : *names.begin());
                 if (mode == kCreateNew) unlink(dst.c_str());
@@ -328,55 +267,51 @@ TEST(FileCopy, AFailureAtAnyStepLeavesTheDestinationWholeAndNoTemporaryFile) {
     }
 }
 
-TEST(FileCopy, WithoutTheKernelsCopyTheBufferedCopyTakesOver) {
-    TempDir dir;
+// Faults in the kernel's copy and in the plain reads and writes: without the
+// kernel's copy the buffered one takes over, short writes and short kernel
+// copies are carried on, and a read error is reported with the destination
+// kept as it was.
+TEST_F(FileCopy, FaultsOnTheWayAreCarriedOnOrReported) {
     std::string data;
-    for (int i = 0; i < 3 << 20; i++) data += (char)(i * 7);
-    WriteFile(dir / "src", data);
-    for (const char *why : {"enosys", "exdev", "einval", "eperm"}) {
-        FaultArmed noKernelCopy("copy_file_range", 1, why);
-        std::string dst = dir / (std::string("dst-") + why);
-        ASSERT_EQ(0, CopyUnixFile((dir / "src").c_str(), dst.c_str(), kCreateNew)) << why;
-        EXPECT_EQ(1, faultshim_acted()) << why;
-        EXPECT_EQ(data, ReadFile(dst)) << why;
+    for (int i = 0; i < 5 << 20; i++) data += (char)(i * 7);
+    WriteFile(dir_ / "src", data);
+    struct Fault {
+        const char *call;
+        long at;
+        const char *action;
+    };
+    const struct {
+        std::vector<Fault> faults;
+        int mode;
+        long acted;
+        int result;
+    } cases[] = {
+        {{{"copy_file_range", 1, "enosys"}}, kCreateNew, 1, 0},
+        {{{"copy_file_range", 1, "exdev"}}, kCreateNew, 1, 0},
+        {{{"copy_file_range", 1, "einval"}}, kCreateNew, 1, 0},
+        {{{"copy_file_range", 1, "eperm"}}, kCreateNew, 1, 0},
+        {{{"copy_file_range", 1, "short"}}, kCreateNew, 1, 0},
+        {{{"copy_file_range", 1, "enosys"}, {"write", 1, "short"}, {"write", 3, "short"}}, kCreateNew, 3, 0},
+        {{{"copy_file_range", 1, "enosys"}, {"read", 2, "eio"}}, kOverwrite, 2, EIO},
+    };
+    for (const auto &c : cases) {
+        const std::string trace = std::string(c.faults.back().call) + " " + c.faults.back().action;
+        unlink((dir_ / "dst").c_str());
+        if (c.mode == kOverwrite) WriteFile(dir_ / "dst", "old");
+        {
+            FaultArmed first(c.faults[0].call, c.faults[0].at, c.faults[0].action);
+            for (size_t i = 1; i < c.faults.size(); ++i)
+                faultshim_add(c.faults[i].call, c.faults[i].at, c.faults[i].action);
+            EXPECT_EQ(c.result, Copy("src", "dst", c.mode)) << trace;
+            EXPECT_EQ(c.acted, faultshim_acted()) << trace;
+        }
+        EXPECT_TRUE(ReadFile(dir_ / "dst") == (c.result == 0 ? data : "old")) << trace;
+        EXPECT_EQ((std::set<std::string>{"dst", "src"}), FolderNames(dir_.path())) << trace;
     }
 }
 
-TEST(FileCopy, ShortWritesAndShortKernelCopiesAreCarriedOn) {
-    TempDir dir;
-    std::string data(5 << 20, 'q');
-    data.back() = 'z';
-    WriteFile(dir / "src", data);
-    {
-        FaultArmed shortKernelCopy("copy_file_range", 1, "short");
-        ASSERT_EQ(0, CopyUnixFile((dir / "src").c_str(), (dir / "a").c_str(), kCreateNew));
-        EXPECT_EQ(1, faultshim_acted());
-    }
-    {
-        FaultArmed noKernelCopy("copy_file_range", 1, "enosys");
-        faultshim_add("write", 1, "short");
-        faultshim_add("write", 3, "short");
-        ASSERT_EQ(0, CopyUnixFile((dir / "src").c_str(), (dir / "b").c_str(), kCreateNew));
-        EXPECT_EQ(3, faultshim_acted());
-    }
-    EXPECT_EQ(data, ReadFile(dir / "a"));
-    EXPECT_EQ(data, ReadFile(dir / "b"));
-}
-
-TEST(FileCopy, AReadErrorIsReportedAndTheDestinationKept) {
-    TempDir dir;
-    WriteFile(dir / "src", std::string(4 << 20, 'r'));
-    WriteFile(dir / "db.nsf", "old");
-    FaultArmed noKernelCopy("copy_file_range", 1, "enosys");
-    faultshim_add("read", 2, "eio");
-    EXPECT_EQ(EIO, CopyUnixFile((dir / "src").c_str(), (dir / "db.nsf").c_str(), kOverwrite));
-    EXPECT_EQ("old", ReadFile(dir / "db.nsf"));
-    EXPECT_EQ((std::set<std::string>{"db.nsf", "src"}), FolderNames(dir.path()));
-}
-
-TEST(FileCopy, ASparseFileEndingInAHoleKeepsItsSizeWithOrWithoutHoleSupport) {
-    TempDir dir;
-    std::string src = dir / "sparse.nsf";
+TEST_F(FileCopy, ASparseFileEndingInAHoleKeepsItsSizeWithOrWithoutHoleSupport) {
+    std::string src = dir_ / "sparse.nsf";
     int fd = open(src.c_str(), O_WRONLY | O_CREAT, 0644);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(4, pwrite(fd, "head", 4, 0));
@@ -389,22 +324,21 @@ TEST(FileCopy, ASparseFileEndingInAHoleKeepsItsSizeWithOrWithoutHoleSupport) {
 
     // The digest taken on the way counts the holes' zeros.
     nsfmend::Sha256 a, b;
-    ASSERT_EQ(0, LogFileCopy(src.c_str(), (dir / "a").c_str(), kCreateNew, &a));
-    EXPECT_EQ(want, ReadFile(dir / "a"));
+    ASSERT_EQ(0, LogFileCopy(src.c_str(), (dir_ / "a").c_str(), kCreateNew, &a));
+    EXPECT_EQ(want, ReadFile(dir_ / "a"));
     {
         // A file system that knows no holes answers SEEK_DATA with EINVAL.
         FaultArmed noHoles("lseek,lseek64", 1, "einval");
-        ASSERT_EQ(0, LogFileCopy(src.c_str(), (dir / "b").c_str(), kCreateNew, &b));
+        ASSERT_EQ(0, LogFileCopy(src.c_str(), (dir_ / "b").c_str(), kCreateNew, &b));
         EXPECT_EQ(1, faultshim_acted());
     }
-    EXPECT_EQ(want, ReadFile(dir / "b"));
+    EXPECT_EQ(want, ReadFile(dir_ / "b"));
     EXPECT_EQ(nsfmend::sha256Hex(want), a.hexDigest());
     EXPECT_EQ(nsfmend::sha256Hex(want), b.hexDigest());
 }
 
-TEST(FileCopy, PathsOf1023CharactersAreCopiedAndLongerOnesRefused) {
-    TempDir dir;
-    std::string folder = dir.path();
+TEST_F(FileCopy, PathsOf1023CharactersAreCopiedAndLongerOnesRefused) {
+    std::string folder = dir_.path();
     while (folder.size() + 201 + 1 + 20 < 1023) {
         folder += "/" + std::string(200, 'd');
         ASSERT_EQ(0, mkdir(folder.c_str(), 0700));
@@ -416,15 +350,14 @@ TEST(FileCopy, PathsOf1023CharactersAreCopiedAndLongerOnesRefused) {
     EXPECT_EQ(0, CopyUnixFile(src.c_str(), dst.c_str(), kCreateNew));
     EXPECT_EQ("at the limit", ReadFile(dst));
     EXPECT_EQ(0, CopyUnixFile(src.c_str(), dst.c_str(), kOverwrite));
-    EXPECT_EQ(ENAMETOOLONG, CopyUnixFile((src + "x").c_str(), (dir / "a").c_str(), kCreateNew));
+    EXPECT_EQ(ENAMETOOLONG, CopyUnixFile((src + "x").c_str(), (dir_ / "a").c_str(), kCreateNew));
     EXPECT_EQ(ENAMETOOLONG, CopyUnixFile(src.c_str(), (dst + "x").c_str(), kOverwrite));
     EXPECT_EQ((std::set<std::string>{src.substr(folder.size() + 1), dst.substr(folder.size() + 1)}),
               FolderNames(folder));
 }
 
-TEST(FileCopy, SparseFileBeyondFourGiB) {
-    TempDir dir;
-    std::string src = dir / "big.nsf";
+TEST_F(FileCopy, SparseFileBeyondFourGiB) {
+    std::string src = dir_ / "big.nsf";
     int fd = open(src.c_str(), O_WRONLY | O_CREAT, 0644);
     ASSERT_GE(fd, 0);
     const off_t size = ((off_t)4 << 30) + 4097;
@@ -436,7 +369,7 @@ TEST(FileCopy, SparseFileBeyondFourGiB) {
     close(fd);
 
     for (int mode : {kCreateNew, kOverwrite}) {
-        std::string dst = dir / ("copy" + std::to_string(mode));
+        std::string dst = dir_ / ("copy" + std::to_string(mode));
         ASSERT_EQ(0, CopyUnixFile(src.c_str(), dst.c_str(), mode));
         struct stat st = StatOf(dst);
         EXPECT_EQ(size, st.st_size);

@@ -243,17 +243,6 @@ TEST(ReplaceFileContent, ALinkStaysAndTheFileItNamesIsReplacedInItsOwnFolder) {
     EXPECT_FALSE(Exists(dir / "data/gone.ini"));
 }
 
-TEST(ReplaceFileContent, AFileThisUserMayNotWriteIsLeftAlone) {
-    TempDir dir;
-    ASSERT_EQ(0, chmod(dir.path().c_str(), 0777));  // the folder is writable to all
-    std::string ini = dir / "notes.ini";
-    WriteFile(ini, "A=1\n");
-    ASSERT_EQ(0, chmod(ini.c_str(), 0444));
-    EXPECT_EQ(EACCES, AsUnprivileged([&] { return replaceFileContent(ini.c_str(), "B=2\n"); }));
-    EXPECT_EQ("A=1\n", ReadFile(ini));
-    EXPECT_EQ(std::set<std::string>{"notes.ini"}, FolderNames(dir.path()));
-}
-
 TEST(ReplaceFileContent, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
     TempDir dir;
     std::string ini = dir / "notes.ini";
@@ -284,13 +273,15 @@ TEST(CheckReplaceable, AnswersAsTheReplacementWouldAndChangesNothing) {
     EXPECT_EQ(before.st_mtime, LstatOf(dir / "etc/notes.ini").st_mtime);
     EXPECT_EQ((std::set<std::string>{"notes.ini"}), FolderNames(dir / "etc"));
 
-    // A file this user may not write, and a writable file in a folder where
-    // no temporary file can be made: the question and the replacement agree.
+    // A file this user may not write (in a folder all may write), and a
+    // writable file in a folder where no temporary file can be made: the
+    // question and the replacement agree, and either is left alone.
     WriteFile(dir / "readonly.ini", "A=1\n");
     ASSERT_EQ(0, chmod((dir / "readonly.ini").c_str(), 0444));
     const std::string readonly = dir / "readonly.ini";
     EXPECT_EQ(EACCES, AsUnprivileged([&] { return checkReplaceable(readonly.c_str()); }));
     EXPECT_EQ(EACCES, AsUnprivileged([&] { return replaceFileContent(readonly.c_str(), "B=2\n"); }));
+    EXPECT_EQ("A=1\n", ReadFile(readonly));
     ASSERT_EQ(0, chmod((dir / "etc/notes.ini").c_str(), 0666));
     ASSERT_EQ(0, chmod((dir / "etc").c_str(), 0555));
     const std::string linked = dir / "notes.ini";
@@ -298,6 +289,8 @@ TEST(CheckReplaceable, AnswersAsTheReplacementWouldAndChangesNothing) {
     EXPECT_EQ(EACCES, AsUnprivileged([&] { return replaceFileContent(linked.c_str(), "B=2\n"); }));
     EXPECT_EQ("A=1\n", ReadFile(dir / "etc/notes.ini"));
     ASSERT_EQ(0, chmod((dir / "etc").c_str(), 0755));
+    EXPECT_EQ((std::set<std::string>{"dangling.ini", "etc", "notes.ini", "readonly.ini"}),
+              FolderNames(dir.path()));
 }
 
 TEST(RemoveFile, RemovesAndTellsAMissingFile) {

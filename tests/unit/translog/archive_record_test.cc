@@ -17,30 +17,6 @@
 
 using namespace nsfmend;  // the module under test
 
-namespace {
-
-// "name:match" for each finding, joined with " ".
-std::string Findings(const RecordCheck &check) {
-    static const char *const kNames[] = {"matches", "grown", "differs", "unreadable", "missing",
-                                         "unrecorded"};
-    std::string out;
-    for (const RecordFinding &f : check.findings)
-        out += (out.empty() ? "" : " ") + f.name + ":" + kNames[(int)f.match];
-    return out;
-}
-
-RecordCheck Check(const TempDir &dir, ExtentNames names = ExtentNames::kAnySuffix) {
-    RecordCheck check;
-    EXPECT_EQ(0, checkArchiveRecords(dir.path().c_str(), names, &check));
-    return check;
-}
-
-void Record(const TempDir &dir, const std::string &name, const std::vector<RecordEntry> &entries) {
-    ASSERT_TRUE(WriteFile(dir / name, formatRecord(entries)));
-}
-
-}  // namespace
-
 TEST(ArchiveRecords, TheLatestRecordsLineForANameIsInForce) {
     TempDir dir;
     Record(dir, "nsfmend-archive-20131115T120000Z.sha256",

@@ -19,23 +19,6 @@
 
 using namespace nsfmend;  // the module under test
 
-namespace {
-
-std::string Matches(const TempDir &dir) {
-    RecordCheck check;
-    EXPECT_EQ(0, checkArchiveRecords(dir.path().c_str(), ExtentNames::kAnySuffix, &check));
-    std::string out;
-    for (const RecordFinding &f : check.findings)
-        out += (out.empty() ? "" : " ") + f.name + (f.match == RecordMatch::kMatches ? ":matches" : ":other");
-    return out;
-}
-
-void WriteRecord(const TempDir &dir, const std::string &name, const std::vector<RecordEntry> &entries) {
-    ASSERT_TRUE(WriteFile(dir / name, formatRecord(entries)));
-}
-
-}  // namespace
-
 TEST(ArchiveRecordWriter, RecordsWhatIsNotSaidYetInOneRecordPerRun) {
     TempDir dir;
     ASSERT_TRUE(WriteFile(dir / "S0000001.TXN", "one"));
@@ -78,7 +61,7 @@ TEST(ArchiveRecordWriter, RecordsWhatIsNotSaidYetInOneRecordPerRun) {
     EXPECT_EQ(records.records[1], records.latest["S0000002.TXN"].record);
     EXPECT_EQ(sha256Hex("two"), records.latest["S0000002.TXN"].entry.sha256);
     EXPECT_EQ(kLog, records.latest["S0000001.TXN"].entry.logId);
-    EXPECT_EQ("S0000001.TXN:matches S0000002.TXN:matches", Matches(dir));
+    EXPECT_EQ("S0000001.TXN:matches S0000002.TXN:matches", Findings(Check(dir)));
 }
 
 TEST(ArchiveRecordWriter, AFailedWriteLeavesNoRecordAndIsTriedAgain) {
@@ -93,7 +76,7 @@ TEST(ArchiveRecordWriter, AFailedWriteLeavesNoRecordAndIsTriedAgain) {
     }
     EXPECT_EQ(std::set<std::string>{"S0000001.TXN"}, FolderNames(dir.path()));
     ASSERT_TRUE(writer.write().isOk());
-    EXPECT_EQ("S0000001.TXN:matches", Matches(dir));
+    EXPECT_EQ("S0000001.TXN:matches", Findings(Check(dir)));
     EXPECT_EQ(ENOENT, writer.add("S0000009.TXN", nullptr, "").error());
 }
 
@@ -102,7 +85,7 @@ TEST(ArchiveRecordWriter, ANewRecordSortsAfterEveryOneThereEvenWhenTheClockWentB
     ASSERT_TRUE(WriteFile(dir / "S0000001.TXN", "one, grown"));
     // Written while the clock was ahead (within what a 32-bit time holds):
     // its line would otherwise stay in force.
-    WriteRecord(dir, "nsfmend-archive-20371231T235959Z.sha256", {Entry("S0000001.TXN", "one")});
+    Record(dir, "nsfmend-archive-20371231T235959Z.sha256", {Entry("S0000001.TXN", "one")});
     FolderStorage storage(dir.path() + "/", dir.path());
     ArchiveRecordWriter writer(storage);
     ASSERT_TRUE(writer.add("S0000001.TXN", nullptr, "").isOk());
