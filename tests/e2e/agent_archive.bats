@@ -11,8 +11,7 @@ setup() {
 }
 
 @test "with no extent waiting the capture still saves the current extent and the run succeeds" {
-    run agent spool "$BACKUP" ""
-    [ "$status" -eq 0 ]
+    run -0 agent spool "$BACKUP" ""
     [ "$(field msg)" = QMR_NSF_SUCCESS ]
     [[ "$(field stamp)" =~ ^[0-9]{4}(-[0-9]{2}){5}$ ]]
     [ "$(field format)" = "%Y-%m-%d-%H-%M-%S" ]
@@ -23,8 +22,7 @@ setup() {
 
 @test "several full extents are copied, reported archived, and the current one captured" {
     write_changes mail.nsf 11
-    run agent spool "$BACKUP/" "-full"
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok spool "$BACKUP/" "-full"
     [ "$(archived_files "$BACKUP" | tr '\n' ' ')" = "S0000001.TXN-full S0000002.TXN-full S0000003.TXN-full " ]
     for n in 1 2 3; do cmp "$SERVER/logdir/S000000$n.TXN" "$BACKUP/S000000$n.TXN-full"; done
     [ "$(extent_states | tr '\n' ' ')" = "S0000001.TXN archived S0000002.TXN archived S0000003.TXN current " ]
@@ -33,8 +31,7 @@ setup() {
 
 @test "a destination without a final slash gets one; without a stamp buffer nothing is stamped" {
     write_changes mail.nsf 5
-    run agent spool "$BACKUP" "" nostamp
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok spool "$BACKUP" "" nostamp
     [ "$(field stamp)" = untouched ]
     [ "$(field format)" = untouched ]
     [ -f "$BACKUP/S0000001.TXN" ] && [ -f "$BACKUP/S0000002.TXN" ]
@@ -72,8 +69,7 @@ setup() {
     cp "$SERVER/logdir/S0000001.TXN" "$BACKUP/S0000001.TXN"
     head -c 40 "$SERVER/logdir/S0000002.TXN" > "$BACKUP/S0000002.TXN"
     inode=$(stat -c %i "$BACKUP/S0000001.TXN")
-    run agent spool "$BACKUP" ""
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok spool "$BACKUP" ""
     [ "$(stat -c %i "$BACKUP/S0000001.TXN")" = "$inode" ]
     for n in 1 2 3 4; do cmp "$SERVER/logdir/S000000$n.TXN" "$BACKUP/S000000$n.TXN"; done
     [ "$(extent_states | tr '\n' ' ')" = "S0000001.TXN archived S0000002.TXN archived S0000003.TXN archived S0000004.TXN current " ]
@@ -82,8 +78,7 @@ setup() {
     # replaces its earlier capture with the longer copy.
     "$NOTESEMU" put mail.nsf 99 "more" >/dev/null
     ! cmp -s "$SERVER/logdir/S0000004.TXN" "$BACKUP/S0000004.TXN"
-    run agent spool "$BACKUP" ""
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok spool "$BACKUP" ""
     cmp "$SERVER/logdir/S0000004.TXN" "$BACKUP/S0000004.TXN"
     [ -z "$(leftovers "$BACKUP")" ]
 }
@@ -95,8 +90,7 @@ setup() {
     printf partial > "$BACKUP/.S0000009.TXN-x.nsfmend-12345678"
     mkfifo "$SERVER/logdir/S0000090.TXN"
     ln -s /dev/zero "$SERVER/logdir/S0000091.TXN"
-    run timeout 60 env LD_LIBRARY_PATH="$AGENT_LIBDIR:$LIBNOTES_DIR" "$AGENT_CLIENT" spool "$BACKUP" ""
-    [ "$status" -eq 0 ]
+    run -0 timeout 60 env LD_LIBRARY_PATH="$AGENT_LIBDIR:$LIBNOTES_DIR" "$AGENT_CLIENT" spool "$BACKUP" ""
     [ "$(field msg)" = QMR_NSF_SUCCESS ]
     [ "$(archived_files "$BACKUP" | tr '\n' ' ')" = "S0000001.TXN S0000002.TXN " ]
 }
@@ -105,8 +99,7 @@ setup() {
     rm -rf "$SERVER"
     new_server --style 3
     write_changes mail.nsf 5
-    run agent spool "$BACKUP" ""
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok spool "$BACKUP" ""
     [ -f "$BACKUP/S0000001.TXN" ]
 
     for style in 0 2; do

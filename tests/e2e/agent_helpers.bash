@@ -55,6 +55,13 @@ agent() {
     LD_LIBRARY_PATH="$AGENT_LIBDIR:$LIBNOTES_DIR" "$AGENT_CLIENT" "$@"
 }
 
+# A call of the client that must answer msg=QMR_NSF_SUCCESS; its output is
+# in $output, as after run (and shown when the test fails).
+agent_ok() {
+    run agent "$@"
+    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+}
+
 # The value of "key=" in $output (first match).
 field() {
     printf '%s\n' "$output" | sed -n "s/^$1=//p" | head -n 1
@@ -104,9 +111,7 @@ check_records() {
 # half-filled.
 two_archive_runs() {
     write_changes mail.nsf 11
-    run agent spool "$ARCHIVE" "${1:-}"
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok spool "$ARCHIVE" "${1:-}"
     write_changes mail.nsf 20 >/dev/null
-    run agent spool "$ARCHIVE" "${2:-}"
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok spool "$ARCHIVE" "${2:-}"
 }

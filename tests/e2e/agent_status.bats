@@ -24,8 +24,7 @@ load agent_helpers
 @test "restore puts the backup in place of the live database and brings it online" {
     mail_story
     emu server start >/dev/null
-    run agent restore "$BACKUP" "$LIVE"
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok restore "$BACKUP" "$LIVE"
     cmp "$BACKUP" "$LIVE"
     [ "$(db_field mail.nsf state)" = online ]
     [ "$(db_notes mail.nsf)" = "$AT_BACKUP" ]
@@ -36,8 +35,7 @@ load agent_helpers
     emu server start >/dev/null
     emu backup mail.nsf "$BATS_TEST_TMPDIR/backup/copy.nsf" >/dev/null
     mv "$LIVE" "$SERVER/maïl ✓.nsf"
-    run agent restore "$BACKUP" "$SERVER/maïl ✓.nsf"
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok restore "$BACKUP" "$SERVER/maïl ✓.nsf"
     cmp "$BACKUP" "$SERVER/maïl ✓.nsf"
     [ "$(db_field "maïl ✓.nsf" state)" = online ]
 }
@@ -52,8 +50,7 @@ load agent_helpers
     cp "$LIVE" "$elsewhere/mail.nsf"
     cp "$LIVE" "$BATS_TEST_TMPDIR/stranger-before"
     cd "$elsewhere"
-    run agent restore "$BACKUP" mail.nsf
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok restore "$BACKUP" mail.nsf
     cmp "$BACKUP" "$LIVE"
     [ "$(db_field mail.nsf state)" = online ]
     cmp "$elsewhere/mail.nsf" "$BATS_TEST_TMPDIR/stranger-before"
@@ -108,8 +105,7 @@ load agent_helpers
     NOTESEMU_FAIL="NSFBringDatabaseOnline=263" run agent restore "$BACKUP" "$LIVE"
     [ "$(field msg)" = "Database is already offline" ]
     [ "$(leftovers "$SERVER")" = .mail.nsf.nsfmend-offline ]
-    run agent restore "$BACKUP" "$LIVE"
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok restore "$BACKUP" "$LIVE"
     [ "$(db_field mail.nsf state)" = online ]
     [ -z "$(leftovers "$SERVER")" ]
 }
@@ -122,8 +118,7 @@ load agent_helpers
     chmod 0666 "$BACKUP"
     chown 4321:4322 "$LIVE"
     chmod 0600 "$LIVE"
-    run agent restore "$BACKUP" "$LIVE"
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok restore "$BACKUP" "$LIVE"
     cmp "$BACKUP" "$LIVE"
     [ "$(stat -c '%a %u %g' "$LIVE")" = "600 4321 4322" ]
     [ "$(stat -c %Y "$LIVE")" = "$(stat -c %Y "$BACKUP")" ]
@@ -152,19 +147,16 @@ load agent_helpers
 @test "recover with an empty or absent date rolls forward to the latest transaction" {
     mail_story
     cp "$BACKUP" "$BATS_TEST_TMPDIR/second.nsf"
-    run agent recover "$BACKUP" "" 0 0 0
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok recover "$BACKUP" "" 0 0 0
     [ "$(db_notes "$BACKUP")" = "$LATEST" ]
     [[ "$output" == " Recover $BACKUP till latest transaction"* ]]
-    run agent recover "$BATS_TEST_TMPDIR/second.nsf" - 0 0 0
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok recover "$BATS_TEST_TMPDIR/second.nsf" - 0 0 0
     [ "$(db_notes "$BATS_TEST_TMPDIR/second.nsf")" = "$LATEST" ]
 }
 
 @test "recover to a cut-off time, with every request, never reports notes" {
     mail_story
-    run agent recover "$BACKUP" "11/15/2013 14:00" 1 1 1
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok recover "$BACKUP" "11/15/2013 14:00" 1 1 1
     [ "$(db_notes "$BACKUP")" = "$AT_1400" ]
     refute_output_has "[nsfmend.NoteCallback]"
 }

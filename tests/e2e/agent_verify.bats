@@ -18,8 +18,7 @@ setup() {
     # second: one the start of the other.
     [ -f "$ARCHIVE/S0000003.TXN-full" ] && [ -f "$ARCHIVE/S0000003.TXN-incr" ]
     ! cmp -s "$ARCHIVE/S0000003.TXN-full" "$ARCHIVE/S0000003.TXN-incr"
-    run agent verify "$ARCHIVE" "$SERVER/logdir"
-    [ "$status" -eq 0 ]
+    run -0 agent verify "$ARCHIVE" "$SERVER/logdir"
     [ "$output" = "msg=QMR_NSF_SUCCESS" ]
     run agent verify "$ARCHIVE"
     [ "$output" = "msg=QMR_NSF_SUCCESS" ]
@@ -33,8 +32,7 @@ setup() {
     run agent verify "$ARCHIVE" "$SERVER/logdir"
     [[ $(field msg) == "Extents of the log directory $SERVER/logdir missing from $ARCHIVE: S00000"*" to $last" ]]
     # Without it, the archive's own chain is whole.
-    run agent verify "$ARCHIVE" ""
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok verify "$ARCHIVE" ""
 }
 
 @test "a lost archived copy is named as the first missing extent" {
@@ -57,14 +55,12 @@ setup() {
     # is what is tested here.
     rm "$ARCHIVE"/nsfmend-archive-*
     head -c $((size / 2)) "$whole" >"$ARCHIVE/S0000003.TXN-full"
-    run agent verify "$ARCHIVE"
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok verify "$ARCHIVE"
     flip_byte "$ARCHIVE/S0000003.TXN-full" 20
     run agent verify "$ARCHIVE"
     [ "$(field msg)" = "Copies of extent S0000003.TXN disagree: S0000003.TXN-incr and S0000003.TXN-full" ] || { echo "$output"; ls -la "$ARCHIVE"; false; }
     # A fault to OPT=VERIFY too: a recovery could take either copy.
-    run nsfmend OPT=VERIFY IN="$ARCHIVE"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend OPT=VERIFY IN="$ARCHIVE"
     assert_output_has $'\nFAIL copies: of extent S0000003.TXN disagree: S0000003.TXN-incr and S0000003.TXN-full\n'
 }
 
@@ -88,8 +84,7 @@ setup() {
     rm -f "$SERVER/.nsfmend.lock"
     local before
     before=$(tree_sum "$BATS_TEST_TMPDIR")
-    run agent verify "$ARCHIVE" "$SERVER/logdir"
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok verify "$ARCHIVE" "$SERVER/logdir"
     [ "$(tree_sum "$BATS_TEST_TMPDIR")" = "$before" ]
     [ ! -e "$SERVER/.nsfmend.lock" ]
 }
