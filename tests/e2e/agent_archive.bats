@@ -34,7 +34,8 @@ setup() {
     agent_ok spool "$BACKUP" "" nostamp
     [ "$(field stamp)" = untouched ]
     [ "$(field format)" = untouched ]
-    [ -f "$BACKUP/S0000001.TXN" ] && [ -f "$BACKUP/S0000002.TXN" ]
+    [ -f "$BACKUP/S0000001.TXN" ]
+    [ -f "$BACKUP/S0000002.TXN" ]
 }
 
 @test "DoArchiveLogs uses the folder exactly as given: suffix first, no slash added" {
@@ -77,7 +78,7 @@ setup() {
     # The extent being filled grows; with the same suffix the next run
     # replaces its earlier capture with the longer copy.
     "$NOTESEMU" put mail.nsf 99 "more" >/dev/null
-    ! cmp -s "$SERVER/logdir/S0000004.TXN" "$BACKUP/S0000004.TXN"
+    run ! cmp -s "$SERVER/logdir/S0000004.TXN" "$BACKUP/S0000004.TXN"
     agent_ok spool "$BACKUP" ""
     cmp "$SERVER/logdir/S0000004.TXN" "$BACKUP/S0000004.TXN"
     [ -z "$(leftovers "$BACKUP")" ]
@@ -179,7 +180,10 @@ setup() {
     file_sync=$(grep -n "fsync([0-9]*<$BACKUP/\.S0000001\.TXN\.nsfmend-[0-9a-f]*>)" "$BATS_TEST_TMPDIR/trace" | tail -n 1 | cut -d: -f1)
     placed=$(grep -n "renameat2(.*\"\.S0000001\.TXN\.nsfmend-[0-9a-f]*\", .*\"S0000001\.TXN\", RENAME_NOREPLACE) = 0" "$BATS_TEST_TMPDIR/trace" | head -n 1 | cut -d: -f1)
     dir_sync=$(awk -v from="$placed" 'NR > from && index($0, "fsync") && index($0, "<'"$BACKUP"'>)") { print NR; exit }' "$BATS_TEST_TMPDIR/trace")
-    [ -n "$done_line" ] && [ -n "$file_sync" ] && [ -n "$placed" ] && [ -n "$dir_sync" ]
+    [ -n "$done_line" ]
+    [ -n "$file_sync" ]
+    [ -n "$placed" ]
+    [ -n "$dir_sync" ]
     [ "$file_sync" -lt "$placed" ]
     [ "$placed" -lt "$dir_sync" ]
     [ "$dir_sync" -lt "$done_line" ]
@@ -201,7 +205,9 @@ setup() {
     # The copy itself is synced under its own name, then the folder.
     file_sync=$(grep -n "fsync([0-9]*<$BACKUP/S0000001\.TXN>)" "$BATS_TEST_TMPDIR/trace" | head -n 1 | cut -d: -f1)
     dir_sync=$(awk -v from="$file_sync" 'NR > from && index($0, "fsync") && index($0, "<'"$BACKUP"'>)") { print NR; exit }' "$BATS_TEST_TMPDIR/trace")
-    [ -n "$done_line" ] && [ -n "$file_sync" ] && [ -n "$dir_sync" ]
+    [ -n "$done_line" ]
+    [ -n "$file_sync" ]
+    [ -n "$dir_sync" ]
     [ "$file_sync" -lt "$dir_sync" ]
     [ "$dir_sync" -lt "$done_line" ]
 }

@@ -88,7 +88,8 @@ load agent_helpers
         [ "$(field msg)" = "Not a regular file (a symbolic link or special file is never replaced): $SERVER/$db.nsf" ]
     done
     [ "$(cat "$BATS_TEST_TMPDIR/target")" = "root's own file" ]
-    [ -L "$SERVER/link.nsf" ] && [ -p "$SERVER/fifo.nsf" ]
+    [ -L "$SERVER/link.nsf" ]
+    [ -p "$SERVER/fifo.nsf" ]
 }
 
 @test "a failing online step leaves its text and the offline mark for the next restore" {

@@ -17,7 +17,8 @@ load agent_helpers
     emu put mail.nsf 5 "late" --user "Di Dean" --at 2013-11-15T17:00:00Z
     emu rollover >/dev/null
     agent_ok spool "$ARCHIVE" ".run2"
-    [ -f "$ARCHIVE/S0000003.TXN.run2" ] && [ -f "$ARCHIVE/S0000004.TXN.run2" ]
+    [ -f "$ARCHIVE/S0000003.TXN.run2" ]
+    [ -f "$ARCHIVE/S0000004.TXN.run2" ]
     # What the first run captured is the start of what the second archived.
     cmp -n "$(stat -c %s "$ARCHIVE/S0000003.TXN.run1")" \
         "$ARCHIVE/S0000003.TXN.run1" "$ARCHIVE/S0000003.TXN.run2"

@@ -16,8 +16,9 @@ setup() {
     two_archive_runs -full -incr
     # The half-filled capture of the first run and the whole copy of the
     # second: one the start of the other.
-    [ -f "$ARCHIVE/S0000003.TXN-full" ] && [ -f "$ARCHIVE/S0000003.TXN-incr" ]
-    ! cmp -s "$ARCHIVE/S0000003.TXN-full" "$ARCHIVE/S0000003.TXN-incr"
+    [ -f "$ARCHIVE/S0000003.TXN-full" ]
+    [ -f "$ARCHIVE/S0000003.TXN-incr" ]
+    run ! cmp -s "$ARCHIVE/S0000003.TXN-full" "$ARCHIVE/S0000003.TXN-incr"
     run -0 agent verify "$ARCHIVE" "$SERVER/logdir"
     [ "$output" = "msg=QMR_NSF_SUCCESS" ]
     run agent verify "$ARCHIVE"

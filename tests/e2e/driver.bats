@@ -139,7 +139,7 @@ expect_bytes() {  # expect_bytes FILE: compares $OUT_FILE with FILE byte for byt
     capture IN=/x/backup.nsf OUT=/x/live.nsf TEST=ok </dev/null
     [ "$STATUS" -eq 0 ]
     grep -qx ok "$OUT_FILE"
-    ! grep -q Continue "$OUT_FILE"
+    run ! grep -q Continue "$OUT_FILE"
 }
 
 @test "test mode failure reports the API text and exits 1 after stopping" {
@@ -148,7 +148,7 @@ expect_bytes() {  # expect_bytes FILE: compares $OUT_FILE with FILE byte for byt
     capture TEST=ok </dev/null
     [ "$STATUS" -eq 1 ]
     grep -q '^Test fails, error=.\+' "$OUT_FILE"
-    ! grep -qx ok "$OUT_FILE"
+    run ! grep -qx ok "$OUT_FILE"
     tail -n 1 "$OUT_FILE" | grep -qx 'Termination completed successfully'
 }
 
@@ -187,7 +187,7 @@ expect_bytes() {  # expect_bytes FILE: compares $OUT_FILE with FILE byte for byt
     capture TEST=ok </dev/null
     [ "$STATUS" -eq 1 ]
     tail -n 1 "$OUT_FILE" | grep -qx 'InitNotes failed. Error Code = [1-9][0-9]*'
-    ! grep -q Terminate "$OUT_FILE"
+    run ! grep -q Terminate "$OUT_FILE"
 }
 
 @test "a NOTES_DATA_DIR of 1024 characters or more is refused before the runtime starts" {
@@ -196,12 +196,12 @@ expect_bytes() {  # expect_bytes FILE: compares $OUT_FILE with FILE byte for byt
     NOTES_DATA_DIR="$long" capture TEST=ok </dev/null
     [ "$STATUS" -eq 1 ]
     grep -q 'NOTES_DATA_DIR is too long' "$OUT_FILE"
-    ! grep -q Initialize "$OUT_FILE"
+    run ! grep -q Initialize "$OUT_FILE"
     # 1023 characters fit the field, but not with /notes.ini after them
     NOTES_DATA_DIR="${long:0:1023}" capture TEST=ok </dev/null
     [ "$STATUS" -eq 1 ]
     grep -q 'notes.ini path is too long' "$OUT_FILE"
-    ! grep -q Initialize "$OUT_FILE"
+    run ! grep -q Initialize "$OUT_FILE"
 }
 
 @test "a long PATH is harmless" {

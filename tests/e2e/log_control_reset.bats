@@ -21,7 +21,7 @@ confirm_run() {
     grep -qxF "Delete log control file $SERVER/logdir/nlogctrl.lfh" "$OUT_FILE"
     grep -qxF "Running media recovery ..." "$OUT_FILE"
     grep -qx 'TRANSLOG_Recreate_Logctrl=1' "$SERVER/notes.ini"
-    ! grep -q 'translog_recreate_logctrl=0' "$SERVER/notes.ini"
+    run ! grep -q 'translog_recreate_logctrl=0' "$SERVER/notes.ini"
     # the lines come in this order
     [ "$(grep -n '^Update ' "$OUT_FILE" | cut -d: -f1)" -lt "$(grep -n '^Delete log control' "$OUT_FILE" | cut -d: -f1)" ]
     [ "$(grep -n '^Delete log control' "$OUT_FILE" | cut -d: -f1)" -lt "$(grep -n '^Running media' "$OUT_FILE" | cut -d: -f1)" ]
@@ -34,7 +34,7 @@ confirm_run() {
     confirm_run "$NSFMEND"
     [ "$STATUS" -eq 1 ]
     grep -qxF "Fail to get transaction log directory" "$OUT_FILE"
-    ! grep -q "Running media recovery" "$OUT_FILE"
+    run ! grep -q "Running media recovery" "$OUT_FILE"
     [ -e "$SERVER/logdir/nlogctrl.lfh" ]
     tail -n 1 "$OUT_FILE" | grep -qx 'Termination completed successfully'
 }
@@ -61,8 +61,8 @@ confirm_run() {
     confirm_run "${run_as[@]}"
     [ "$STATUS" -eq 1 ]
     grep -qxF "Fail to edit $SERVER/notes.ini" "$OUT_FILE"
-    ! grep -q "Delete log control file" "$OUT_FILE"
-    ! grep -q "Running media recovery" "$OUT_FILE"
+    run ! grep -q "Delete log control file" "$OUT_FILE"
+    run ! grep -q "Running media recovery" "$OUT_FILE"
     cmp "$SERVER/notes.ini" "$BATS_TEST_TMPDIR/ini.before"
     [ "$(stat -c %U "$SERVER/notes.ini")" == "$(id -un)" ]
     [ -z "$(leftovers "$SERVER")" ]

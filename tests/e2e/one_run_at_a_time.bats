@@ -89,7 +89,7 @@ BUSY_LINE() { echo "Another nsfmend run is working on $SERVER; nothing was chang
         for run in a:$a b:$b; do
             if [ "${run#*:}" -ne 0 ]; then
                 grep -qxF "$(BUSY_LINE)" "$BATS_TEST_TMPDIR/${run%%:*}.out"
-                ! grep -q '^Update ' "$BATS_TEST_TMPDIR/${run%%:*}.out"
+                run ! grep -q '^Update ' "$BATS_TEST_TMPDIR/${run%%:*}.out"
             fi
         done
         [ "$a" -eq 0 ] || [ "$b" -eq 0 ]

@@ -134,7 +134,9 @@ setup() { mail_story; }
     done
     cmp "$BACKUP" "$BATS_TEST_TMPDIR/backup-before"
     [ "$(cat "$BATS_TEST_TMPDIR/target")" == "root's own file" ]
-    [ -L "$SERVER/link.nsf" ] && [ -L "$SERVER/alias.nsf" ] && [ -p "$SERVER/fifo.nsf" ]
+    [ -L "$SERVER/link.nsf" ]
+    [ -L "$SERVER/alias.nsf" ]
+    [ -p "$SERVER/fifo.nsf" ]
     [ "$(db_field "$LIVE" state)" == online ]
 }
 
@@ -176,7 +178,10 @@ setup() { mail_story; }
     placed=$(grep -n "renameat(.*\"\.$name\.nsfmend-[0-9a-f]*\", .*\"$name\") = 0" "$trace" | head -n 1 | cut -d: -f1)
     dir_sync=$(awk -v from="$placed" 'NR > from && index($0, "fsync") && index($0, "<'"$SERVER"'>)") { print NR; exit }' "$trace")
     online=$(awk -v from="$placed" 'NR > from && index($0, "rename") && index($0, ".notesemu-server") { print NR; exit }' "$trace")
-    [ -n "$file_sync" ] && [ -n "$placed" ] && [ -n "$dir_sync" ] && [ -n "$online" ]
+    [ -n "$file_sync" ]
+    [ -n "$placed" ]
+    [ -n "$dir_sync" ]
+    [ -n "$online" ]
     [ "$file_sync" -lt "$placed" ]
     [ "$placed" -lt "$dir_sync" ]
     [ "$dir_sync" -lt "$online" ]

@@ -98,7 +98,7 @@ requests_for() {
     # A rerun finds each object as it was put and writes none again.
     : >"$FAULT_STORE/requests.log"
     agent_ok spool "$STORE" ""
-    ! grep -q "^PUT /$BUCKET/logs/S0000001.TXN " "$FAULT_STORE/requests.log"
+    run ! grep -q "^PUT /$BUCKET/logs/S0000001.TXN " "$FAULT_STORE/requests.log"
 }
 
 # A store that keeps other bytes than it was sent and says 200 breaks its

@@ -137,7 +137,10 @@ sweep_restore() {
     run_plain
     [ "$RUN_STATUS" -eq 0 ]
     cp "$LIVE" "$NEW_LIVE"
-    ! cmp -s "$OLD_LIVE" "$NEW_LIVE"
+    if cmp -s "$OLD_LIVE" "$NEW_LIVE"; then
+        echo "the restore left the live database as it was" >&2
+        return 1
+    fi
 
     check_interrupted() {
         cmp -s "$LIVE" "$OLD_LIVE" || cmp -s "$LIVE" "$NEW_LIVE"
