@@ -116,21 +116,18 @@ setup() {
 
     rm -rf "$SERVER"
     new_server --logging off
-    run agent spool "$BACKUP" ""
-    [ "$(field msg)" = QMR_NSF_TRANSLOG_STYLE_NOT_LOGGED ]
+    agent_says QMR_NSF_TRANSLOG_STYLE_NOT_LOGGED spool "$BACKUP" ""
     [ -z "$(ls "$BACKUP")" ]
 }
 
 @test "names and folders too long for their buffers are refused before the server is asked" {
     write_changes mail.nsf 5
     long=$(printf '%01000d' 0)
-    run agent spool "/$long/$long" ""
-    [ "$(field msg)" = "Destination directory too long (over 1022 characters): /$long/$long" ]
+    agent_says "Destination directory too long (over 1022 characters): /$long/$long" spool "/$long/$long" ""
     run agent archive "$long" "$BACKUP/"
     [ "$(field result)" = 1 ]
     [ "$(field msg)" = "Archived name too long (over 1023 characters): $BACKUP/S0000000.TXN$long" ]
-    run agent spool "" ""
-    [ "$(field msg)" = "Invalid destination directory: empty" ]
+    agent_says "Invalid destination directory: empty" spool "" ""
     [ ! -e "$BACKUP" ]
     [ "$(extent_states | tr '\n' ' ')" = "S0000001.TXN full S0000002.TXN current " ]
 }

@@ -55,12 +55,15 @@ agent() {
     LD_LIBRARY_PATH="$AGENT_LIBDIR:$LIBNOTES_DIR" "$AGENT_CLIENT" "$@"
 }
 
-# A call of the client that must answer msg=QMR_NSF_SUCCESS; its output is
-# in $output, as after run (and shown when the test fails).
-agent_ok() {
+# agent_says MSG ARGS...: a call of the client that must answer msg=MSG;
+# its output is in $output, as after run (and shown when the test fails).
+agent_says() {
+    local want=$1
+    shift
     run agent "$@"
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    [ "$(field msg)" = "$want" ]
 }
+agent_ok() { agent_says QMR_NSF_SUCCESS "$@"; }
 
 # The value of "key=" in $output (first match).
 field() {

@@ -41,8 +41,7 @@ setup() {
     # The second run captured every extent the log directory still held
     # under its own suffix too: both copies go.
     rm "$ARCHIVE"/S0000002.TXN-*
-    run agent verify "$ARCHIVE" "$SERVER/logdir"
-    [ "$(field msg)" = "Missing extent S0000002.TXN in $ARCHIVE (missing: S0000002.TXN)" ]
+    agent_says "Missing extent S0000002.TXN in $ARCHIVE (missing: S0000002.TXN)" verify "$ARCHIVE" "$SERVER/logdir"
 }
 
 @test "a copy whose bytes are not the extent's is reported with the copy it disagrees with" {
@@ -72,12 +71,10 @@ setup() {
     cp "$one" "$ARCHIVE/S0000002.TXN-a"
     # Whichever of the two is damaged, the text is the same.
     flip_byte "$one" 20
-    run agent verify "$ARCHIVE"
-    [ "$(field msg)" = "Copies of extent S0000002.TXN disagree: S0000002.TXN-a and S0000002.TXN-full" ]
+    agent_says "Copies of extent S0000002.TXN disagree: S0000002.TXN-a and S0000002.TXN-full" verify "$ARCHIVE"
     cp "$ARCHIVE/S0000002.TXN-a" "$one"
     flip_byte "$ARCHIVE/S0000002.TXN-a" 20
-    run agent verify "$ARCHIVE"
-    [ "$(field msg)" = "Copies of extent S0000002.TXN disagree: S0000002.TXN-a and S0000002.TXN-full" ]
+    agent_says "Copies of extent S0000002.TXN disagree: S0000002.TXN-a and S0000002.TXN-full" verify "$ARCHIVE"
 }
 
 @test "the check only reads: no lock file, nothing changed in either folder" {

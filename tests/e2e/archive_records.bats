@@ -23,10 +23,9 @@ two_runs() { two_archive_runs "" ""; }
     [ "$(wc -l <<<"$records")" -eq 2 ]
     first=$(head -n 1 <<<"$records") second=$(tail -n 1 <<<"$records")
     [[ $first < $second ]]
-    # Each record on its own, as an administrator would check it.
-    run bash -c "cd '$ARCHIVE' && sha256sum -c --strict '$first'"
-    # The first run's capture of the extent then being filled has grown since.
-    [ "$status" -eq 1 ]
+    # Each record on its own, as an administrator would check it. The first
+    # run's capture of the extent then being filled has grown since.
+    run -1 bash -c "cd '$ARCHIVE' && sha256sum -c --strict '$first'"
     assert_output_has "S0000003.TXN: FAILED"
     run -0 bash -c "cd '$ARCHIVE' && sha256sum -c --strict '$second'"
     # The lines in force: every archived file, as it is.
@@ -68,8 +67,7 @@ two_runs() { two_archive_runs "" ""; }
     # No checklist is shown and no answer read, even without OUT=; a
     # notes.ini that cannot be found does not matter.
     NOTES_DATA_DIR=/nowhere NOTESEMU_CALL_LOG="$BATS_TEST_TMPDIR/calls" \
-        run nsfmend OPT=VERIFY IN="$ARCHIVE" OUT="$SERVER/logdir" <<<"Y"
-    [ "$status" -eq 0 ]
+        run -0 nsfmend OPT=VERIFY IN="$ARCHIVE" OUT="$SERVER/logdir" <<<"Y"
     local latest
     latest=$(archive_records "$ARCHIVE" | tail -n 1)
     [ "$(printf '%s\n' "$output" | sed -n '/^Verification/,$p')" = "Verification of an archive folder (nothing is changed):
@@ -102,8 +100,7 @@ Verdict: the archive would serve a recovery" ]
     assert_output_has $'\nnote archive folder: 1 other entry, not archived extents: S0000005.TXN-copy\n'
     assert_output_has $'\nFAIL log directory: '"$SERVER/logdir holds extents the archive lacks: S0000001.TXN, S0000009.TXN to S0000010.TXN"
     assert_output_has $'\nVerdict: the archive would not serve a recovery'
-    run agent verify "$ARCHIVE" "$SERVER/logdir"
-    [ "$(field msg)" = "Missing extent S0000001.TXN in $ARCHIVE (missing: S0000001.TXN)" ]
+    agent_says "Missing extent S0000001.TXN in $ARCHIVE (missing: S0000001.TXN)" verify "$ARCHIVE" "$SERVER/logdir"
 }
 
 @test "OPT=VERIFY without records checks names only and says so; without IN= it fails" {

@@ -186,8 +186,7 @@ BUSY_LINE() { echo "Another nsfmend run is working on $SERVER; nothing was chang
     cmp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
     [ "$(db_field "$LIVE" state)" = online ]
     # The agent's restore is refused the same way.
-    run agent restore "$BACKUP" "$LIVE"
-    [ "$(field msg)" = "$(BUSY_LINE)" ]
+    agent_says "$(BUSY_LINE)" restore "$BACKUP" "$LIVE"
 
     release_held
     grep -qx 'msg=QMR_NSF_SUCCESS' "$BATS_TEST_TMPDIR/held.out"

@@ -107,8 +107,7 @@ setup() { mail_story; }
     serve_and_keep
     # The disk fills up at the copy's first write.
     FAULTSHIM_CALLS=copy_file_range FAULTSHIM_AT=1 FAULTSHIM_ACTION=enospc \
-        run with_faults nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 1 ]
+        run -1 with_faults nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
     assert_output_has " Restoring database $LIVE 
   from recovered backup file $BACKUP ...
  Fail to restore database $LIVE, Reason=No space left on device
@@ -169,9 +168,8 @@ setup() { mail_story; }
     local name=${LIVE##*/} trace="$BATS_TEST_TMPDIR/trace"
     # LeakSanitizer cannot run under a tracer; the other tests check leaks.
     ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" \
-        run strace -f -y -e trace=fsync,rename,renameat,renameat2 -o "$trace" \
+        run -0 strace -f -y -e trace=fsync,rename,renameat,renameat2 -o "$trace" \
         "$NSFMEND" OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 0 ]
     # The copy is synced under its hidden name, renamed over the live one, the
     # folder synced; only then does the server's state say online again.
     file_sync=$(grep -n "fsync([0-9]*<$SERVER/\.$name\.nsfmend-[0-9a-f]*>)" "$trace" | tail -n 1 | cut -d: -f1)

@@ -134,8 +134,7 @@ setup() {
         if [ "$damage" = none ]; then [ "$status" -eq 0 ]; else [ "$status" -eq 1 ]; fi
         local folder_msg
         folder_msg=$(agent verify "$copy" | sed -n 's/^msg=//p')
-        run agent verify "$STORE"
-        [ "$(field msg)" = "${folder_msg//$copy/$STORE}" ]
+        agent_says "${folder_msg//$copy/$STORE}" verify "$STORE"
     done
     [[ "$(field msg)" == "Archived file ${STORE}S0000002.TXN does not match archive record nsfmend-archive-"*".sha256 (same size, another SHA-256)" ]]
 }
