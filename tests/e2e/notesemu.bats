@@ -99,6 +99,7 @@ notes: 2
     # It goes by itself with the data folder it stood for.
     emu server start
     for _ in $(seq 50); do [ -n "$(holding)" ] && break; sleep 0.1; done
+    [ -n "$(holding)" ]
     rm -rf "$SERVER"
     for _ in $(seq 50); do [ -z "$(holding)" ] && break; sleep 0.1; done
     [ -z "$(holding)" ]
