@@ -11,8 +11,7 @@ setup() {
 }
 
 @test "with no extent waiting the capture still saves the current extent and the run succeeds" {
-    run agent spool "$BACKUP" ""
-    [ "$status" -eq 0 ]
+    run -0 agent spool "$BACKUP" ""
     [ "$(field msg)" = QMR_NSF_SUCCESS ]
     [[ "$(field stamp)" =~ ^[0-9]{4}(-[0-9]{2}){5}$ ]]
     [ "$(field format)" = "%Y-%m-%d-%H-%M-%S" ]
@@ -23,8 +22,7 @@ setup() {
 
 @test "several full extents are copied, reported archived, and the current one captured" {
     write_changes mail.nsf 11
-    run agent spool "$BACKUP/" "-full"
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok spool "$BACKUP/" "-full"
     [ "$(archived_files "$BACKUP" | tr '\n' ' ')" = "S0000001.TXN-full S0000002.TXN-full S0000003.TXN-full " ]
     for n in 1 2 3; do cmp "$SERVER/logdir/S000000$n.TXN" "$BACKUP/S000000$n.TXN-full"; done
     [ "$(extent_states | tr '\n' ' ')" = "S0000001.TXN archived S0000002.TXN archived S0000003.TXN current " ]
@@ -33,11 +31,11 @@ setup() {
 
 @test "a destination without a final slash gets one; without a stamp buffer nothing is stamped" {
     write_changes mail.nsf 5
-    run agent spool "$BACKUP" "" nostamp
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok spool "$BACKUP" "" nostamp
     [ "$(field stamp)" = untouched ]
     [ "$(field format)" = untouched ]
-    [ -f "$BACKUP/S0000001.TXN" ] && [ -f "$BACKUP/S0000002.TXN" ]
+    [ -f "$BACKUP/S0000001.TXN" ]
+    [ -f "$BACKUP/S0000002.TXN" ]
 }
 
 @test "DoArchiveLogs uses the folder exactly as given: suffix first, no slash added" {
@@ -72,8 +70,7 @@ setup() {
     cp "$SERVER/logdir/S0000001.TXN" "$BACKUP/S0000001.TXN"
     head -c 40 "$SERVER/logdir/S0000002.TXN" > "$BACKUP/S0000002.TXN"
     inode=$(stat -c %i "$BACKUP/S0000001.TXN")
-    run agent spool "$BACKUP" ""
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok spool "$BACKUP" ""
     [ "$(stat -c %i "$BACKUP/S0000001.TXN")" = "$inode" ]
     for n in 1 2 3 4; do cmp "$SERVER/logdir/S000000$n.TXN" "$BACKUP/S000000$n.TXN"; done
     [ "$(extent_states | tr '\n' ' ')" = "S0000001.TXN archived S0000002.TXN archived S0000003.TXN archived S0000004.TXN current " ]
@@ -81,9 +78,8 @@ setup() {
     # The extent being filled grows; with the same suffix the next run
     # replaces its earlier capture with the longer copy.
     "$NOTESEMU" put mail.nsf 99 "more" >/dev/null
-    ! cmp -s "$SERVER/logdir/S0000004.TXN" "$BACKUP/S0000004.TXN"
-    run agent spool "$BACKUP" ""
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    run ! cmp -s "$SERVER/logdir/S0000004.TXN" "$BACKUP/S0000004.TXN"
+    agent_ok spool "$BACKUP" ""
     cmp "$SERVER/logdir/S0000004.TXN" "$BACKUP/S0000004.TXN"
     [ -z "$(leftovers "$BACKUP")" ]
 }
@@ -95,8 +91,7 @@ setup() {
     printf partial > "$BACKUP/.S0000009.TXN-x.nsfmend-12345678"
     mkfifo "$SERVER/logdir/S0000090.TXN"
     ln -s /dev/zero "$SERVER/logdir/S0000091.TXN"
-    run timeout 60 env LD_LIBRARY_PATH="$AGENT_LIBDIR:$LIBNOTES_DIR" "$AGENT_CLIENT" spool "$BACKUP" ""
-    [ "$status" -eq 0 ]
+    run -0 timeout 60 env LD_LIBRARY_PATH="$AGENT_LIBDIR:$LIBNOTES_DIR" "$AGENT_CLIENT" spool "$BACKUP" ""
     [ "$(field msg)" = QMR_NSF_SUCCESS ]
     [ "$(archived_files "$BACKUP" | tr '\n' ' ')" = "S0000001.TXN S0000002.TXN " ]
 }
@@ -105,8 +100,7 @@ setup() {
     rm -rf "$SERVER"
     new_server --style 3
     write_changes mail.nsf 5
-    run agent spool "$BACKUP" ""
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok spool "$BACKUP" ""
     [ -f "$BACKUP/S0000001.TXN" ]
 
     for style in 0 2; do
@@ -122,21 +116,18 @@ setup() {
 
     rm -rf "$SERVER"
     new_server --logging off
-    run agent spool "$BACKUP" ""
-    [ "$(field msg)" = QMR_NSF_TRANSLOG_STYLE_NOT_LOGGED ]
+    agent_says QMR_NSF_TRANSLOG_STYLE_NOT_LOGGED spool "$BACKUP" ""
     [ -z "$(ls "$BACKUP")" ]
 }
 
 @test "names and folders too long for their buffers are refused before the server is asked" {
     write_changes mail.nsf 5
     long=$(printf '%01000d' 0)
-    run agent spool "/$long/$long" ""
-    [ "$(field msg)" = "Destination directory too long (over 1022 characters): /$long/$long" ]
+    agent_says "Destination directory too long (over 1022 characters): /$long/$long" spool "/$long/$long" ""
     run agent archive "$long" "$BACKUP/"
     [ "$(field result)" = 1 ]
     [ "$(field msg)" = "Archived name too long (over 1023 characters): $BACKUP/S0000000.TXN$long" ]
-    run agent spool "" ""
-    [ "$(field msg)" = "Invalid destination directory: empty" ]
+    agent_says "Invalid destination directory: empty" spool "" ""
     [ ! -e "$BACKUP" ]
     [ "$(extent_states | tr '\n' ' ')" = "S0000001.TXN full S0000002.TXN current " ]
 }
@@ -186,7 +177,10 @@ setup() {
     file_sync=$(grep -n "fsync([0-9]*<$BACKUP/\.S0000001\.TXN\.nsfmend-[0-9a-f]*>)" "$BATS_TEST_TMPDIR/trace" | tail -n 1 | cut -d: -f1)
     placed=$(grep -n "renameat2(.*\"\.S0000001\.TXN\.nsfmend-[0-9a-f]*\", .*\"S0000001\.TXN\", RENAME_NOREPLACE) = 0" "$BATS_TEST_TMPDIR/trace" | head -n 1 | cut -d: -f1)
     dir_sync=$(awk -v from="$placed" 'NR > from && index($0, "fsync") && index($0, "<'"$BACKUP"'>)") { print NR; exit }' "$BATS_TEST_TMPDIR/trace")
-    [ -n "$done_line" ] && [ -n "$file_sync" ] && [ -n "$placed" ] && [ -n "$dir_sync" ]
+    [ -n "$done_line" ]
+    [ -n "$file_sync" ]
+    [ -n "$placed" ]
+    [ -n "$dir_sync" ]
     [ "$file_sync" -lt "$placed" ]
     [ "$placed" -lt "$dir_sync" ]
     [ "$dir_sync" -lt "$done_line" ]
@@ -208,7 +202,9 @@ setup() {
     # The copy itself is synced under its own name, then the folder.
     file_sync=$(grep -n "fsync([0-9]*<$BACKUP/S0000001\.TXN>)" "$BATS_TEST_TMPDIR/trace" | head -n 1 | cut -d: -f1)
     dir_sync=$(awk -v from="$file_sync" 'NR > from && index($0, "fsync") && index($0, "<'"$BACKUP"'>)") { print NR; exit }' "$BATS_TEST_TMPDIR/trace")
-    [ -n "$done_line" ] && [ -n "$file_sync" ] && [ -n "$dir_sync" ]
+    [ -n "$done_line" ]
+    [ -n "$file_sync" ]
+    [ -n "$dir_sync" ]
     [ "$file_sync" -lt "$dir_sync" ]
     [ "$dir_sync" -lt "$done_line" ]
 }

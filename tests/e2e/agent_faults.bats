@@ -19,8 +19,7 @@ setup() {
 states() { extent_states | tr '\n' ' '; }
 
 @test "a failing style query or begin leaves the API text and touches nothing" {
-    NOTESEMU_FAIL="NSFGetTransLogStyle=263" run agent spool "$BACKUP" ""
-    [ "$(field msg)" = "$ACCESS" ]
+    NOTESEMU_FAIL="NSFGetTransLogStyle=263" agent_says "$ACCESS" spool "$BACKUP" ""
     [ "$(field stamp)" = untouched ]
     [ -z "$(ls "$BACKUP")" ]
 
@@ -43,14 +42,12 @@ states() { extent_states | tr '\n' ' '; }
 }
 
 @test "a failing next query keeps what was archived before it" {
-    NOTESEMU_FAIL="NSFGetNextLogToArchive=263" run agent spool "$BACKUP" ""
-    [ "$(field msg)" = "$ACCESS" ]
+    NOTESEMU_FAIL="NSFGetNextLogToArchive=263" agent_says "$ACCESS" spool "$BACKUP" ""
     [ "$(states)" = "S0000001.TXN archived S0000002.TXN full S0000003.TXN current " ]
 }
 
 @test "a failing done report: the copy stays, the extent stays unarchived until the next run" {
-    NOTESEMU_FAIL="NSFDoneArchivingLog#2=263" run agent spool "$BACKUP" ""
-    [ "$(field msg)" = "$ACCESS" ]
+    NOTESEMU_FAIL="NSFDoneArchivingLog#2=263" agent_says "$ACCESS" spool "$BACKUP" ""
     [ "$(states)" = "S0000001.TXN archived S0000002.TXN full S0000003.TXN current " ]
     cmp "$SERVER/logdir/S0000002.TXN" "$BACKUP/S0000002.TXN"
 

@@ -55,6 +55,16 @@ agent() {
     LD_LIBRARY_PATH="$AGENT_LIBDIR:$LIBNOTES_DIR" "$AGENT_CLIENT" "$@"
 }
 
+# agent_says MSG ARGS...: a call of the client that must answer msg=MSG;
+# its output is in $output, as after run (and shown when the test fails).
+agent_says() {
+    local want=$1
+    shift
+    run agent "$@"
+    [ "$(field msg)" = "$want" ]
+}
+agent_ok() { agent_says QMR_NSF_SUCCESS "$@"; }
+
 # The value of "key=" in $output (first match).
 field() {
     printf '%s\n' "$output" | sed -n "s/^$1=//p" | head -n 1
@@ -104,9 +114,7 @@ check_records() {
 # half-filled.
 two_archive_runs() {
     write_changes mail.nsf 11
-    run agent spool "$ARCHIVE" "${1:-}"
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok spool "$ARCHIVE" "${1:-}"
     write_changes mail.nsf 20 >/dev/null
-    run agent spool "$ARCHIVE" "${2:-}"
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok spool "$ARCHIVE" "${2:-}"
 }

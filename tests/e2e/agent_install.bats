@@ -75,7 +75,6 @@ QMR_NSF_NO_TRANSLOGS_TO_ARCHIVE
 
 @test "the C client built from the prefix starts the runtime and gets an answer" {
     new_server
-    run agent style
-    [ "$status" -eq 0 ]
+    run -0 agent style
     [ "$output" = "msg=QMR_NSF_TRANSLOG_STYLE_ARCHIVE" ]
 }

@@ -10,22 +10,18 @@ load agent_helpers
     for pair in 0:CIRCULAR 1:ARCHIVE 2:UNKNOWN 3:UNKNOWN; do
         rm -rf "$BATS_TEST_TMPDIR/notesdata"
         new_server --style "${pair%%:*}"
-        run agent style
-        [ "$(field msg)" = "QMR_NSF_TRANSLOG_STYLE_${pair#*:}" ]
+        agent_says "QMR_NSF_TRANSLOG_STYLE_${pair#*:}" style
     done
     rm -rf "$SERVER"
     new_server --logging off
-    run agent style
-    [ "$(field msg)" = QMR_NSF_TRANSLOG_STYLE_NOT_LOGGED ]
-    NOTESEMU_FAIL="NSFGetTransLogStyle=263" run agent style
-    [ "$(field msg)" = "Unable to access the file" ]
+    agent_says QMR_NSF_TRANSLOG_STYLE_NOT_LOGGED style
+    NOTESEMU_FAIL="NSFGetTransLogStyle=263" agent_says "Unable to access the file" style
 }
 
 @test "restore puts the backup in place of the live database and brings it online" {
     mail_story
     emu server start >/dev/null
-    run agent restore "$BACKUP" "$LIVE"
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok restore "$BACKUP" "$LIVE"
     cmp "$BACKUP" "$LIVE"
     [ "$(db_field mail.nsf state)" = online ]
     [ "$(db_notes mail.nsf)" = "$AT_BACKUP" ]
@@ -36,8 +32,7 @@ load agent_helpers
     emu server start >/dev/null
     emu backup mail.nsf "$BATS_TEST_TMPDIR/backup/copy.nsf" >/dev/null
     mv "$LIVE" "$SERVER/maïl ✓.nsf"
-    run agent restore "$BACKUP" "$SERVER/maïl ✓.nsf"
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok restore "$BACKUP" "$SERVER/maïl ✓.nsf"
     cmp "$BACKUP" "$SERVER/maïl ✓.nsf"
     [ "$(db_field "maïl ✓.nsf" state)" = online ]
 }
@@ -52,8 +47,7 @@ load agent_helpers
     cp "$LIVE" "$elsewhere/mail.nsf"
     cp "$LIVE" "$BATS_TEST_TMPDIR/stranger-before"
     cd "$elsewhere"
-    run agent restore "$BACKUP" mail.nsf
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok restore "$BACKUP" mail.nsf
     cmp "$BACKUP" "$LIVE"
     [ "$(db_field mail.nsf state)" = online ]
     cmp "$elsewhere/mail.nsf" "$BATS_TEST_TMPDIR/stranger-before"
@@ -65,16 +59,14 @@ load agent_helpers
     mail_story
     emu server stop >/dev/null || true
     cp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
-    run agent restore "$BACKUP" "$LIVE"
-    [ "$(field msg)" = "Database is not in use by a running server" ]
+    agent_says "Database is not in use by a running server" restore "$BACKUP" "$LIVE"
     cmp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
 }
 
 @test "a failing copy leaves the system text and the database online as it was" {
     mail_story
     serve_and_keep
-    run agent restore "$BATS_TEST_TMPDIR/no-such-backup.nsf" "$LIVE"
-    [ "$(field msg)" = "No such file or directory" ]
+    agent_says "No such file or directory" restore "$BATS_TEST_TMPDIR/no-such-backup.nsf" "$LIVE"
     cmp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
     [ "$(db_field mail.nsf state)" = online ]
     [ -z "$(leftovers "$SERVER")" ]
@@ -87,29 +79,26 @@ load agent_helpers
     ln -s "$BATS_TEST_TMPDIR/target" "$SERVER/link.nsf"
     mkfifo "$SERVER/fifo.nsf"
     for db in link fifo; do
-        run agent restore "$BACKUP" "$SERVER/$db.nsf"
-        [ "$(field msg)" = "Not a regular file (a symbolic link or special file is never replaced): $SERVER/$db.nsf" ]
+        agent_says "Not a regular file (a symbolic link or special file is never replaced): $SERVER/$db.nsf" restore "$BACKUP" "$SERVER/$db.nsf"
     done
     [ "$(cat "$BATS_TEST_TMPDIR/target")" = "root's own file" ]
-    [ -L "$SERVER/link.nsf" ] && [ -p "$SERVER/fifo.nsf" ]
+    [ -L "$SERVER/link.nsf" ]
+    [ -p "$SERVER/fifo.nsf" ]
 }
 
 @test "a failing online step leaves its text and the offline mark for the next restore" {
     mail_story
     emu server start >/dev/null
-    NOTESEMU_FAIL="NSFBringDatabaseOnline=263" run agent restore "$BACKUP" "$LIVE"
-    [ "$(field msg)" = "Unable to access the file" ]
+    NOTESEMU_FAIL="NSFBringDatabaseOnline=263" agent_says "Unable to access the file" restore "$BACKUP" "$LIVE"
     cmp "$BACKUP" "$LIVE"
     # Still offline, and the mark says which restore left it so.
     [ "$(db_field mail.nsf state)" = offline ]
     [ "$(leftovers "$SERVER")" = .mail.nsf.nsfmend-offline ]
     # A restore that cannot take it over (the server will not bring it
     # online) leaves the mark it found: it was not this run's to remove.
-    NOTESEMU_FAIL="NSFBringDatabaseOnline=263" run agent restore "$BACKUP" "$LIVE"
-    [ "$(field msg)" = "Database is already offline" ]
+    NOTESEMU_FAIL="NSFBringDatabaseOnline=263" agent_says "Database is already offline" restore "$BACKUP" "$LIVE"
     [ "$(leftovers "$SERVER")" = .mail.nsf.nsfmend-offline ]
-    run agent restore "$BACKUP" "$LIVE"
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok restore "$BACKUP" "$LIVE"
     [ "$(db_field mail.nsf state)" = online ]
     [ -z "$(leftovers "$SERVER")" ]
 }
@@ -122,8 +111,7 @@ load agent_helpers
     chmod 0666 "$BACKUP"
     chown 4321:4322 "$LIVE"
     chmod 0600 "$LIVE"
-    run agent restore "$BACKUP" "$LIVE"
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok restore "$BACKUP" "$LIVE"
     cmp "$BACKUP" "$LIVE"
     [ "$(stat -c '%a %u %g' "$LIVE")" = "600 4321 4322" ]
     [ "$(stat -c %Y "$LIVE")" = "$(stat -c %Y "$BACKUP")" ]
@@ -152,19 +140,16 @@ load agent_helpers
 @test "recover with an empty or absent date rolls forward to the latest transaction" {
     mail_story
     cp "$BACKUP" "$BATS_TEST_TMPDIR/second.nsf"
-    run agent recover "$BACKUP" "" 0 0 0
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok recover "$BACKUP" "" 0 0 0
     [ "$(db_notes "$BACKUP")" = "$LATEST" ]
     [[ "$output" == " Recover $BACKUP till latest transaction"* ]]
-    run agent recover "$BATS_TEST_TMPDIR/second.nsf" - 0 0 0
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok recover "$BATS_TEST_TMPDIR/second.nsf" - 0 0 0
     [ "$(db_notes "$BATS_TEST_TMPDIR/second.nsf")" = "$LATEST" ]
 }
 
 @test "recover to a cut-off time, with every request, never reports notes" {
     mail_story
-    run agent recover "$BACKUP" "11/15/2013 14:00" 1 1 1
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok recover "$BACKUP" "11/15/2013 14:00" 1 1 1
     [ "$(db_notes "$BACKUP")" = "$AT_1400" ]
     refute_output_has "[nsfmend.NoteCallback]"
 }
@@ -172,8 +157,7 @@ load agent_helpers
 @test "recover with a date that cannot be read leaves its text and recovers nothing" {
     mail_story
     cp "$BACKUP" "$BATS_TEST_TMPDIR/before.nsf"
-    run agent recover "$BACKUP" "the fifteenth" 0 0 0
-    [ "$(field msg)" = "Unable to interpret time or date" ]
+    agent_says "Unable to interpret time or date" recover "$BACKUP" "the fifteenth" 0 0 0
     cmp "$BACKUP" "$BATS_TEST_TMPDIR/before.nsf"
     [ "$output" = "msg=Unable to interpret time or date" ]
 }

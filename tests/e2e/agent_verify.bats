@@ -16,10 +16,10 @@ setup() {
     two_archive_runs -full -incr
     # The half-filled capture of the first run and the whole copy of the
     # second: one the start of the other.
-    [ -f "$ARCHIVE/S0000003.TXN-full" ] && [ -f "$ARCHIVE/S0000003.TXN-incr" ]
-    ! cmp -s "$ARCHIVE/S0000003.TXN-full" "$ARCHIVE/S0000003.TXN-incr"
-    run agent verify "$ARCHIVE" "$SERVER/logdir"
-    [ "$status" -eq 0 ]
+    [ -f "$ARCHIVE/S0000003.TXN-full" ]
+    [ -f "$ARCHIVE/S0000003.TXN-incr" ]
+    run ! cmp -s "$ARCHIVE/S0000003.TXN-full" "$ARCHIVE/S0000003.TXN-incr"
+    run -0 agent verify "$ARCHIVE" "$SERVER/logdir"
     [ "$output" = "msg=QMR_NSF_SUCCESS" ]
     run agent verify "$ARCHIVE"
     [ "$output" = "msg=QMR_NSF_SUCCESS" ]
@@ -33,8 +33,7 @@ setup() {
     run agent verify "$ARCHIVE" "$SERVER/logdir"
     [[ $(field msg) == "Extents of the log directory $SERVER/logdir missing from $ARCHIVE: S00000"*" to $last" ]]
     # Without it, the archive's own chain is whole.
-    run agent verify "$ARCHIVE" ""
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok verify "$ARCHIVE" ""
 }
 
 @test "a lost archived copy is named as the first missing extent" {
@@ -42,8 +41,7 @@ setup() {
     # The second run captured every extent the log directory still held
     # under its own suffix too: both copies go.
     rm "$ARCHIVE"/S0000002.TXN-*
-    run agent verify "$ARCHIVE" "$SERVER/logdir"
-    [ "$(field msg)" = "Missing extent S0000002.TXN in $ARCHIVE (missing: S0000002.TXN)" ]
+    agent_says "Missing extent S0000002.TXN in $ARCHIVE (missing: S0000002.TXN)" verify "$ARCHIVE" "$SERVER/logdir"
 }
 
 @test "a copy whose bytes are not the extent's is reported with the copy it disagrees with" {
@@ -57,14 +55,12 @@ setup() {
     # is what is tested here.
     rm "$ARCHIVE"/nsfmend-archive-*
     head -c $((size / 2)) "$whole" >"$ARCHIVE/S0000003.TXN-full"
-    run agent verify "$ARCHIVE"
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok verify "$ARCHIVE"
     flip_byte "$ARCHIVE/S0000003.TXN-full" 20
     run agent verify "$ARCHIVE"
     [ "$(field msg)" = "Copies of extent S0000003.TXN disagree: S0000003.TXN-incr and S0000003.TXN-full" ] || { echo "$output"; ls -la "$ARCHIVE"; false; }
     # A fault to OPT=VERIFY too: a recovery could take either copy.
-    run nsfmend OPT=VERIFY IN="$ARCHIVE"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend OPT=VERIFY IN="$ARCHIVE"
     assert_output_has $'\nFAIL copies: of extent S0000003.TXN disagree: S0000003.TXN-incr and S0000003.TXN-full\n'
 }
 
@@ -75,12 +71,10 @@ setup() {
     cp "$one" "$ARCHIVE/S0000002.TXN-a"
     # Whichever of the two is damaged, the text is the same.
     flip_byte "$one" 20
-    run agent verify "$ARCHIVE"
-    [ "$(field msg)" = "Copies of extent S0000002.TXN disagree: S0000002.TXN-a and S0000002.TXN-full" ]
+    agent_says "Copies of extent S0000002.TXN disagree: S0000002.TXN-a and S0000002.TXN-full" verify "$ARCHIVE"
     cp "$ARCHIVE/S0000002.TXN-a" "$one"
     flip_byte "$ARCHIVE/S0000002.TXN-a" 20
-    run agent verify "$ARCHIVE"
-    [ "$(field msg)" = "Copies of extent S0000002.TXN disagree: S0000002.TXN-a and S0000002.TXN-full" ]
+    agent_says "Copies of extent S0000002.TXN disagree: S0000002.TXN-a and S0000002.TXN-full" verify "$ARCHIVE"
 }
 
 @test "the check only reads: no lock file, nothing changed in either folder" {
@@ -88,8 +82,7 @@ setup() {
     rm -f "$SERVER/.nsfmend.lock"
     local before
     before=$(tree_sum "$BATS_TEST_TMPDIR")
-    run agent verify "$ARCHIVE" "$SERVER/logdir"
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok verify "$ARCHIVE" "$SERVER/logdir"
     [ "$(tree_sum "$BATS_TEST_TMPDIR")" = "$before" ]
     [ ! -e "$SERVER/.nsfmend.lock" ]
 }

@@ -106,60 +106,52 @@ recover_from_archive() {
     fi
 }
 
-# The check and the recovery, each as expected ("ok fine", "fail fails", ...).
-outcome() {
-    check_archive "$@"
+# outcome_is CHECK RECOVERY: the check and then the recovery end as given
+# ("ok fine", "fail fails", ...); CHECK, AGENT_MSG and VERIFY_OUT stay set.
+# (Under run the checks inside check_archive could not fail the test.)
+outcome_is() {
+    check_archive
     recover_from_archive
-    echo "$CHECK $RECOVERY"
+    [ "$CHECK $RECOVERY" = "$*" ] || { echo "check $CHECK, recovery $RECOVERY; want $*" >&2; return 1; }
 }
 
 @test "a sound archive: the check passes and the recovery gets every change back" {
-    run outcome
-    [ "$output" = "ok fine" ]
+    outcome_is ok fine
     [[ $VERIFY_OUT != *FAIL* ]]
 }
 
 @test "the first extent deleted: the check names it, the recovery fails" {
     rm "$ARCHIVE/S0000001.TXN"
-    run outcome
-    [ "$output" = "fail fails" ]
-    check_archive
+    outcome_is fail fails
     [ "$AGENT_MSG" = "Missing extent S0000001.TXN in $ARCHIVE (missing: S0000001.TXN)" ]
     [[ $VERIFY_OUT == *$'\n'"FAIL extents: S0000001.TXN to S0000005.TXN, 4 extents there, missing S0000001.TXN"$'\n'* ]]
 }
 
 @test "a middle extent deleted: both fail" {
     rm "$ARCHIVE/S0000002.TXN"
-    run outcome
-    [ "$output" = "fail fails" ]
+    outcome_is fail fails
 }
 
 @test "a middle extent truncated, to half or to its header: both fail" {
     local size
     size=$(stat -c %s "$ARCHIVE/S0000002.TXN")
     truncate -s $((size / 2)) "$ARCHIVE/S0000002.TXN"
-    run outcome
-    [ "$output" = "fail fails" ]
-    check_archive
+    outcome_is fail fails
     [ "$AGENT_MSG" = "Archived file $ARCHIVE/S0000002.TXN does not match archive record $(archive_records "$ARCHIVE" | head -n 1) (size $((size / 2)), recorded $size)" ]
 
     setup
     truncate -s 44 "$ARCHIVE/S0000003.TXN"
-    run outcome
-    [ "$output" = "fail fails" ]
+    outcome_is fail fails
 }
 
 @test "a byte flipped, in an extent's body or its header: both fail" {
     flip_byte "$ARCHIVE/S0000002.TXN" 100
-    run outcome
-    [ "$output" = "fail fails" ]
-    check_archive
+    outcome_is fail fails
     [[ $AGENT_MSG == *"S0000002.TXN does not match archive record "*" (same size, another SHA-256)" ]]
 
     setup
     flip_byte "$ARCHIVE/S0000002.TXN" 10
-    run outcome
-    [ "$output" = "fail fails" ]
+    outcome_is fail fails
 }
 
 # A second run that completed the first one's capture and stopped before its
@@ -171,9 +163,7 @@ outcome() {
         setup
         rm "$ARCHIVE/$second"
         [ -z "$flip" ] || flip_byte "$ARCHIVE/S0000003.TXN" "$flip"
-        check_archive
-        recover_from_archive
-        [ "$CHECK $RECOVERY" = "$([ -z "$flip" ] && echo ok fine || echo fail fails)" ]
+        outcome_is "$([ -z "$flip" ] && echo ok fine || echo fail fails)"
         [ -n "$flip" ] || [[ $VERIFY_OUT == *$'\n'"note archived file: $ARCHIVE/S0000003.TXN has grown from what archive record "* ]]
     done
     [[ $AGENT_MSG == "Archived file $ARCHIVE/S0000003.TXN does not match archive record "* ]]
@@ -181,8 +171,7 @@ outcome() {
 
 @test "an empty file in place of an extent: both fail" {
     : >"$ARCHIVE/S0000003.TXN"
-    run outcome
-    [ "$output" = "fail fails" ]
+    outcome_is fail fails
 }
 
 @test "an extent from another server in place of one: both fail" {
@@ -190,23 +179,19 @@ outcome() {
     "$NOTESEMU" init "$other" >/dev/null
     NOTES_DATA_DIR="$other" write_changes mail.nsf 5
     cp "$other/logdir/S0000002.TXN" "$ARCHIVE/S0000002.TXN"
-    run outcome
-    [ "$output" = "fail fails" ]
+    outcome_is fail fails
 }
 
 @test "the last extent deleted, or cut to its header: the recovery loses changes silently, the check fails" {
     local last
     last=$(cd "$ARCHIVE" && ls S*.TXN | tail -n 1)
     rm "$ARCHIVE/$last"
-    run outcome
-    [ "$output" = "fail silent-loss" ]
-    check_archive
+    outcome_is fail silent-loss
     [ "$AGENT_MSG" = "Missing extent $last in $ARCHIVE (missing: $last)" ]
 
     setup
     truncate -s 44 "$ARCHIVE/$last"
-    run outcome
-    [ "$output" = "fail silent-loss" ]
+    outcome_is fail silent-loss
 }
 
 @test "a second run into another folder: seen with the log folder, not in the archive alone" {
@@ -228,9 +213,7 @@ outcome() {
     cp "$ARCHIVE/S0000002.TXN" "$ARCHIVE/S0000002.TXN.bak"
     flip_byte "$ARCHIVE/S0000002.TXN.bak" 100
     mkdir "$ARCHIVE/S0000009.TXN"
-    run outcome
-    [ "$output" = "ok fine" ]
-    check_archive
+    outcome_is ok fine
     [[ $VERIFY_OUT == *"note archive folder: 2 other entries, not archived extents: S0000002.TXN.bak, S0000009.TXN"* ]]
     # Without records the archive is judged by its names, as before.
     rm "$ARCHIVE"/nsfmend-archive-*
@@ -244,19 +227,16 @@ outcome() {
     local longer="$ARCHIVE/S0000003.TXN-2" shorter="$ARCHIVE/S0000003.TXN-1"
     [ "$(stat -c %s "$longer")" -gt "$(stat -c %s "$shorter")" ]
     flip_byte "$longer" $(($(stat -c %s "$shorter") + 4))
-    run outcome
-    [ "$output" = "fail fails" ]
+    outcome_is fail fails
 }
 
 @test "suffixed copies: a damaged shorter capture beside a good full copy is reported, though the recovery needs only the full one" {
     use_story suffixed
-    run outcome
-    [ "$output" = "ok fine" ]
+    outcome_is ok fine
     setup
     use_story suffixed
     flip_byte "$ARCHIVE/S0000003.TXN-1" 60
-    run outcome
-    [ "$output" = "fail fine" ]
+    outcome_is fail fine
 }
 
 @test "extents of two logs in one archive fail the check" {

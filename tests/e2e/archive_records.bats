@@ -23,16 +23,13 @@ two_runs() { two_archive_runs "" ""; }
     [ "$(wc -l <<<"$records")" -eq 2 ]
     first=$(head -n 1 <<<"$records") second=$(tail -n 1 <<<"$records")
     [[ $first < $second ]]
-    # Each record on its own, as an administrator would check it.
-    run bash -c "cd '$ARCHIVE' && sha256sum -c --strict '$first'"
-    # The first run's capture of the extent then being filled has grown since.
-    [ "$status" -eq 1 ]
+    # Each record on its own, as an administrator would check it. The first
+    # run's capture of the extent then being filled has grown since.
+    run -1 bash -c "cd '$ARCHIVE' && sha256sum -c --strict '$first'"
     assert_output_has "S0000003.TXN: FAILED"
-    run bash -c "cd '$ARCHIVE' && sha256sum -c --strict '$second'"
-    [ "$status" -eq 0 ]
+    run -0 bash -c "cd '$ARCHIVE' && sha256sum -c --strict '$second'"
     # The lines in force: every archived file, as it is.
-    run check_records "$ARCHIVE"
-    [ "$status" -eq 0 ]
+    run -0 check_records "$ARCHIVE"
     [ "$(grep -c ': OK$' <<<"$output")" -eq "$(archived_files "$ARCHIVE" | wc -l)" ]
 
     # Size and log ID on the comment before each checksum line; the server's
@@ -49,21 +46,16 @@ two_runs() { two_archive_runs "" ""; }
     two_runs
     local before
     before=$(cd "$ARCHIVE" && ls -il --full-time)
-    run agent spool "$ARCHIVE" ""
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok spool "$ARCHIVE" ""
     [ "$(cd "$ARCHIVE" && ls -il --full-time)" = "$before" ]
 }
 
 @test "a name sha256sum escapes is written and read back as sha256sum does" {
     write_changes mail.nsf 5
-    run agent spool "$ARCHIVE" $'\\new\nline'
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
-    run check_records "$ARCHIVE"
-    [ "$status" -eq 0 ]
-    run bash -c "cd '$ARCHIVE' && sha256sum -c --strict nsfmend-archive-*"
-    [ "$status" -eq 0 ]
-    run nsfmend OPT=VERIFY IN="$ARCHIVE"
-    [ "$status" -eq 0 ]
+    agent_ok spool "$ARCHIVE" $'\\new\nline'
+    run -0 check_records "$ARCHIVE"
+    run -0 bash -c "cd '$ARCHIVE' && sha256sum -c --strict nsfmend-archive-*"
+    run -0 nsfmend OPT=VERIFY IN="$ARCHIVE"
     assert_output_has "ok   archived files: 2 files as recorded (size and SHA-256)"
 }
 
@@ -75,8 +67,7 @@ two_runs() { two_archive_runs "" ""; }
     # No checklist is shown and no answer read, even without OUT=; a
     # notes.ini that cannot be found does not matter.
     NOTES_DATA_DIR=/nowhere NOTESEMU_CALL_LOG="$BATS_TEST_TMPDIR/calls" \
-        run nsfmend OPT=VERIFY IN="$ARCHIVE" OUT="$SERVER/logdir" <<<"Y"
-    [ "$status" -eq 0 ]
+        run -0 nsfmend OPT=VERIFY IN="$ARCHIVE" OUT="$SERVER/logdir" <<<"Y"
     local latest
     latest=$(archive_records "$ARCHIVE" | tail -n 1)
     [ "$(printf '%s\n' "$output" | sed -n '/^Verification/,$p')" = "Verification of an archive folder (nothing is changed):
@@ -102,35 +93,29 @@ Verdict: the archive would serve a recovery" ]
     flip_byte "$ARCHIVE/S0000004.TXN" 60
     cp "$ARCHIVE/S0000005.TXN" "$ARCHIVE/S0000005.TXN-copy"
     write_changes mail.nsf 8 >/dev/null
-    run nsfmend OPT=VERIFY IN="$ARCHIVE" OUT="$SERVER/logdir"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend OPT=VERIFY IN="$ARCHIVE" OUT="$SERVER/logdir"
     assert_output_has $'\nFAIL extents: S0000001.TXN to S0000008.TXN, 7 extents there, missing S0000001.TXN\n'
     assert_output_has $'\nFAIL archived file: '"$ARCHIVE/S0000001.TXN listed in archive record $first is missing"$'\n'
     assert_output_has $'\nFAIL archived file: '"$ARCHIVE/S0000004.TXN does not match archive record "
     assert_output_has $'\nnote archive folder: 1 other entry, not archived extents: S0000005.TXN-copy\n'
     assert_output_has $'\nFAIL log directory: '"$SERVER/logdir holds extents the archive lacks: S0000001.TXN, S0000009.TXN to S0000010.TXN"
     assert_output_has $'\nVerdict: the archive would not serve a recovery'
-    run agent verify "$ARCHIVE" "$SERVER/logdir"
-    [ "$(field msg)" = "Missing extent S0000001.TXN in $ARCHIVE (missing: S0000001.TXN)" ]
+    agent_says "Missing extent S0000001.TXN in $ARCHIVE (missing: S0000001.TXN)" verify "$ARCHIVE" "$SERVER/logdir"
 }
 
 @test "OPT=VERIFY without records checks names only and says so; without IN= it fails" {
     write_changes mail.nsf 11
     mkdir -p "$ARCHIVE"
     cp "$SERVER"/logdir/S*.TXN "$ARCHIVE/"
-    run nsfmend OPT=VERIFY IN="$ARCHIVE"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=VERIFY IN="$ARCHIVE"
     assert_output_has $'\nnote archive records: none in '"$ARCHIVE"$'; every file is checked by name only\n'
     refute_output_has "archived files"
-    run nsfmend OPT=VERIFY
-    [ "$status" -eq 1 ]
+    run -1 nsfmend OPT=VERIFY
     assert_output_has $'\nFAIL archive folder: none given: IN= names it\nVerdict: the archive would not serve a recovery'
-    run nsfmend OPT=VERIFY IN="$BATS_TEST_TMPDIR/none"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend OPT=VERIFY IN="$BATS_TEST_TMPDIR/none"
     assert_output_has "FAIL archive folder: $BATS_TEST_TMPDIR/none cannot be listed, Reason=No such file or directory"
     # TEST= still wins over every operation.
-    run nsfmend OPT=VERIFY IN="$ARCHIVE" TEST="runtime OK"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=VERIFY IN="$ARCHIVE" TEST="runtime OK"
     assert_output_has $'\nruntime OK\n'
 }
 
@@ -166,14 +151,11 @@ other_build() {
     run env LD_LIBRARY_PATH="$other/src:$other/emulator" "$client" spool "$ARCHIVE" ""
     [ "$(field msg)" = QMR_NSF_SUCCESS ]
     write_changes mail.nsf 20 >/dev/null
-    run agent spool "$ARCHIVE" ""
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok spool "$ARCHIVE" ""
     [ "$(archive_records "$ARCHIVE" | wc -l)" -eq 2 ]
-    run nsfmend OPT=VERIFY IN="$ARCHIVE"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=VERIFY IN="$ARCHIVE"
     assert_output_has "ok   archived files: 8 files as recorded (size and SHA-256)"
-    run "$other/src/nsfmend" OPT=VERIFY IN="$ARCHIVE"
-    [ "$status" -eq 0 ]
+    run -0 "$other/src/nsfmend" OPT=VERIFY IN="$ARCHIVE"
     assert_output_has "ok   archived files: 8 files as recorded (size and SHA-256)"
 }
 
@@ -193,8 +175,7 @@ other_build() {
           (cd "$archive" && sha256sum "${f##*/}")
       done; } >"$archive/$record"
     cp "$archive/$record" "$LOGDIR/"
-    run nsfmend OPT=CHECK <<<"Y"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=CHECK <<<"Y"
     local count
     count=$(ls "$archive" | grep -c '\.TXN$')
     assert_output_has $'\nok   archive records: 1 in '"$LOGDIR, $count extents as recorded (size and SHA-256)"$'\n'
@@ -203,22 +184,19 @@ other_build() {
     local newest
     newest=$(cd "$LOGDIR" && ls S*.TXN | tail -n 1)
     rm "$LOGDIR/$newest"
-    run nsfmend OPT=CHECK <<<"Y"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend OPT=CHECK <<<"Y"
     assert_output_has $'\nFAIL extent: '"$newest listed in archive record $record is not in $LOGDIR"$'\n'
     assert_output_has "Verdict: the media recovery would fail"
 
     # One damaged: named with what differs.
     cp "$archive/$newest" "$LOGDIR/"
     flip_byte "$LOGDIR/S0000002.TXN" 50
-    run nsfmend OPT=CHECK <<<"Y"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend OPT=CHECK <<<"Y"
     assert_output_has $'\nFAIL extent: '"$LOGDIR/S0000002.TXN does not match archive record $record (same size, another SHA-256)"$'\n'
 
     # Without records nothing is said about them.
     cp "$archive/S0000002.TXN" "$LOGDIR/"
     rm "$LOGDIR/$record"
-    run nsfmend OPT=CHECK <<<"Y"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=CHECK <<<"Y"
     refute_output_has "archive record"
 }

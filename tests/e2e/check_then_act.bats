@@ -4,8 +4,6 @@
 # uses the one path it resolved for the API, its own file work and its
 # output. OPT=CHECK shows the same plan and changes nothing.
 
-bats_require_minimum_version 1.5.0
-
 load helpers
 load recovery_helpers
 
@@ -20,8 +18,7 @@ whole_state() { (cd "$BATS_TEST_TMPDIR" && find . -printf '%p %y %m %s %T@\n' | 
     local text before
     for text in "garbage" "11/15/2013 14:00 and more" "11/15/2013"; do
         before=$(whole_state)
-        run nsfmend DATETIME="$text" <<<"Y"
-        [ "$status" -eq 1 ]
+        run -1 nsfmend DATETIME="$text" <<<"Y"
         assert_output_has $'\nFAIL cut-off time: "'"$text"'" '
         refute_output_has "Update "
         refute_output_has "Running media recovery"
@@ -32,8 +29,7 @@ whole_state() { (cd "$BATS_TEST_TMPDIR" && find . -printf '%p %y %m %s %T@\n' | 
 @test "a restore whose OUT= folder is missing changes nothing and never says it takes the database offline" {
     mail_story
     serve_and_keep
-    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$SERVER/gone/mail.nsf"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend OPT=RESTORE IN="$BACKUP" OUT="$SERVER/gone/mail.nsf"
     assert_output_has $'\n Fail to restore database '"$SERVER/gone/mail.nsf"$', Reason=No such file or directory\n'
     refute_output_has "Recovering backup file"
     refute_output_has "Taking database"
@@ -45,11 +41,9 @@ whole_state() { (cd "$BATS_TEST_TMPDIR" && find . -printf '%p %y %m %s %T@\n' | 
     emu server start >/dev/null
     mkdir "$BATS_TEST_TMPDIR/elsewhere"
     cd "$BATS_TEST_TMPDIR/elsewhere"
-    run nsfmend OPT=CHECK IN="$BACKUP" OUT=mail.nsf
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=CHECK IN="$BACKUP" OUT=mail.nsf
     assert_output_has $'\nok   restore database: '"$SERVER/mail.nsf"$' is a regular file\n'
-    run nsfmend OPT=RESTORE IN="$BACKUP" OUT=mail.nsf
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=RESTORE IN="$BACKUP" OUT=mail.nsf
     assert_output_has " Taking database $SERVER/mail.nsf offline ..."
     assert_output_has " Bringing database $SERVER/mail.nsf online ..."
     [ ! -e mail.nsf ]
@@ -63,13 +57,11 @@ whole_state() { (cd "$BATS_TEST_TMPDIR" && find . -printf '%p %y %m %s %T@\n' | 
     mkdir "$BATS_TEST_TMPDIR/folder.nsf"
     local in ins=(pipe.nsf folder.nsf)
     # A device no driver answers: opening it would fail with ENXIO.
-    ! mknod "$BATS_TEST_TMPDIR/device.nsf" c 240 0 2>/dev/null || ins+=(device.nsf)
+    if mknod "$BATS_TEST_TMPDIR/device.nsf" c 240 0 2>/dev/null; then ins+=(device.nsf); fi
     for in in "${ins[@]}"; do
-        run timeout 60 "$NSFMEND" OPT=CHECK IN="$BATS_TEST_TMPDIR/$in"
-        [ "$status" -eq 1 ]
+        run -1 timeout 60 "$NSFMEND" OPT=CHECK IN="$BATS_TEST_TMPDIR/$in"
         [ "$(fail_detail 'backup file')" = "$BATS_TEST_TMPDIR/$in is not a regular file" ]
-        run timeout 60 "$NSFMEND" OPT=RECOVER IN="$BATS_TEST_TMPDIR/$in" OUT="$LIVE"
-        [ "$status" -eq 1 ]
+        run -1 timeout 60 "$NSFMEND" OPT=RECOVER IN="$BATS_TEST_TMPDIR/$in" OUT="$LIVE"
         assert_output_has $'\n Fail to recover database '"$BATS_TEST_TMPDIR/$in"$', Reason=Not a regular file\n'
     done
 }
@@ -81,26 +73,21 @@ whole_state() { (cd "$BATS_TEST_TMPDIR" && find . -printf '%p %y %m %s %T@\n' | 
     # ends too early for any recovery to the latest transaction.
     mv "$SERVER/logdir/S0000003.TXN" "$BATS_TEST_TMPDIR/"
     local lost="$LIVE changed in S0000003.TXN; $SERVER/logdir ends at S0000002.TXN, missing S0000003.TXN"
-    run nsfmend OPT=CHECK IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend OPT=CHECK IN="$BACKUP" OUT="$LIVE"
     [ "$(fail_detail extents)" = "$lost" ]
-    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
     refute_output_has "Recovering backup file"
     # To 14:00, before the lost extent began: the server reads up to the
     # backup's first change past the cut-off (14:30, in S0000002.TXN), and
     # completes the restore. So too with a stray extent far past the others.
     local decides="is the server's to decide (it stops at the database's first change past the cut-off)"
-    run nsfmend OPT=CHECK IN="$BACKUP" OUT="$LIVE" DATETIME="11/15/2013 14:00"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=CHECK IN="$BACKUP" OUT="$LIVE" DATETIME="11/15/2013 14:00"
     assert_output_has $'\nnote extents: '"$lost; whether a recovery to the cut-off reads it $decides"$'\n'
     cp "$SERVER/logdir/S0000001.TXN" "$SERVER/logdir/S0000099.TXN"
-    run nsfmend OPT=CHECK IN="$BACKUP" OUT="$LIVE" DATETIME="11/15/2013 14:00"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=CHECK IN="$BACKUP" OUT="$LIVE" DATETIME="11/15/2013 14:00"
     assert_output_has $'\nnote extents: S0000001.TXN to S0000099.TXN, 3 extents, missing S0000003.TXN to S0000098.TXN; whether a recovery to the cut-off reads them '"$decides"$'\n'
     cp "$BACKUP" "$BATS_TEST_TMPDIR/backup-before"
-    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE" DATETIME="11/15/2013 14:00"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE" DATETIME="11/15/2013 14:00"
     [ "$(db_notes "$LIVE")" == "$AT_1400" ]
     cp "$BATS_TEST_TMPDIR/backup-before" "$BACKUP"
     rm "$SERVER/logdir/S0000099.TXN"
@@ -110,8 +97,7 @@ whole_state() { (cd "$BATS_TEST_TMPDIR" && find . -printf '%p %y %m %s %T@\n' | 
     mv "$SERVER/logdir/S0000001.TXN" "$BATS_TEST_TMPDIR/"
     local datetime
     for datetime in "" "11/15/2013 14:00"; do
-        run nsfmend OPT=CHECK IN="$BACKUP" DATETIME="$datetime"
-        [ "$status" -eq 1 ]
+        run -1 nsfmend OPT=CHECK IN="$BACKUP" DATETIME="$datetime"
         [ "$(fail_detail extents)" = "$BACKUP needs the log from S0000001.TXN on; $SERVER/logdir begins at S0000002.TXN, missing S0000001.TXN" ]
     done
 }
@@ -123,15 +109,14 @@ whole_state() { (cd "$BATS_TEST_TMPDIR" && find . -printf '%p %y %m %s %T@\n' | 
     export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
     # The run takes it, and leaves the lock file a check then finds.
     emu server start >/dev/null
-    run strace -f -e trace=flock -o "$BATS_TEST_TMPDIR/trace" "$NSFMEND" OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 0 ]
+    run -0 strace -f -e trace=flock -o "$BATS_TEST_TMPDIR/trace" "$NSFMEND" OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
     grep -q 'flock(.*LOCK_EX|LOCK_NB) *= 0' "$BATS_TEST_TMPDIR/trace"
     local args
     for args in "" "IN=$BACKUP" "IN=$BACKUP OUT=$LIVE"; do
         # shellcheck disable=SC2086
         run strace -f -e trace=flock -o "$BATS_TEST_TMPDIR/trace" "$NSFMEND" OPT=CHECK $args
         [ "$status" -le 2 ]
-        ! grep -q 'flock(' "$BATS_TEST_TMPDIR/trace"
+        run ! grep -q 'flock(' "$BATS_TEST_TMPDIR/trace"
     done
 }
 
@@ -141,8 +126,7 @@ whole_state() { (cd "$BATS_TEST_TMPDIR" && find . -printf '%p %y %m %s %T@\n' | 
     rm "$LOGDIR/nlogctrl.lfh"
     local before
     before=$(whole_state)
-    run nsfmend OPT=CHECK
-    [ "$status" -eq 2 ]
+    run -2 nsfmend OPT=CHECK
     assert_output_has $'\nnote runtime: not started: '"$SERVER/notes.ini"' sets TRANSLOG_Recreate_Logctrl=1 and the log control file is missing'
     [ "${lines[-1]}" = "Verdict: the media recovery cannot be checked without a change (exit status 2)" ]
     refute_output_has "Initialize"
@@ -153,17 +137,14 @@ whole_state() { (cd "$BATS_TEST_TMPDIR" && find . -printf '%p %y %m %s %T@\n' | 
     mkdir "$BATS_TEST_TMPDIR/etc"
     cp "$SERVER/notes.ini" "$BATS_TEST_TMPDIR/etc/notes.ini"
     grep -qx "TRANSLOG_Path=logdir" "$BATS_TEST_TMPDIR/etc/notes.ini"
-    run nsfmend OPT=CHECK INI="$BATS_TEST_TMPDIR/etc/notes.ini"
-    [ "$status" -eq 2 ]
+    run -2 nsfmend OPT=CHECK INI="$BATS_TEST_TMPDIR/etc/notes.ini"
     cp "$BATS_TEST_TMPDIR/archived-logs/nlogctrl.lfh" "$LOGDIR/"
-    run nsfmend OPT=CHECK INI="$BATS_TEST_TMPDIR/etc/notes.ini"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=CHECK INI="$BATS_TEST_TMPDIR/etc/notes.ini"
     assert_output_has $'\nInitialization completed successfully\n'
     rm "$LOGDIR/nlogctrl.lfh"
 
     # The run itself starts it, and the recovery succeeds.
-    run nsfmend <<<"Y"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend <<<"Y"
     assert_output_has " Recover $SERVER/mail/ann.nsf till latest transaction"
 }
 
@@ -174,21 +155,17 @@ whole_state() { (cd "$BATS_TEST_TMPDIR" && find . -printf '%p %y %m %s %T@\n' | 
     # A writable file in a read-only folder stays: the check and the run say so.
     chmod 0666 "$LOGDIR/nlogctrl.lfh"
     chmod 0555 "$LOGDIR"
-    run "${AS_NOBODY[@]}" "$NSFMEND" OPT=CHECK
-    [ "$status" -eq 1 ]
+    run -1 "${AS_NOBODY[@]}" "$NSFMEND" OPT=CHECK
     [ "$(fail_detail 'log control file')" = "$line" ]
-    run "${AS_NOBODY[@]}" "$NSFMEND" <<<"Y"
-    [ "$status" -eq 1 ]
+    run -1 "${AS_NOBODY[@]}" "$NSFMEND" <<<"Y"
     assert_output_has $'\n'"$line"$'\n'
     refute_output_has "Update "
     # A read-only file in a writable folder goes.
     chmod 0444 "$LOGDIR/nlogctrl.lfh"
     chmod 0755 "$LOGDIR"
-    run "${AS_NOBODY[@]}" "$NSFMEND" OPT=CHECK
-    [ "$status" -eq 0 ]
+    run -0 "${AS_NOBODY[@]}" "$NSFMEND" OPT=CHECK
     assert_output_has $'\nnote log control file: '"$LOGDIR/nlogctrl.lfh"$' is there; the reset deletes it\n'
-    run "${AS_NOBODY[@]}" "$NSFMEND" <<<"Y"
-    [ "$status" -eq 0 ]
+    run -0 "${AS_NOBODY[@]}" "$NSFMEND" <<<"Y"
     assert_output_has $'\nDelete log control file '"$LOGDIR/nlogctrl.lfh"$'\n'
     [ ! -e "$LOGDIR/nlogctrl.lfh" ]
 }
@@ -198,17 +175,14 @@ whole_state() { (cd "$BATS_TEST_TMPDIR" && find . -printf '%p %y %m %s %T@\n' | 
     rm "$LOGDIR/nlogctrl.lfh"
     mkdir "$LOGDIR/nlogctrl.lfh"
     touch "$LOGDIR/nlogctrl.lfh/left"
-    run nsfmend OPT=CHECK
-    [ "$status" -eq 1 ]
+    run -1 nsfmend OPT=CHECK
     [ "$(fail_detail 'log control file')" = "Fail to delete log control file $LOGDIR/nlogctrl.lfh, Reason=Directory not empty" ]
-    run nsfmend <<<"Y"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend <<<"Y"
     assert_output_has $'\nFail to delete log control file '"$LOGDIR/nlogctrl.lfh"$', Reason=Directory not empty\n'
     refute_output_has "Update "
     # An empty one the reset removes: a note.
     rm "$LOGDIR/nlogctrl.lfh/left"
-    run nsfmend OPT=CHECK
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=CHECK
     assert_output_has $'\nnote log control file: '"$LOGDIR/nlogctrl.lfh"$' is there; the reset deletes it\n'
     [ -d "$LOGDIR/nlogctrl.lfh" ]
 }
@@ -248,12 +222,10 @@ teardown() {
     cp -a "$LIVE" "$SMALL/data/mail.nsf"
     cat /dev/zero >"$SMALL/filler" 2>/dev/null || true  # full
     emu server start >/dev/null
-    run nsfmend OPT=CHECK IN="$BACKUP" OUT="$SMALL/data/mail.nsf"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend OPT=CHECK IN="$BACKUP" OUT="$SMALL/data/mail.nsf"
     [[ $(fail_detail 'free space') == *" free in $SMALL/data, the copy of the backup file needs "* ]]
     cp "$BACKUP" "$BATS_TEST_TMPDIR/backup-before"
-    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$SMALL/data/mail.nsf"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend OPT=RESTORE IN="$BACKUP" OUT="$SMALL/data/mail.nsf"
     assert_output_has $'\n Fail to restore database '"$SMALL/data/mail.nsf"$', Reason=No space left on device\n'
     refute_output_has "Recovering backup file"
     cmp "$BACKUP" "$BATS_TEST_TMPDIR/backup-before"
@@ -270,11 +242,9 @@ teardown() {
     ln -s "$SMALL/notes.ini" "$BATS_TEST_TMPDIR/etc/notes.ini"
     local ini
     for ini in "$SMALL/notes.ini" "$BATS_TEST_TMPDIR/etc/notes.ini"; do
-        run nsfmend OPT=CHECK INI="$ini"
-        [ "$status" -eq 1 ]
+        run -1 nsfmend OPT=CHECK INI="$ini"
         [ "$(fail_detail notes.ini)" = "Fail to edit $ini, Reason=No space left on device" ]
-        run nsfmend INI="$ini" <<<"Y"
-        [ "$status" -eq 1 ]
+        run -1 nsfmend INI="$ini" <<<"Y"
         assert_output_has $'\nFail to edit '"$ini"$'\n'
         refute_output_has "Delete log control file"
     done

@@ -12,8 +12,7 @@ demo() { TMPDIR="$BATS_TEST_TMPDIR" "$SOURCE_DIR/scripts/demo" "$BUILD_DIR"; }
 after_heading() { printf '%s\n' "$output" | sed -n "/^== $1/,\$p"; }
 
 @test "the demo restores to the cut-off, recovers the whole data directory and says so" {
-    run demo
-    [ "$status" -eq 0 ]
+    run -0 demo
     assert_output_has "/act1/restore/ann.nsf transactions till transaction in 11/15/2013 11:50:00"
     assert_output_has " Bringing database $BATS_TEST_TMPDIR/nsfmend-demo."
     assert_output_has "  ok: its last change is 11:50"
@@ -47,8 +46,7 @@ after_heading() { printf '%s\n' "$output" | sed -n "/^== $1/,\$p"; }
 @test "a database the sweep could not recover fails nsfmend, and the demo stops there" {
     # The second recovery of each nsfmend run fails: act 1 makes one, the
     # sweep of act 2 four; the sweep goes on, names the failure and exits 1.
-    NOTESEMU_FAIL="NSFRecoverDatabases#2=272" run demo
-    [ "$status" -eq 1 ]
+    NOTESEMU_FAIL="NSFRecoverDatabases#2=272" run -1 demo
     assert_output_has " Fail to recover database "
     assert_output_has $'Media recovery: 3 recovered, 0 skipped as not logged, 1 failed\n Failed: '
     refute_output_has "Check: every database"
@@ -57,8 +55,7 @@ after_heading() { printf '%s\n' "$output" | sed -n "/^== $1/,\$p"; }
 }
 
 @test "a failing step stops the demo where it fails" {
-    NOTESEMU_FAIL="NSFTakeDatabaseOffline=4001" run demo
-    [ "$status" -eq 1 ]
+    NOTESEMU_FAIL="NSFTakeDatabaseOffline=4001" run -1 demo
     assert_output_has " Fail to take database "
     refute_output_has "== The live database after the restore"
     refute_output_has "Act 2"
@@ -66,8 +63,7 @@ after_heading() { printf '%s\n' "$output" | sed -n "/^== $1/,\$p"; }
 }
 
 @test "the demo names a missing build instead of running half a story" {
-    TMPDIR="$BATS_TEST_TMPDIR" run "$SOURCE_DIR/scripts/demo" "$BATS_TEST_TMPDIR/no-build"
-    [ "$status" -eq 1 ]
+    TMPDIR="$BATS_TEST_TMPDIR" run -1 "$SOURCE_DIR/scripts/demo" "$BATS_TEST_TMPDIR/no-build"
     assert_output_has "is not built"
     [ -z "$(find "$BATS_TEST_TMPDIR" -maxdepth 1 -name 'nsfmend-demo.*')" ]
 }

@@ -11,8 +11,7 @@ load recovery_helpers
     disaster_story
     local db
 
-    run nsfmend <<<"Y"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend <<<"Y"
     assert_output_has "Update $SERVER/notes.ini with TRANSLOG_Recreate_Logctrl=1"
     assert_output_has "Delete log control file "
     assert_output_has " Recover $SERVER/mail/ann.nsf till latest transaction"
@@ -41,8 +40,7 @@ load recovery_helpers
     mv "$LOGDIR/S0000005.TXN" "$BATS_TEST_TMPDIR/S0000005.TXN"
     local db before
     before=$(tree_state "$SERVER")
-    run nsfmend <<<"Y"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend <<<"Y"
     assert_output_has $'\nFAIL extents: S0000001.TXN to S0000006.TXN, 5 extents, missing S0000005.TXN\n'
     refute_output_has "Update $SERVER/notes.ini"
     refute_output_has "Delete log control file "
@@ -52,8 +50,7 @@ load recovery_helpers
     [ "$(tree_state "$SERVER")" = "$before" ]
 
     mv "$BATS_TEST_TMPDIR/S0000005.TXN" "$LOGDIR/S0000005.TXN"
-    run nsfmend <<<"Y"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend <<<"Y"
     for db in "${DBS[@]}"; do
         assert_output_has " Recover $SERVER/$db till latest transaction"
         diff -u "$BATS_TEST_TMPDIR/before-loss/${db//\//_}.notes" <(db_notes "$db")

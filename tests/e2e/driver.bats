@@ -31,11 +31,18 @@ checklist_text() {
     printf '\nContinue ? (Y) or (N) '
 }
 
-# Runs nsfmend with stdout in $OUT_FILE and the exit status in $STATUS.
+# capture N ARGS...: nsfmend with its standard output in $OUT_FILE (standard
+# error in err beside it); fails, showing both, unless it exits N.
 capture() {
+    local want=$1 status=0
+    shift
     OUT_FILE="$BATS_TEST_TMPDIR/out"
-    STATUS=0
-    "$NSFMEND" "$@" >"$OUT_FILE" 2>"$BATS_TEST_TMPDIR/err" || STATUS=$?
+    "$NSFMEND" "$@" >"$OUT_FILE" 2>"$BATS_TEST_TMPDIR/err" || status=$?
+    if [ "$status" -ne "$want" ]; then
+        printf 'exit status %s, want %s; output:\n' "$status" "$want" >&2
+        cat "$OUT_FILE" "$BATS_TEST_TMPDIR/err" >&2
+        return 1
+    fi
 }
 
 expect_bytes() {  # expect_bytes FILE: compares $OUT_FILE with FILE byte for byte
@@ -52,8 +59,7 @@ expect_bytes() {  # expect_bytes FILE: compares $OUT_FILE with FILE byte for byt
                 "--version TEST=x" "TEST=x --version" "--version --version" "--version=1" "-version" \
                 "--Version"; do
         # shellcheck disable=SC2086
-        capture $args </dev/null
-        [ "$STATUS" -eq 0 ]
+        capture 0 $args </dev/null
         expect_bytes "$BATS_TEST_TMPDIR/want"
     done
 }
@@ -63,8 +69,7 @@ expect_bytes() {  # expect_bytes FILE: compares $OUT_FILE with FILE byte for byt
     local version
     version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD_DIR/CMakeCache.txt")
     [ -n "$version" ]
-    capture --version </dev/null
-    [ "$STATUS" -eq 0 ]
+    capture 0 --version </dev/null
     printf 'nsfmend %s\n' "$version" >"$BATS_TEST_TMPDIR/want"
     expect_bytes "$BATS_TEST_TMPDIR/want"
     [ ! -s "$BATS_TEST_TMPDIR/err" ]
@@ -74,12 +79,10 @@ expect_bytes() {  # expect_bytes FILE: compares $OUT_FILE with FILE byte for byt
     new_server
     cp "$SERVER/notes.ini" "$BATS_TEST_TMPDIR/ini.before"
     { printf "$BANNER"; checklist_text; printf '\n'; } >"$BATS_TEST_TMPDIR/want"
-    capture </dev/null
-    [ "$STATUS" -eq 0 ]
+    capture 0 </dev/null
     expect_bytes "$BATS_TEST_TMPDIR/want"
     # closed standard input reads as end of input too
-    capture <&-
-    [ "$STATUS" -eq 0 ]
+    capture 0 <&-
     expect_bytes "$BATS_TEST_TMPDIR/want"
     cmp "$SERVER/notes.ini" "$BATS_TEST_TMPDIR/ini.before"
     [ -e "$SERVER/logdir/nlogctrl.lfh" ]
@@ -90,8 +93,7 @@ expect_bytes() {  # expect_bytes FILE: compares $OUT_FILE with FILE byte for byt
     cp "$SERVER/notes.ini" "$BATS_TEST_TMPDIR/ini.before"
     { printf "$BANNER"; checklist_text; printf '\n'; } >"$BATS_TEST_TMPDIR/want"
     for answer in n N "" " y" "no" "x"; do
-        capture OPT=RECOVER IN=/some/backup.nsf <<<"$answer"
-        [ "$STATUS" -eq 0 ]
+        capture 0 OPT=RECOVER IN=/some/backup.nsf <<<"$answer"
         expect_bytes "$BATS_TEST_TMPDIR/want"
     done
     cmp "$SERVER/notes.ini" "$BATS_TEST_TMPDIR/ini.before"
@@ -102,7 +104,7 @@ expect_bytes() {  # expect_bytes FILE: compares $OUT_FILE with FILE byte for byt
     for answer in y Y yes Yes; do
         rm -rf "$BATS_TEST_TMPDIR/notesdata"
         new_server
-        capture <<<"$answer"
+        capture 0 <<<"$answer"
         grep -qxF "Initialize with file: $SERVER/notes.ini..." "$OUT_FILE"
         grep -qxF "Update $SERVER/notes.ini with TRANSLOG_Recreate_Logctrl=1" "$OUT_FILE"
     done
@@ -129,26 +131,23 @@ expect_bytes() {  # expect_bytes FILE: compares $OUT_FILE with FILE byte for byt
     new_server
     printf "${BANNER}Initialize with file: %s/notes.ini...\nInitialization completed successfully\nall good\n\n\nTerminate...\nTermination completed successfully\n" \
         "$SERVER" >"$BATS_TEST_TMPDIR/want"
-    capture TEST=all\ good </dev/null
-    [ "$STATUS" -eq 0 ]
+    capture 0 TEST=all\ good </dev/null
     expect_bytes "$BATS_TEST_TMPDIR/want"
 }
 
 @test "test mode wins over IN= and OUT= and shows no checklist" {
     new_server
-    capture IN=/x/backup.nsf OUT=/x/live.nsf TEST=ok </dev/null
-    [ "$STATUS" -eq 0 ]
+    capture 0 IN=/x/backup.nsf OUT=/x/live.nsf TEST=ok </dev/null
     grep -qx ok "$OUT_FILE"
-    ! grep -q Continue "$OUT_FILE"
+    run ! grep -q Continue "$OUT_FILE"
 }
 
 @test "test mode failure reports the API text and exits 1 after stopping" {
     new_server
     rm "$SERVER/names.nsf"
-    capture TEST=ok </dev/null
-    [ "$STATUS" -eq 1 ]
+    capture 1 TEST=ok </dev/null
     grep -q '^Test fails, error=.\+' "$OUT_FILE"
-    ! grep -qx ok "$OUT_FILE"
+    run ! grep -qx ok "$OUT_FILE"
     tail -n 1 "$OUT_FILE" | grep -qx 'Termination completed successfully'
 }
 
@@ -156,27 +155,23 @@ expect_bytes() {  # expect_bytes FILE: compares $OUT_FILE with FILE byte for byt
     new_server
     other="$SERVER"
     export NOTES_DATA_DIR="$BATS_TEST_TMPDIR/no-such-dir"
-    capture TEST=ok "INI=$other/notes.ini" </dev/null
-    [ "$STATUS" -eq 0 ]
+    capture 0 TEST=ok "INI=$other/notes.ini" </dev/null
     grep -qxF "Initialize with file: $other/notes.ini..." "$OUT_FILE"
     grep -qx ok "$OUT_FILE"
 
-    capture TEST=ok "INI=$other/notes.ini" INI= </dev/null
-    [ "$STATUS" -eq 1 ]
+    capture 1 TEST=ok "INI=$other/notes.ini" INI= </dev/null
     grep -qxF "Initialize with file: $NOTES_DATA_DIR/notes.ini..." "$OUT_FILE"
 }
 
 @test "default notes.ini: one slash after NOTES_DATA_DIR, or relative when unset" {
     new_server
     export NOTES_DATA_DIR="$SERVER/"
-    capture TEST=ok </dev/null
-    [ "$STATUS" -eq 0 ]
+    capture 0 TEST=ok </dev/null
     grep -qxF "Initialize with file: $SERVER/notes.ini..." "$OUT_FILE"
 
     unset NOTES_DATA_DIR
     cd "$SERVER"
-    capture TEST=ok </dev/null
-    [ "$STATUS" -eq 0 ]
+    capture 0 TEST=ok </dev/null
     grep -qxF "Initialize with file: notes.ini..." "$OUT_FILE"
 }
 
@@ -184,40 +179,35 @@ expect_bytes() {  # expect_bytes FILE: compares $OUT_FILE with FILE byte for byt
     new_server
     export NOTES_DATA_DIR="$BATS_TEST_TMPDIR/empty"
     mkdir "$NOTES_DATA_DIR"
-    capture TEST=ok </dev/null
-    [ "$STATUS" -eq 1 ]
+    capture 1 TEST=ok </dev/null
     tail -n 1 "$OUT_FILE" | grep -qx 'InitNotes failed. Error Code = [1-9][0-9]*'
-    ! grep -q Terminate "$OUT_FILE"
+    run ! grep -q Terminate "$OUT_FILE"
 }
 
 @test "a NOTES_DATA_DIR of 1024 characters or more is refused before the runtime starts" {
     new_server
     long="/$(printf 'd%.0s' $(seq 1023))"
-    NOTES_DATA_DIR="$long" capture TEST=ok </dev/null
-    [ "$STATUS" -eq 1 ]
+    NOTES_DATA_DIR="$long" capture 1 TEST=ok </dev/null
     grep -q 'NOTES_DATA_DIR is too long' "$OUT_FILE"
-    ! grep -q Initialize "$OUT_FILE"
+    run ! grep -q Initialize "$OUT_FILE"
     # 1023 characters fit the field, but not with /notes.ini after them
-    NOTES_DATA_DIR="${long:0:1023}" capture TEST=ok </dev/null
-    [ "$STATUS" -eq 1 ]
+    NOTES_DATA_DIR="${long:0:1023}" capture 1 TEST=ok </dev/null
     grep -q 'notes.ini path is too long' "$OUT_FILE"
-    ! grep -q Initialize "$OUT_FILE"
+    run ! grep -q Initialize "$OUT_FILE"
 }
 
 @test "a long PATH is harmless" {
     new_server
-    PATH="$PATH:$(printf '/x%.0s' $(seq 5000))" capture TEST=ok </dev/null
-    [ "$STATUS" -eq 0 ]
+    PATH="$PATH:$(printf '/x%.0s' $(seq 5000))" capture 0 TEST=ok </dev/null
 }
 
 @test "a repeated option keeps the last value; an empty one clears it" {
     new_server
     # IN= cleared by the second, empty IN=: the media recovery's checklist shows
-    capture OPT=RECOVER IN=/x/a.nsf OUT=/x/b.nsf IN= </dev/null
-    [ "$STATUS" -eq 0 ]
+    capture 0 OPT=RECOVER IN=/x/a.nsf OUT=/x/b.nsf IN= </dev/null
     grep -q 'Continue ? (Y) or (N)' "$OUT_FILE"
     # RECOVER with IN= alone is the media recovery too
-    capture OPT=RECOVER IN=/x/a.nsf </dev/null
+    capture 0 OPT=RECOVER IN=/x/a.nsf </dev/null
     grep -q 'Continue ? (Y) or (N)' "$OUT_FILE"
 }
 
@@ -227,15 +217,13 @@ expect_bytes() {  # expect_bytes FILE: compares $OUT_FILE with FILE byte for byt
     value=/$(printf 'a%.0s' $(seq 1023))
     for key in OPT FLAG IN OUT DATETIME INI TEST OUTPUT WARN CRIT; do
         # An over-long OUT= must not turn a restore into a media recovery.
-        capture OPT=RESTORE IN=/x/a.nsf OUT=/x/b.nsf "$key=$value" </dev/null
-        [ "$STATUS" -eq 1 ]
+        capture 1 OPT=RESTORE IN=/x/a.nsf OUT=/x/b.nsf "$key=$value" </dev/null
         { printf "$BANNER"; printf 'The value of %s= is too long (at most 1023 characters)\n' "$key"; } \
             >"$BATS_TEST_TMPDIR/want"
         cmp "$BATS_TEST_TMPDIR/want" "$OUT_FILE"
     done
     # 1023 characters still fit.
-    capture TEST="${value:1}" </dev/null
-    [ "$STATUS" -eq 0 ]
+    capture 0 TEST="${value:1}" </dev/null
     grep -qx "${value:1}" "$OUT_FILE"
 }
 
@@ -249,24 +237,20 @@ expect_bytes() {  # expect_bytes FILE: compares $OUT_FILE with FILE byte for byt
                 "CRIT=1e3|CRIT= must be a whole number of seconds: 1e3" \
                 "CRIT=1234567890123456789|CRIT= must be a whole number of seconds: 1234567890123456789"; do
         arg=${case%%|*}
-        capture OPT=VERIFY IN=/x "$arg" </dev/null
-        [ "$STATUS" -eq 1 ]
+        capture 1 OPT=VERIFY IN=/x "$arg" </dev/null
         { printf "$BANNER"; printf 'The value of %s\n' "${case#*|}"; } >"$BATS_TEST_TMPDIR/want"
         expect_bytes "$BATS_TEST_TMPDIR/want"
     done
     # The text form by name, empty values and the largest number: the run goes on.
-    capture TEST=ok OUTPUT=text WARN= CRIT=999999999999999999 </dev/null
-    [ "$STATUS" -eq 0 ]
+    capture 0 TEST=ok OUTPUT=text WARN= CRIT=999999999999999999 </dev/null
     grep -qx ok "$OUT_FILE"
 }
 
 @test "test mode leaves no database handle open, whether the open or the close fails" {
     new_server
-    NOTESEMU_FAIL="NSFDbClose=4021" capture TEST=ok </dev/null
-    [ "$STATUS" -eq 0 ]
+    NOTESEMU_FAIL="NSFDbClose=4021" capture 0 TEST=ok </dev/null
     grep -qx ok "$OUT_FILE"
-    NOTESEMU_FAIL="NSFDbOpen=4022" capture TEST=ok </dev/null
-    [ "$STATUS" -eq 1 ]
+    NOTESEMU_FAIL="NSFDbOpen=4022" capture 1 TEST=ok </dev/null
     grep -qx 'Test fails, error=error_code=4022' "$OUT_FILE"
     [ ! -s "$NOTESEMU_HANDLE_REPORT" ]
 }

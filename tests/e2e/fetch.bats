@@ -16,10 +16,7 @@ setup_file() {
 }
 teardown_file() { stop_swift_store; }
 
-archive_to() {
-    run agent spool "$1" "${2:-}"
-    [ "$(field msg)" = QMR_NSF_SUCCESS ] || { echo "$output"; false; }
-}
+archive_to() { agent_ok spool "$1" "${2:-}"; }
 
 # The log directory lost with the machine: it comes back empty.
 lose_log_directory() {
@@ -37,14 +34,12 @@ disaster_from() {
     lose_log_directory
     local before
     before=$(tree_state "$SERVER")
-    run nsfmend OPT=CHECK IN="$location"
-    [ "$status" -eq 0 ] || { echo "$output"; false; }
+    run -0 nsfmend OPT=CHECK IN="$location"
     assert_output_has $'\nok   fetch: S0000001.TXN from '"${location%/}/S0000001.TXN"
     assert_output_has $'\nVerdict: the fetch would proceed\n'
     [ "$(tree_state "$SERVER")" = "$before" ]
 
-    run nsfmend OPT=FETCH IN="$location"
-    [ "$status" -eq 0 ] || { echo "$output"; false; }
+    run -0 nsfmend OPT=FETCH IN="$location"
     assert_output_has " Fetched S0000005.TXN from ${location%/}/S0000005.TXN ("
     assert_output_has "Fetched 5 extents ("
     [ -z "$(leftovers "$LOGDIR")" ]
@@ -52,12 +47,10 @@ disaster_from() {
     [ "$(stat -c '%a %u %g' "$LOGDIR"/S0000001.TXN)" = "600 $(stat -c '%u %g' "$LOGDIR")" ]
     # Each extent is its archived copy, and is recorded where the check of
     # the media recovery reads it.
-    run nsfmend OPT=CHECK
-    [ "$status" -eq 0 ] || { echo "$output"; false; }
+    run -0 nsfmend OPT=CHECK
     assert_output_has $'\nok   archive records: 1 in '"$LOGDIR, 5 extents as recorded (size and SHA-256)"
 
-    run nsfmend <<<"Y"
-    [ "$status" -eq 0 ] || { echo "$output"; false; }
+    run -0 nsfmend <<<"Y"
     refute_output_has "Fail to"
     for db in "${DBS[@]}"; do
         diff -u "$BATS_TEST_TMPDIR/before-loss/${db//\//_}.notes" <(db_notes "$db")
@@ -78,16 +71,13 @@ disaster_from() {
     disaster_story archive_to "$BATS_TEST_TMPDIR/archive/"
     lose_log_directory
     emu server start
-    run nsfmend OPT=FETCH IN="$BATS_TEST_TMPDIR/archive/"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend OPT=FETCH IN="$BATS_TEST_TMPDIR/archive/"
     [[ "$output" == *$'\nThe server is running: process '[0-9]*" (notesemu) holds files in $LOGDIR; stop it, then fetch"$'\n'* ]]
     [ -z "$(ls -A "$LOGDIR")" ]
-    run nsfmend OPT=CHECK IN="$BATS_TEST_TMPDIR/archive/"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend OPT=CHECK IN="$BATS_TEST_TMPDIR/archive/"
     assert_output_has $'\nFAIL server: The server is running: process '
     emu server stop
-    run nsfmend OPT=FETCH IN="$BATS_TEST_TMPDIR/archive/"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=FETCH IN="$BATS_TEST_TMPDIR/archive/"
 }
 
 # What the log directory holds already under an extent's name: the same
@@ -107,21 +97,18 @@ disaster_from() {
     local inode before
     inode=$(stat -c %i "$LOGDIR/S0000001.TXN")
     before=$(tree_state "$LOGDIR")
-    run nsfmend OPT=FETCH IN="$archive"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend OPT=FETCH IN="$archive"
     assert_output_has " Fail to fetch S0000002.TXN, Reason=$LOGDIR/S0000002.TXN is there with other content; it is never replaced"
     [ "$(tree_state "$LOGDIR")" = "$before" ]
 
-    run nsfmend OPT=CHECK IN="$archive"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend OPT=CHECK IN="$archive"
     assert_output_has $'\nFAIL fetch: S0000002.TXN: '"$LOGDIR/S0000002.TXN is there with other content"
     assert_output_has $'\nFAIL fetch: S0000004.TXN: '"$LOGDIR/S0000004.TXN is there with other content"
     rm "$LOGDIR/S0000002.TXN" "$LOGDIR/S0000004.TXN"
     run nsfmend OPT=CHECK IN="$archive"
     assert_output_has $'\nnote fetch: S0000001.TXN: '"$LOGDIR/S0000001.TXN is there already, as recorded"
     assert_output_has $'\nnote fetch: S0000005.TXN: '"$LOGDIR/S0000005.TXN is there already and longer than its archived copy"
-    run nsfmend OPT=FETCH IN="$archive"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=FETCH IN="$archive"
     assert_output_has "Fetched 3 extents ("
     assert_output_has "; 2 there already"
     [ "$(stat -c %i "$LOGDIR/S0000001.TXN")" = "$inode" ]
@@ -129,8 +116,7 @@ disaster_from() {
     cmp "$archive/S0000002.TXN" "$LOGDIR/S0000002.TXN"
     # Again: nothing to do, nothing changed, no second record.
     before=$(tree_state "$LOGDIR")
-    run nsfmend OPT=FETCH IN="$archive"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=FETCH IN="$archive"
     [ "$(tree_state "$LOGDIR")" = "$before" ]
 }
 
@@ -142,16 +128,14 @@ disaster_from() {
     local archive="$BATS_TEST_TMPDIR/archive"
     lose_log_directory
     flip_byte "$archive/S0000003.TXN.a" 30
-    run nsfmend OPT=FETCH IN="$archive"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=FETCH IN="$archive"
     assert_output_has " Copy $archive/S0000003.TXN.a of S0000003.TXN cannot serve, Reason=$archive/S0000003.TXN.a does not match archive record nsfmend-archive-"
     assert_output_has " Fetched S0000003.TXN from $archive/S0000003.TXN.b ("
     cmp "$archive/S0000003.TXN.b" "$LOGDIR/S0000003.TXN"
 
     lose_log_directory
     flip_byte "$archive/S0000003.TXN.b" 30
-    run nsfmend OPT=FETCH IN="$archive"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend OPT=FETCH IN="$archive"
     assert_output_has " Fail to fetch S0000003.TXN, Reason=no copy holds what its record says"
     [ ! -e "$LOGDIR/S0000003.TXN" ]
     [ -z "$(leftovers "$LOGDIR")" ]
@@ -188,15 +172,12 @@ two_runs() {
     lose_log_directory
     # An extent only the last run archived is lost from the archive.
     rm "$archive/S0000004.TXN"
-    run nsfmend OPT=CHECK IN="$archive" DATETIME="$cutoff"
-    [ "$status" -eq 0 ] || { echo "$output"; false; }
+    run -0 nsfmend OPT=CHECK IN="$archive" DATETIME="$cutoff"
     assert_output_has $'\nok   cut-off time: "'"$cutoff"'": S0000001.TXN to S0000003.TXN, as far as nsfmend-archive-'
-    run nsfmend OPT=FETCH IN="$archive" DATETIME="$cutoff"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=FETCH IN="$archive" DATETIME="$cutoff"
     [ "$(ls "$LOGDIR" | grep -c '^S')" -eq 3 ]
     # Without the cut-off every recorded extent is needed.
-    run nsfmend OPT=CHECK IN="$archive"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend OPT=CHECK IN="$archive"
     assert_output_has $'\nFAIL fetch: S0000004.TXN: no copy is there as its record lists it ('"${archive}S0000004.TXN: missing, or of another size)"
 }
 
@@ -204,7 +185,6 @@ two_runs() {
     new_server
     mkdir -p "$BATS_TEST_TMPDIR/plain"
     cp "$SERVER/logdir/S0000001.TXN" "$BATS_TEST_TMPDIR/plain/"
-    run nsfmend OPT=FETCH IN="$BATS_TEST_TMPDIR/plain"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend OPT=FETCH IN="$BATS_TEST_TMPDIR/plain"
     assert_output_has "FAIL archive: $BATS_TEST_TMPDIR/plain holds no archive record: nothing there can be checked before it is fetched"
 }

@@ -3,6 +3,14 @@
 
 : "${NSFMEND:?set by CTest}" "${NOTESEMU:?set by CTest}"
 
+# Under bats (sweep_driver.bash loads these helpers too): `run -N cmd` fails
+# the test unless cmd exits N, `run ! cmd` unless it fails; a test that
+# fails shows the output of its last run.
+if declare -F bats_require_minimum_version >/dev/null; then
+    bats_require_minimum_version 1.5.0
+    BATS_PRINT_OUTPUT_ON_FAILURE=1
+fi
+
 # A new data directory with notes.ini, the log directory and names.nsf.
 # Sets SERVER (the data directory) and exports NOTES_DATA_DIR to it.
 new_server() {

@@ -4,24 +4,26 @@
 
 load helpers
 
-# Runs nsfmend with the answer Y; stdout in $OUT_FILE, status in $STATUS.
+# confirm_run N COMMAND...: the command (nsfmend, as some user) with the
+# answer Y, its output in $OUT_FILE; fails, showing it, unless it exits N.
 confirm_run() {
+    local want=$1 status=0
+    shift
     OUT_FILE="$BATS_TEST_TMPDIR/out"
-    STATUS=0
-    "$@" <<<Y >"$OUT_FILE" 2>&1 || STATUS=$?
+    "$@" <<<Y >"$OUT_FILE" 2>&1 || status=$?
+    [ "$status" -eq "$want" ] || { echo "exit status $status, want $want" >&2; cat "$OUT_FILE" >&2; return 1; }
 }
 
 @test "the reset edits notes.ini, deletes the log control file, then recovers" {
     new_server
     printf 'translog_recreate_logctrl=0\n' >>"$SERVER/notes.ini"
     [ -e "$SERVER/logdir/nlogctrl.lfh" ]
-    confirm_run "$NSFMEND"
-    [ "$STATUS" -eq 0 ]
+    confirm_run 0 "$NSFMEND"
     grep -qxF "Update $SERVER/notes.ini with TRANSLOG_Recreate_Logctrl=1" "$OUT_FILE"
     grep -qxF "Delete log control file $SERVER/logdir/nlogctrl.lfh" "$OUT_FILE"
     grep -qxF "Running media recovery ..." "$OUT_FILE"
     grep -qx 'TRANSLOG_Recreate_Logctrl=1' "$SERVER/notes.ini"
-    ! grep -q 'translog_recreate_logctrl=0' "$SERVER/notes.ini"
+    run ! grep -q 'translog_recreate_logctrl=0' "$SERVER/notes.ini"
     # the lines come in this order
     [ "$(grep -n '^Update ' "$OUT_FILE" | cut -d: -f1)" -lt "$(grep -n '^Delete log control' "$OUT_FILE" | cut -d: -f1)" ]
     [ "$(grep -n '^Delete log control' "$OUT_FILE" | cut -d: -f1)" -lt "$(grep -n '^Running media' "$OUT_FILE" | cut -d: -f1)" ]
@@ -31,10 +33,9 @@ confirm_run() {
     new_server
     grep -v '^TRANSLOG_Path=' "$SERVER/notes.ini" >"$BATS_TEST_TMPDIR/ini"
     cp "$BATS_TEST_TMPDIR/ini" "$SERVER/notes.ini"
-    confirm_run "$NSFMEND"
-    [ "$STATUS" -eq 1 ]
+    confirm_run 1 "$NSFMEND"
     grep -qxF "Fail to get transaction log directory" "$OUT_FILE"
-    ! grep -q "Running media recovery" "$OUT_FILE"
+    run ! grep -q "Running media recovery" "$OUT_FILE"
     [ -e "$SERVER/logdir/nlogctrl.lfh" ]
     tail -n 1 "$OUT_FILE" | grep -qx 'Termination completed successfully'
 }
@@ -58,11 +59,10 @@ confirm_run() {
         chmod 0444 "$SERVER/notes.ini"
         run_as=("$NSFMEND")
     fi
-    confirm_run "${run_as[@]}"
-    [ "$STATUS" -eq 1 ]
+    confirm_run 1 "${run_as[@]}"
     grep -qxF "Fail to edit $SERVER/notes.ini" "$OUT_FILE"
-    ! grep -q "Delete log control file" "$OUT_FILE"
-    ! grep -q "Running media recovery" "$OUT_FILE"
+    run ! grep -q "Delete log control file" "$OUT_FILE"
+    run ! grep -q "Running media recovery" "$OUT_FILE"
     cmp "$SERVER/notes.ini" "$BATS_TEST_TMPDIR/ini.before"
     [ "$(stat -c %U "$SERVER/notes.ini")" == "$(id -un)" ]
     [ -z "$(leftovers "$SERVER")" ]

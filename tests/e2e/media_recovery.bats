@@ -52,8 +52,7 @@ expected_tree_sweep() {
     build_tree
     local before
     before=$(tree_sum "$SERVER")
-    run nsfmend <<<"N"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend <<<"N"
     assert_output_has 'Continue ? (Y) or (N) '
     refute_output_has "Initialize"
     refute_output_has "Running media recovery"
@@ -63,8 +62,7 @@ expected_tree_sweep() {
 @test "answered Y: the log control is reset and every logged database recovered in order" {
     build_tree
     rm "$SERVER/broken.nsf"
-    run nsfmend <<<"Y"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend <<<"Y"
     assert_output_has "Update $SERVER/notes.ini with TRANSLOG_Recreate_Logctrl=1"
     assert_output_has "Running media recovery ..."
     diff -u <(expected_tree_sweep_without_broken) <(sweep_output)
@@ -73,8 +71,7 @@ expected_tree_sweep() {
 
 @test "a database that cannot be opened is named with the sweep's line, and the others are recovered" {
     build_tree
-    run nsfmend <<<"Y"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend <<<"Y"
     assert_output_has "Update $SERVER/notes.ini with TRANSLOG_Recreate_Logctrl=1"
     diff -u <(expected_tree_sweep) <(sweep_output)
 }
@@ -86,8 +83,7 @@ expected_tree_sweep() {
     printf 'not a database' >"$SERVER/broken.nsf"
     local before
     before=$(tree_sum "$SERVER")
-    run nsfmend <<<"Y"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend <<<"Y"
     assert_output_has $'\n Fail to open database '"$SERVER/broken.nsf"', Reason='
     assert_output_has $'\nFAIL databases: 2 found under '"$SERVER"$': 0 logged, 1 not logged, 1 cannot be recovered\n'
     refute_output_has "Update $SERVER/notes.ini"
@@ -100,8 +96,7 @@ expected_tree_sweep() {
     build_tree
     rm "$SERVER/broken.nsf"
     for op in NOTE RESTORE; do
-        run nsfmend OPT=$op IN="$SERVER/Mail.NSF" <<<"y"
-        [ "$status" -eq 0 ]
+        run -0 nsfmend OPT=$op IN="$SERVER/Mail.NSF" <<<"y"
         refute_output_has "[nsfmend.NoteCallback]"
         refute_output_has "Taking database"
         diff -u <(expected_tree_sweep_without_broken) <(sweep_output)
@@ -111,8 +106,7 @@ expected_tree_sweep() {
 @test "a database whose recovery fails is reported, the sweep goes on, and the run fails" {
     build_tree
     rm "$SERVER/broken.nsf"
-    NOTESEMU_FAIL="NSFRecoverDatabases#1=4003" run nsfmend <<<"Y"
-    [ "$status" -eq 1 ]
+    NOTESEMU_FAIL="NSFRecoverDatabases#1=4003" run -1 nsfmend <<<"Y"
     assert_output_has $' Recovering backup file '"$SERVER/Mail.NSF"$'...\n Fail to recover database '"$SERVER/Mail.NSF"', Reason=error_code=4003'
     assert_output_has " Recover $SERVER/mail/deep/carol.box till latest transaction"
     assert_output_has $'skipped as not logged, 1 failed\n Failed: '"$SERVER/Mail.NSF"$'\n\n\nTerminate...'
@@ -122,16 +116,14 @@ expected_tree_sweep() {
     build_tree
     rm "$SERVER/broken.nsf"
     # A second reading of the text would fail.
-    NOTESEMU_FAIL="ConvertTextToTIMEDATE#2=4005" run nsfmend DATETIME="11/15/2030 12:00" <<<"Y"
-    [ "$status" -eq 0 ]
+    NOTESEMU_FAIL="ConvertTextToTIMEDATE#2=4005" run -0 nsfmend DATETIME="11/15/2030 12:00" <<<"Y"
     assert_output_has $'\nMedia recovery: 7 recovered, 2 skipped as not logged, 0 failed\n'
 }
 
 @test "a sweep where every database is recovered or not logged exits 0 with its summary" {
     build_tree
     rm "$SERVER/broken.nsf"
-    run nsfmend <<<"Y"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend <<<"Y"
     diff -u <(expected_tree_sweep_without_broken) <(sweep_output)
 }
 
@@ -140,8 +132,7 @@ expected_tree_sweep() {
     rm "$SERVER/broken.nsf"
     head -c 100 "$SERVER/mail/bob.nsf" > "$SERVER/mail/truncated.nsf"
     # The second database asked for its log information (archive.box) fails.
-    NOTESEMU_FAIL="NSFDbGetLogInfo#2=4004" run nsfmend <<<"Y"
-    [ "$status" -eq 1 ]
+    NOTESEMU_FAIL="NSFDbGetLogInfo#2=4004" run -1 nsfmend <<<"Y"
     assert_output_has $'\n Fail to get log info from database '"$SERVER/archive.box"$', Reason=error_code=4004\n'
     assert_output_has $'\n Fail to open database '"$SERVER/mail/truncated.nsf"', Reason='
     # Asked once, in the plan: archive.box is neither skipped nor recovered.
@@ -152,8 +143,7 @@ expected_tree_sweep() {
 @test "a dangling link stops the sweep before anything is recovered" {
     build_tree
     ln -s "$SERVER/mail/gone.nsf" "$SERVER/mail/dangling.nsf"
-    run nsfmend <<<"Y"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend <<<"Y"
     assert_output_has $'\nFail to get stat from dangling.nsf, Reason=No such file or directory\n\n'
     refute_output_has "Running media recovery"
 }
@@ -161,8 +151,7 @@ expected_tree_sweep() {
 @test "a symbolic link loop is refused as a listing failure, not followed" {
     build_tree
     ln -s .. "$SERVER/mail/deep/up"
-    run nsfmend <<<"Y"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend <<<"Y"
     assert_output_has $'\nFail to list directory '"$SERVER/linked/up/deep"$', Reason=Too many levels of symbolic links\n'
     refute_output_has "Running media recovery"
 }
@@ -199,8 +188,7 @@ expected_tree_sweep() {
         emu create "$db" >/dev/null
         emu put "$db" 1 "in $db"
     done
-    run nsfmend <<<"Y"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend <<<"Y"
     diff -u <(expect_sweep rec:"$SERVER/archive.2013.box" rec:"$SERVER/mail.v2.nsf") <(sweep_output)
 }
 
@@ -208,8 +196,7 @@ expected_tree_sweep() {
     new_server
     rm -f "$SERVER/names.nsf"
     touch "$SERVER/log.nsf"
-    run nsfmend <<<"Y"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend <<<"Y"
     [ "$(sweep_output)" == "" ]
 }
 
@@ -226,8 +213,7 @@ expected_tree_sweep() {
     # Each database is asked once, by the plan, and the sweep goes by its
     # answers: no database is opened twice.
     rm "$SERVER/broken.nsf"
-    NOTESEMU_CALL_LOG="$BATS_TEST_TMPDIR/calls" run nsfmend <<<"Y"
-    [ "$status" -eq 0 ]
+    NOTESEMU_CALL_LOG="$BATS_TEST_TMPDIR/calls" run -0 nsfmend <<<"Y"
     [ "$(grep -c '^NSFDbOpen' "$BATS_TEST_TMPDIR/calls")" -eq 9 ]
     [ -z "$(grep '^NSFDbOpen' "$BATS_TEST_TMPDIR/calls" | cut -f2 | sort | uniq -d)" ]
     [ ! -s "$NOTESEMU_HANDLE_REPORT" ]

@@ -34,16 +34,14 @@ setup() {
 calls_of() { grep "^$1"$'\t' "$NOTESEMU_CALL_LOG" | sed 's/\tstatus=[0-9]*//'; }
 
 @test "RECOVER hands the backup path over in LMBCS and recovers that file" {
-    run nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE"
     assert_output_has " Recover $BACKUP till latest transaction"
     [ "$(calls_of NSFRecoverDatabases)" == "NSFRecoverDatabases	path=$T/B\x84ck \x14\xF6N/\x81.nsf	flags=0	time=none" ]
     [ "$(db_notes "$BACKUP")" == "$LATEST" ]
 }
 
 @test "NOTE hands the path over in LMBCS and reports the native name" {
-    run nsfmend OPT=NOTE IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=NOTE IN="$BACKUP" OUT="$LIVE"
     [ "$(calls_of NSFRecoverDatabasesWithCallback)" == "NSFRecoverDatabasesWithCallback	path=$T/B\x84ck \x14\xF6N/\x81.nsf	flags=0	time=none" ]
     assert_output_has $'\tNote information for backup file '"$BACKUP"$'\n'
     [ "$(db_notes "$BACKUP")" == "$LATEST" ]
@@ -52,8 +50,7 @@ calls_of() { grep "^$1"$'\t' "$NOTESEMU_CALL_LOG" | sed 's/\tstatus=[0-9]*//'; }
 @test "RESTORE: offline and online get the live path unchanged, the copy lands on it" {
     emu server start >/dev/null
     emu put "Mäil/ü.nsf" 9 "damage" --at 2013-11-15T14:00:00Z
-    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE" DATETIME="11/15/2013 13:30"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE" DATETIME="11/15/2013 13:30"
     refute_output_has "Fail to"
     [ "$(calls_of NSFRecoverDatabases)" == "NSFRecoverDatabases	path=$T/B\x84ck \x14\xF6N/\x81.nsf	flags=8	time=2013-11-15T13:30:00Z" ]
     [ "$(calls_of NSFTakeDatabaseOffline)" == "NSFTakeDatabaseOffline	path=$T/$DIR_NATIVE/M\xC3\xA4il/\xC3\xBC.nsf	file=$LIVE" ]
@@ -65,8 +62,7 @@ calls_of() { grep "^$1"$'\t' "$NOTESEMU_CALL_LOG" | sed 's/\tstatus=[0-9]*//'; }
 
 @test "media recovery in a non-ASCII data directory opens each database natively and recovers it in LMBCS" {
     cp "$BACKUP" "$LIVE"
-    run nsfmend <<<"Y"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend <<<"Y"
     assert_output_has " Recover $LIVE till latest transaction"
     calls_of NSFDbOpen | grep -qxF "NSFDbOpen	path=$T/$DIR_NATIVE/M\xC3\xA4il/\xC3\xBC.nsf	handle=1"
     calls_of NSFRecoverDatabases | grep -qxF "NSFRecoverDatabases	path=$T/$DIR_LMBCS/M\x84il/\x81.nsf	flags=0	time=none"
@@ -84,8 +80,7 @@ calls_of() { grep "^$1"$'\t' "$NOTESEMU_CALL_LOG" | sed 's/\tstatus=[0-9]*//'; }
 spool_into() {
     local i dest=$1
     for i in 3 4 5 6 7; do emu put "Mäil/ü.nsf" "$i" "n$i"; done
-    run agent spool "$dest" ""
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok spool "$dest" ""
     for i in 1 2 3; do cmp "$SERVER/logdir/S000000$i.TXN" "$dest/S000000$i.TXN"; done
     [ "$(extent_states | tr '\n' ' ')" = "S0000001.TXN archived S0000002.TXN archived S0000003.TXN current " ]
 }
@@ -100,14 +95,12 @@ spool_into() {
 
 @test "the agent's restore hands offline and online the LMBCS path and copies over the native one" {
     emu server start >/dev/null
-    run agent restore "$BACKUP" "$LIVE"
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok restore "$BACKUP" "$LIVE"
     [ "$(calls_of NSFTakeDatabaseOffline)" == "NSFTakeDatabaseOffline	path=$T/$DIR_LMBCS/M\x84il/\x81.nsf	file=$LIVE" ]
     [ "$(calls_of NSFBringDatabaseOnline)" == "NSFBringDatabaseOnline	path=$T/$DIR_LMBCS/M\x84il/\x81.nsf	file=$LIVE" ]
     cmp "$BACKUP" "$LIVE"
     [ "$(db_field "$LIVE" state)" == online ]
-    run agent recover "$BACKUP" "" 0 0 0
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok recover "$BACKUP" "" 0 0 0
     [ "$(calls_of NSFRecoverDatabases)" == "NSFRecoverDatabases	path=$T/B\x84ck \x14\xF6N/\x81.nsf	flags=0	time=none" ]
     [ "$(db_notes "$BACKUP")" == "$LATEST" ]
 }

@@ -16,8 +16,7 @@ reports() {
 }
 
 @test "each replayed change is reported in nine lines with its action" {
-    run nsfmend OPT=NOTE IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=NOTE IN="$BACKUP" OUT="$LIVE"
     [ "$(db_notes "$BACKUP")" == "$LATEST" ]
 
     # Between the recovering line and the success line, nothing but reports.
@@ -39,8 +38,7 @@ reports() {
 }
 
 @test "with a cut-off time only the changes up to it are reported" {
-    run nsfmend OPT=NOTE IN="$BACKUP" OUT="$LIVE" DATETIME="11/15/2013 14:00"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=NOTE IN="$BACKUP" OUT="$LIVE" DATETIME="11/15/2013 14:00"
     assert_output_has " Recover $BACKUP transactions till transaction in "
     [ "$(db_notes "$BACKUP")" == "$AT_1400" ]
     run reports
@@ -53,8 +51,7 @@ reports() {
     local user
     user=$(printf 'U%.0s' {1..5000})
     emu put mail.nsf 7 "long" --user "$user" --at 2013-11-15T17:00:00Z
-    run nsfmend OPT=NOTE IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=NOTE IN="$BACKUP" OUT="$LIVE"
     local line
     line=$(printf '%s\n' "$output" | grep -a "User Name: UUUU")
     # "\t\tUser Name: " plus the name, cut where the 4096-byte report ends.
@@ -64,8 +61,7 @@ reports() {
 }
 
 @test "NOTE with a DATETIME that does not parse reports nothing" {
-    run nsfmend OPT=NOTE IN="$BACKUP" OUT="$LIVE" DATETIME="15.11.2013 14:00"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend OPT=NOTE IN="$BACKUP" OUT="$LIVE" DATETIME="15.11.2013 14:00"
     refute_output_has "[nsfmend.NoteCallback]"
     assert_output_has " Fail to recover database $BACKUP, Reason="
 }

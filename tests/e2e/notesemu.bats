@@ -1,8 +1,6 @@
 #!/usr/bin/env bats
 # notesemu: building and inspecting an emulated server from the command line.
 
-bats_require_minimum_version 1.5.0
-
 load helpers
 
 emu() { "$NOTESEMU" "$@"; }
@@ -16,15 +14,12 @@ notes_of() { emu show "$1" | grep -v -e '-id: '; }
     [ "${lines[0]}" = "Directory=$SERVER" ]
     [[ "$output" == *$'\nTRANSLOG_Status=1\nTRANSLOG_Style=1\nTRANSLOG_Path=logdir\n'* ]]
     [ -f "$SERVER/logdir/nlogctrl.lfh" ]
-    run emu logs
-    [ "$status" -eq 0 ]
+    run -0 emu logs
     [ "$output" = $'S0000001.TXN\t0\tcurrent' ]
-    run emu show ""
-    [ "$status" -eq 0 ]
+    run -0 emu show ""
     [[ "$output" == *$'\nlogged: yes\n'* ]]
     [[ "$output" == *$'\nstate: online\nnotes: 0' ]]
-    run emu init "$SERVER"
-    [ "$status" -eq 1 ]
+    run -1 emu init "$SERVER"
     [[ "$output" == "notesemu: "*"notes.ini already exists" ]]
 }
 
@@ -32,10 +27,8 @@ notes_of() { emu show "$1" | grep -v -e '-id: '; }
     emu init "$BATS_TEST_TMPDIR/d" --style 2 --logging off
     grep -qx 'TRANSLOG_Style=2' "$BATS_TEST_TMPDIR/d/notes.ini"
     grep -qx 'TRANSLOG_Status=0' "$BATS_TEST_TMPDIR/d/notes.ini"
-    run emu init "$BATS_TEST_TMPDIR/e" --logging maybe
-    [ "$status" -eq 1 ]
-    run emu init "$BATS_TEST_TMPDIR/f" --style x
-    [ "$status" -eq 1 ]
+    run -1 emu init "$BATS_TEST_TMPDIR/e" --logging maybe
+    run -1 emu init "$BATS_TEST_TMPDIR/f" --style x
 }
 
 @test "put, delete and abort change notes; show lists live notes in ID order" {
@@ -72,8 +65,7 @@ notes: 2
         [[ "$output" == "notesemu: "* ]]
     done
     unset NOTES_DATA_DIR
-    run emu logs
-    [ "$status" -eq 1 ]
+    run -1 emu logs
     [[ "$output" == *"NOTES_DATA_DIR"* ]]
 }
 
@@ -107,6 +99,7 @@ notes: 2
     # It goes by itself with the data folder it stood for.
     emu server start
     for _ in $(seq 50); do [ -n "$(holding)" ] && break; sleep 0.1; done
+    [ -n "$(holding)" ]
     rm -rf "$SERVER"
     for _ in $(seq 50); do [ -z "$(holding)" ] && break; sleep 0.1; done
     [ -z "$(holding)" ]
@@ -120,18 +113,15 @@ notes: 2
     emu put names.nsf 2 two --at 2013-11-15T11:00:00Z
     run emu show "$BATS_TEST_TMPDIR/copy.nsf"
     [[ "$output" == *$'\nnotes: 1\n1\t2013-11-15T10:00:00Z\tadmin\tone' ]]
-    run emu backup names.nsf /nonexistent/dir/copy.nsf
-    [ "$status" -eq 1 ]
+    run -1 emu backup names.nsf /nonexistent/dir/copy.nsf
 }
 
 @test "a corrupt database is refused with a message, not a crash" {
     new_server
     head -c 60 "$SERVER/names.nsf" > "$SERVER/bad.nsf"
-    run emu show bad.nsf
-    [ "$status" -eq 1 ]
+    run -1 emu show bad.nsf
     [[ "$output" == *"corrupt"* ]]
-    run emu put bad.nsf 1 x
-    [ "$status" -eq 1 ]
+    run -1 emu put bad.nsf 1 x
 }
 
 @test "server stop brings every offline database back" {
@@ -149,19 +139,16 @@ notes: 2
 
 @test "offline and online change one database as the running server would" {
     new_server
-    run emu offline names.nsf
-    [ "$status" -eq 1 ]
+    run -1 emu offline names.nsf
     [ "$output" = "notesemu: offline $SERVER/names.nsf: Database is not in use by a running server (status 5113)" ]
     emu server start
     emu offline names.nsf
     [ "$(emu show names.nsf | sed -n 's/^state: //p')" = offline ]
-    run emu offline names.nsf
-    [ "$status" -eq 1 ]
+    run -1 emu offline names.nsf
     [[ "$output" == *"Database is already offline"* ]]
     emu online names.nsf
     [ "$(emu show names.nsf | sed -n 's/^state: //p')" = online ]
-    run emu online names.nsf
-    [ "$status" -eq 1 ]
+    run -1 emu online names.nsf
     run emu online
     [ "$output" = "notesemu: online needs DB" ]
 }
@@ -172,8 +159,7 @@ notes: 2
     emu rollover
     run emu logs
     [ "$output" = $'S0000001.TXN\t1\tfull\nS0000002.TXN\t0\tcurrent' ]
-    run emu reuse
-    [ "$status" -eq 0 ]
+    run -0 emu reuse
     [ -z "$output" ]
     [ -f "$SERVER/logdir/S0000001.TXN" ]
 }
@@ -192,8 +178,7 @@ notes: 2
     expected=$'11\t2013-11-15T11:00:00Z\tadmin\tat 11\n12\t2013-11-15T12:00:00Z\tadmin\tat 12\n13\t2013-11-15T13:00:00Z\tadmin\tat 13'
     emu show mail/a.nsf | grep -q $'^15\t'
     if [ -x "$NSFMEND" ]; then
-        run "$NSFMEND" OPT=RECOVER IN="$BATS_TEST_TMPDIR/bk.nsf" OUT="$SERVER/mail/a.nsf" DATETIME="11/15/2013 14:30"
-        [ "$status" -eq 0 ]
+        run -0 "$NSFMEND" OPT=RECOVER IN="$BATS_TEST_TMPDIR/bk.nsf" OUT="$SERVER/mail/a.nsf" DATETIME="11/15/2013 14:30"
         [[ "$output" == *"Recover $BATS_TEST_TMPDIR/bk.nsf transactions till transaction in 11/15/2013 14:00:00"* ]]
         run bash -c "'$NOTESEMU' show '$BATS_TEST_TMPDIR/bk.nsf' | grep \$'\\t'"
         [ "$output" = "$expected" ]
@@ -215,8 +200,7 @@ notes: 2
     [ "$(emu show big.nsf | sed -n "s/^notes: //p")" == 2 ]
     # A negative size comes after -- (a word with a dash is an option).
     for size in "" 5X G 99999999999999999999G; do
-        run emu pad big.nsf -- "$size"
-        [ "$status" -eq 1 ]
+        run -1 emu pad big.nsf -- "$size"
         [ "$output" = "notesemu: pad needs DB SIZE (bytes, or with K, M or G)" ]
     done
     run -1 emu pad big.nsf -- -1
@@ -278,15 +262,13 @@ notes: 2
     # write of the log control file killed the same way.
     head -c 4096 /dev/zero >"$BATS_TEST_TMPDIR/backup.nsf.tmp-k1LLed"
     printf torn >"$SERVER/logdir/nlogctrl.lfh.tmp-Ab3dEf"
-    run "$NSFMEND" OPT=RECOVER IN="$BATS_TEST_TMPDIR/backup.nsf" OUT="$SERVER/mail.nsf"
-    [ "$status" -eq 0 ]
+    run -0 "$NSFMEND" OPT=RECOVER IN="$BATS_TEST_TMPDIR/backup.nsf" OUT="$SERVER/mail.nsf"
     [ ! -e "$BATS_TEST_TMPDIR/backup.nsf.tmp-k1LLed" ]
     [ ! -e "$SERVER/logdir/nlogctrl.lfh.tmp-Ab3dEf" ]
     # A failing recovery clears its file's leftovers too; a write of the
     # control file clears its own.
     head -c 4096 /dev/zero >"$BATS_TEST_TMPDIR/backup.nsf.tmp-k1LLed"
-    run "$NSFMEND" OPT=RECOVER IN="$BATS_TEST_TMPDIR/backup.nsf" OUT="$SERVER/mail.nsf" DATETIME="01/01/2000 00:00"
-    [ "$status" -eq 1 ]
+    run -1 "$NSFMEND" OPT=RECOVER IN="$BATS_TEST_TMPDIR/backup.nsf" OUT="$SERVER/mail.nsf" DATETIME="01/01/2000 00:00"
     [ ! -e "$BATS_TEST_TMPDIR/backup.nsf.tmp-k1LLed" ]
     printf torn >"$SERVER/logdir/nlogctrl.lfh.tmp-Ab3dEf"
     emu put mail.nsf 3 "three"

@@ -61,8 +61,7 @@ BUSY_LINE() { echo "Another nsfmend run is working on $SERVER; nothing was chang
     # Held just before its new notes.ini takes the old one's place.
     start_held renameat media_recovery
 
-    run media_recovery
-    [ "$status" -eq 1 ]
+    run -1 media_recovery
     assert_output_has "$(BUSY_LINE)"
     refute_output_has "Update "
     refute_output_has "Delete log control file"
@@ -90,7 +89,7 @@ BUSY_LINE() { echo "Another nsfmend run is working on $SERVER; nothing was chang
         for run in a:$a b:$b; do
             if [ "${run#*:}" -ne 0 ]; then
                 grep -qxF "$(BUSY_LINE)" "$BATS_TEST_TMPDIR/${run%%:*}.out"
-                ! grep -q '^Update ' "$BATS_TEST_TMPDIR/${run%%:*}.out"
+                run ! grep -q '^Update ' "$BATS_TEST_TMPDIR/${run%%:*}.out"
             fi
         done
         [ "$a" -eq 0 ] || [ "$b" -eq 0 ]
@@ -103,18 +102,14 @@ BUSY_LINE() { echo "Another nsfmend run is working on $SERVER; nothing was chang
     mail_story
     start_held renameat media_recovery
 
-    run nsfmend OPT=CHECK
-    [ "$status" -eq 1 ]
+    run -1 nsfmend OPT=CHECK
     [ "$(fail_detail 'run lock')" = "$(BUSY_LINE)" ]
-    run media_recovery
-    [ "$status" -eq 1 ]
+    run -1 media_recovery
     assert_output_has $'\n'"$(BUSY_LINE)"$'\n'
-    run nsfmend OPT=CHECK IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend OPT=CHECK IN="$BACKUP" OUT="$LIVE"
     [ "$(fail_detail 'run lock')" = "$(BUSY_LINE)" ]
     # A recovery of a backup file takes no lock: a note, and it goes on.
-    run nsfmend OPT=CHECK IN="$BACKUP"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=CHECK IN="$BACKUP"
     assert_output_has $'\nnote run lock: '"$(BUSY_LINE)"$' (a recovery of a backup file does not take the lock)\n'
 
     release_held
@@ -122,8 +117,7 @@ BUSY_LINE() { echo "Another nsfmend run is working on $SERVER; nothing was chang
     # Once it is done, the lock is free again; the preflight left it as it
     # was. The log control file is rebuilt when the runtime next starts,
     # which the check does not do.
-    run nsfmend OPT=CHECK IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 2 ]
+    run -2 nsfmend OPT=CHECK IN="$BACKUP" OUT="$LIVE"
     [ ! -e "$SERVER/logdir/nlogctrl.lfh" ]
     run nsfmend TEST=started
     [ -f "$SERVER/logdir/nlogctrl.lfh" ]
@@ -186,20 +180,17 @@ BUSY_LINE() { echo "Another nsfmend run is working on $SERVER; nothing was chang
     cp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
     start_held renameat2 archive_run
 
-    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
     assert_output_has "$(BUSY_LINE)"
     refute_output_has "Recovering backup file"
     cmp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
     [ "$(db_field "$LIVE" state)" = online ]
     # The agent's restore is refused the same way.
-    run agent restore "$BACKUP" "$LIVE"
-    [ "$(field msg)" = "$(BUSY_LINE)" ]
+    agent_says "$(BUSY_LINE)" restore "$BACKUP" "$LIVE"
 
     release_held
     grep -qx 'msg=QMR_NSF_SUCCESS' "$BATS_TEST_TMPDIR/held.out"
-    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
     cmp "$BACKUP" "$LIVE"
 }
 
@@ -207,14 +198,12 @@ BUSY_LINE() { echo "Another nsfmend run is working on $SERVER; nothing was chang
     new_server
     cp "$SERVER/notes.ini" "$BATS_TEST_TMPDIR/ini-before"
     mkdir "$SERVER/.nsfmend.lock"
-    run media_recovery
-    [ "$status" -eq 1 ]
+    run -1 media_recovery
     assert_output_has "Fail to lock $SERVER/.nsfmend.lock, Reason="
     cmp "$SERVER/notes.ini" "$BATS_TEST_TMPDIR/ini-before"
     rmdir "$SERVER/.nsfmend.lock"
     ln -s "$BATS_TEST_TMPDIR/elsewhere" "$SERVER/.nsfmend.lock"
-    run media_recovery
-    [ "$status" -eq 1 ]
+    run -1 media_recovery
     assert_output_has "Fail to lock $SERVER/.nsfmend.lock, Reason=Too many levels of symbolic links"
     [ ! -e "$BATS_TEST_TMPDIR/elsewhere" ]
 }

@@ -66,8 +66,7 @@ on_terminal() {
 
     rm -rf "$SERVER"
     mail_story
-    run --separate-stderr nsfmend <<<"Y"
-    [ "$status" -eq 0 ]
+    run -0 --separate-stderr nsfmend <<<"Y"
     [ -z "$stderr" ]
 }
 
@@ -83,7 +82,6 @@ on_terminal() {
     refute_output_has "%"
     assert_output_has " Bringing database $LIVE online ..."
 
-    run --separate-stderr nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 0 ]
+    run -0 --separate-stderr nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
     [ -z "$stderr" ]
 }

@@ -16,8 +16,7 @@ preflight() { nsfmend OPT=CHECK "$@" <<<"Y"; }
     before=$(tree_state "$SERVER")
     extents=$(ls "$LOGDIR" | grep -c '^S.*\.TXN$')
 
-    NOTESEMU_CALL_LOG="$BATS_TEST_TMPDIR/calls" run preflight
-    [ "$status" -eq 0 ]
+    NOTESEMU_CALL_LOG="$BATS_TEST_TMPDIR/calls" run -0 preflight
     [ "$(preflight_lines)" = "Preflight of a media recovery (nothing is changed):
 ok   notes.ini: $SERVER/notes.ini can be read and replaced
 ok   data directory: $SERVER
@@ -37,8 +36,7 @@ Verdict: the media recovery would proceed" ]
     [ "$(cut -f1 "$BATS_TEST_TMPDIR/calls" | sort -u)" = $'NSFDbClose\nNSFDbOpen' ]
     [ "$(grep -c '^NSFDbOpen' "$BATS_TEST_TMPDIR/calls")" -eq 5 ]
 
-    run nsfmend <<<"Y"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend <<<"Y"
     refute_output_has "Fail to"
     for db in "${DBS[@]}"; do
         diff -u "$BATS_TEST_TMPDIR/before-loss/${db//\//_}.notes" <(db_notes "$db")
@@ -50,8 +48,7 @@ Verdict: the media recovery would proceed" ]
     run bash -c "printf 'Y\nleft for the next reader\n' | { \"$NSFMEND\" OPT=CHECK >/dev/null; cat; }"
     [ "$output" = $'Y\nleft for the next reader' ]
     # TEST= still wins over every operation.
-    run nsfmend OPT=CHECK TEST="runtime OK"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=CHECK TEST="runtime OK"
     assert_output_has $'\nruntime OK\n'
     refute_output_has "Preflight"
 }
@@ -59,16 +56,14 @@ Verdict: the media recovery would proceed" ]
 @test "a gap in the extents is named, and the recovery fails for it" {
     disaster_story emu rollover
     rm "$LOGDIR/S0000005.TXN"
-    run preflight
-    [ "$status" -eq 1 ]
+    run -1 preflight
     assert_output_has "
 FAIL extents: S0000001.TXN to S0000006.TXN, 5 extents, missing S0000005.TXN
 "
     assert_output_has $'\nVerdict: the media recovery would fail\n'
 
     # The run stops at the same line, before anything is reset.
-    run nsfmend <<<"Y"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend <<<"Y"
     assert_output_has $'\nFAIL extents: S0000001.TXN to S0000006.TXN, 5 extents, missing S0000005.TXN\n'
     refute_output_has "Update "
 }
@@ -76,8 +71,7 @@ FAIL extents: S0000001.TXN to S0000006.TXN, 5 extents, missing S0000005.TXN
 @test "a database that cannot be opened is named with the sweep's line; the others are recovered, and the run ends with 1" {
     disaster_story
     printf 'not a database' >"$SERVER/mail/bob.nsf"
-    run preflight
-    [ "$status" -eq 1 ]
+    run -1 preflight
     assert_output_has "
 FAIL databases: 5 found under $SERVER: 3 logged, 1 not logged, 1 cannot be recovered
 "
@@ -86,8 +80,7 @@ FAIL databases: 5 found under $SERVER: 3 logged, 1 not logged, 1 cannot be recov
     [[ $line == "Fail to open database $SERVER/mail/bob.nsf, Reason="?* ]]
     [ "$(verdict_line)" = "Verdict: the media recovery would proceed, and fail for 1 database named above" ]
 
-    run nsfmend <<<"Y"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend <<<"Y"
     assert_output_has $'\n '"$line"$'\n'
     assert_output_has $'\nMedia recovery: 3 recovered, 1 skipped as not logged, 1 failed\n Failed: '"$SERVER/mail/bob.nsf"$'\n'
     local db
@@ -100,13 +93,11 @@ FAIL databases: 5 found under $SERVER: 3 logged, 1 not logged, 1 cannot be recov
     disaster_story
     foreign_database "$SERVER/mail/foreign.nsf"
     write_archive_record "$LOGDIR"
-    run preflight
-    [ "$status" -eq 1 ]
+    run -1 preflight
     local line=" Fail to recover database $SERVER/mail/foreign.nsf, Reason=It belongs to log $(log_id_of mail/foreign.nsf); S0000001.TXN, where its recovery starts, is of log $(log_id_of mail/ann.nsf) (archive record $RECORD)"
     [ "$(fail_detail database)" = "${line# }" ]
     [ "$(verdict_line)" = "Verdict: the media recovery would proceed, and fail for 1 database named above" ]
-    run nsfmend <<<"Y"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend <<<"Y"
     assert_output_has $'\n'"$line"$'\n'
     assert_output_has $'\nMedia recovery: 4 recovered, 1 skipped as not logged, 1 failed\n'
 }
@@ -117,8 +108,7 @@ FAIL databases: 5 found under $SERVER: 3 logged, 1 not logged, 1 cannot be recov
     mkfifo "$LOGDIR/S0000002.TXN"    # a recovery would wait on it for ever
     ln -sf nowhere "$LOGDIR/S0000003.TXN"
     touch "$LOGDIR/S0000004.TXN-copy" "$LOGDIR/readme"
-    run preflight
-    [ "$status" -eq 1 ]
+    run -1 preflight
     assert_output_has "
 FAIL extent: $LOGDIR/S0000002.TXN is not a regular file
 FAIL extent: $LOGDIR/S0000003.TXN cannot be read, Reason=No such file or directory
@@ -129,13 +119,11 @@ note log directory: 2 other entries, not extents the server reads: S0000004.TXN-
 @test "a missing TRANSLOG_Path fails it with the line the reset stops at" {
     disaster_story
     sed -i '/^TRANSLOG_Path=/d' "$SERVER/notes.ini"
-    run preflight
-    [ "$status" -eq 1 ]
+    run -1 preflight
     [ "$(fail_detail 'log directory')" = "Fail to get transaction log directory" ]
     refute_output_has "extents:"
     refute_output_has "log control file:"
-    run nsfmend <<<"Y"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend <<<"Y"
     assert_output_has $'\nFail to get transaction log directory\n'
 }
 
@@ -153,21 +141,18 @@ note log directory: 2 other entries, not extents the server reads: S0000004.TXN-
     else
         chmod 0444 "$SERVER/notes.ini"
     fi
-    run "${as[@]}" "$NSFMEND" OPT=CHECK
-    [ "$status" -eq 1 ]
+    run -1 "${as[@]}" "$NSFMEND" OPT=CHECK
     [ "$(fail_detail notes.ini)" = "Fail to edit $SERVER/notes.ini, Reason=Permission denied" ]
     assert_output_has $'\nVerdict: the media recovery would fail\n'
 
-    run "${as[@]}" "$NSFMEND" <<<"Y"
-    [ "$status" -eq 1 ]
+    run -1 "${as[@]}" "$NSFMEND" <<<"Y"
     assert_output_has $'\nFail to edit '"$SERVER/notes.ini"$'\n'
     refute_output_has "Running media recovery"
 }
 
 @test "a runtime that does not start ends it with a FAIL and the verdict" {
     new_server
-    run nsfmend OPT=CHECK INI="$BATS_TEST_TMPDIR/no-such.ini"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend OPT=CHECK INI="$BATS_TEST_TMPDIR/no-such.ini"
     [ "${lines[-3]}" = "InitNotes failed. Error Code = $(printf '%d' 0x0103)" ] || {
         printf '%s\n' "$output" >&2; false; }
     [ "${lines[-2]}" = "FAIL runtime: did not start with $BATS_TEST_TMPDIR/no-such.ini" ]

@@ -9,8 +9,7 @@ setup() { mail_story; }
 
 @test "recover to the latest transaction replays every later change into the backup only" {
     cp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
-    run nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE"
     assert_output_has $'\n\n Recovering backup file '"$BACKUP"$'...\n Recover '"$BACKUP"$' till latest transaction\n'
     refute_output_has "Taking database"
     [ "$(db_notes "$BACKUP")" == "$LATEST" ]
@@ -21,9 +20,8 @@ setup() { mail_story; }
     for zone in UTC America/New_York Asia/Kolkata; do
         cp "$BACKUP" "$BATS_TEST_TMPDIR/try.nsf"
         # Read once, by the plan: a second reading of the text would fail.
-        TZ=$zone NOTESEMU_FAIL="ConvertTextToTIMEDATE#2=4005" run nsfmend OPT=RECOVER \
+        TZ=$zone NOTESEMU_FAIL="ConvertTextToTIMEDATE#2=4005" run -0 nsfmend OPT=RECOVER \
             IN="$BATS_TEST_TMPDIR/try.nsf" OUT="$LIVE" DATETIME="11/15/2013 14:00"
-        [ "$status" -eq 0 ]
         assert_output_has " Recover $BATS_TEST_TMPDIR/try.nsf transactions till transaction in "
         [ "$(db_notes "$BATS_TEST_TMPDIR/try.nsf")" == "$AT_1400" ] || {
             echo "TZ=$zone recovered:"; db_notes "$BATS_TEST_TMPDIR/try.nsf"; false; }
@@ -31,29 +29,25 @@ setup() { mail_story; }
 }
 
 @test "a cut-off before every logged change leaves the notes of the backup" {
-    run nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE" DATETIME="11/15/2013 11:45"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE" DATETIME="11/15/2013 11:45"
     [ "$(db_notes "$BACKUP")" == "$AT_BACKUP" ]
 }
 
 @test "a cut-off before the backup's own last change is refused and the backup left as it was" {
     cp "$BACKUP" "$BATS_TEST_TMPDIR/before"
     for text in "01/01/1970 00:00" "11/15/2013 11:15"; do
-        run nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE" DATETIME="$text"
-        [ "$status" -eq 1 ]
+        run -1 nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE" DATETIME="$text"
         assert_output_has " Fail to recover database $BACKUP, Reason=The recovery time is earlier than the last change in the backup file"
         refute_output_has "till transaction in"
         cmp "$BACKUP" "$BATS_TEST_TMPDIR/before"
     done
     # Exactly at its last change (11:30) is where the backup already stands.
-    run nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE" DATETIME="11/15/2013 11:30"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE" DATETIME="11/15/2013 11:30"
     [ "$(db_notes "$BACKUP")" == "$AT_BACKUP" ]
 }
 
 @test "a DATETIME value with a leading blank recovers to the latest transaction" {
-    run nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE" DATETIME=" 11/15/2013 14:00"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE" DATETIME=" 11/15/2013 14:00"
     assert_output_has " Recover $BACKUP till latest transaction"
     [ "$(db_notes "$BACKUP")" == "$LATEST" ]
 }
@@ -61,8 +55,7 @@ setup() { mail_story; }
 @test "a DATETIME that does not parse is a recovery failure and the backup is untouched" {
     cp "$BACKUP" "$BATS_TEST_TMPDIR/before"
     for text in "2013-11-15 14:00" "tomorrow-ish" "13/45/2013 25:61"; do
-        run nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE" DATETIME="$text"
-        [ "$status" -eq 1 ]
+        run -1 nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE" DATETIME="$text"
         # Found before anything is recovered: the recovery's own line, and
         # no recovery begun.
         assert_output_has $'\nInitialization completed successfully\n Fail to recover database '"$BACKUP"', Reason='
@@ -75,8 +68,7 @@ setup() { mail_story; }
     local iid rid
     iid=$(db_field "$BACKUP" instance-id)
     rid=$(db_field "$BACKUP" replica-id)
-    run nsfmend OPT=RECOVER FLAG=NEW_DBIID IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=RECOVER FLAG=NEW_DBIID IN="$BACKUP" OUT="$LIVE"
     [ "$(db_field "$BACKUP" instance-id)" != "$iid" ]
     [ "$(db_field "$BACKUP" replica-id)" == "$rid" ]
 }
@@ -85,8 +77,7 @@ setup() { mail_story; }
     local iid rid
     iid=$(db_field "$BACKUP" instance-id)
     rid=$(db_field "$BACKUP" replica-id)
-    run nsfmend OPT=RECOVER FLAG=NEW_DBIID FLAG=NEW_REPID IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=RECOVER FLAG=NEW_DBIID FLAG=NEW_REPID IN="$BACKUP" OUT="$LIVE"
     [ "$(db_field "$BACKUP" replica-id)" != "$rid" ]
     [ "$(db_field "$BACKUP" instance-id)" == "$iid" ]
     [ "$(db_notes "$BACKUP")" == "$LATEST" ]
@@ -95,8 +86,7 @@ setup() { mail_story; }
 @test "NEW_REPID with a cut-off time gives a new replica ID at that point" {
     local rid
     rid=$(db_field "$BACKUP" replica-id)
-    run nsfmend OPT=RECOVER FLAG=NEW_REPID IN="$BACKUP" OUT="$LIVE" DATETIME="11/15/2013 14:00"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=RECOVER FLAG=NEW_REPID IN="$BACKUP" OUT="$LIVE" DATETIME="11/15/2013 14:00"
     [ "$(db_field "$BACKUP" replica-id)" != "$rid" ]
     [ "$(db_notes "$BACKUP")" == "$AT_1400" ]
 }
@@ -104,8 +94,7 @@ setup() { mail_story; }
 @test "an operation other than the three does nothing and ends with 0" {
     cp "$BACKUP" "$BATS_TEST_TMPDIR/before"
     for op in recover RESTORE_ "NOTE " BACKUP ""; do
-        run nsfmend OPT="$op" IN="$BACKUP" OUT="$LIVE"
-        [ "$status" -eq 0 ]
+        run -0 nsfmend OPT="$op" IN="$BACKUP" OUT="$LIVE"
         refute_output_has "Recovering backup file"
         assert_output_has "Terminate..."
         cmp "$BACKUP" "$BATS_TEST_TMPDIR/before"
@@ -114,32 +103,28 @@ setup() { mail_story; }
 
 @test "a failed recovery names the API's reason and leaves the backup as it was" {
     cp "$BACKUP" "$BATS_TEST_TMPDIR/before"
-    NOTESEMU_FAIL="NSFRecoverDatabases=4000" run nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 1 ]
+    NOTESEMU_FAIL="NSFRecoverDatabases=4000" run -1 nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE"
     assert_output_has " Fail to recover database $BACKUP, Reason=error_code=4000"
     cmp "$BACKUP" "$BATS_TEST_TMPDIR/before"
 
     # A missing extent: the chain of logs is broken, nothing is replayed,
     # and the run says so before it begins.
     rm -f "$SERVER"/logdir/S0000002.TXN
-    run nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE"
     assert_output_has $'\nFAIL extents: S0000001.TXN to S0000003.TXN, 2 extents, missing S0000002.TXN\n'
     refute_output_has "Recovering backup file"
     cmp "$BACKUP" "$BATS_TEST_TMPDIR/before"
 }
 
 @test "a missing backup file is a recovery failure" {
-    run nsfmend OPT=RECOVER IN="$BATS_TEST_TMPDIR/none.nsf" OUT="$LIVE"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend OPT=RECOVER IN="$BATS_TEST_TMPDIR/none.nsf" OUT="$LIVE"
     assert_output_has " Fail to recover database $BATS_TEST_TMPDIR/none.nsf, Reason="
 }
 
 @test "a backup path the file system cannot take gives a text that says so" {
     local long
     long="$BATS_TEST_TMPDIR/$(printf 'x%.0s' $(seq 300)).nsf"
-    run nsfmend OPT=RECOVER IN="$long" OUT="$LIVE"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend OPT=RECOVER IN="$long" OUT="$LIVE"
     assert_output_has " Fail to recover database $long, Reason=File name or path is too long"
 }
 

@@ -138,7 +138,10 @@ disaster_story() {
     snapshot "$BATS_TEST_TMPDIR/before-loss"
     # Every database changed after the backup, so each one has something to replay.
     for db in "${DBS[@]}" local.box; do
-        ! cmp -s "$BATS_TEST_TMPDIR/at-backup/${db//\//_}.notes" "$BATS_TEST_TMPDIR/before-loss/${db//\//_}.notes"
+        if cmp -s "$BATS_TEST_TMPDIR/at-backup/${db//\//_}.notes" "$BATS_TEST_TMPDIR/before-loss/${db//\//_}.notes"; then
+            echo "$db did not change after the backup" >&2
+            return 1
+        fi
     done
     LOGDIR=$(sed -n 's/^TRANSLOG_Path=//Ip' "$SERVER/notes.ini" | head -1)
     [[ $LOGDIR == /* ]] || LOGDIR="$SERVER/$LOGDIR"

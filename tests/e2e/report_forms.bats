@@ -173,7 +173,8 @@ date_records() {
         "8	S0000008.TXN	$(date -u -d "@$stamp" +%Y-%m-%dT%H:%M:%SZ)	archive record" ]
     local age
     age=$(jq .newest_extent.age_seconds "$doc")
-    [ "$age" -ge 7200 ] && [ "$age" -le $(($(date +%s) - stamp)) ]
+    [ "$age" -ge 7200 ]
+    [ "$age" -le $(($(date +%s) - stamp)) ]
 
     # Without records: the newest extent's modification time, whatever an
     # older one's says.

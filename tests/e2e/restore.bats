@@ -10,8 +10,7 @@ setup() { mail_story; }
 @test "restore with the server running: offline, copy, online, and the state at the cut-off" {
     emu server start >/dev/null
     emu put mail.nsf 9 "damage" --user "Bad Actor" --at 2013-11-15T18:00:00Z
-    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE" DATETIME="11/15/2013 14:00"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE" DATETIME="11/15/2013 14:00"
     assert_output_has $'\n\n Recovering backup file '"$BACKUP"$'...\n Recover '"$BACKUP"' transactions till transaction in '
     assert_output_has $' Taking database '"$LIVE"$' offline ...\n Restoring database '"$LIVE"$' \n  from recovered backup file '"$BACKUP"$' ...\n Bringing database '"$LIVE"$' online ...\n'
     refute_output_has "Fail to"
@@ -22,8 +21,7 @@ setup() { mail_story; }
 
 @test "restore with the server stopped goes on after 5113 and brings nothing online" {
     emu server stop >/dev/null || true
-    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
     # The whole sequence: no bringing-online line between the copy and the stop.
     assert_output_has $'\n\n Recovering backup file '"$BACKUP"$'...\n Recover '"$BACKUP"$' till latest transaction\n Taking database '"$LIVE"$' offline ...\n Fail to take database '"$LIVE"$' offline, Reason=Database is not in use by a running server\n Restoring database '"$LIVE"$' \n  from recovered backup file '"$BACKUP"$' ...\n\n\nTerminate...'
     [ "$(db_notes "$LIVE")" == "$LATEST" ]
@@ -39,8 +37,7 @@ setup() { mail_story; }
     chown 4321:4322 "$LIVE"
     chmod 0600 "$LIVE"
     emu server start >/dev/null
-    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
     cmp "$BACKUP" "$LIVE"
     [ "$(stat -c '%a %u %g' "$LIVE")" == "600 4321 4322" ]
     [ "$(stat -c %Y "$LIVE")" == "$(stat -c %Y "$BACKUP")" ]
@@ -48,16 +45,14 @@ setup() { mail_story; }
     # Readable by every user before stays so; nothing more.
     chmod 0644 "$LIVE"
     chmod 0640 "$BACKUP"
-    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
     [ "$(stat -c '%a %u %g' "$LIVE")" == "644 4321 4322" ]
 }
 
 @test "a new database takes the backup's mode without write access its folders do not give" {
     chmod 0666 "$BACKUP"
     chmod 0755 "$SERVER" "${BACKUP%/*}"
-    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$SERVER/new.nsf"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=RESTORE IN="$BACKUP" OUT="$SERVER/new.nsf"
     cmp "$BACKUP" "$SERVER/new.nsf"
     [ "$(stat -c '%a %u %g %Y' "$SERVER/new.nsf")" == "$(stat -c '644 %u %g %Y' "$BACKUP")" ]
 }
@@ -67,8 +62,7 @@ setup() { mail_story; }
     chmod 0644 "$BACKUP"
     chmod 0600 "$LIVE"
     emu server start >/dev/null
-    run "${AS_NOBODY[@]}" "$NSFMEND" OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 0 ]
+    run -0 "${AS_NOBODY[@]}" "$NSFMEND" OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
     cmp "$BACKUP" "$LIVE"
     [ "$(stat -c '%a %u %g' "$LIVE")" == "600 65534 65534" ]
 }
@@ -80,8 +74,7 @@ setup() { mail_story; }
     chown 0:0 "$LIVE"
     chmod 0666 "$LIVE"
     serve_and_keep
-    run "${AS_NOBODY[@]}" "$NSFMEND" OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 1 ]
+    run -1 "${AS_NOBODY[@]}" "$NSFMEND" OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
     assert_output_has " Fail to restore database $LIVE, Reason=The owner of the live database (user 0, group 0) cannot be kept by user 65534; a database is never handed to another user"
     refute_output_has "Recovering backup file"
     refute_output_has "Taking database"
@@ -94,8 +87,7 @@ setup() { mail_story; }
 
 @test "a failed recovery stops the restore before the live database is touched" {
     serve_and_keep
-    NOTESEMU_FAIL="NSFRecoverDatabases=272" run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 1 ]
+    NOTESEMU_FAIL="NSFRecoverDatabases=272" run -1 nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
     assert_output_has " Fail to recover database $BACKUP, Reason="
     refute_output_has "Taking database"
     cmp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
@@ -104,8 +96,7 @@ setup() { mail_story; }
 
 @test "taking the database offline fails for another reason: nothing is copied" {
     serve_and_keep
-    NOTESEMU_FAIL="NSFTakeDatabaseOffline=4001" run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 1 ]
+    NOTESEMU_FAIL="NSFTakeDatabaseOffline=4001" run -1 nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
     assert_output_has " Fail to take database $LIVE offline, Reason=error_code=4001"
     refute_output_has "Restoring database"
     cmp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
@@ -116,8 +107,7 @@ setup() { mail_story; }
     serve_and_keep
     # The disk fills up at the copy's first write.
     FAULTSHIM_CALLS=copy_file_range FAULTSHIM_AT=1 FAULTSHIM_ACTION=enospc \
-        run with_faults nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 1 ]
+        run -1 with_faults nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
     assert_output_has " Restoring database $LIVE 
   from recovered backup file $BACKUP ...
  Fail to restore database $LIVE, Reason=No space left on device
@@ -137,14 +127,15 @@ setup() { mail_story; }
     mkdir "$SERVER/folder.nsf"
     mkfifo "$SERVER/fifo.nsf"
     for out in link alias folder fifo; do
-        run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$SERVER/$out.nsf"
-        [ "$status" -eq 1 ]
+        run -1 nsfmend OPT=RESTORE IN="$BACKUP" OUT="$SERVER/$out.nsf"
         assert_output_has " Fail to restore database $SERVER/$out.nsf, Reason=Not a regular file (a symbolic link or special file is never replaced)"
         refute_output_has "Recovering backup file"
     done
     cmp "$BACKUP" "$BATS_TEST_TMPDIR/backup-before"
     [ "$(cat "$BATS_TEST_TMPDIR/target")" == "root's own file" ]
-    [ -L "$SERVER/link.nsf" ] && [ -L "$SERVER/alias.nsf" ] && [ -p "$SERVER/fifo.nsf" ]
+    [ -L "$SERVER/link.nsf" ]
+    [ -L "$SERVER/alias.nsf" ]
+    [ -p "$SERVER/fifo.nsf" ]
     [ "$(db_field "$LIVE" state)" == online ]
 }
 
@@ -159,11 +150,9 @@ setup() { mail_story; }
             folder) mkdir "$mark" ;;
             fifo) mkfifo "$mark" ;;
         esac
-        run nsfmend OPT=CHECK IN="$BACKUP" OUT="$LIVE"
-        [ "$status" -eq 1 ]
+        run -1 nsfmend OPT=CHECK IN="$BACKUP" OUT="$LIVE"
         [ "$(fail_detail 'offline mark')" = "${line# }" ]
-        run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
-        [ "$status" -eq 1 ]
+        run -1 nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
         assert_output_has $'\n'"$line"$'\n'
         refute_output_has "Recovering backup file"
         rm -rf "$mark"
@@ -179,16 +168,18 @@ setup() { mail_story; }
     local name=${LIVE##*/} trace="$BATS_TEST_TMPDIR/trace"
     # LeakSanitizer cannot run under a tracer; the other tests check leaks.
     ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" \
-        run strace -f -y -e trace=fsync,rename,renameat,renameat2 -o "$trace" \
+        run -0 strace -f -y -e trace=fsync,rename,renameat,renameat2 -o "$trace" \
         "$NSFMEND" OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 0 ]
     # The copy is synced under its hidden name, renamed over the live one, the
     # folder synced; only then does the server's state say online again.
     file_sync=$(grep -n "fsync([0-9]*<$SERVER/\.$name\.nsfmend-[0-9a-f]*>)" "$trace" | tail -n 1 | cut -d: -f1)
     placed=$(grep -n "renameat(.*\"\.$name\.nsfmend-[0-9a-f]*\", .*\"$name\") = 0" "$trace" | head -n 1 | cut -d: -f1)
     dir_sync=$(awk -v from="$placed" 'NR > from && index($0, "fsync") && index($0, "<'"$SERVER"'>)") { print NR; exit }' "$trace")
     online=$(awk -v from="$placed" 'NR > from && index($0, "rename") && index($0, ".notesemu-server") { print NR; exit }' "$trace")
-    [ -n "$file_sync" ] && [ -n "$placed" ] && [ -n "$dir_sync" ] && [ -n "$online" ]
+    [ -n "$file_sync" ]
+    [ -n "$placed" ]
+    [ -n "$dir_sync" ]
+    [ -n "$online" ]
     [ "$file_sync" -lt "$placed" ]
     [ "$placed" -lt "$dir_sync" ]
     [ "$dir_sync" -lt "$online" ]
@@ -198,8 +189,7 @@ setup() { mail_story; }
 @test "the recovered file takes the live database's name whole, by rename" {
     emu server start >/dev/null
     inode_before=$(stat -c %i "$LIVE")
-    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
     [ "$(stat -c %i "$LIVE")" != "$inode_before" ]
     cmp "$BACKUP" "$LIVE"
     [ -z "$(leftovers "$SERVER")" ]
@@ -210,8 +200,7 @@ setup() { mail_story; }
 # the old one, kept in live-before.
 stop_restore_while_offline() {
     serve_and_keep
-    FAULTSHIM_CALLS=renameat FAULTSHIM_AT=2 run with_faults nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 137 ]
+    FAULTSHIM_CALLS=renameat FAULTSHIM_AT=2 run -137 with_faults nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
     [ "$(db_field "$LIVE" state)" == offline ]
     cmp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
 }
@@ -221,8 +210,7 @@ stop_restore_while_offline() {
     stop_restore_while_offline
     [ "$(leftovers "$SERVER" | wc -l)" -eq 2 ]   # the copy and the offline mark
 
-    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
     assert_output_has " Taking database $LIVE offline ...
  Database $LIVE was left offline by an interrupted restore: brought online and taken offline again
  Restoring database $LIVE "
@@ -253,8 +241,7 @@ stop_restore_while_offline() {
     # from the one the stopped restore made, and the run says what it does.
     emu online mail.nsf
     emu offline mail.nsf
-    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
     assert_output_has " Taking database $LIVE offline ...
  Database $LIVE was left offline by an interrupted restore: brought online and taken offline again
 "
@@ -268,8 +255,7 @@ stop_restore_while_offline() {
     stop_restore_while_offline
     # Offline without a restore's mark: as another tool would leave it.
     rm "$SERVER/.mail.nsf.nsfmend-offline"
-    run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 1 ]
+    run -1 nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
     assert_output_has " Fail to take database $LIVE offline, Reason=Database is already offline"
     refute_output_has "Restoring database"
     cmp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
@@ -280,8 +266,7 @@ stop_restore_while_offline() {
 
 @test "bringing the database online fails: the failure line and exit status 1" {
     emu server start >/dev/null
-    NOTESEMU_FAIL="NSFBringDatabaseOnline=4002" run nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
-    [ "$status" -eq 1 ]
+    NOTESEMU_FAIL="NSFBringDatabaseOnline=4002" run -1 nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
     assert_output_has " Bringing database $LIVE online ...
  Fail to bring database $LIVE online, Reason=error_code=4002"
     [ "$(db_notes "$LIVE")" == "$LATEST" ]
@@ -293,8 +278,7 @@ stop_restore_while_offline() {
     serve_and_keep
     for op in RECOVER NOTE; do
         cp "$BATS_TEST_TMPDIR/backup/mail.nsf" "$BATS_TEST_TMPDIR/b-$op.nsf"
-        run nsfmend OPT=$op IN="$BATS_TEST_TMPDIR/b-$op.nsf" OUT="$LIVE"
-        [ "$status" -eq 0 ]
+        run -0 nsfmend OPT=$op IN="$BATS_TEST_TMPDIR/b-$op.nsf" OUT="$LIVE"
         refute_output_has "Taking database"
         cmp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
     done
@@ -310,8 +294,7 @@ stop_restore_while_offline() {
     local latest
     latest=$(db_notes big.nsf)
     emu server start >/dev/null
-    run nsfmend OPT=RESTORE IN="$backup" OUT="$live"
-    [ "$status" -eq 0 ]
+    run -0 nsfmend OPT=RESTORE IN="$backup" OUT="$live"
     refute_output_has "Fail to"
     [ "$(db_notes "$live")" == "$latest" ]
     [ "$(db_field "$live" state)" == online ]

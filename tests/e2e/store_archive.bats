@@ -9,8 +9,6 @@ load helpers
 load agent_helpers
 load store_helpers
 
-bats_require_minimum_version 1.5.0
-
 setup_file() {
     agent_build_client
     start_swift_store
@@ -25,8 +23,7 @@ setup() {
 
 @test "an archiving run into a bucket: every object is its extent, as the record and its own checksum say" {
     write_changes mail.nsf 11
-    run agent spool "$STORE" "-full"
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok spool "$STORE" "-full"
     [ "$(extent_states | tr '\n' ' ')" = "S0000001.TXN archived S0000002.TXN archived S0000003.TXN current " ]
     store_to_folder "$BUCKET" logs/ "$BATS_TEST_TMPDIR/got"
     [ "$(archived_files "$BATS_TEST_TMPDIR/got" | tr '\n' ' ')" = "S0000001.TXN-full S0000002.TXN-full S0000003.TXN-full " ]
@@ -40,14 +37,12 @@ setup() {
     grep -q "^# size [0-9]* log [0-9A-F]\{32\}$" "$BATS_TEST_TMPDIR/got/$(archive_records "$BATS_TEST_TMPDIR/got")"
 
     # What a monitoring system reads of the store, from its listing and records.
-    run --separate-stderr nsfmend OPT=VERIFY IN="$STORE" OUTPUT=json
-    [ "$status" -eq 0 ]
+    run -0 --separate-stderr nsfmend OPT=VERIFY IN="$STORE" OUTPUT=json
     [ "$(jq -c '[.counts.extents, .counts.bytes, .newest_extent.number, .newest_extent.archived_from]' <<<"$output")" = \
       "[3,$(cat "$SERVER"/logdir/S000000[123].TXN | wc -c),3,\"archive record\"]" ]
 
     # A second run finds every object there and writes nothing.
-    run agent spool "$STORE" "-full"
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok spool "$STORE" "-full"
     [ "$(s3_list "$BUCKET" logs/ | wc -l)" -eq 4 ]
 }
 
@@ -106,15 +101,12 @@ setup() {
     two_archive_runs ".a" ".a"
     store_to_folder "$BUCKET" logs/ "$BATS_TEST_TMPDIR/got"
     [ "$(archive_records "$BATS_TEST_TMPDIR/got" | wc -l)" -eq 2 ]
-    run check_records "$BATS_TEST_TMPDIR/got"
-    [ "$status" -eq 0 ]
+    run -0 check_records "$BATS_TEST_TMPDIR/got"
     for f in "$BATS_TEST_TMPDIR"/got/S*; do
         cmp "$f" "$SERVER/logdir/$(basename "${f%.a}")"
     done
-    run nsfmend OPT=VERIFY IN="$STORE" OUT="$SERVER/logdir"
-    [ "$status" -eq 0 ]
-    run agent verify "$STORE" "$SERVER/logdir"
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    run -0 nsfmend OPT=VERIFY IN="$STORE" OUT="$SERVER/logdir"
+    agent_ok verify "$STORE" "$SERVER/logdir"
 }
 
 # The same archive in a store and, brought down, in a folder, damaged the
@@ -125,8 +117,7 @@ setup() {
     local damage key=logs/S0000002.TXN file copy="$BATS_TEST_TMPDIR/copy/"
     for damage in none missing short altered; do
         new_bucket
-        run agent spool "$STORE" ""
-        [ "$(field msg)" = QMR_NSF_SUCCESS ]
+        agent_ok spool "$STORE" ""
         rm -rf "$copy"
         store_to_folder "$BUCKET" logs/ "$copy"
         file="${copy}S0000002.TXN"
@@ -143,8 +134,7 @@ setup() {
         if [ "$damage" = none ]; then [ "$status" -eq 0 ]; else [ "$status" -eq 1 ]; fi
         local folder_msg
         folder_msg=$(agent verify "$copy" | sed -n 's/^msg=//p')
-        run agent verify "$STORE"
-        [ "$(field msg)" = "${folder_msg//$copy/$STORE}" ]
+        agent_says "${folder_msg//$copy/$STORE}" verify "$STORE"
     done
     [[ "$(field msg)" == "Archived file ${STORE}S0000002.TXN does not match archive record nsfmend-archive-"*".sha256 (same size, another SHA-256)" ]]
 }
@@ -194,8 +184,7 @@ setup() {
     run env -u AWS_ACCESS_KEY_ID -u AWS_SECRET_ACCESS_KEY NSFMEND_S3_CREDENTIALS="$file" \
         LD_LIBRARY_PATH="$AGENT_LIBDIR:$LIBNOTES_DIR" "$AGENT_CLIENT" spool "$STORE" ""
     [ "$(field msg)" = QMR_NSF_SUCCESS ]
-    run env -u AWS_ACCESS_KEY_ID -u AWS_SECRET_ACCESS_KEY NSFMEND_S3_CREDENTIALS="$file" \
+    run -0 env -u AWS_ACCESS_KEY_ID -u AWS_SECRET_ACCESS_KEY NSFMEND_S3_CREDENTIALS="$file" \
         "$NSFMEND" OPT=VERIFY IN="$STORE"
-    [ "$status" -eq 0 ]
     [[ "$output" != *"$secret"* ]]
 }

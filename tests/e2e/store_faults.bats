@@ -75,8 +75,7 @@ requests_for() {
             fi
         else
             faulty_store
-            run agent spool "$STORE" ""
-            [ "$(field msg)" = QMR_NSF_SUCCESS ]
+            agent_ok spool "$STORE" ""
             restart_fault_store "$rule"
             run agent_within 60 verify "$STORE"
             msg=$(field msg)
@@ -91,17 +90,15 @@ requests_for() {
 
 @test "an upload carries Content-MD5, its signed SHA-256 and the stored one, after a look that nothing is there" {
     faulty_store
-    run agent spool "$STORE" ""
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_ok spool "$STORE" ""
     # Looked up, put with every checksum, then found as put.
     [ "$(requests_for S0000001.TXN | cut -d' ' -f1,2 | tr '\n' ' ')" = "HEAD 404 PUT 200 HEAD 200 HEAD 200 " ]
     grep -q "^PUT /$BUCKET/logs/S0000001.TXN 200 - content-md5 x-amz-content-sha256 x-amz-date x-amz-meta-sha256" \
         "$FAULT_STORE/requests.log"
     # A rerun finds each object as it was put and writes none again.
     : >"$FAULT_STORE/requests.log"
-    run agent spool "$STORE" ""
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
-    ! grep -q "^PUT /$BUCKET/logs/S0000001.TXN " "$FAULT_STORE/requests.log"
+    agent_ok spool "$STORE" ""
+    run ! grep -q "^PUT /$BUCKET/logs/S0000001.TXN " "$FAULT_STORE/requests.log"
 }
 
 # A store that keeps other bytes than it was sent and says 200 breaks its
@@ -109,9 +106,7 @@ requests_for() {
 # archiving cannot know, the check of the archive does.
 @test "a store that keeps a damaged body: the check of the archive finds it" {
     faulty_store "PUT:badsum:1"
-    run agent spool "$STORE" ""
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
-    run nsfmend OPT=VERIFY IN="$STORE"
-    [ "$status" -eq 1 ]
+    agent_ok spool "$STORE" ""
+    run -1 nsfmend OPT=VERIFY IN="$STORE"
     [[ "$output" == *"FAIL archived file: ${STORE}S0000001.TXN cannot be read, Reason=ChecksumMismatch: "* ]]
 }

@@ -128,6 +128,9 @@ op_restore() {
 
 sweep_restore() {
     mail_story
+    # Grown past what the backup and the log give back: the restore's new
+    # file is then another than the old one, and each check can tell them apart.
+    emu pad mail.nsf 1M
     emu server start >/dev/null
     save_state notesdata backup
     OLD_LIVE="$BATS_TEST_TMPDIR/old-live"
@@ -137,7 +140,10 @@ sweep_restore() {
     run_plain
     [ "$RUN_STATUS" -eq 0 ]
     cp "$LIVE" "$NEW_LIVE"
-    ! cmp -s "$OLD_LIVE" "$NEW_LIVE"
+    if cmp -s "$OLD_LIVE" "$NEW_LIVE"; then
+        echo "the restore left the live database as it was" >&2
+        return 1
+    fi
 
     check_interrupted() {
         cmp -s "$LIVE" "$OLD_LIVE" || cmp -s "$LIVE" "$NEW_LIVE"

@@ -108,8 +108,7 @@ setup() {
     [ "$(S3_LIST_PAGE=1 s3_list b k)" = $'k1\nk2' ]
     [ "$(grep -c '^GET /b?' "$FAULT_STORE/requests.log")" -eq 2 ]
     s3 DELETE /b/k1
-    run s3 GET /b/k1
-    [ "$status" -eq 22 ]
+    run -22 s3 GET /b/k1
     [[ $output == *"<Code>NoSuchKey</Code>"* ]]
     [ "$(s3_list b k)" = k2 ]
 }
