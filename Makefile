@@ -101,7 +101,7 @@ analyze: build64
 
 # The packages as shipped: contents, library, hardening, Depends, programs.
 testpkg: package deps i386-runtime
-	PACKAGES=$(PKGDIR) SOURCE_DIR=$(CURDIR) I386_RUN=$$(cat $(I386_STATE)) bats tests/package
+	PACKAGES=$(PKGDIR) SOURCE_DIR=$(CURDIR) I386_RUN=$$(cat $(I386_STATE)) bats --print-output-on-failure tests/package
 
 test: test64 test32 testsan fuzz analyze testpkg
 	@scripts/i386-runtime summary $(I386_STATE)

@@ -4,11 +4,9 @@
 : "${NSFMEND:?set by CTest}" "${NOTESEMU:?set by CTest}"
 
 # Under bats (sweep_driver.bash loads these helpers too): `run -N cmd` fails
-# the test unless cmd exits N, `run ! cmd` unless it fails; a test that
-# fails shows the output of its last run.
+# the test unless cmd exits N, `run ! cmd` unless it fails.
 if declare -F bats_require_minimum_version >/dev/null; then
     bats_require_minimum_version 1.5.0
-    BATS_PRINT_OUTPUT_ON_FAILURE=1
 fi
 
 # A new data directory with notes.ini, the log directory and names.nsf.

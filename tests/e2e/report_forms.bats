@@ -216,10 +216,10 @@ nagios_is() {
     local perf='missing=0;;0;0 gaps=0;;0;0 size_differs=0;;0;0 sha256_differs=0;;0;0 extents=8;;;0 bytes=[0-9]+B;;;0'
     nagios_is 0 "^NSFMEND VERIFY OK - the archive would serve a recovery, newest extent S0000008\.TXN archived [0-9]+ s ago \| $perf age=[0-9]+s;21600;86400;0 failures=0;;0;0 notes=0;;;0$" \
         OPT=VERIFY IN="$ARCHIVE" OUT="$SERVER/logdir" OUTPUT=nagios
-    nagios_is 0 "^NSFMEND VERIFY OK - .* age=72[0-9]{2}s;7300;86400;0 " OPT=VERIFY IN="$stale" OUTPUT=nagios WARN=7300
-    nagios_is 1 "^NSFMEND VERIFY WARNING - newest extent S0000008\.TXN archived 72[0-9]{2} s ago, over the warning limit of 3600 s \| $perf age=72[0-9]{2}s;3600;10800;0 " \
+    nagios_is 0 "^NSFMEND VERIFY OK - .* age=7[2-9][0-9]{2}s;8000;86400;0 " OPT=VERIFY IN="$stale" OUTPUT=nagios WARN=8000
+    nagios_is 1 "^NSFMEND VERIFY WARNING - newest extent S0000008\.TXN archived 7[2-9][0-9]{2} s ago, over the warning limit of 3600 s \| $perf age=7[2-9][0-9]{2}s;3600;10800;0 " \
         OPT=VERIFY IN="$stale" OUTPUT=nagios WARN=3600 CRIT=10800
-    nagios_is 2 "^NSFMEND VERIFY CRITICAL - newest extent S0000008\.TXN archived 72[0-9]{2} s ago, over the critical limit of 3600 s \| .* age=72[0-9]{2}s;60;3600;0 " \
+    nagios_is 2 "^NSFMEND VERIFY CRITICAL - newest extent S0000008\.TXN archived 7[2-9][0-9]{2} s ago, over the critical limit of 3600 s \| .* age=7[2-9][0-9]{2}s;60;3600;0 " \
         OPT=VERIFY IN="$stale" OUTPUT=nagios WARN=60 CRIT=3600
     nagios_is 2 "^NSFMEND VERIFY CRITICAL - extents: S0000001\.TXN to S0000008\.TXN, 7 extents there, missing S0000002\.TXN; 1 more failure \| missing=1;;0;0 gaps=1;;0;0 .* failures=2;;0;0 notes=0;;;0$" \
         OPT=VERIFY IN="$lost" OUTPUT=nagios

@@ -11,11 +11,9 @@
 # talks to it, and S3_STORE, the folder that s3, s3_object_sha256 and
 # s3_list send their requests to (the store started last).
 
-# Under bats: `run -N cmd` fails the test unless cmd exits N; a test that
-# fails shows the output of its last run.
+# Under bats: `run -N cmd` fails the test unless cmd exits N.
 if declare -F bats_require_minimum_version >/dev/null; then
     bats_require_minimum_version 1.5.0
-    BATS_PRINT_OUTPUT_ON_FAILURE=1
 fi
 
 S3_FIXTURES=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
