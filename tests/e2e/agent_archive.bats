@@ -40,9 +40,7 @@ setup() {
 
 @test "DoArchiveLogs uses the folder exactly as given: suffix first, no slash added" {
     write_changes mail.nsf 5
-    run agent archive x "$BATS_TEST_TMPDIR/flat"
-    [ "$(field result)" = 0 ]
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    agent_answers 0 QMR_NSF_SUCCESS archive x "$BATS_TEST_TMPDIR/flat"
     [ -f "$BATS_TEST_TMPDIR/flatS0000001.TXNx" ]
     [ -f "$BATS_TEST_TMPDIR/flatS0000002.TXNx" ]
 }
@@ -107,9 +105,7 @@ setup() {
         rm -rf "$SERVER" "$BACKUP"
         new_server --style "$style"
         write_changes mail.nsf 5
-        run agent archive "" "$BACKUP/"
-        [ "$(field result)" = 1 ]
-        [ "$(field msg)" = QMR_NSF_TRANSLOG_STYLE_ARCHIVE ]
+        agent_answers 1 QMR_NSF_TRANSLOG_STYLE_ARCHIVE archive "" "$BACKUP/"
         [ "$(field stamp)" = untouched ]
         [ ! -e "$BACKUP" ]
     done
@@ -124,9 +120,7 @@ setup() {
     write_changes mail.nsf 5
     long=$(printf '%01000d' 0)
     agent_says "Destination directory too long (over 1022 characters): /$long/$long" spool "/$long/$long" ""
-    run agent archive "$long" "$BACKUP/"
-    [ "$(field result)" = 1 ]
-    [ "$(field msg)" = "Archived name too long (over 1023 characters): $BACKUP/S0000000.TXN$long" ]
+    agent_answers 1 "Archived name too long (over 1023 characters): $BACKUP/S0000000.TXN$long" archive "$long" "$BACKUP/"
     agent_says "Invalid destination directory: empty" spool "" ""
     [ ! -e "$BACKUP" ]
     [ "$(extent_states | tr '\n' ' ')" = "S0000001.TXN full S0000002.TXN current " ]
@@ -135,9 +129,7 @@ setup() {
 @test "a destination that cannot be created stops the loop with that cause, not the capture's later failure" {
     write_changes mail.nsf 5
     echo file > "$BATS_TEST_TMPDIR/plain"
-    run agent archive "" "$BATS_TEST_TMPDIR/plain/sub/"
-    [ "$(field result)" = 1 ]
-    [ "$(field msg)" = "Error creating directory $BATS_TEST_TMPDIR/plain/sub/. Not a directory" ]
+    agent_answers 1 "Error creating directory $BATS_TEST_TMPDIR/plain/sub/. Not a directory" archive "" "$BATS_TEST_TMPDIR/plain/sub/"
     [ "$(extent_states | tr '\n' ' ')" = "S0000001.TXN full S0000002.TXN current " ]
 }
 
@@ -148,63 +140,52 @@ setup() {
     printf ctl > "$BATS_TEST_TMPDIR/logs/nlogctrl.lfh"
     printf one > "$BACKUP/S0000001.TXN"
     printf t > "$BACKUP/S0000002.TXN"
-    run agent capture "$BATS_TEST_TMPDIR/logs" "$BACKUP/" ""
-    [ "$(field result)" = 1 ]
-    [ "$(field msg)" = untouched ]
+    agent_answers 1 untouched capture "$BATS_TEST_TMPDIR/logs" "$BACKUP/" ""
     [ "$(cat "$BACKUP/S0000001.TXN")" = one ]
     [ "$(cat "$BACKUP/S0000002.TXN")" = two ]
     [ ! -e "$BACKUP/nlogctrl.lfh" ]
 
     rm "$BATS_TEST_TMPDIR/logs"/S*
-    run agent capture "$BATS_TEST_TMPDIR/logs" "$BACKUP/" ""
-    [ "$(field result)" = 0 ]
-    [ "$(field msg)" = "No files under transaction log dir: $BATS_TEST_TMPDIR/logs" ]
+    agent_answers 0 "No files under transaction log dir: $BATS_TEST_TMPDIR/logs" capture "$BATS_TEST_TMPDIR/logs" "$BACKUP/" ""
     # The text ends with its own line end, then the client's.
     agent capture "$BATS_TEST_TMPDIR/logs" "$BACKUP/" "" > "$BATS_TEST_TMPDIR/out"
     [ "$(tail -c 2 "$BATS_TEST_TMPDIR/out" | od -An -c | tr -d ' ')" = '\n\n' ]
 }
 
-@test "every copy and its folder entry are synced before the extent is reported archived" {
+# A spool into BACKUP under strace: its renames and syncs in trace, and
+# the line where the server records an extent as archived (by replacing its
+# control file) in DONE_LINE.
+traced_spool() {
     require_strace
     write_changes mail.nsf 5
     mkdir -p "$BACKUP"
+    "$@"
     run strace -f -y -e trace=fsync,rename,renameat,renameat2 -o "$BATS_TEST_TMPDIR/trace" \
         env LD_LIBRARY_PATH="$AGENT_LIBDIR:$LIBNOTES_DIR" "$AGENT_CLIENT" spool "$BACKUP" ""
     [ "$(field msg)" = QMR_NSF_SUCCESS ]
-    # The server records the extent as archived by replacing its control file.
-    done_line=$(grep -n 'rename.*nlogctrl' "$BATS_TEST_TMPDIR/trace" | head -n 1 | cut -d: -f1)
+    DONE_LINE=$(grep -n 'rename.*nlogctrl' "$BATS_TEST_TMPDIR/trace" | head -n 1 | cut -d: -f1)
+}
+
+@test "every copy and its folder entry are synced before the extent is reported archived" {
+    traced_spool
     # The copy is synced under its hidden name, renamed, then the folder synced.
     file_sync=$(grep -n "fsync([0-9]*<$BACKUP/\.S0000001\.TXN\.nsfmend-[0-9a-f]*>)" "$BATS_TEST_TMPDIR/trace" | tail -n 1 | cut -d: -f1)
     placed=$(grep -n "renameat2(.*\"\.S0000001\.TXN\.nsfmend-[0-9a-f]*\", .*\"S0000001\.TXN\", RENAME_NOREPLACE) = 0" "$BATS_TEST_TMPDIR/trace" | head -n 1 | cut -d: -f1)
     dir_sync=$(awk -v from="$placed" 'NR > from && index($0, "fsync") && index($0, "<'"$BACKUP"'>)") { print NR; exit }' "$BATS_TEST_TMPDIR/trace")
-    [ -n "$done_line" ]
-    [ -n "$file_sync" ]
-    [ -n "$placed" ]
-    [ -n "$dir_sync" ]
-    [ "$file_sync" -lt "$placed" ]
-    [ "$placed" -lt "$dir_sync" ]
-    [ "$dir_sync" -lt "$done_line" ]
+    in_order "$file_sync" "$placed" "$dir_sync" "$DONE_LINE"
 }
 
 @test "an identical copy already in the archive is synced, with its folder entry, before the extent counts" {
-    require_strace
-    write_changes mail.nsf 5
-    mkdir -p "$BACKUP"
     # Left by a run stopped after its copy, perhaps before it reached the disk.
-    cp "$SERVER/logdir/S0000001.TXN" "$BACKUP/S0000001.TXN"
-    inode=$(stat -c %i "$BACKUP/S0000001.TXN")
-    run strace -f -y -e trace=fsync,rename,renameat,renameat2 -o "$BATS_TEST_TMPDIR/trace" \
-        env LD_LIBRARY_PATH="$AGENT_LIBDIR:$LIBNOTES_DIR" "$AGENT_CLIENT" spool "$BACKUP" ""
-    [ "$(field msg)" = QMR_NSF_SUCCESS ]
+    keep_copy() {
+        cp "$SERVER/logdir/S0000001.TXN" "$BACKUP/S0000001.TXN"
+        inode=$(stat -c %i "$BACKUP/S0000001.TXN")
+    }
+    traced_spool keep_copy
     [ "$(stat -c %i "$BACKUP/S0000001.TXN")" = "$inode" ]
     [ "$(extent_states | head -n 1)" = "S0000001.TXN archived" ]
-    done_line=$(grep -n 'rename.*nlogctrl' "$BATS_TEST_TMPDIR/trace" | head -n 1 | cut -d: -f1)
     # The copy itself is synced under its own name, then the folder.
     file_sync=$(grep -n "fsync([0-9]*<$BACKUP/S0000001\.TXN>)" "$BATS_TEST_TMPDIR/trace" | head -n 1 | cut -d: -f1)
     dir_sync=$(awk -v from="$file_sync" 'NR > from && index($0, "fsync") && index($0, "<'"$BACKUP"'>)") { print NR; exit }' "$BATS_TEST_TMPDIR/trace")
-    [ -n "$done_line" ]
-    [ -n "$file_sync" ]
-    [ -n "$dir_sync" ]
-    [ "$file_sync" -lt "$dir_sync" ]
-    [ "$dir_sync" -lt "$done_line" ]
+    in_order "$file_sync" "$dir_sync" "$DONE_LINE"
 }

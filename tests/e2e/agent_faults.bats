@@ -60,14 +60,11 @@ states() { extent_states | tr '\n' ' '; }
 }
 
 @test "a failing end counts only when nothing failed before it" {
-    NOTESEMU_FAIL="NSFEndArchivingLogs=263" run agent archive "" "$BACKUP/"
-    [ "$(field result)" = 1 ]
-    [ "$(field msg)" = "$ACCESS" ]
+    NOTESEMU_FAIL="NSFEndArchivingLogs=263" agent_answers 1 "$ACCESS" archive "" "$BACKUP/"
     [ "$(states)" = "S0000001.TXN archived S0000002.TXN archived S0000003.TXN current " ]
 
     NOTESEMU_FAIL="NSFGetFirstLogToArchive=263,NSFEndArchivingLogs=4660" \
-        run agent spool "$BATS_TEST_TMPDIR/other" ""
-    [ "$(field msg)" = "$ACCESS" ]
+        agent_says "$ACCESS" spool "$BATS_TEST_TMPDIR/other" ""
 }
 
 @test "when loop and capture both fail the loop's text stays; alone, the capture's shows; the bracket is closed" {

@@ -64,6 +64,13 @@ agent_says() {
     [ "$(field msg)" = "$want" ]
 }
 agent_ok() { agent_says QMR_NSF_SUCCESS "$@"; }
+# agent_answers RESULT MSG ARGS...: as agent_says, and the call's result=
+# (the archiving calls' return value) must be RESULT.
+agent_answers() {
+    local result=$1
+    shift
+    agent_says "$@" && [ "$(field result)" = "$result" ]
+}
 
 # The value of "key=" in $output (first match).
 field() {

@@ -60,6 +60,19 @@ require_strace() {
     fi
 }
 
+# in_order N1 N2 ...: fails, naming the numbers, unless every one is a line
+# number found (not empty) and each comes before the next (trace orderings).
+in_order() {
+    local prev=0 n
+    for n in "$@"; do
+        if ! [[ $n =~ ^[0-9]+$ ]] || [ "$n" -le "$prev" ]; then
+            echo "not in order: $*" >&2
+            return 1
+        fi
+        prev=$n
+    done
+}
+
 # Changes the byte at offset $2 of file $1 to another value. Writing a fixed
 # byte would change nothing one time in 256 where the file holds random
 # bytes (a log ID), and a test built on it would fail now and then.

@@ -7,9 +7,11 @@ load recovery_helpers
 
 setup() { mail_story; }
 
-@test "restore with the server running: offline, copy, online, and the state at the cut-off" {
+@test "restore with the server running: offline, copy, online, the state at the cut-off, the name taken whole by rename" {
     emu server start >/dev/null
     emu put mail.nsf 9 "damage" --user "Bad Actor" --at 2013-11-15T18:00:00Z
+    local inode_before
+    inode_before=$(stat -c %i "$LIVE")
     run -0 nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE" DATETIME="11/15/2013 14:00"
     assert_output_has $'\n\n Recovering backup file '"$BACKUP"$'...\n Recover '"$BACKUP"' transactions till transaction in '
     assert_output_has $' Taking database '"$LIVE"$' offline ...\n Restoring database '"$LIVE"$' \n  from recovered backup file '"$BACKUP"$' ...\n Bringing database '"$LIVE"$' online ...\n'
@@ -17,6 +19,8 @@ setup() { mail_story; }
     [ "$(db_notes "$LIVE")" == "$AT_1400" ]
     [ "$(db_field "$LIVE" state)" == online ]
     cmp "$BACKUP" "$LIVE"
+    [ "$(stat -c %i "$LIVE")" != "$inode_before" ]
+    [ -z "$(leftovers "$SERVER")" ]
 }
 
 @test "restore with the server stopped goes on after 5113 and brings nothing online" {
@@ -85,21 +89,20 @@ setup() { mail_story; }
     [ -z "$(leftovers "$SERVER")" ]
 }
 
-@test "a failed recovery stops the restore before the live database is touched" {
+@test "a failed recovery, or an offline step failing for another reason, stops the restore before the live database is touched" {
     serve_and_keep
-    NOTESEMU_FAIL="NSFRecoverDatabases=272" run -1 nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
-    assert_output_has " Fail to recover database $BACKUP, Reason="
-    refute_output_has "Taking database"
-    cmp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
-    [ "$(db_field "$LIVE" state)" == online ]
-}
-
-@test "taking the database offline fails for another reason: nothing is copied" {
-    serve_and_keep
-    NOTESEMU_FAIL="NSFTakeDatabaseOffline=4001" run -1 nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
-    assert_output_has " Fail to take database $LIVE offline, Reason=error_code=4001"
-    refute_output_has "Restoring database"
-    cmp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
+    local fail line next
+    while IFS='|' read -r fail line next; do
+        echo "# NOTESEMU_FAIL=$fail"
+        NOTESEMU_FAIL=$fail run -1 nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
+        assert_output_has "$line"
+        refute_output_has "$next"
+        cmp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
+        [ "$(db_field "$LIVE" state)" == online ]
+    done <<TABLE
+NSFRecoverDatabases=272| Fail to recover database $BACKUP, Reason=|Taking database
+NSFTakeDatabaseOffline=4001| Fail to take database $LIVE offline, Reason=error_code=4001|Restoring database
+TABLE
 }
 
 @test "a copy that fails leaves the live database as it was and brings it back online" {
@@ -176,23 +179,8 @@ setup() { mail_story; }
     placed=$(grep -n "renameat(.*\"\.$name\.nsfmend-[0-9a-f]*\", .*\"$name\") = 0" "$trace" | head -n 1 | cut -d: -f1)
     dir_sync=$(awk -v from="$placed" 'NR > from && index($0, "fsync") && index($0, "<'"$SERVER"'>)") { print NR; exit }' "$trace")
     online=$(awk -v from="$placed" 'NR > from && index($0, "rename") && index($0, ".notesemu-server") { print NR; exit }' "$trace")
-    [ -n "$file_sync" ]
-    [ -n "$placed" ]
-    [ -n "$dir_sync" ]
-    [ -n "$online" ]
-    [ "$file_sync" -lt "$placed" ]
-    [ "$placed" -lt "$dir_sync" ]
-    [ "$dir_sync" -lt "$online" ]
+    in_order "$file_sync" "$placed" "$dir_sync" "$online"
     [ "$(db_field "$LIVE" state)" == online ]
-}
-
-@test "the recovered file takes the live database's name whole, by rename" {
-    emu server start >/dev/null
-    inode_before=$(stat -c %i "$LIVE")
-    run -0 nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
-    [ "$(stat -c %i "$LIVE")" != "$inode_before" ]
-    cmp "$BACKUP" "$LIVE"
-    [ -z "$(leftovers "$SERVER")" ]
 }
 
 # With the server running, a restore killed at its copy's rename (the first
@@ -205,19 +193,25 @@ stop_restore_while_offline() {
     cmp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
 }
 
-@test "a restore stopped while the database is offline is taken over by the next one" {
+# An administrator's own online and offline after the stopped restore: the
+# mark cannot tell that offline from the restore's, and the run says what
+# it does.
+@test "a restore stopped while the database is offline is taken over by the next one, after an administrator's offline too" {
     require_faultshim
-    stop_restore_while_offline
-    [ "$(leftovers "$SERVER" | wc -l)" -eq 2 ]   # the copy and the offline mark
-
-    run -0 nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
-    assert_output_has " Taking database $LIVE offline ...
+    local by_hand
+    for by_hand in no yes; do
+        stop_restore_while_offline
+        [ "$(leftovers "$SERVER" | wc -l)" -eq 2 ]   # the copy and the offline mark
+        [ $by_hand = no ] || { emu online mail.nsf && emu offline mail.nsf; }
+        run -0 nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
+        assert_output_has " Taking database $LIVE offline ...
  Database $LIVE was left offline by an interrupted restore: brought online and taken offline again
  Restoring database $LIVE "
-    refute_output_has "Fail to"
-    cmp "$BACKUP" "$LIVE"
-    [ "$(db_field "$LIVE" state)" == online ]
-    [ -z "$(leftovers "$SERVER")" ]
+        refute_output_has "Fail to"
+        cmp "$BACKUP" "$LIVE"
+        [ "$(db_field "$LIVE" state)" == online ]
+        [ -z "$(leftovers "$SERVER")" ]
+    done
 }
 
 @test "under umask 000 the offline mark, the copy and the run lock open the database to no one new" {
@@ -232,22 +226,6 @@ stop_restore_while_offline() {
     copy=$(leftovers "$SERVER" | grep -v -- -offline)
     [ "$(stat -c %a "$SERVER/$copy")" == 640 ]
     [ "$(stat -c %a "$SERVER/.nsfmend.lock")" == 600 ]
-}
-
-@test "an administrator's own offline after a stopped restore is taken for the restore's" {
-    require_faultshim
-    stop_restore_while_offline
-    # Online and offline again by hand: the mark cannot tell this offline
-    # from the one the stopped restore made, and the run says what it does.
-    emu online mail.nsf
-    emu offline mail.nsf
-    run -0 nsfmend OPT=RESTORE IN="$BACKUP" OUT="$LIVE"
-    assert_output_has " Taking database $LIVE offline ...
- Database $LIVE was left offline by an interrupted restore: brought online and taken offline again
-"
-    cmp "$BACKUP" "$LIVE"
-    [ "$(db_field "$LIVE" state)" == online ]
-    [ -z "$(leftovers "$SERVER")" ]
 }
 
 @test "a database some other tool took offline is not taken over" {
