@@ -7,15 +7,6 @@ load recovery_helpers
 
 setup() { mail_story; }
 
-@test "recover to the latest transaction replays every later change into the backup only" {
-    cp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
-    run -0 nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE"
-    assert_output_has $'\n\n Recovering backup file '"$BACKUP"$'...\n Recover '"$BACKUP"$' till latest transaction\n'
-    refute_output_has "Taking database"
-    [ "$(db_notes "$BACKUP")" == "$LATEST" ]
-    cmp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
-}
-
 @test "a cut-off time means GMT+0 whatever the local zone, and is read once" {
     for zone in UTC America/New_York Asia/Kolkata; do
         cp "$BACKUP" "$BATS_TEST_TMPDIR/try.nsf"
@@ -28,12 +19,7 @@ setup() { mail_story; }
     done
 }
 
-@test "a cut-off before every logged change leaves the notes of the backup" {
-    run -0 nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE" DATETIME="11/15/2013 11:45"
-    [ "$(db_notes "$BACKUP")" == "$AT_BACKUP" ]
-}
-
-@test "a cut-off before the backup's own last change is refused and the backup left as it was" {
+@test "a cut-off before the backup's own last change is refused and the backup left as it was; at or after it, the backup's notes stay" {
     cp "$BACKUP" "$BATS_TEST_TMPDIR/before"
     for text in "01/01/1970 00:00" "11/15/2013 11:15"; do
         run -1 nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE" DATETIME="$text"
@@ -41,9 +27,12 @@ setup() { mail_story; }
         refute_output_has "till transaction in"
         cmp "$BACKUP" "$BATS_TEST_TMPDIR/before"
     done
-    # Exactly at its last change (11:30) is where the backup already stands.
-    run -0 nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE" DATETIME="11/15/2013 11:30"
-    [ "$(db_notes "$BACKUP")" == "$AT_BACKUP" ]
+    # Exactly at its last change (11:30) is where the backup already stands;
+    # a cut-off before every logged change (11:45) leaves it so.
+    for text in "11/15/2013 11:30" "11/15/2013 11:45"; do
+        run -0 nsfmend OPT=RECOVER IN="$BACKUP" OUT="$LIVE" DATETIME="$text"
+        [ "$(db_notes "$BACKUP")" == "$AT_BACKUP" ]
+    done
 }
 
 @test "a DATETIME value with a leading blank recovers to the latest transaction" {
@@ -62,33 +51,6 @@ setup() { mail_story; }
         refute_output_has "Recovering backup file"
         cmp "$BACKUP" "$BATS_TEST_TMPDIR/before"
     done
-}
-
-@test "NEW_DBIID gives a new instance ID and keeps the replica ID" {
-    local iid rid
-    iid=$(db_field "$BACKUP" instance-id)
-    rid=$(db_field "$BACKUP" replica-id)
-    run -0 nsfmend OPT=RECOVER FLAG=NEW_DBIID IN="$BACKUP" OUT="$LIVE"
-    [ "$(db_field "$BACKUP" instance-id)" != "$iid" ]
-    [ "$(db_field "$BACKUP" replica-id)" == "$rid" ]
-}
-
-@test "with both ID flags only the new replica ID is asked for" {
-    local iid rid
-    iid=$(db_field "$BACKUP" instance-id)
-    rid=$(db_field "$BACKUP" replica-id)
-    run -0 nsfmend OPT=RECOVER FLAG=NEW_DBIID FLAG=NEW_REPID IN="$BACKUP" OUT="$LIVE"
-    [ "$(db_field "$BACKUP" replica-id)" != "$rid" ]
-    [ "$(db_field "$BACKUP" instance-id)" == "$iid" ]
-    [ "$(db_notes "$BACKUP")" == "$LATEST" ]
-}
-
-@test "NEW_REPID with a cut-off time gives a new replica ID at that point" {
-    local rid
-    rid=$(db_field "$BACKUP" replica-id)
-    run -0 nsfmend OPT=RECOVER FLAG=NEW_REPID IN="$BACKUP" OUT="$LIVE" DATETIME="11/15/2013 14:00"
-    [ "$(db_field "$BACKUP" replica-id)" != "$rid" ]
-    [ "$(db_notes "$BACKUP")" == "$AT_1400" ]
 }
 
 @test "an operation other than the three does nothing and ends with 0" {
@@ -116,24 +78,22 @@ setup() { mail_story; }
     cmp "$BACKUP" "$BATS_TEST_TMPDIR/before"
 }
 
-@test "a missing backup file is a recovery failure" {
-    run -1 nsfmend OPT=RECOVER IN="$BATS_TEST_TMPDIR/none.nsf" OUT="$LIVE"
-    assert_output_has " Fail to recover database $BATS_TEST_TMPDIR/none.nsf, Reason="
-}
-
-@test "a backup path the file system cannot take gives a text that says so" {
-    local long
+@test "a missing backup file is a recovery failure; a path the file system cannot take gives a text that says so" {
+    local long path
     long="$BATS_TEST_TMPDIR/$(printf 'x%.0s' $(seq 300)).nsf"
-    run -1 nsfmend OPT=RECOVER IN="$long" OUT="$LIVE"
-    assert_output_has " Fail to recover database $long, Reason=File name or path is too long"
+    for path in "$BATS_TEST_TMPDIR/none.nsf|" "$long|File name or path is too long"; do
+        run -1 nsfmend OPT=RECOVER IN="${path%|*}" OUT="$LIVE"
+        assert_output_has " Fail to recover database ${path%|*}, Reason=${path#*|}"
+    done
 }
 
 # flags, cut-off or "-", the flag word the API gets, whether the instance ID
 # and the replica ID change. With a cut-off the instance-ID request is not
 # passed on (8, not 10); the recovered history forks, so the emulator gives
-# a new instance ID anyway.
-@test "every combination of a cut-off with NEW_DBIID and NEW_REPID" {
+# a new instance ID anyway. Only the backup changes, never the live database.
+@test "recovery to the latest transaction or a cut-off, with every combination of NEW_DBIID and NEW_REPID" {
     export NOTESEMU_CALL_LOG="$BATS_TEST_TMPDIR/calls"
+    cp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
     local iid rid flags cutoff word newiid newrid args
     iid=$(db_field "$BACKUP" instance-id)
     rid=$(db_field "$BACKUP" replica-id)
@@ -145,12 +105,14 @@ setup() { mail_story; }
         [ "$cutoff" = - ] || args+=(DATETIME="11/15/2013 $cutoff")
         TZ=UTC run nsfmend "${args[@]}"
         [ "$status" -eq 0 ] || { echo "$flags $cutoff: $output"; false; }
+        refute_output_has "Taking database"
+        cmp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
         grep -q $'^NSFRecoverDatabases\t.*\tflags='"$word"$'\t' "$NOTESEMU_CALL_LOG" ||
             { echo "$flags $cutoff:"; cat "$NOTESEMU_CALL_LOG"; false; }
         [ "$( [ "$(db_field "$BATS_TEST_TMPDIR/try.nsf" instance-id)" != "$iid" ] && echo yes || echo no)" = "$newiid" ]
         [ "$( [ "$(db_field "$BATS_TEST_TMPDIR/try.nsf" replica-id)" != "$rid" ] && echo yes || echo no)" = "$newrid" ]
         if [ "$cutoff" = - ]; then
-            assert_output_has " Recover $BATS_TEST_TMPDIR/try.nsf till latest transaction"
+            assert_output_has $'\n\n Recovering backup file '"$BATS_TEST_TMPDIR/try.nsf"$'...\n Recover '"$BATS_TEST_TMPDIR/try.nsf"$' till latest transaction\n'
             [ "$(db_notes "$BATS_TEST_TMPDIR/try.nsf")" == "$LATEST" ]
         else
             grep -q $'\ttime=2013-11-15T'"$cutoff"$':00Z\t' "$NOTESEMU_CALL_LOG"
