@@ -6,7 +6,14 @@ load helpers
 load recovery_helpers
 load agent_helpers
 
+# mail.nsf's story with the server running (the style query makes its own).
+setup() {
+    mail_story
+    emu server start >/dev/null
+}
+
 @test "the style query names each style, and no logging" {
+    emu server stop >/dev/null
     for pair in 0:CIRCULAR 1:ARCHIVE 2:UNKNOWN 3:UNKNOWN; do
         rm -rf "$BATS_TEST_TMPDIR/notesdata"
         new_server --style "${pair%%:*}"
@@ -18,28 +25,18 @@ load agent_helpers
     NOTESEMU_FAIL="NSFGetTransLogStyle=263" agent_says "Unable to access the file" style
 }
 
-@test "restore puts the backup in place of the live database and brings it online" {
-    mail_story
-    emu server start >/dev/null
-    agent_ok restore "$BACKUP" "$LIVE"
-    cmp "$BACKUP" "$LIVE"
-    [ "$(db_field mail.nsf state)" = online ]
-    [ "$(db_notes mail.nsf)" = "$AT_BACKUP" ]
-}
-
-@test "restore of a database whose name is not ASCII copies over the native path" {
-    mail_story
-    emu server start >/dev/null
-    emu backup mail.nsf "$BATS_TEST_TMPDIR/backup/copy.nsf" >/dev/null
-    mv "$LIVE" "$SERVER/maïl ✓.nsf"
-    agent_ok restore "$BACKUP" "$SERVER/maïl ✓.nsf"
-    cmp "$BACKUP" "$SERVER/maïl ✓.nsf"
-    [ "$(db_field "maïl ✓.nsf" state)" = online ]
+@test "restore puts the backup in place of the live database and brings it online, under a name not ASCII too" {
+    local name
+    for name in mail.nsf "maïl ✓.nsf"; do
+        [ "$name" = mail.nsf ] || mv "$LIVE" "$SERVER/$name"
+        agent_ok restore "$BACKUP" "$SERVER/$name"
+        cmp "$BACKUP" "$SERVER/$name"
+        [ "$(db_field "$name" state)" = online ]
+        [ "$(db_notes "$name")" = "$AT_BACKUP" ]
+    done
 }
 
 @test "restore of a relative database path replaces the database the server takes offline" {
-    mail_story
-    emu server start >/dev/null
     # The working directory holds a file of that name: it is not the
     # server's database and stays as it was.
     local elsewhere="$BATS_TEST_TMPDIR/elsewhere"
@@ -56,7 +53,6 @@ load agent_helpers
 }
 
 @test "restore stops at 5113, unlike the command line, and copies nothing" {
-    mail_story
     emu server stop >/dev/null || true
     cp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
     agent_says "Database is not in use by a running server" restore "$BACKUP" "$LIVE"
@@ -64,7 +60,6 @@ load agent_helpers
 }
 
 @test "a failing copy leaves the system text and the database online as it was" {
-    mail_story
     serve_and_keep
     agent_says "No such file or directory" restore "$BATS_TEST_TMPDIR/no-such-backup.nsf" "$LIVE"
     cmp "$LIVE" "$BATS_TEST_TMPDIR/live-before"
@@ -73,8 +68,6 @@ load agent_helpers
 }
 
 @test "a link or special file in place of the live database is refused, nothing followed" {
-    mail_story
-    emu server start >/dev/null
     echo "root's own file" > "$BATS_TEST_TMPDIR/target"
     ln -s "$BATS_TEST_TMPDIR/target" "$SERVER/link.nsf"
     mkfifo "$SERVER/fifo.nsf"
@@ -87,8 +80,6 @@ load agent_helpers
 }
 
 @test "a failing online step leaves its text and the offline mark for the next restore" {
-    mail_story
-    emu server start >/dev/null
     NOTESEMU_FAIL="NSFBringDatabaseOnline=263" agent_says "Unable to access the file" restore "$BACKUP" "$LIVE"
     cmp "$BACKUP" "$LIVE"
     # Still offline, and the mark says which restore left it so.
@@ -105,8 +96,6 @@ load agent_helpers
 
 @test "restore keeps the live database's owner, group and mode, not the backup's" {
     [ "$(id -u)" -eq 0 ] || skip "only root can give the files the owners this needs"
-    mail_story
-    emu server start >/dev/null
     chown 65534:65534 "$BACKUP"
     chmod 0666 "$BACKUP"
     chown 4321:4322 "$LIVE"
@@ -121,7 +110,6 @@ load agent_helpers
 # group: a file of this user in another group, or of another user in this
 # user's group, is refused as one of another user and group is.
 @test "an unprivileged agent is refused a database whose owner it could not keep, before it goes offline" {
-    mail_story
     hand_over_to_nobody "$BATS_FILE_TMPDIR"
     serve_and_keep
     chmod 0666 "$LIVE"
@@ -138,7 +126,6 @@ load agent_helpers
 }
 
 @test "recover with an empty or absent date rolls forward to the latest transaction" {
-    mail_story
     cp "$BACKUP" "$BATS_TEST_TMPDIR/second.nsf"
     agent_ok recover "$BACKUP" "" 0 0 0
     [ "$(db_notes "$BACKUP")" = "$LATEST" ]
@@ -148,14 +135,12 @@ load agent_helpers
 }
 
 @test "recover to a cut-off time, with every request, never reports notes" {
-    mail_story
     agent_ok recover "$BACKUP" "11/15/2013 14:00" 1 1 1
     [ "$(db_notes "$BACKUP")" = "$AT_1400" ]
     refute_output_has "[nsfmend.NoteCallback]"
 }
 
 @test "recover with a date that cannot be read leaves its text and recovers nothing" {
-    mail_story
     cp "$BACKUP" "$BATS_TEST_TMPDIR/before.nsf"
     agent_says "Unable to interpret time or date" recover "$BACKUP" "the fifteenth" 0 0 0
     cmp "$BACKUP" "$BATS_TEST_TMPDIR/before.nsf"

@@ -16,9 +16,9 @@ setup() {
 # Two runs without suffixes.
 two_runs() { two_archive_runs "" ""; }
 
-@test "each run writes one record that sha256sum -c accepts, with sizes and the log ID as comments" {
+@test "each run writes one record that sha256sum -c accepts, with sizes and the log ID as comments; a run with nothing new writes none" {
     two_runs
-    local records first second log_id
+    local records first second log_id before
     records=$(archive_records "$ARCHIVE")
     [ "$(wc -l <<<"$records")" -eq 2 ]
     first=$(head -n 1 <<<"$records") second=$(tail -n 1 <<<"$records")
@@ -40,11 +40,8 @@ two_runs() { two_archive_runs "" ""; }
     # A captured file came with no log ID.
     [[ $(grep -B1 '  S0000003.TXN$' "$ARCHIVE/$first" | head -n 1) =~ ^#\ size\ [0-9]+$ ]]
     [[ $(grep -B1 '  S0000003.TXN$' "$ARCHIVE/$second" | head -n 1) == *" log $log_id" ]]
-}
 
-@test "a run that finds everything recorded writes no record and changes nothing" {
-    two_runs
-    local before
+    # A run that finds everything recorded writes no record and changes nothing.
     before=$(cd "$ARCHIVE" && ls -il --full-time)
     agent_ok spool "$ARCHIVE" ""
     [ "$(cd "$ARCHIVE" && ls -il --full-time)" = "$before" ]

@@ -75,23 +75,15 @@ expect_bytes() {  # expect_bytes FILE: compares $OUT_FILE with FILE byte for byt
     [ ! -s "$BATS_TEST_TMPDIR/err" ]
 }
 
-@test "program name alone shows the checklist; end of input declines" {
+@test "the checklist: end of input, a closed input or an answer not beginning with Y or y ends the run before the runtime starts" {
     new_server
     cp "$SERVER/notes.ini" "$BATS_TEST_TMPDIR/ini.before"
     { printf "$BANNER"; checklist_text; printf '\n'; } >"$BATS_TEST_TMPDIR/want"
+    # The program name alone shows it too.
     capture 0 </dev/null
     expect_bytes "$BATS_TEST_TMPDIR/want"
-    # closed standard input reads as end of input too
     capture 0 <&-
     expect_bytes "$BATS_TEST_TMPDIR/want"
-    cmp "$SERVER/notes.ini" "$BATS_TEST_TMPDIR/ini.before"
-    [ -e "$SERVER/logdir/nlogctrl.lfh" ]
-}
-
-@test "answers that do not begin with Y or y end the run before the runtime starts" {
-    new_server
-    cp "$SERVER/notes.ini" "$BATS_TEST_TMPDIR/ini.before"
-    { printf "$BANNER"; checklist_text; printf '\n'; } >"$BATS_TEST_TMPDIR/want"
     for answer in n N "" " y" "no" "x"; do
         capture 0 OPT=RECOVER IN=/some/backup.nsf <<<"$answer"
         expect_bytes "$BATS_TEST_TMPDIR/want"
@@ -127,19 +119,14 @@ expect_bytes() {  # expect_bytes FILE: compares $OUT_FILE with FILE byte for byt
     [ "$seen" = yes ]
 }
 
-@test "test mode prints its text and stops the runtime" {
+@test "test mode prints its text and stops the runtime; it wins over IN= and OUT= and shows no checklist" {
     new_server
     printf "${BANNER}Initialize with file: %s/notes.ini...\nInitialization completed successfully\nall good\n\n\nTerminate...\nTermination completed successfully\n" \
         "$SERVER" >"$BATS_TEST_TMPDIR/want"
     capture 0 TEST=all\ good </dev/null
     expect_bytes "$BATS_TEST_TMPDIR/want"
-}
-
-@test "test mode wins over IN= and OUT= and shows no checklist" {
-    new_server
-    capture 0 IN=/x/backup.nsf OUT=/x/live.nsf TEST=ok </dev/null
-    grep -qx ok "$OUT_FILE"
-    run ! grep -q Continue "$OUT_FILE"
+    capture 0 IN=/x/backup.nsf OUT=/x/live.nsf TEST=all\ good </dev/null
+    expect_bytes "$BATS_TEST_TMPDIR/want"
 }
 
 @test "test mode failure reports the API text and exits 1 after stopping" {
@@ -151,20 +138,16 @@ expect_bytes() {  # expect_bytes FILE: compares $OUT_FILE with FILE byte for byt
     tail -n 1 "$OUT_FILE" | grep -qx 'Termination completed successfully'
 }
 
-@test "INI= names the notes.ini; an empty INI= falls back to NOTES_DATA_DIR" {
+@test "INI= names the notes.ini; an empty INI= falls back to NOTES_DATA_DIR, one slash after it, or notes.ini relative when unset" {
     new_server
-    other="$SERVER"
     export NOTES_DATA_DIR="$BATS_TEST_TMPDIR/no-such-dir"
-    capture 0 TEST=ok "INI=$other/notes.ini" </dev/null
-    grep -qxF "Initialize with file: $other/notes.ini..." "$OUT_FILE"
+    capture 0 TEST=ok "INI=$SERVER/notes.ini" </dev/null
+    grep -qxF "Initialize with file: $SERVER/notes.ini..." "$OUT_FILE"
     grep -qx ok "$OUT_FILE"
 
-    capture 1 TEST=ok "INI=$other/notes.ini" INI= </dev/null
+    capture 1 TEST=ok "INI=$SERVER/notes.ini" INI= </dev/null
     grep -qxF "Initialize with file: $NOTES_DATA_DIR/notes.ini..." "$OUT_FILE"
-}
 
-@test "default notes.ini: one slash after NOTES_DATA_DIR, or relative when unset" {
-    new_server
     export NOTES_DATA_DIR="$SERVER/"
     capture 0 TEST=ok </dev/null
     grep -qxF "Initialize with file: $SERVER/notes.ini..." "$OUT_FILE"
@@ -187,13 +170,12 @@ expect_bytes() {  # expect_bytes FILE: compares $OUT_FILE with FILE byte for byt
 @test "a NOTES_DATA_DIR of 1024 characters or more is refused before the runtime starts" {
     new_server
     long="/$(printf 'd%.0s' $(seq 1023))"
-    NOTES_DATA_DIR="$long" capture 1 TEST=ok </dev/null
-    grep -q 'NOTES_DATA_DIR is too long' "$OUT_FILE"
-    run ! grep -q Initialize "$OUT_FILE"
     # 1023 characters fit the field, but not with /notes.ini after them
-    NOTES_DATA_DIR="${long:0:1023}" capture 1 TEST=ok </dev/null
-    grep -q 'notes.ini path is too long' "$OUT_FILE"
-    run ! grep -q Initialize "$OUT_FILE"
+    for case in "$long|NOTES_DATA_DIR is too long" "${long:0:1023}|notes.ini path is too long"; do
+        NOTES_DATA_DIR="${case%|*}" capture 1 TEST=ok </dev/null
+        grep -q "${case#*|}" "$OUT_FILE"
+        run ! grep -q Initialize "$OUT_FILE"
+    done
 }
 
 @test "a long PATH is harmless" {
@@ -203,12 +185,13 @@ expect_bytes() {  # expect_bytes FILE: compares $OUT_FILE with FILE byte for byt
 
 @test "a repeated option keeps the last value; an empty one clears it" {
     new_server
-    # IN= cleared by the second, empty IN=: the media recovery's checklist shows
-    capture 0 OPT=RECOVER IN=/x/a.nsf OUT=/x/b.nsf IN= </dev/null
-    grep -q 'Continue ? (Y) or (N)' "$OUT_FILE"
-    # RECOVER with IN= alone is the media recovery too
-    capture 0 OPT=RECOVER IN=/x/a.nsf </dev/null
-    grep -q 'Continue ? (Y) or (N)' "$OUT_FILE"
+    # IN= cleared by the second, empty IN=, and RECOVER with IN= alone: the
+    # media recovery's checklist shows.
+    for args in "OPT=RECOVER IN=/x/a.nsf OUT=/x/b.nsf IN=" "OPT=RECOVER IN=/x/a.nsf"; do
+        # shellcheck disable=SC2086
+        capture 0 $args </dev/null
+        grep -q 'Continue ? (Y) or (N)' "$OUT_FILE"
+    done
 }
 
 @test "a value of 1024 characters or more is refused before anything happens" {
