@@ -100,16 +100,13 @@ protected:
         char buf[81];
         WORD len = 0;
         const STATUS st = ConvertTIMEDATEToText(intl, tfmt, &td, buf, sizeof buf, &len);
-        return st == NOERROR ? std::string(buf) : "status " + std::to_string(st);
-    }
-    static std::string Text(int64_t hundredths, WORD limit = 81) {
-        TIMEDATE td = emu::MakeTimeDate(hundredths, 0, false);
-        char buf[81];
-        memset(buf, 0, sizeof buf);
-        WORD len = 0;
-        EXPECT_EQ(ConvertTIMEDATEToText(nullptr, nullptr, &td, buf, limit, &len), NOERROR);
+        if (st != NOERROR) return "status " + std::to_string(st);
         EXPECT_EQ(len, strlen(buf));
         return buf;
+    }
+    // The text of a moment in the default formats.
+    static std::string Text(int64_t hundredths) {
+        return TextIn(nullptr, nullptr, emu::MakeTimeDate(hundredths, 0, false));
     }
 };
 
