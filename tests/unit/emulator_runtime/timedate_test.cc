@@ -15,20 +15,22 @@
 
 namespace {
 
-// The program's fixed format: 4-digit years, MDY, 24-hour, leading zeros.
-INTLFORMAT ProgramFormat() {
+// The program's fixed format by default: 4-digit years, MDY, 24-hour,
+// leading zeros; or the flags and strings given.
+INTLFORMAT ProgramFormat(WORD flags = 0x012c, const char *date = "/", const char *time = ":",
+                         const char *am = "AM", const char *pm = "PM") {
     INTLFORMAT f;
     memset(&f, 0, sizeof f);
-    f.Flags = 0x012c;
+    f.Flags = flags;
     f.CurrencyDigits = 2;
     f.Length = sizeof f;
-    strcpy(f.AMString, "AM");
-    strcpy(f.PMString, "PM");
+    strcpy(f.AMString, am);
+    strcpy(f.PMString, pm);
     strcpy(f.CurrencyString, "$");
     strcpy(f.ThousandString, ",");
     strcpy(f.DecimalString, ".");
-    strcpy(f.DateString, "/");
-    strcpy(f.TimeString, ":");
+    strcpy(f.DateString, date);
+    strcpy(f.TimeString, time);
     strcpy(f.YesterdayString, "Yesterday");
     strcpy(f.TodayString, "Today");
     strcpy(f.TomorrowString, "Tomorrow");
@@ -197,24 +199,16 @@ TEST_F(Zone, ReadingStopsAtMaxLengthOrTheTerminatorAndAdvancesTheText) {
 }
 
 TEST_F(Zone, OtherInternationalFormatsAreHonoured) {
-    INTLFORMAT dmy = ProgramFormat();
-    dmy.Flags = INTL_DATE_DMY | INTL_24_HOUR | INTL_4DIGIT_YEAR;
-    strcpy(dmy.DateString, ".");
-    strcpy(dmy.TimeString, "h");
+    INTLFORMAT dmy = ProgramFormat(INTL_DATE_DMY | INTL_24_HOUR | INTL_4DIGIT_YEAR, ".", "h");
     EXPECT_EQ(ParseIso("15.11.2013 13h05", &dmy), "2013-11-15T13:05:00Z");
     EXPECT_EQ(ParseIso("11/15/2013 13:05", &dmy), "status 271");
 
-    INTLFORMAT ymd = ProgramFormat();
-    ymd.Flags = INTL_DATE_YMD | INTL_24_HOUR;  // two-digit years allowed
-    strcpy(ymd.DateString, "-");
+    INTLFORMAT ymd = ProgramFormat(INTL_DATE_YMD | INTL_24_HOUR, "-");  // two-digit years allowed
     EXPECT_EQ(ParseIso("2013-11-15 13:05", &ymd), "2013-11-15T13:05:00Z");
     EXPECT_EQ(ParseIso("13-11-15 13:05", &ymd), "2013-11-15T13:05:00Z");
     EXPECT_EQ(ParseIso("99-11-15 13:05", &ymd), "1999-11-15T13:05:00Z");
 
-    INTLFORMAT ampm = ProgramFormat();
-    ampm.Flags = INTL_DATE_MDY | INTL_4DIGIT_YEAR;  // 12-hour clock
-    strcpy(ampm.AMString, "vm");
-    strcpy(ampm.PMString, "nm");
+    INTLFORMAT ampm = ProgramFormat(INTL_DATE_MDY | INTL_4DIGIT_YEAR, "/", ":", "vm", "nm");  // 12-hour
     EXPECT_EQ(ParseIso("11/15/2013 1:05 NM", &ampm), "2013-11-15T13:05:00Z");
     EXPECT_EQ(ParseIso("11/15/2013 12:30 vm", &ampm), "2013-11-15T00:30:00Z");
     EXPECT_EQ(ParseIso("11/15/2013 12:30nm", &ampm), "2013-11-15T12:30:00Z");
@@ -260,12 +254,9 @@ TEST_F(Zone, TextStaysWithinTheLimit) {
 
 TEST_F(Zone, TextHonoursTheFormatsGiven) {
     TIMEDATE td = emu::MakeTimeDate(Iso("2013-01-05T13:05:07.25Z"), 0, false);
-    INTLFORMAT f = ProgramFormat();
-    f.Flags = INTL_DATE_DMY;  // 2-digit year, no leading zeros, 12-hour clock
-    strcpy(f.DateString, ".");
+    INTLFORMAT f = ProgramFormat(INTL_DATE_DMY, ".");  // 2-digit year, no leading zeros, 12-hour clock
     EXPECT_EQ(TextIn(&f, nullptr, td), "5.1.13 1:05:07 PM");
-    f.Flags = INTL_DATE_YMD | INTL_4DIGIT_YEAR | INTL_24_HOUR | INTL_LEADING_ZERO;
-    strcpy(f.DateString, "-");
+    f = ProgramFormat(INTL_DATE_YMD | INTL_4DIGIT_YEAR | INTL_24_HOUR | INTL_LEADING_ZERO, "-");
     TFMT dateOnly = {0, 0, 0, 0}, timeOnly = {0, 1, 0, 1}, hundredths = {0, 2, 0, 2};
     EXPECT_EQ(TextIn(&f, &dateOnly, td), "2013-01-05");
     EXPECT_EQ(TextIn(&f, &timeOnly, td), "13:05");
