@@ -10,6 +10,7 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -41,20 +42,15 @@ protected:
     // the lines that set NAME, at the end of the file; "NAME" alone only
     // removes them.
     void EditIni(const std::vector<std::string> &replace) {
-        const std::string before = ReadFile(ini_);
-        std::string text;
-        size_t start = 0;
-        while (start < before.size()) {
-            size_t end = before.find('\n', start);
-            end = end == std::string::npos ? before.size() : end + 1;
-            const std::string line = before.substr(start, end - start);
+        std::istringstream before(ReadFile(ini_));
+        std::string line, text;
+        while (std::getline(before, line)) {
             bool replaced = false;
             for (const std::string &r : replace) {
                 const std::string key = r.substr(0, r.find('='));
                 if (line.compare(0, key.size() + 1, key + "=") == 0) replaced = true;
             }
-            if (!replaced) text += line;
-            start = end;
+            if (!replaced) text += line + "\n";
         }
         for (const std::string &r : replace)
             if (r.find('=') != std::string::npos) text += r + "\n";
@@ -120,14 +116,10 @@ protected:
 
     // The note lines of `show`, without the header.
     std::string Notes(const std::string &db) {
-        std::string all = Show(db), notes;
-        size_t pos = 0;
-        while (pos < all.size()) {
-            size_t end = all.find('\n', pos);
-            std::string line = all.substr(pos, end - pos);
+        std::istringstream all(Show(db));
+        std::string line, notes;
+        while (std::getline(all, line))
             if (line.find(": ") == std::string::npos) notes += line + "\n";
-            pos = end + 1;
-        }
         return notes;
     }
 

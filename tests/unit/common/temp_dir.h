@@ -19,6 +19,20 @@
 #include <string>
 #include <vector>
 
+// The names in a folder, "." and ".." left out: what a test expects to find
+// there, temporary files included.
+inline std::set<std::string> FolderNames(const std::string &folder) {
+    std::set<std::string> names;
+    DIR *d = opendir(folder.c_str());
+    if (d == nullptr) return names;
+    while (struct dirent *e = readdir(d)) {
+        std::string n = e->d_name;
+        if (n != "." && n != "..") names.insert(n);
+    }
+    closedir(d);
+    return names;
+}
+
 // Removes path and everything below it. Folders a test made read-only or
 // unsearchable are opened up first, so nothing is left behind.
 inline void RemoveTree(const std::string &path) {
@@ -29,15 +43,7 @@ inline void RemoveTree(const std::string &path) {
         return;
     }
     chmod(path.c_str(), 0700);
-    std::vector<std::string> names;
-    if (DIR *d = opendir(path.c_str())) {
-        while (struct dirent *e = readdir(d)) {
-            const std::string name = e->d_name;
-            if (name != "." && name != "..") names.push_back(name);
-        }
-        closedir(d);
-    }
-    for (const std::string &name : names) RemoveTree(path + "/" + name);
+    for (const std::string &name : FolderNames(path)) RemoveTree(path + "/" + name);
     rmdir(path.c_str());
 }
 
@@ -99,20 +105,6 @@ inline bool Touch(const std::string &path) {
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0) return false;
     return close(fd) == 0;
-}
-
-// The names in a folder, "." and ".." left out: what a test expects to find
-// there, temporary files included.
-inline std::set<std::string> FolderNames(const std::string &folder) {
-    std::set<std::string> names;
-    DIR *d = opendir(folder.c_str());
-    if (d == nullptr) return names;
-    while (struct dirent *e = readdir(d)) {
-        std::string n = e->d_name;
-        if (n != "." && n != "..") names.insert(n);
-    }
-    closedir(d);
-    return names;
 }
 
 // Runs fn as an unprivileged user (in a child when we are root, whose writes

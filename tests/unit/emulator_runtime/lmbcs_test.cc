@@ -11,6 +11,7 @@
 
 #ifdef HAVE_ICU_ORACLE
 #include <unicode/ucnv.h>
+#include <unicode/ustring.h>
 #endif
 
 namespace {
@@ -150,23 +151,15 @@ TEST(Lmbcs, DecoderReadsTheDefaultGroupAndRawLineControls) {
 }
 
 #ifdef HAVE_ICU_ORACLE
+// UTF-8 to UTF-16 by ICU, independent of the code under test.
 std::u16string Utf16(const std::string &utf8) {
-    std::u16string out;
-    for (size_t i = 0; i < utf8.size();) {
-        unsigned char b = static_cast<unsigned char>(utf8[i]);
-        uint32_t cp;
-        size_t n = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-        cp = n == 1 ? b : n == 2 ? b & 0x1F : n == 3 ? b & 0x0F : b & 0x07;
-        for (size_t k = 1; k < n; k++) cp = (cp << 6) | (utf8[i + k] & 0x3F);
-        i += n;
-        if (cp >= 0x10000) {
-            out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
-            out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(cp);
-        }
-    }
-    return out;
+    std::vector<UChar> out(utf8.size() + 1);
+    int32_t n = 0;
+    UErrorCode err = U_ZERO_ERROR;
+    u_strFromUTF8(out.data(), static_cast<int32_t>(out.size()), &n, utf8.data(),
+                  static_cast<int32_t>(utf8.size()), &err);
+    EXPECT_FALSE(U_FAILURE(err)) << u_errorName(err);
+    return std::u16string(reinterpret_cast<const char16_t *>(out.data()), static_cast<size_t>(n));
 }
 
 class Icu {

@@ -27,10 +27,14 @@ protected:
         EXPECT_EQ(n, strlen(buf));
         return buf;
     }
-    std::string Env(const char *name, bool *found) {
+    // The value of a setting; one not found is "unset:" and what the buffer
+    // holds then.
+    std::string Env(const char *name) {
         char buf[1024];
-        *found = OSGetEnvironmentString(name, buf, 1023) != FALSE;
-        return buf;
+        memset(buf, 'x', sizeof buf - 1);
+        buf[sizeof buf - 1] = '\0';
+        const bool found = OSGetEnvironmentString(name, buf, 1023) != FALSE;
+        return (found ? "" : "unset:") + std::string(buf);
     }
 };
 
@@ -47,20 +51,14 @@ TEST_F(Runtime, SettingsAreMatchedWithoutRegardToCaseAndTheFirstLineWins) {
                           "Last=tail"));
     ASSERT_EQ(Start(dir_ / "notes.ini"), NOERROR);
     EXPECT_TRUE(emu::Started());
-    bool found;
-    EXPECT_EQ(Env("TRANSLOG_PATH", &found), "logdir");
-    EXPECT_TRUE(found);
-    EXPECT_EQ(Env("Translog_Path", &found), "logdir");
-    EXPECT_EQ(Env("Empty", &found), "");
-    EXPECT_TRUE(found);
-    EXPECT_EQ(Env("Last", &found), "tail");  // no line end after the last line
+    EXPECT_EQ(Env("TRANSLOG_PATH"), "logdir");
+    EXPECT_EQ(Env("Translog_Path"), "logdir");
+    EXPECT_EQ(Env("Empty"), "");
+    EXPECT_EQ(Env("Last"), "tail");  // no line end after the last line
     // Names are taken as written: a blank in front is part of the name.
-    Env("Spaced", &found);
-    EXPECT_FALSE(found);
-    Env("no equals sign here", &found);
-    EXPECT_FALSE(found);
-    EXPECT_EQ(Env("Missing", &found), "");
-    EXPECT_FALSE(found);
+    EXPECT_EQ(Env("Spaced"), "unset:");
+    EXPECT_EQ(Env("no equals sign here"), "unset:");
+    EXPECT_EQ(Env("Missing"), "unset:");
     EXPECT_EQ(emu::Setting("translog_path"), "logdir");
 }
 
@@ -72,12 +70,9 @@ TEST_F(Runtime, AByteOrderMarkBeforeTheFirstNameIsNotPartOfIt) {
                           "TRANSLOG_Recreate_Logctrl=0\r\n"
                           "\xEF\xBB\xBFSecond=only at the start\n"));
     ASSERT_EQ(Start(dir_ / "notes.ini"), NOERROR);
-    bool found;
-    EXPECT_EQ(Env("TRANSLOG_Recreate_Logctrl", &found), "1");
-    EXPECT_TRUE(found);
+    EXPECT_EQ(Env("TRANSLOG_Recreate_Logctrl"), "1");
     // Further down a mark is bytes of the name like any other.
-    Env("Second", &found);
-    EXPECT_FALSE(found);
+    EXPECT_EQ(Env("Second"), "unset:");
 }
 
 TEST_F(Runtime, EnvironmentStringStaysWithinTheGivenLength) {
@@ -95,26 +90,23 @@ TEST_F(Runtime, EnvironmentStringStaysWithinTheGivenLength) {
 }
 
 TEST_F(Runtime, DataDirectoryComesFromDirectoryOrTheIniFolder) {
-    ASSERT_TRUE(WriteFile(dir_ / "plain.ini", "TRANSLOG_Status=1\n"));
-    ASSERT_EQ(Start(dir_ / "plain.ini"), NOERROR);
-    EXPECT_EQ(DataDirectory(), dir_.path());
-    EXPECT_EQ(emu::DataDir(), dir_.path());
-    EXPECT_EQ(emu::IniPath(), dir_ / "plain.ini");
-    NotesTerm();
-
-    ASSERT_TRUE(WriteFile(dir_ / "relative.ini", "DIRECTORY=data/./sub/\n"));
-    ASSERT_EQ(Start(dir_ / "relative.ini"), NOERROR);
-    EXPECT_EQ(DataDirectory(), dir_ / "data/sub");
-    NotesTerm();
-
-    ASSERT_TRUE(WriteFile(dir_ / "absolute.ini", "Directory=//srv//notesdata/\n"));
-    ASSERT_EQ(Start(dir_ / "absolute.ini"), NOERROR);
-    EXPECT_EQ(DataDirectory(), "/srv/notesdata");
-    NotesTerm();
-
-    ASSERT_TRUE(WriteFile(dir_ / "root.ini", "Directory=/\n"));
-    ASSERT_EQ(Start(dir_ / "root.ini"), NOERROR);
-    EXPECT_EQ(DataDirectory(), "/");
+    const struct {
+        const char *ini;
+        std::string dataDir;
+    } cases[] = {
+        {"TRANSLOG_Status=1\n", dir_.path()},  // none: the folder of notes.ini
+        {"DIRECTORY=data/./sub/\n", dir_ / "data/sub"},
+        {"Directory=//srv//notesdata/\n", "/srv/notesdata"},
+        {"Directory=/\n", "/"},
+    };
+    for (const auto &c : cases) {
+        ASSERT_TRUE(WriteFile(dir_ / "notes.ini", c.ini));
+        ASSERT_EQ(Start(dir_ / "notes.ini"), NOERROR) << c.ini;
+        EXPECT_EQ(DataDirectory(), c.dataDir) << c.ini;
+        EXPECT_EQ(emu::DataDir(), c.dataDir) << c.ini;
+        EXPECT_EQ(emu::IniPath(), dir_ / "notes.ini");
+        NotesTerm();
+    }
 }
 
 TEST_F(Runtime, RelativeIniPathsAreResolvedFromTheWorkingDirectory) {
@@ -184,16 +176,14 @@ TEST_F(Runtime, StartsOnceAndStartsAgainAfterTerm) {
     ASSERT_EQ(Start(dir_ / "one.ini"), NOERROR);
     EXPECT_EQ(Start(dir_ / "two.ini"), EMU_ERR_ALREADY_STARTED);
     EXPECT_EQ(emu::LoadIni(dir_ / "two.ini"), EMU_ERR_ALREADY_STARTED);
-    bool found;
-    EXPECT_EQ(Env("Name", &found), "first");
+    EXPECT_EQ(Env("Name"), "first");
     NotesTerm();
     EXPECT_FALSE(emu::Started());
-    EXPECT_EQ(Env("Name", &found), "");
-    EXPECT_FALSE(found);
+    EXPECT_EQ(Env("Name"), "unset:");
     EXPECT_EQ(DataDirectory(), "");
     NotesTerm();  // a second stop is harmless
     ASSERT_EQ(Start(dir_ / "two.ini"), NOERROR);
-    EXPECT_EQ(Env("Name", &found), "second");
+    EXPECT_EQ(Env("Name"), "second");
 }
 
 TEST_F(Runtime, LoadIniReadsSettingsWithoutStarting) {
@@ -203,9 +193,7 @@ TEST_F(Runtime, LoadIniReadsSettingsWithoutStarting) {
     EXPECT_EQ(emu::DataDir(), dir_ / "data");
     EXPECT_EQ(emu::Setting("translog_style"), "1");
     // The exported calls still see no runtime.
-    bool found;
-    Env("TRANSLOG_Style", &found);
-    EXPECT_FALSE(found);
+    EXPECT_EQ(Env("TRANSLOG_Style"), "unset:");
     EXPECT_EQ(emu::LoadIni(dir_ / "absent.ini"), EMU_ERR_INI_MISSING);
     EXPECT_EQ(emu::DataDir(), "");
 }

@@ -15,20 +15,22 @@
 
 namespace {
 
-// The program's fixed format: 4-digit years, MDY, 24-hour, leading zeros.
-INTLFORMAT ProgramFormat() {
+// The program's fixed format by default: 4-digit years, MDY, 24-hour,
+// leading zeros; or the flags and strings given.
+INTLFORMAT ProgramFormat(WORD flags = 0x012c, const char *date = "/", const char *time = ":",
+                         const char *am = "AM", const char *pm = "PM") {
     INTLFORMAT f;
     memset(&f, 0, sizeof f);
-    f.Flags = 0x012c;
+    f.Flags = flags;
     f.CurrencyDigits = 2;
     f.Length = sizeof f;
-    strcpy(f.AMString, "AM");
-    strcpy(f.PMString, "PM");
+    strcpy(f.AMString, am);
+    strcpy(f.PMString, pm);
     strcpy(f.CurrencyString, "$");
     strcpy(f.ThousandString, ",");
     strcpy(f.DecimalString, ".");
-    strcpy(f.DateString, "/");
-    strcpy(f.TimeString, ":");
+    strcpy(f.DateString, date);
+    strcpy(f.TimeString, time);
     strcpy(f.YesterdayString, "Yesterday");
     strcpy(f.TodayString, "Today");
     strcpy(f.TomorrowString, "Tomorrow");
@@ -87,14 +89,26 @@ protected:
         TimeLocalToGM(&t);
         *td = t.GM;
     }
-    static std::string Text(int64_t hundredths, WORD limit = 81) {
-        TIMEDATE td = emu::MakeTimeDate(hundredths, 0, false);
+    // The fields TimeGMToLocal fills, as "year-month-day weekday
+    // hour:minute:second.hundredth zone dst".
+    static std::string Broken(const TIME &t) {
+        char buf[96];
+        snprintf(buf, sizeof buf, "%d-%d-%d w%d %d:%02d:%02d.%02d z%d d%d", t.year, t.month, t.day,
+                 t.weekday, t.hour, t.minute, t.second, t.hundredth, t.zone, t.dst);
+        return buf;
+    }
+    // The text of td in the formats given, or "status N" when refused.
+    static std::string TextIn(const INTLFORMAT *intl, const TFMT *tfmt, const TIMEDATE &td) {
         char buf[81];
-        memset(buf, 0, sizeof buf);
         WORD len = 0;
-        EXPECT_EQ(ConvertTIMEDATEToText(nullptr, nullptr, &td, buf, limit, &len), NOERROR);
+        const STATUS st = ConvertTIMEDATEToText(intl, tfmt, &td, buf, sizeof buf, &len);
+        if (st != NOERROR) return "status " + std::to_string(st);
         EXPECT_EQ(len, strlen(buf));
         return buf;
+    }
+    // The text of a moment in the default formats.
+    static std::string Text(int64_t hundredths) {
+        return TextIn(nullptr, nullptr, emu::MakeTimeDate(hundredths, 0, false));
     }
 };
 
@@ -185,24 +199,16 @@ TEST_F(Zone, ReadingStopsAtMaxLengthOrTheTerminatorAndAdvancesTheText) {
 }
 
 TEST_F(Zone, OtherInternationalFormatsAreHonoured) {
-    INTLFORMAT dmy = ProgramFormat();
-    dmy.Flags = INTL_DATE_DMY | INTL_24_HOUR | INTL_4DIGIT_YEAR;
-    strcpy(dmy.DateString, ".");
-    strcpy(dmy.TimeString, "h");
+    INTLFORMAT dmy = ProgramFormat(INTL_DATE_DMY | INTL_24_HOUR | INTL_4DIGIT_YEAR, ".", "h");
     EXPECT_EQ(ParseIso("15.11.2013 13h05", &dmy), "2013-11-15T13:05:00Z");
     EXPECT_EQ(ParseIso("11/15/2013 13:05", &dmy), "status 271");
 
-    INTLFORMAT ymd = ProgramFormat();
-    ymd.Flags = INTL_DATE_YMD | INTL_24_HOUR;  // two-digit years allowed
-    strcpy(ymd.DateString, "-");
+    INTLFORMAT ymd = ProgramFormat(INTL_DATE_YMD | INTL_24_HOUR, "-");  // two-digit years allowed
     EXPECT_EQ(ParseIso("2013-11-15 13:05", &ymd), "2013-11-15T13:05:00Z");
     EXPECT_EQ(ParseIso("13-11-15 13:05", &ymd), "2013-11-15T13:05:00Z");
     EXPECT_EQ(ParseIso("99-11-15 13:05", &ymd), "1999-11-15T13:05:00Z");
 
-    INTLFORMAT ampm = ProgramFormat();
-    ampm.Flags = INTL_DATE_MDY | INTL_4DIGIT_YEAR;  // 12-hour clock
-    strcpy(ampm.AMString, "vm");
-    strcpy(ampm.PMString, "nm");
+    INTLFORMAT ampm = ProgramFormat(INTL_DATE_MDY | INTL_4DIGIT_YEAR, "/", ":", "vm", "nm");  // 12-hour
     EXPECT_EQ(ParseIso("11/15/2013 1:05 NM", &ampm), "2013-11-15T13:05:00Z");
     EXPECT_EQ(ParseIso("11/15/2013 12:30 vm", &ampm), "2013-11-15T00:30:00Z");
     EXPECT_EQ(ParseIso("11/15/2013 12:30nm", &ampm), "2013-11-15T12:30:00Z");
@@ -248,22 +254,13 @@ TEST_F(Zone, TextStaysWithinTheLimit) {
 
 TEST_F(Zone, TextHonoursTheFormatsGiven) {
     TIMEDATE td = emu::MakeTimeDate(Iso("2013-01-05T13:05:07.25Z"), 0, false);
-    char buf[81];
-    WORD len;
-    INTLFORMAT f = ProgramFormat();
-    f.Flags = INTL_DATE_DMY;  // 2-digit year, no leading zeros, 12-hour clock
-    strcpy(f.DateString, ".");
-    ASSERT_EQ(ConvertTIMEDATEToText(&f, nullptr, &td, buf, sizeof buf, &len), NOERROR);
-    EXPECT_STREQ(buf, "5.1.13 1:05:07 PM");
-    f.Flags = INTL_DATE_YMD | INTL_4DIGIT_YEAR | INTL_24_HOUR | INTL_LEADING_ZERO;
-    strcpy(f.DateString, "-");
+    INTLFORMAT f = ProgramFormat(INTL_DATE_DMY, ".");  // 2-digit year, no leading zeros, 12-hour clock
+    EXPECT_EQ(TextIn(&f, nullptr, td), "5.1.13 1:05:07 PM");
+    f = ProgramFormat(INTL_DATE_YMD | INTL_4DIGIT_YEAR | INTL_24_HOUR | INTL_LEADING_ZERO, "-");
     TFMT dateOnly = {0, 0, 0, 0}, timeOnly = {0, 1, 0, 1}, hundredths = {0, 2, 0, 2};
-    ASSERT_EQ(ConvertTIMEDATEToText(&f, &dateOnly, &td, buf, sizeof buf, &len), NOERROR);
-    EXPECT_STREQ(buf, "2013-01-05");
-    ASSERT_EQ(ConvertTIMEDATEToText(&f, &timeOnly, &td, buf, sizeof buf, &len), NOERROR);
-    EXPECT_STREQ(buf, "13:05");
-    ASSERT_EQ(ConvertTIMEDATEToText(&f, &hundredths, &td, buf, sizeof buf, &len), NOERROR);
-    EXPECT_STREQ(buf, "2013-01-05 13:05:07.25");
+    EXPECT_EQ(TextIn(&f, &dateOnly, td), "2013-01-05");
+    EXPECT_EQ(TextIn(&f, &timeOnly, td), "13:05");
+    EXPECT_EQ(TextIn(&f, &hundredths, td), "2013-01-05 13:05:07.25");
 }
 
 TEST_F(Zone, GMToLocalBreaksTheMomentDownInTheProcessZone) {
@@ -272,23 +269,12 @@ TEST_F(Zone, GMToLocalBreaksTheMomentDownInTheProcessZone) {
     UseZone("Asia/Kolkata");
     t.GM = emu::MakeTimeDate(Iso("2013-11-15T07:30:00.42Z"), 0, false);
     ASSERT_TRUE(TimeGMToLocal(&t));
-    EXPECT_EQ(t.year, 2013);
-    EXPECT_EQ(t.month, 11);
-    EXPECT_EQ(t.day, 15);
-    EXPECT_EQ(t.weekday, 6);  // Friday; 1 is Sunday
-    EXPECT_EQ(t.hour, 13);
-    EXPECT_EQ(t.minute, 0);
-    EXPECT_EQ(t.second, 0);
-    EXPECT_EQ(t.hundredth, 42);
-    EXPECT_EQ(t.zone, 330);
-    EXPECT_EQ(t.dst, 0);
+    EXPECT_EQ(Broken(t), "2013-11-15 w6 13:00:00.42 z330 d0");  // Friday; 1 is Sunday
     UseZone("America/New_York");
-    t.GM = emu::MakeTimeDate(Iso("2013-07-14T17:00:00Z"), 0, false);
+    t.GM = emu::MakeTimeDate(Iso("2013-07-14T17:01:02Z"), 0, false);
     ASSERT_TRUE(TimeGMToLocal(&t));
-    EXPECT_EQ(t.hour, 13);
-    EXPECT_EQ(t.weekday, 1);  // Sunday
-    EXPECT_EQ(t.zone, -300);  // the standard offset; dst adds the hour
-    EXPECT_EQ(t.dst, 1);
+    // A Sunday; the zone is the standard offset, dst adds the hour.
+    EXPECT_EQ(Broken(t), "2013-7-14 w1 13:01:02.00 z-300 d1");
     EXPECT_FALSE(TimeGMToLocal(nullptr));
 }
 
@@ -312,18 +298,17 @@ TEST_F(Zone, LocalToGMUsesTheRecordsZoneNotTheProcessZone) {
         EXPECT_EQ(emu::TimeDateDst(t.GM), c.dst != 0);
         EXPECT_EQ(t.weekday, 6);
     }
-    TIME bad = t;
-    bad.zone = 0;
-    bad.month = 13;
-    EXPECT_FALSE(TimeLocalToGM(&bad));
-    bad = t, bad.month = 2, bad.day = 29;  // 2013 is no leap year
-    EXPECT_FALSE(TimeLocalToGM(&bad));
-    bad = t, bad.hour = 24;
-    EXPECT_FALSE(TimeLocalToGM(&bad));
-    bad = t, bad.hundredth = 100;
-    EXPECT_FALSE(TimeLocalToGM(&bad));
-    bad = t, bad.zone = 24 * 60;
-    EXPECT_FALSE(TimeLocalToGM(&bad));
+    // Month 13, February 29th of 2013 (no leap year), hour 24, hundredth 100,
+    // a zone a whole day off.
+    for (int which = 0; which < 5; which++) {
+        TIME bad = t;
+        bad.zone = 0;
+        int *field[] = {&bad.month, &bad.day, &bad.hour, &bad.hundredth, &bad.zone};
+        const int value[] = {13, 29, 24, 100, 24 * 60};
+        if (which == 1) bad.month = 2;
+        *field[which] = value[which];
+        EXPECT_FALSE(TimeLocalToGM(&bad)) << which;
+    }
     EXPECT_FALSE(TimeLocalToGM(nullptr));
 }
 
@@ -364,23 +349,16 @@ TEST_F(Zone, AWallTimeTheLocalZoneSkipsIsRefusedNotMoved) {
 }
 
 TEST_F(Zone, MomentsBeyondThisBuildsTimeRangeAreAStatus) {
-    TIMEDATE far = emu::MakeTimeDate(Iso("9999-12-31T00:00:00Z"), 0, false);
-    char buf[81];
-    WORD len;
     TIME t;
     memset(&t, 0, sizeof t);
-    t.GM = far;
-    if (sizeof(time_t) == 4) {
-        EXPECT_EQ(ConvertTIMEDATEToText(nullptr, nullptr, &far, buf, sizeof buf, &len), EMU_ERR_BAD_TIME);
-        EXPECT_FALSE(TimeGMToLocal(&t));
-        TIMEDATE td;
-        INTLFORMAT f = ProgramFormat();
-        EXPECT_EQ(Parse("01/01/2040 00:00", &td, &f), EMU_ERR_BAD_TIME);
-    } else {
-        ASSERT_EQ(ConvertTIMEDATEToText(nullptr, nullptr, &far, buf, sizeof buf, &len), NOERROR);
-        EXPECT_STREQ(buf, "12/31/9999 00:00:00");
-        EXPECT_TRUE(TimeGMToLocal(&t));
-    }
+    t.GM = emu::MakeTimeDate(Iso("9999-12-31T00:00:00Z"), 0, false);
+    const bool narrow = sizeof(time_t) == 4;
+    EXPECT_EQ(TextIn(nullptr, nullptr, t.GM),
+              narrow ? "status " + std::to_string(EMU_ERR_BAD_TIME) : "12/31/9999 00:00:00");
+    EXPECT_EQ(TimeGMToLocal(&t), !narrow);
+    const INTLFORMAT f = ProgramFormat();
+    EXPECT_EQ(ParseIso("01/01/2040 00:00", &f),
+              narrow ? "status " + std::to_string(EMU_ERR_BAD_TIME) : "2040-01-01T00:00:00Z");
 }
 
 }  // namespace

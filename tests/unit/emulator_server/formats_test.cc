@@ -6,6 +6,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include "common/temp_dir.h"
 #include "faultshim.h"
@@ -33,29 +34,23 @@ emu::DbFile SampleDb() {
     return db;
 }
 
-void ExpectSameDb(const emu::DbFile &a, const emu::DbFile &b) {
-    EXPECT_TRUE(emu::UnidEqual(a.instanceId, b.instanceId));
-    EXPECT_TRUE(emu::UnidEqual(a.replicaId, b.replicaId));
-    EXPECT_TRUE(emu::UnidEqual(a.logId, b.logId));
-    EXPECT_EQ(a.logged, b.logged);
-    EXPECT_EQ(a.lastSeq, b.lastSeq);
-    EXPECT_EQ(a.lastTime, b.lastTime);
-    EXPECT_EQ(a.lastExtent, b.lastExtent);
-    ASSERT_EQ(a.notes.size(), b.notes.size());
-    for (const auto &e : a.notes) {
-        const emu::Note &n = b.notes.at(e.first);
-        EXPECT_EQ(e.second.modified, n.modified);
-        EXPECT_EQ(e.second.user, n.user);
-        EXPECT_EQ(e.second.text, n.text);
-        EXPECT_EQ(e.second.deleted, n.deleted);
-    }
+// Every header field and note of a database, as text to compare.
+std::string Describe(const emu::DbFile &db) {
+    std::string out = emu::UnidHex(db.instanceId) + " " + emu::UnidHex(db.replicaId) + " " +
+                      emu::UnidHex(db.logId) + " " + std::to_string(db.logged) + " " +
+                      std::to_string(db.lastSeq) + " " + std::to_string(db.lastTime) + " " +
+                      std::to_string(db.lastExtent) + "\n";
+    for (const auto &e : db.notes)
+        out += std::to_string(e.first) + " " + std::to_string(e.second.modified) + " " +
+               e.second.user + " [" + e.second.text + "] " + std::to_string(e.second.deleted) + "\n";
+    return out;
 }
 
 TEST(DatabaseFormat, RoundTripKeepsHeaderAndEveryNote) {
     emu::DbFile db = SampleDb(), back;
     std::string bytes = emu::EncodeDb(db);
     ASSERT_EQ(emu::DecodeDb(bytes.data(), bytes.size(), &back), NOERROR);
-    ExpectSameDb(db, back);
+    EXPECT_EQ(Describe(back), Describe(db));
     EXPECT_EQ(emu::LiveNoteCount(back), 2u);
 }
 
@@ -102,42 +97,39 @@ emu::LogRecord Record(uint64_t seq, uint8_t action, const std::string &text) {
     return r;
 }
 
-std::string SampleExtent(emu::LogRecord *first) {
-    UNID logId = emu::RandomUnid();
-    std::string bytes = emu::EncodeExtentHeader(logId, 9, 17);
-    *first = Record(17, RECOVER_ACTION_ADDITION, "hello");
-    bytes += emu::EncodeRecord(*first);
-    bytes += emu::EncodeRecord(Record(18, RECOVER_ACTION_UNDO, ""));
-    bytes += emu::EncodeRecord(Record(19, RECOVER_ACTION_DELETION, ""));
+// Every field of a record, as text to compare.
+std::string Describe(const emu::LogRecord &r) {
+    return std::to_string(r.seq) + " " + std::to_string(r.time) + " " + emu::UnidHex(r.dbIid) + " " +
+           std::to_string(r.noteId) + " " + std::to_string(r.action) + " " + r.user + " " + r.text;
+}
+
+// Extent 9 of three records from sequence 17; `records` are those written.
+std::string SampleExtent(std::vector<emu::LogRecord> *records) {
+    *records = {Record(17, RECOVER_ACTION_ADDITION, "hello"), Record(18, RECOVER_ACTION_UNDO, ""),
+                Record(19, RECOVER_ACTION_DELETION, "")};
+    std::string bytes = emu::EncodeExtentHeader(emu::RandomUnid(), 9, 17);
+    for (const emu::LogRecord &r : *records) bytes += emu::EncodeRecord(r);
     return bytes;
 }
 
 TEST(ExtentFormat, RoundTripKeepsRecordsInOrder) {
-    emu::LogRecord first;
-    std::string bytes = SampleExtent(&first);
+    std::vector<emu::LogRecord> written;
+    std::string bytes = SampleExtent(&written);
     emu::Extent ext;
     ASSERT_EQ(emu::DecodeExtent(bytes.data(), bytes.size(), &ext), NOERROR);
     EXPECT_EQ(ext.number, 9u);
     EXPECT_EQ(ext.firstSeq, 17u);
-    ASSERT_EQ(ext.records.size(), 3u);
-    EXPECT_EQ(ext.records[0].seq, 17u);
-    EXPECT_EQ(ext.records[0].time, first.time);
-    EXPECT_TRUE(emu::UnidEqual(ext.records[0].dbIid, first.dbIid));
-    EXPECT_EQ(ext.records[0].noteId, first.noteId);
-    EXPECT_EQ(ext.records[0].user, "user17");
-    EXPECT_EQ(ext.records[0].text, "hello");
-    EXPECT_EQ(ext.records[1].action, RECOVER_ACTION_UNDO);
-    EXPECT_EQ(ext.records[2].seq, 19u);
+    ASSERT_EQ(ext.records.size(), written.size());
+    for (size_t i = 0; i < written.size(); i++)
+        EXPECT_EQ(Describe(ext.records[i]), Describe(written[i])) << i;
 }
 
 TEST(ExtentFormat, TornOrFlippedRecordsAreRejected) {
-    emu::LogRecord first;
-    std::string bytes = SampleExtent(&first);
+    std::vector<emu::LogRecord> written;
+    std::string bytes = SampleExtent(&written);
     // Where a record ends: the header's end, then each record's.
     std::set<size_t> ends = {emu::EncodeExtentHeader(emu::RandomUnid(), 9, 17).size()};
-    for (const emu::LogRecord &r : {first, Record(18, RECOVER_ACTION_UNDO, ""),
-                                    Record(19, RECOVER_ACTION_DELETION, "")})
-        ends.insert(*ends.rbegin() + emu::EncodeRecord(r).size());
+    for (const emu::LogRecord &r : written) ends.insert(*ends.rbegin() + emu::EncodeRecord(r).size());
     ASSERT_EQ(*ends.rbegin(), bytes.size());
     // The bytes past the cut are still there to be misread: a record one
     // byte longer than what is left is torn, whatever follows in memory.

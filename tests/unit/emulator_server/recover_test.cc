@@ -20,6 +20,7 @@ protected:
         backup_ = root_ + "/bk.nsf";
         ASSERT_EQ(Emu({"backup", "mail/a.nsf", backup_}), 0);
         atBackup_ = Notes(backup_);
+        bytes_ = ReadFile(backup_);
         Put("mail/a.nsf", 4, "four", "2013-11-15T13:00:00Z");
         Put("names.nsf", 1, "directory", "2013-11-15T13:30:00Z");
         Put("mail/a.nsf", 1, "one v2", "2013-11-15T14:00:00Z", "bob");
@@ -38,7 +39,14 @@ protected:
         return st;
     }
 
-    std::string backup_, atBackup_;
+    // A recovery to the latest change fails with `want` and leaves the
+    // backup as it was.
+    void ExpectRefused(STATUS want, const std::string &why = "") {
+        EXPECT_EQ(Recover(0, nullptr), want) << why;
+        EXPECT_EQ(ReadFile(backup_), bytes_) << why;
+    }
+
+    std::string backup_, atBackup_, bytes_;  // bytes_: the backup as taken
 };
 
 TEST_F(RecoverTest, ToLatestReproducesTheLiveDatabaseAndKeepsItsIdentity) {
@@ -53,48 +61,42 @@ TEST_F(RecoverTest, ToLatestReproducesTheLiveDatabaseAndKeepsItsIdentity) {
     EXPECT_EQ(ReadFile(backup_), before);
 }
 
-TEST_F(RecoverTest, CutOffBetweenChangesStopsBeforeTheFirstLaterOne) {
-    TIMEDATE when = At("2013-11-15T14:30:00Z");
-    ASSERT_EQ(Recover(RECOVER_TO_TIME, &when), NOERROR);
-    EXPECT_EQ(Notes(backup_),
-              "1\t2013-11-15T14:00:00Z\tbob\tone v2\n"
-              "2\t2013-11-15T11:00:00Z\tadmin\ttwo\n"
-              "3\t2013-11-15T12:00:00Z\tadmin\tthree\n"
-              "4\t2013-11-15T13:00:00Z\tadmin\tfour\n");
-    // The caller learns the real recovery point: the last change replayed.
-    EXPECT_EQ(emu::TimeDateHundredths(when), emu::TimeDateHundredths(At("2013-11-15T14:00:00Z")));
-    // The history forks from the logged one: a new instance ID.
-    EXPECT_NE(Field(backup_, "instance-id"), Field("mail/a.nsf", "instance-id"));
-}
-
-TEST_F(RecoverTest, CutOffOnAChangeIncludesIt) {
-    TIMEDATE when = At("2013-11-15T15:00:00Z");
-    ASSERT_EQ(Recover(RECOVER_TO_TIME, &when), NOERROR);
-    EXPECT_EQ(Field(backup_, "notes"), "3");  // note 2 deleted at exactly 15:00
-    EXPECT_EQ(Notes(backup_).find("2\t"), std::string::npos);
-}
-
-TEST_F(RecoverTest, CutOffAfterTheLastChangeGivesTheLiveNotes) {
-    TIMEDATE when = At("2013-11-16T00:00:00Z");
-    ASSERT_EQ(Recover(RECOVER_TO_TIME, &when), NOERROR);
-    EXPECT_EQ(Notes(backup_), Notes("mail/a.nsf"));
-    EXPECT_EQ(emu::TimeDateHundredths(when), emu::TimeDateHundredths(At("2013-11-15T17:00:00Z")));
-}
-
-TEST_F(RecoverTest, CutOffBeforeAnyChangeReplaysNothingAndLeavesTheTime) {
-    TIMEDATE when = At("2013-11-15T12:30:00Z");
-    ASSERT_EQ(Recover(RECOVER_TO_TIME, &when), NOERROR);
-    EXPECT_EQ(Notes(backup_), atBackup_);
-    EXPECT_EQ(emu::TimeDateHundredths(when), emu::TimeDateHundredths(At("2013-11-15T12:30:00Z")));
+// A cut-off replays every change up to it, and the caller learns the real
+// recovery point: the last change replayed, or the cut-off when none was.
+TEST_F(RecoverTest, CutOffReplaysUpToItAndReportsTheLastChangeReplayed) {
+    const std::string one2 = "1\t2013-11-15T14:00:00Z\tbob\tone v2\n",
+                      two = "2\t2013-11-15T11:00:00Z\tadmin\ttwo\n",
+                      three = "3\t2013-11-15T12:00:00Z\tadmin\tthree\n",
+                      four = "4\t2013-11-15T13:00:00Z\tadmin\tfour\n";
+    const struct {
+        const char *cutOff;
+        std::string notes;
+        const char *reported;
+    } cases[] = {
+        {"2013-11-15T12:30:00Z", atBackup_, "2013-11-15T12:30:00Z"},  // before any change
+        {"2013-11-15T14:30:00Z", one2 + two + three + four, "2013-11-15T14:00:00Z"},
+        {"2013-11-15T15:00:00Z", one2 + three + four, "2013-11-15T15:00:00Z"},  // 2 deleted at 15:00
+        {"2013-11-16T00:00:00Z", Notes("mail/a.nsf"), "2013-11-15T17:00:00Z"},
+    };
+    for (const auto &c : cases) {
+        ASSERT_EQ(emu::WriteFileAtomic(backup_, bytes_), 0);
+        TIMEDATE when = At(c.cutOff);
+        ASSERT_EQ(Recover(RECOVER_TO_TIME, &when), NOERROR) << c.cutOff;
+        EXPECT_EQ(Notes(backup_), c.notes) << c.cutOff;
+        EXPECT_EQ(emu::FormatIsoUtc(emu::TimeDateHundredths(when)), c.reported) << c.cutOff;
+        // Replayed to a point in time, the history forks from the logged
+        // one: a new instance ID.
+        const bool forked = Field(backup_, "instance-id") != Field("mail/a.nsf", "instance-id");
+        EXPECT_TRUE(forked || c.notes == atBackup_) << c.cutOff;
+    }
 }
 
 TEST_F(RecoverTest, CutOffBeforeTheBackupsOwnLastChangeIsRefused) {
-    std::string before = ReadFile(backup_);
     for (const char *iso : {"2013-11-15T11:59:59.99Z", "2013-11-15T10:30:00Z", "1970-01-01T00:00:00Z"}) {
         TIMEDATE when = At(iso);
         EXPECT_EQ(Recover(RECOVER_TO_TIME, &when), EMU_ERR_CUTOFF_BEFORE_BACKUP) << iso;
         EXPECT_EQ(emu::TimeDateHundredths(when), emu::TimeDateHundredths(At(iso))) << iso;
-        EXPECT_EQ(ReadFile(backup_), before) << iso;
+        EXPECT_EQ(ReadFile(backup_), bytes_) << iso;
     }
     // Exactly at the backup's last change is where it already stands.
     TIMEDATE when = At("2013-11-15T12:00:00Z");
@@ -161,37 +163,32 @@ TEST_F(RecoverTest, CallbackSeesEveryChangeInOrderWithItsAction) {
 }
 
 TEST_F(RecoverTest, CallbackAbortReturnsItsStatusAndLeavesTheFileUntouched) {
-    std::string before = ReadFile(backup_);
     Seen seen;
     seen.abortAt = 3;
     EXPECT_EQ(Recover(0, nullptr, Collect, &seen), 77);
     EXPECT_EQ(seen.actions.size(), 3u);
-    EXPECT_EQ(ReadFile(backup_), before);
+    EXPECT_EQ(ReadFile(backup_), bytes_);
 }
 
 TEST_F(RecoverTest, MissingOrDamagedExtentsFailWithoutTouchingTheFile) {
-    std::string before = ReadFile(backup_);
     std::string logDir = dataDir_ + "/logdir/";
     // A hole in the middle of the chain.
     ASSERT_EQ(rename((logDir + "S0000002.TXN").c_str(), (root_ + "/S2").c_str()), 0);
-    EXPECT_EQ(Recover(0, nullptr), EMU_ERR_LOG_GAP);
-    EXPECT_EQ(ReadFile(backup_), before);
+    ExpectRefused(EMU_ERR_LOG_GAP);
     ASSERT_EQ(rename((root_ + "/S2").c_str(), (logDir + "S0000002.TXN").c_str()), 0);
     // The newest extent missing: the log control file says more was logged.
     ASSERT_EQ(rename((logDir + "S0000003.TXN").c_str(), (root_ + "/S3").c_str()), 0);
-    EXPECT_EQ(Recover(0, nullptr), EMU_ERR_LOG_GAP);
-    EXPECT_EQ(ReadFile(backup_), before);
+    ExpectRefused(EMU_ERR_LOG_GAP);
     // ...but a cut-off inside what is there needs nothing from it.
     TIMEDATE when = At("2013-11-15T14:30:00Z");
     EXPECT_EQ(Recover(RECOVER_TO_TIME | RECOVER_THIRD_OPTION, &when), NOERROR);
-    ASSERT_EQ(emu::WriteFileAtomic(backup_, before), 0);
+    ASSERT_EQ(emu::WriteFileAtomic(backup_, bytes_), 0);
     ASSERT_EQ(rename((root_ + "/S3").c_str(), (logDir + "S0000003.TXN").c_str()), 0);
     // A flipped byte in a needed record.
     std::string ext = ReadFile(logDir + "S0000002.TXN");
     ext[ext.size() - 3] ^= 0x20;
     ASSERT_EQ(emu::WriteFileAtomic(logDir + "S0000002.TXN", ext), 0);
-    EXPECT_EQ(Recover(0, nullptr), EMU_ERR_LOG_CORRUPT);
-    EXPECT_EQ(ReadFile(backup_), before);
+    ExpectRefused(EMU_ERR_LOG_CORRUPT);
 }
 
 // After a full restore the control file is gone and is rebuilt from the
@@ -201,23 +198,20 @@ TEST_F(RecoverTest, WithoutTheControlFileALostOrCutExtentIsStillAGap) {
     ASSERT_EQ(Emu({"rollover"}), 0);
     std::string logDir = dataDir_ + "/logdir/";
     ASSERT_EQ(unlink((logDir + "nlogctrl.lfh").c_str()), 0);
-    std::string before = ReadFile(backup_);
     std::string third = ReadFile(logDir + "S0000003.TXN");
     // 2 and 4 present, 3 lost: the numbers break, and 4 begins after a record
     // that no extent holds.
     ASSERT_EQ(unlink((logDir + "S0000003.TXN").c_str()), 0);
-    EXPECT_EQ(Recover(0, nullptr), EMU_ERR_LOG_GAP);
-    EXPECT_EQ(ReadFile(backup_), before);
+    ExpectRefused(EMU_ERR_LOG_GAP);
     // 3 cut at a record boundary (it still reads as a valid, shorter extent).
     ASSERT_EQ(emu::WriteFileAtomic(logDir + "S0000003.TXN", third.substr(0, 44)), 0);
-    EXPECT_EQ(Recover(0, nullptr), EMU_ERR_LOG_GAP);
-    EXPECT_EQ(ReadFile(backup_), before);
+    ExpectRefused(EMU_ERR_LOG_GAP);
     // A cut-off before the loss needs nothing from it.
     TIMEDATE when = At("2013-11-15T14:30:00Z");
     EXPECT_EQ(Recover(RECOVER_TO_TIME | RECOVER_THIRD_OPTION, &when), NOERROR);
     EXPECT_EQ(Field(backup_, "last-sequence"), "6");
     // Whole again, the rebuilt log serves the full recovery.
-    ASSERT_EQ(emu::WriteFileAtomic(backup_, before), 0);
+    ASSERT_EQ(emu::WriteFileAtomic(backup_, bytes_), 0);
     ASSERT_EQ(emu::WriteFileAtomic(logDir + "S0000003.TXN", third), 0);
     ASSERT_EQ(Recover(0, nullptr), NOERROR);
     EXPECT_EQ(Notes(backup_), Notes("mail/a.nsf"));
@@ -233,12 +227,10 @@ TEST_F(RecoverTest, AnExtentLostBetweenOthersIsAGapWhateverItHeld) {
     Put("mail/a.nsf", 6, "six", "2013-11-15T18:00:00Z");
     std::string logDir = dataDir_ + "/logdir/";
     ASSERT_EQ(unlink((logDir + "nlogctrl.lfh").c_str()), 0);
-    std::string before = ReadFile(backup_);
     for (const char *lost : {"S0000004.TXN", "S0000005.TXN"}) {
         std::string kept = ReadFile(logDir + lost);
         ASSERT_EQ(unlink((logDir + lost).c_str()), 0);
-        EXPECT_EQ(Recover(0, nullptr), EMU_ERR_LOG_GAP) << lost;
-        EXPECT_EQ(ReadFile(backup_), before) << lost;
+        ExpectRefused(EMU_ERR_LOG_GAP, lost);
         ASSERT_EQ(emu::WriteFileAtomic(logDir + lost, kept), 0);
     }
     ASSERT_EQ(Recover(0, nullptr), NOERROR);

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,21 @@ Listing list(const std::string &directory, const std::string &top) {
 
 Listing list(const std::string &directory) { return list(directory, directory); }
 
+// The message of a listing that failed, or "listed" when it did not fail.
+std::string refusal(const std::string &directory) {
+    const Listing got = list(directory);
+    return got.result == 0 ? got.message : "listed";
+}
+
+// Makes the entries under top: a name ending in "/" is a folder, the rest
+// empty files.
+void makeTree(const std::string &top, std::initializer_list<const char *> entries) {
+    for (const std::string name : entries) {
+        if (name.back() == '/') ASSERT_TRUE(MakeDir(top + "/" + name)) << name;
+        else ASSERT_TRUE(Touch(top + "/" + name)) << name;
+    }
+}
+
 std::string strerrorText(int error) { return strerror(error); }
 
 TEST(FileSelect, LeavesOutOnlyDotEntriesAndExactLogNsf) {
@@ -65,17 +81,11 @@ TEST(FileSelect, LeavesOutOnlyDotEntriesAndExactLogNsf) {
 TEST(ListDatabases, FindsDatabasesDepthFirstInByteOrderWhateverTheCase) {
     TempDir dir;
     const std::string top = dir / "data";
-    ASSERT_TRUE(MakeDir(top));
-    for (const char *name : {"a.nsf", "A.NSF", "B.Box", "LOG.NSF", "log.nsf", ".nsf", "a.nsf.bak",
-                             "notes.ini", "readme", "names.NsF"})
-        ASSERT_TRUE(Touch(top + "/" + name));
-    ASSERT_TRUE(MakeDir(top + "/mail"));
-    ASSERT_TRUE(Touch(top + "/mail/log.nsf"));
-    ASSERT_TRUE(Touch(top + "/mail/z.nsf"));
-    ASSERT_TRUE(MakeDir(top + "/mail/sub.nsf"));
-    ASSERT_TRUE(Touch(top + "/mail/sub.nsf/inner.box"));
-    ASSERT_TRUE(Touch(top + "/mail/sub.nsf/plain"));
-    ASSERT_TRUE(MakeDir(top + "/x.nsf"));
+    makeTree(dir.path(), {"data/", "data/a.nsf", "data/A.NSF", "data/B.Box", "data/LOG.NSF",
+                          "data/log.nsf", "data/.nsf", "data/a.nsf.bak", "data/notes.ini",
+                          "data/readme", "data/names.NsF", "data/mail/", "data/mail/log.nsf",
+                          "data/mail/z.nsf", "data/mail/sub.nsf/", "data/mail/sub.nsf/inner.box",
+                          "data/mail/sub.nsf/plain", "data/x.nsf/"});
 
     Listing got = list(top);
     ASSERT_EQ(1, got.result) << got.message;
@@ -109,13 +119,9 @@ TEST(ListDatabases, FollowsLinksLeavesOutSpecialFilesAndListsFilesOverFourGibiby
     TempDir dir;
     const std::string top = dir / "data";
     const std::string elsewhere = dir / "elsewhere";
-    ASSERT_TRUE(MakeDir(top));
-    ASSERT_TRUE(MakeDir(elsewhere));
-    ASSERT_TRUE(Touch(elsewhere + "/far.nsf"));
+    makeTree(dir.path(), {"data/", "elsewhere/", "elsewhere/far.nsf", "data/mail/", "data/mail/a.nsf"});
     ASSERT_EQ(0, symlink(elsewhere.c_str(), (top + "/linked").c_str()));
     ASSERT_EQ(0, symlink((elsewhere + "/far.nsf").c_str(), (top + "/alias.nsf").c_str()));
-    ASSERT_TRUE(MakeDir(top + "/mail"));
-    ASSERT_TRUE(Touch(top + "/mail/a.nsf"));
     ASSERT_EQ(0, symlink("mail", (top + "/mirror").c_str()));
     ASSERT_EQ(0, mkfifo((top + "/fifo.nsf").c_str(), 0600));
     ASSERT_EQ(0, symlink("/dev/zero", (top + "/zero.nsf").c_str()));
@@ -136,51 +142,36 @@ TEST(ListDatabases, DanglingLinkStopsTheListingNamingTheEntry) {
     TempDir dir;
     ASSERT_TRUE(Touch(dir / "a.nsf"));
     ASSERT_EQ(0, symlink((dir / "gone.nsf").c_str(), (dir / "dangling.nsf").c_str()));
-
-    Listing got = list(dir.path());
-    EXPECT_EQ(0, got.result);
     EXPECT_EQ("Fail to get stat from dangling.nsf, Reason=" + strerrorText(ENOENT) + "\n",
-              got.message);
+              refusal(dir.path()));
 }
 
 TEST(ListDatabases, UnreadableOrMissingDirectoryIsAListingFailure) {
     TempDir dir;
-    Listing missing = list(dir / "nowhere");
-    EXPECT_EQ(0, missing.result);
     EXPECT_EQ("Fail to list directory " + (dir / "nowhere") + ", Reason=" + strerrorText(ENOENT),
-              missing.message);
+              refusal(dir / "nowhere"));
 
-    ASSERT_TRUE(MakeDir(dir / "locked"));
-    ASSERT_TRUE(Touch(dir / "locked/a.nsf"));
+    makeTree(dir.path(), {"locked/", "locked/a.nsf"});
     ASSERT_EQ(0, chmod((dir / "locked").c_str(), 0));
     ASSERT_EQ(0, chmod(dir.path().c_str(), 0755));
     // As a user the permissions hold for (root reads any folder).
     const std::string expected =
         "Fail to list directory " + (dir / "locked") + ", Reason=" + strerrorText(EACCES);
-    EXPECT_EQ(0, AsUnprivileged([&] {
-                  const Listing locked = list(dir.path());
-                  return locked.result == 0 && locked.message == expected ? 0 : 1;
-              }))
+    EXPECT_EQ(0, AsUnprivileged([&] { return refusal(dir.path()) == expected ? 0 : 1; }))
         << "expected result 0 and: " << expected;
 }
 
 TEST(ListDatabases, SymbolicLinkLoopIsRefusedInsteadOfFollowedForever) {
     TempDir dir;
-    ASSERT_TRUE(MakeDir(dir / "mail"));
-    ASSERT_TRUE(Touch(dir / "mail/a.nsf"));
+    makeTree(dir.path(), {"mail/", "mail/a.nsf"});
     ASSERT_EQ(0, symlink("..", (dir / "mail/up").c_str()));
-
-    Listing got = list(dir.path());
-    EXPECT_EQ(0, got.result);
     EXPECT_EQ("Fail to list directory " + (dir / "mail/up") + ", Reason=" + strerrorText(ELOOP),
-              got.message);
+              refusal(dir.path()));
 
     TempDir self;
     ASSERT_EQ(0, symlink(".", (self / "again").c_str()));
-    Listing selfLoop = list(self.path());
-    EXPECT_EQ(0, selfLoop.result);
     EXPECT_EQ("Fail to list directory " + (self / "again") + ", Reason=" + strerrorText(ELOOP),
-              selfLoop.message);
+              refusal(self.path()));
 }
 
 TEST(ListDatabases, PathOf1023CharactersIsListedAndALongerOneRefused) {
@@ -204,10 +195,8 @@ TEST(ListDatabases, PathOf1023CharactersIsListedAndALongerOneRefused) {
 
     // One character more, on a file that is not even a database.
     ASSERT_TRUE(Touch(folder + "/" + std::string(room + 1, 'g')));
-    Listing tooLong = list(dir.path());
-    EXPECT_EQ(0, tooLong.result);
     EXPECT_EQ("Fail to list directory " + folder + ", Reason=" + strerrorText(ENAMETOOLONG),
-              tooLong.message);
+              refusal(dir.path()));
 }
 
 TEST(ListDatabases, ManyFoldersAndFilesAreAllListed) {
@@ -228,25 +217,29 @@ TEST(ListDatabases, ManyFoldersAndFilesAreAllListed) {
     EXPECT_EQ(dir / "f119/db1049.nsf", got.paths.back());
 }
 
-TEST(RestoreAllDatabases, ListingFailurePrintsTheMessageAndRecoversNothing) {
-    TempDir dir;
-    ASSERT_EQ(0, symlink("nowhere", (dir / "broken").c_str()));
-    CapturedStdout out;
-    int result = restoreAllDatabases("RECOVER", dir.path().c_str(), dir.path().c_str(), "", 0, 0);
-    out.restore();
-    EXPECT_EQ(0, result);
-    EXPECT_EQ("Fail to get stat from broken, Reason=" + strerrorText(ENOENT) + "\n\n", out.text());
-}
-
-TEST(RestoreAllDatabases, TreeWithoutDatabasesPrintsNothing) {
-    TempDir dir;
-    ASSERT_TRUE(Touch(dir / "log.nsf"));
-    ASSERT_TRUE(MakeDir(dir / "empty.nsf"));
-    CapturedStdout out;
-    int result = restoreAllDatabases("NOTE", dir.path().c_str(), dir.path().c_str(), "", 1, 1);
-    out.restore();
-    EXPECT_EQ(1, result);
-    EXPECT_EQ("", out.text());
+// A listing that fails prints its message and recovers nothing; a tree
+// without databases prints nothing at all.
+TEST(RestoreAllDatabases, PrintsOnlyAListingFailure) {
+    TempDir broken, none;
+    ASSERT_EQ(0, symlink("nowhere", (broken / "broken").c_str()));
+    makeTree(none.path(), {"log.nsf", "empty.nsf/"});
+    const struct {
+        const TempDir &dir;
+        const char *action;
+        int args, result;
+        std::string printed;
+    } cases[] = {
+        {broken, "RECOVER", 0, 0, "Fail to get stat from broken, Reason=" + strerrorText(ENOENT) + "\n\n"},
+        {none, "NOTE", 1, 1, ""},
+    };
+    for (const auto &c : cases) {
+        CapturedStdout out;
+        const char *top = c.dir.path().c_str();
+        const int result = restoreAllDatabases(c.action, top, top, "", c.args, c.args);
+        out.restore();
+        EXPECT_EQ(c.result, result) << c.action;
+        EXPECT_EQ(c.printed, out.text()) << c.action;
+    }
 }
 
 // The question whether a database is logged, asked without a line (the

@@ -67,6 +67,15 @@ protected:
         return lstat(nsfmend::offlineMarkPath(live_).c_str(), &st) == 0;
     }
     std::string reason(STATUS status) { return Result::api(status).reason(); }
+    // The steps heard, then what is left: the live file (the backup's bytes
+    // or the damaged ones), the database's state ("" not asked) and the mark.
+    void expectLeft(const std::vector<std::string> &events, bool copied, const char *state,
+                    bool mark) {
+        EXPECT_EQ(events, report_.events);
+        EXPECT_EQ(copied ? ReadFile(backup_) : before_, ReadFile(live_));
+        EXPECT_EQ(state, *state == '\0' ? "" : Field("mail.nsf", "state"));
+        EXPECT_EQ(mark, markThere());
+    }
 
     const std::string backup_ = root_ + "/mail-backup.nsf";
     const std::string live_ = dataDir_ + "/mail.nsf";
@@ -76,10 +85,7 @@ protected:
 
 TEST_F(ReplaceLive, OfflineCopyOnlineAndTheMarkGone) {
     EXPECT_TRUE(replace().isOk());
-    EXPECT_EQ((std::vector<std::string>{"offline", "copy", "online"}), report_.events);
-    EXPECT_EQ(ReadFile(backup_), ReadFile(live_));
-    EXPECT_EQ("online", Field("mail.nsf", "state"));
-    EXPECT_FALSE(markThere());
+    expectLeft({"offline", "copy", "online"}, true, "online", false);
 }
 
 TEST_F(ReplaceLive, AFailedCopyLeavesTheFileAndBringsTheDatabaseBackOnline) {
@@ -96,22 +102,15 @@ TEST_F(ReplaceLive, AFailedCopyLeavesTheFileAndBringsTheDatabaseBackOnline) {
         replaceLiveDatabase(source.c_str(), live_.c_str(), live_.c_str(), WhenNotInUse::kReplace,
                             &report_);
     EXPECT_EQ(ENAMETOOLONG, result.error());
-    EXPECT_EQ((std::vector<std::string>{"offline", "copy", "failed copy: File name too long",
-                                        "online"}),
-              report_.events);
-    EXPECT_EQ(before_, ReadFile(live_));
-    EXPECT_EQ("online", Field("mail.nsf", "state"));
-    EXPECT_FALSE(markThere());
+    expectLeft({"offline", "copy", "failed copy: File name too long", "online"}, false, "online",
+               false);
 }
 
 TEST_F(ReplaceLive, ASourceThatCannotBeReadFailsTheCopyBeforeTheDatabaseGoesOffline) {
     ASSERT_EQ(0, unlink(backup_.c_str()));
     const Result result = replace();
     EXPECT_EQ(ENOENT, result.error());
-    EXPECT_EQ((std::vector<std::string>{"failed copy: No such file or directory"}), report_.events);
-    EXPECT_EQ(before_, ReadFile(live_));
-    EXPECT_EQ("online", Field("mail.nsf", "state"));
-    EXPECT_FALSE(markThere());
+    expectLeft({"failed copy: No such file or directory"}, false, "online", false);
 }
 
 TEST_F(ReplaceLive, AFailedOnlineKeepsTheCopyAndTheMarkForTheNextRestore) {
@@ -119,22 +118,14 @@ TEST_F(ReplaceLive, AFailedOnlineKeepsTheCopyAndTheMarkForTheNextRestore) {
     const Result result = replace();
     unsetenv("NOTESEMU_FAIL");
     EXPECT_EQ(0x1234, result.status());
-    EXPECT_EQ((std::vector<std::string>{"offline", "copy", "online",
-                                        "failed online: " + reason(0x1234)}),
-              report_.events);
-    EXPECT_EQ(ReadFile(backup_), ReadFile(live_));
-    EXPECT_EQ("offline", Field("mail.nsf", "state"));
-    EXPECT_TRUE(markThere());
+    expectLeft({"offline", "copy", "online", "failed online: " + reason(0x1234)}, true, "offline",
+               true);
 
     // The next restore finds the mark, undoes the offline state it left and
     // says so.
-    Recorder again;
-    EXPECT_TRUE(replaceLiveDatabase(backup_.c_str(), live_.c_str(), live_.c_str(),
-                                    WhenNotInUse::kStop, &again)
-                    .isOk());
-    EXPECT_EQ((std::vector<std::string>{"offline", "resumed", "copy", "online"}), again.events);
-    EXPECT_EQ("online", Field("mail.nsf", "state"));
-    EXPECT_FALSE(markThere());
+    report_.events.clear();
+    EXPECT_TRUE(replace(WhenNotInUse::kStop).isOk());
+    expectLeft({"offline", "resumed", "copy", "online"}, true, "online", false);
 }
 
 TEST_F(ReplaceLive, AnOfflineTheServerRefusesStopsBeforeTheCopy) {
@@ -142,10 +133,7 @@ TEST_F(ReplaceLive, AnOfflineTheServerRefusesStopsBeforeTheCopy) {
     const Result result = replace();
     unsetenv("NOTESEMU_FAIL");
     EXPECT_EQ(0x1234, result.status());
-    EXPECT_EQ((std::vector<std::string>{"offline", "failed offline: " + reason(0x1234)}),
-              report_.events);
-    EXPECT_EQ(before_, ReadFile(live_));
-    EXPECT_FALSE(markThere());
+    expectLeft({"offline", "failed offline: " + reason(0x1234)}, false, "", false);
 }
 
 TEST_F(ReplaceLive, NoServerHoldingTheDatabaseIsReplacedByTheCommandLineOnly) {
@@ -154,16 +142,12 @@ TEST_F(ReplaceLive, NoServerHoldingTheDatabaseIsReplacedByTheCommandLineOnly) {
 
     const Result agent = replace(WhenNotInUse::kStop);
     EXPECT_EQ(5113, agent.status());
-    EXPECT_EQ((std::vector<std::string>{"offline", notInUse}), report_.events);
-    EXPECT_EQ(before_, ReadFile(live_));
-    EXPECT_FALSE(markThere());
+    expectLeft({"offline", notInUse}, false, "", false);
 
     report_.events.clear();
     EXPECT_TRUE(replace(WhenNotInUse::kReplace).isOk());
     // Nothing is brought online: no server had it.
-    EXPECT_EQ((std::vector<std::string>{"offline", notInUse, "copy"}), report_.events);
-    EXPECT_EQ(ReadFile(backup_), ReadFile(live_));
-    EXPECT_FALSE(markThere());
+    expectLeft({"offline", notInUse, "copy"}, true, "", false);
 }
 
 TEST_F(ReplaceLive, AMarkThatCannotBeWrittenStopsBeforeTheOffline) {

@@ -119,66 +119,46 @@ TEST(LogDirectoryFrom, AbsoluteAsItIsRelativeFromTheDataFolderNeverEmptyNorCut) 
     }
 }
 
-// The runtime started on a server whose notes.ini sets TRANSLOG_Path as the
-// test says; logging is off, so the folder need not exist.
+// The folder the running runtime gives for each TRANSLOG_Path line of
+// notes.ini (logging is off, so the folder need not exist), as
+// "<result> <folder>", asked of the API or as the caller has the data folder.
 class LogFolder : public EmulatedServer {
 protected:
-    void StartWithLogPath(const std::string &setting) {
-        StartServer({"TRANSLOG_Status=0", setting});
-    }
-    // The folder and the result, as "<result> <folder>".
-    static std::string Resolved(const char *dataDir) {
+    static std::string Resolved(const char *dataDir = nullptr) {
         std::string logDir = "stale";
         const int rc = resolveLogDirectory(dataDir, &logDir);
         return std::to_string(rc) + " " + logDir;
     }
 };
 
-TEST_F(LogFolder, AbsoluteValueIsUsedAsItIs) {
-    StartWithLogPath("TRANSLOG_Path=/logs/txn");
-    EXPECT_EQ("0 /logs/txn", Resolved(nullptr));
-    EXPECT_EQ("0 /logs/txn", Resolved("/elsewhere"));
-}
-
-TEST_F(LogFolder, RelativeValueIsJoinedToTheDataFolder) {
-    StartWithLogPath("TRANSLOG_Path=txnlogs");
-    // Asked of the API, or as the caller has it; a final "/" is not doubled.
-    EXPECT_EQ("0 " + dataDir_ + "/txnlogs", Resolved(nullptr));
-    EXPECT_EQ("0 " + dataDir_ + "/txnlogs", Resolved((dataDir_ + "/").c_str()));
-    EXPECT_EQ("0 /srv/txnlogs", Resolved("/srv"));
-}
-
-TEST_F(LogFolder, MissingOrEmptySettingGivesNoFolder) {
-    StartWithLogPath("TRANSLOG_Path");
-    EXPECT_EQ(std::to_string(ENOENT) + " ", Resolved(nullptr));
-    NotesTerm();
-    RemoveTree(dataDir_);
-    StartWithLogPath("TRANSLOG_Path=");
-    EXPECT_EQ(std::to_string(ENOENT) + " ", Resolved(nullptr));
-}
-
-TEST_F(LogFolder, RelativeValueTooLongToJoinIsRefusedNeverUsedRelative) {
-    const std::string value(1022 - 1 - dataDir_.size() + 1, 'v');
-    StartWithLogPath("TRANSLOG_Path=" + value);
-    EXPECT_EQ(std::to_string(ENAMETOOLONG) + " " + dataDir_ + "/" + value, Resolved(nullptr));
-}
-
-TEST_F(LogFolder, RelativeValueJustShortEnoughIsJoined) {
-    const std::string value(1022 - 1 - dataDir_.size(), 'v');
-    StartWithLogPath("TRANSLOG_Path=" + value);
-    EXPECT_EQ("0 " + dataDir_ + "/" + value, Resolved(nullptr));
-}
-
-TEST_F(LogFolder, AValueFillingAllItsCharactersMayBeCutAndIsRefused) {
-    const std::string fits = "/" + std::string(1021, 'a');
-    const std::string full = "/" + std::string(1022, 'a');
-    StartWithLogPath("TRANSLOG_Path=" + fits);
-    EXPECT_EQ("0 " + fits, Resolved(nullptr));
-    NotesTerm();
-    RemoveTree(dataDir_);
-    // Longer than the 1023 characters the API hands out: it comes cut.
-    StartWithLogPath("TRANSLOG_Path=" + full + "/more/");
-    EXPECT_EQ(std::to_string(ENAMETOOLONG) + " " + full, Resolved(nullptr));
+TEST_F(LogFolder, AbsoluteAsItIsRelativeJoinedNeverEmptyCutNorTooLong) {
+    const std::string room(1022 - 1 - dataDir_.size(), 'v');  // just short enough to join
+    const std::string fits = "/" + std::string(1021, 'a'), full = "/" + std::string(1022, 'a');
+    const std::string enoent = std::to_string(ENOENT) + " ", toolong = std::to_string(ENAMETOOLONG) + " ";
+    // atSrv: what a caller whose data folder is /srv is given ("" not asked).
+    const struct {
+        std::string setting, logDir, atSrv;
+    } cases[] = {
+        {"TRANSLOG_Path=/logs/txn", "0 /logs/txn", "0 /logs/txn"},
+        {"TRANSLOG_Path=txnlogs", "0 " + dataDir_ + "/txnlogs", "0 /srv/txnlogs"},
+        {"TRANSLOG_Path", enoent, ""},
+        {"TRANSLOG_Path=", enoent, ""},
+        {"TRANSLOG_Path=" + room + "v", toolong + dataDir_ + "/" + room + "v", ""},  // never used relative
+        {"TRANSLOG_Path=" + room, "0 " + dataDir_ + "/" + room, ""},
+        {"TRANSLOG_Path=" + fits, "0 " + fits, ""},
+        // Longer than the 1023 characters the API hands out: it comes cut.
+        {"TRANSLOG_Path=" + full + "/more/", toolong + full, ""},
+    };
+    for (const auto &c : cases) {
+        NotesTerm();
+        RemoveTree(dataDir_);
+        ASSERT_NO_FATAL_FAILURE(StartServer({"TRANSLOG_Status=0", c.setting})) << c.setting;
+        EXPECT_EQ(c.logDir, Resolved()) << c.setting;
+        if (c.atSrv.empty()) continue;
+        EXPECT_EQ(c.atSrv, Resolved("/srv")) << c.setting;
+        // The caller's own data folder with a final "/": it is not doubled.
+        EXPECT_EQ(c.logDir, Resolved((dataDir_ + "/").c_str())) << c.setting;
+    }
 }
 
 }  // namespace
