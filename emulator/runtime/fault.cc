@@ -20,8 +20,8 @@ struct Rule {
 
 struct Faults {
     std::mutex lock;
-    bool haveSpec = false;
-    std::string spec;  // the variable's value the rules were parsed from
+    bool haveSetting = false;
+    std::string setting;  // the variable's value the rules were parsed from
     std::vector<Rule> rules;
     std::map<std::string, unsigned long> calls;
 };
@@ -78,13 +78,13 @@ bool ParseRule(std::string_view entry, Rule *rule) {
     return true;
 }
 
-std::vector<Rule> ParseSpec(std::string_view spec) {
+std::vector<Rule> ParseRules(std::string_view setting) {
     std::vector<Rule> rules;
-    while (!spec.empty()) {
-        size_t comma = spec.find(',');
+    while (!setting.empty()) {
+        size_t comma = setting.find(',');
         Rule rule;
-        if (ParseRule(spec.substr(0, comma), &rule)) rules.push_back(rule);
-        spec.remove_prefix(comma == std::string_view::npos ? spec.size() : comma + 1);
+        if (ParseRule(setting.substr(0, comma), &rule)) rules.push_back(rule);
+        setting.remove_prefix(comma == std::string_view::npos ? setting.size() : comma + 1);
     }
     return rules;
 }
@@ -101,10 +101,10 @@ bool InjectedFault(const char *call, STATUS *status) {
     bool have = env != nullptr && env[0] != '\0';
     // A new value starts a new count, so "#n" means the n-th call since the
     // variable took this value (in a fresh process: since the start).
-    if (have != f.haveSpec || (have && f.spec != env)) {
-        f.haveSpec = have;
-        f.spec = have ? env : "";
-        f.rules = ParseSpec(f.spec);
+    if (have != f.haveSetting || (have && f.setting != env)) {
+        f.haveSetting = have;
+        f.setting = have ? env : "";
+        f.rules = ParseRules(f.setting);
         f.calls.clear();
     }
     if (f.rules.empty()) return false;

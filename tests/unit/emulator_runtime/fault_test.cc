@@ -16,7 +16,7 @@ namespace {
 class FaultInjection : public ::testing::Test {
 protected:
     void TearDown() override { unsetenv("NOTESEMU_FAIL"); }
-    static void Set(const char *spec) { setenv("NOTESEMU_FAIL", spec, 1); }
+    static void Set(const char *rules) { setenv("NOTESEMU_FAIL", rules, 1); }
     static STATUS Fault(const char *call) {
         STATUS st = 0;
         return emu::InjectedFault(call, &st) ? st : 0;
@@ -27,7 +27,7 @@ protected:
 // order; consecutive rows show that a new value starts a new count.
 TEST_F(FaultInjection, WhichCallFailsWhenAndWithWhichStatus) {
     const struct {
-        const char *spec;
+        const char *rules;
         std::vector<std::pair<const char *, STATUS>> calls;
     } kRows[] = {
         // A bare name fails every call, "#n" only the n-th; names are exact.
@@ -49,12 +49,12 @@ TEST_F(FaultInjection, WhichCallFailsWhenAndWithWhichStatus) {
         {"", {{"W", 0}}},
     };
     for (const auto &row : kRows) {
-        if (row.spec != nullptr)
-            Set(row.spec);
+        if (row.rules != nullptr)
+            Set(row.rules);
         else
             unsetenv("NOTESEMU_FAIL");
         for (const auto &[call, status] : row.calls)
-            EXPECT_EQ(status, Fault(call)) << (row.spec ? row.spec : "(unset)") << ": " << call;
+            EXPECT_EQ(status, Fault(call)) << (row.rules ? row.rules : "(unset)") << ": " << call;
     }
     EXPECT_FALSE(emu::InjectedFault(nullptr, nullptr));
 }
