@@ -185,16 +185,15 @@ private:
 
     bool cutOffTime(time_t *cutOff) {
         const char *text = s_.cutOffTime;
-        if (text[0] == '\0') return true;
-        TIMEDATE parsed;
+        CutOff read;
         TIME reading;
-        const STATUS status = parseCutOffTime(text, &parsed, &reading);
+        const STATUS status = readCutOff(text, &read, &reading);
         if (status != NOERROR) {
-            char reason[kMessageSize] = {};
-            get_api_error_message(status, reason);
-            add(Mark::kFail, "cut-off time", std::string("\"") + text + "\" cannot be read, Reason=" + reason);
+            add(Mark::kFail, "cut-off time",
+                std::string("\"") + text + "\" cannot be read, Reason=" + Result::api(status).reason());
             return false;
         }
+        if (!read.given) return true;
         struct tm utc = {};
         utc.tm_year = reading.year - 1900;
         utc.tm_mon = reading.month - 1;

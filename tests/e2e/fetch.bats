@@ -172,6 +172,8 @@ two_runs() {
     lose_log_directory
     # An extent only the last run archived is lost from the archive.
     rm "$archive/S0000004.TXN"
+    run -1 nsfmend OPT=CHECK IN="$archive" DATETIME="13/45/2013 14:00"
+    assert_output_has $'\nFAIL cut-off time: "13/45/2013 14:00" cannot be read, Reason='
     run -0 nsfmend OPT=CHECK IN="$archive" DATETIME="$cutoff"
     assert_output_has $'\nok   cut-off time: "'"$cutoff"'": S0000001.TXN to S0000003.TXN, as far as nsfmend-archive-'
     run -0 nsfmend OPT=FETCH IN="$archive" DATETIME="$cutoff"
