@@ -42,9 +42,6 @@ struct FetchPlan {
     bool holds() const { return findings.holds(); }
 };
 
-// Why something could not be read: a store's own words, "Not a regular
-// file", or the system's text.
-
 // The plan; checking (OPT=CHECK) only looks whether the run lock is held,
 // the run holds it already.
 FetchPlan buildFetchPlan(const RunSettings &settings, bool checking);
