@@ -10,6 +10,7 @@
 
 #include <string_view>
 
+#include "support/durable.h"
 #include "support/text.h"
 #include "translog/log_chain.h"
 
@@ -30,13 +31,8 @@ Diversion diversion;
 // standard error that says why it could not be.
 bool writeDocument(const std::string &text) {
     diversion.delivered = true;
-    int error = diversion.documentFd < 0 ? EBADF : 0;
-    for (size_t done = 0; error == 0 && done < text.size();) {
-        const ssize_t n = write(diversion.documentFd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) error = n < 0 ? errno : EIO;
-        else done += (size_t)n;
-    }
+    const int error = diversion.documentFd < 0 ? EBADF
+                                               : writeAll(diversion.documentFd, text.data(), text.size());
     if (error == 0) return true;
     (void)fprintf(stderr, "nsfmend: cannot write standard output: %s\n", systemText(error).c_str());
     return false;
