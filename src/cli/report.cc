@@ -47,8 +47,7 @@ bool readSeconds(const char *text, int64_t fallback, int64_t *seconds) {
         *seconds = fallback;
         return true;
     }
-    if (digits.size() > 18 || digits.find_first_not_of("0123456789") != std::string_view::npos)
-        return false;
+    if (digits.size() > 18 || !allDigits(digits)) return false;
     int64_t value = 0;
     for (char c : digits) value = value * 10 + (c - '0');
     *seconds = value;

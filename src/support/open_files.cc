@@ -12,18 +12,12 @@
 
 #include "support/raii.h"
 #include "support/sysfile.h"
+#include "support/text.h"
 
 namespace nsfmend {
 namespace {
 
 const char kProcesses[] = "/proc";
-
-bool allDigits(const char *name) {
-    if (*name == '\0') return false;
-    for (; *name != '\0'; ++name)
-        if (*name < '0' || *name > '9') return false;
-    return true;
-}
 
 // Whether path is the folder or below it.
 bool within(const std::string &path, const std::string &folder) {

@@ -141,4 +141,11 @@ std::string listingFailureText(const char *directory, int error) {
     return formatText(NSFMEND_LISTING_FAILED, directory, systemText(error).c_str());
 }
 
+bool allDigits(std::string_view text) {
+    if (text.empty()) return false;
+    for (char c : text)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
 }  // namespace nsfmend

@@ -59,6 +59,8 @@ std::string sizeText(double bytes, const char *byteWord);
 // NSFMEND_LISTING_FAILED with the folder and the system's text: a listing
 // the media recovery's sweep or the archive check could not make.
 std::string listingFailureText(const char *directory, int error);
+// True for one or more ASCII digits and nothing else.
+bool allDigits(std::string_view text);
 
 }  // namespace nsfmend
 

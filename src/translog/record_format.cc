@@ -7,6 +7,7 @@
 #include <stdlib.h>
 
 #include "support/sha256.h"
+#include "support/text.h"
 
 namespace nsfmend {
 namespace {
@@ -20,13 +21,6 @@ const char kHeaderLine[] =
     "# nsfmend archive record 1: sha256sum -c <record> checks it in its folder\n";
 const char kSizeTag[] = "# size ";
 const char kLogTag[] = " log ";
-
-bool allDigits(std::string_view text) {
-    if (text.empty()) return false;
-    for (char c : text)
-        if (c < '0' || c > '9') return false;
-    return true;
-}
 
 bool isLogIdText(std::string_view text) {
     if (text.size() != 32) return false;
