@@ -1,11 +1,6 @@
 #include "cli/verify_counts.h"
 
-#include <sys/stat.h>
-
-#include <algorithm>
 #include <string_view>
-
-#include "support/path.h"
 
 namespace nsfmend {
 namespace {
@@ -40,16 +35,6 @@ bool recordedAt(const ArchiveRecords &records, DWORD number, time_t *when) {
 }
 
 }  // namespace
-
-ArchivedFileLookup folderFileFacts(const std::string &dir) {
-    return [dir](const std::string &name, ArchivedFileFacts *facts) {
-        struct stat st;
-        if (stat(joinPath(dir, name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-        facts->size = (uint64_t)st.st_size;
-        facts->modified = st.st_mtime;
-        return true;
-    };
-}
 
 ArchiveCounts countArchive(const ArchiveCheck &check, const ArchivedFileLookup &lookup) {
     ArchiveCounts counts;

@@ -47,9 +47,6 @@ struct ArchivedFileFacts {
 // file or cannot be asked.
 using ArchivedFileLookup = std::function<bool(const std::string &name, ArchivedFileFacts *facts)>;
 
-// A folder's files, asked with stat.
-ArchivedFileLookup folderFileFacts(const std::string &dir);
-
 // The counts of a check made of an archive. The sizes of files the check
 // read are its own; the lookup is asked for the others' and, where no record
 // lists the newest extent, for its copies' modification times.
