@@ -28,11 +28,6 @@
 namespace nsfmend {
 namespace {
 
-std::string readReason(int error, const std::string &reason) {
-    if (!reason.empty()) return reason;
-    return error == EINVAL ? "Not a regular file" : systemText(error);
-}
-
 std::string extentList(const FetchSelection &selection) {
     std::string text = extentName(selection.first);
     if (selection.last != selection.first) text += " to " + extentName(selection.last);
@@ -90,7 +85,7 @@ private:
         if (result.isOk()) result = plan_->archive->list(&entries_);
         if (!result.isOk()) {
             add(Mark::kFail, "archive",
-                location + " cannot be listed, Reason=" + readReason(result.error(), result.text()));
+                unreadable(location + " cannot be listed", result.error(), result.text()));
             return false;
         }
         readArchiveRecords(*plan_->archive, entries_, &records_);
@@ -98,7 +93,7 @@ private:
             const std::string path = plan_->archive->pathOf(fault.record);
             add(Mark::kFail, "archive record",
                 fault.error != 0
-                    ? path + " cannot be read, Reason=" + readReason(fault.error, fault.reason)
+                    ? unreadable(path + " cannot be read", fault.error, fault.reason)
                     : path + " is damaged at line " + std::to_string(fault.line) +
                           ": what it lists cannot be checked");
         }

@@ -23,4 +23,8 @@ std::string withFileReason(const std::string &text, int error) {
     return error == EINVAL ? text + ", Reason=Not a regular file" : withReason(text, error);
 }
 
+std::string unreadable(const std::string &text, int error, const std::string &reason) {
+    return reason.empty() ? withFileReason(text, error) : text + ", Reason=" + reason;
+}
+
 }  // namespace nsfmend

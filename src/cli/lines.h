@@ -19,6 +19,9 @@ std::string withReason(const std::string &text, int error);
 // withReason for a file a reader refused: EINVAL, which the readers give
 // for anything but a regular file, says so.
 std::string withFileReason(const std::string &text, int error);
+// text + ", Reason=" + why a file could not be read: a store's own words
+// where it gave some, else as withFileReason.
+std::string unreadable(const std::string &text, int error, const std::string &reason);
 
 }  // namespace nsfmend
 

@@ -37,12 +37,6 @@ private:
     Findings findings_;
 };
 
-// text + ", Reason=" + why a file could not be read: a store's own words
-// where it gave some, else the system's text (EINVAL: not a regular file).
-std::string unreadable(const std::string &text, int error, const std::string &reason) {
-    return reason.empty() ? withFileReason(text, error) : text + ", Reason=" + reason;
-}
-
 std::string counted(size_t count, const char *one, const char *many) {
     return std::to_string(count) + " " + (count == 1 ? one : many);
 }
